@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running and testing tovo-control needs.
+# Safe to run again: when everything is already installed it does nothing.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev
+  nlohmann-json3-dev googletest libgtest-dev libgmock-dev
+  libx11-dev
+  # running on a headless desktop
+  xvfb openbox dbus dbus-x11 x11-utils
+  # tests and benchmarks
+  curl python3 procps
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+
+if [[ ${#missing[@]} -eq 0 ]]; then
+  exit 0
+fi
+
+if [[ $(id -u) -ne 0 ]]; then
+  echo "setup: these packages are missing: ${missing[*]}" >&2
+  echo "setup: run this once as root:  sudo $(realpath "$0")" >&2
+  exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+apt-get update
+apt-get install -y --no-install-recommends "${missing[@]}"

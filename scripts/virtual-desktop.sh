@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# A private headless desktop: Xvfb on a free display number, a D-Bus session bus and
+# openbox as the window manager.
+#
+#   virtual-desktop.sh start DIR   starts them, writes DIR/env (DISPLAY=…, DBUS_SESSION_BUS_ADDRESS=…)
+#   virtual-desktop.sh stop DIR    stops what start began
+#
+# TOVO_SCREEN sets the screen (default 1920x1080x24).
+set -euo pipefail
+
+command=${1:-}
+dir=${2:-}
+[[ -n "$command" && -n "$dir" ]] || { echo "usage: $0 start|stop DIR" >&2; exit 2; }
+
+wait_for() {  # wait_for SECONDS TEST...
+  local deadline=$((SECONDS + $1)); shift
+  until "$@"; do
+    (( SECONDS < deadline )) || return 1
+    sleep 0.05
+  done
+}
+
+stop() {
+  local f pid
+  for f in "$dir"/openbox.pid "$dir"/dbus.pid "$dir"/xvfb.pid; do
+    [[ -f "$f" ]] || continue
+    pid=$(cat "$f")
+    kill "$pid" 2>/dev/null || true
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+    kill -9 "$pid" 2>/dev/null || true
+    rm -f "$f"
+  done
+}
+
+case "$command" in
+start)
+  mkdir -p "$dir"
+  : > "$dir/display"
+  # -displayfd makes Xvfb pick a free display number and report it once it accepts clients.
+  # setsid keeps the desktop out of the caller's process group, so that it lives on until
+  # "stop" however the caller ends.
+  setsid Xvfb -displayfd 3 -screen 0 "${TOVO_SCREEN:-1920x1080x24}" -nolisten tcp -noreset \
+    3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
+  echo $! > "$dir/xvfb.pid"
+  if ! wait_for 20 test -s "$dir/display"; then
+    echo "virtual-desktop: Xvfb did not start:" >&2; cat "$dir/xvfb.log" >&2; stop; exit 1
+  fi
+  display=":$(tr -d '[:space:]' < "$dir/display")"
+
+  setsid dbus-daemon --session --nofork --address="unix:path=$dir/bus" --print-address=3 \
+    3>"$dir/bus.address" >"$dir/dbus.log" 2>&1 &
+  echo $! > "$dir/dbus.pid"
+  if ! wait_for 10 test -s "$dir/bus.address"; then
+    echo "virtual-desktop: dbus-daemon did not start:" >&2; cat "$dir/dbus.log" >&2; stop; exit 1
+  fi
+  bus=$(head -n1 "$dir/bus.address")
+
+  DISPLAY=$display DBUS_SESSION_BUS_ADDRESS=$bus setsid openbox --sm-disable >"$dir/openbox.log" 2>&1 &
+  echo $! > "$dir/openbox.pid"
+  # openbox is managing once it has published its supporting-WM window.
+  if ! wait_for 20 bash -c "DISPLAY=$display xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'"; then
+    echo "virtual-desktop: openbox did not start:" >&2; cat "$dir/openbox.log" >&2; stop; exit 1
+  fi
+
+  printf 'DISPLAY=%s\nDBUS_SESSION_BUS_ADDRESS=%s\n' "$display" "$bus" > "$dir/env"
+  ;;
+stop)
+  stop
+  ;;
+*)
+  echo "usage: $0 start|stop DIR" >&2; exit 2 ;;
+esac

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace tovo {
+
+// A byte stream a Connection runs over. One instance per connection; the connection's
+// thread is the only caller of receive/send, while hungUp and close may also be called
+// from the thread that ends a stream.
+class ByteTransport {
+public:
+    virtual ~ByteTransport() = default;
+
+    // Blocks until at least one byte is there and returns at most `max` bytes. An empty
+    // result means end of stream, time-out or failure; callers treat all three alike.
+    virtual std::string receive(size_t max) = 0;
+    // Writes every byte or fails; true only when all were written. Empty data is true.
+    virtual bool send(std::string_view data) = 0;
+    // Non-blocking: true when the peer has closed or the transport is in error.
+    virtual bool hungUp() = 0;
+    // Idempotent.
+    virtual void close() = 0;
+};
+
+}  // namespace tovo

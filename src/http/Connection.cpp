@@ -1,0 +1,180 @@
+#include "http/Connection.h"
+
+#include "base/Utf8.h"
+#include "http/HTTPError.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace tovo {
+namespace {
+
+constexpr std::string_view headEnd = "\r\n\r\n";
+
+std::string_view trim(std::string_view s) {
+    auto isSpace = [](char c) { return c == ' ' || c == '\t'; };
+    while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+std::string lowered(std::string_view s) {
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
+    return out;
+}
+
+std::string uppered(std::string_view s) {
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::toupper(c); });
+    return out;
+}
+
+}  // namespace
+
+Connection::Connection(std::shared_ptr<ByteTransport> transport) : transport(std::move(transport)) {}
+
+Connection::~Connection() { transport->close(); }
+
+std::pair<HTTPRequest, int64_t> Connection::readHead(bool idleIsQuiet) {
+    reusable = false;
+    std::string buffer = std::move(pending);
+    pending.clear();
+
+    size_t end = buffer.find(headEnd);
+    while (end == std::string::npos) {
+        std::string chunk = transport->receive(headReceiveSize);
+        if (chunk.empty()) {
+            if (idleIsQuiet && buffer.empty()) throw Idle{};
+            throw HTTPError(400, "connection closed before request was complete");
+        }
+        // Only the new bytes, and the three before them, can complete the terminator.
+        size_t searchFrom = buffer.size() >= headEnd.size() - 1 ? buffer.size() - (headEnd.size() - 1) : 0;
+        buffer += chunk;
+        end = buffer.find(headEnd, searchFrom);
+        if (end == std::string::npos && buffer.size() > maxHeadBytes) {
+            throw HTTPError(431, "request headers too large");
+        }
+    }
+    pending = buffer.substr(end + headEnd.size());
+    std::string head = sanitizeUtf8(std::string_view(buffer).substr(0, end));
+
+    std::vector<std::string_view> lines;
+    std::string_view rest(head);
+    for (;;) {
+        size_t crlf = rest.find("\r\n");
+        lines.push_back(rest.substr(0, crlf));
+        if (crlf == std::string_view::npos) break;
+        rest.remove_prefix(crlf + 2);
+    }
+
+    std::vector<std::string_view> parts;
+    std::string_view requestLine = lines.front();
+    while (!requestLine.empty()) {
+        size_t space = requestLine.find(' ');
+        std::string_view piece = requestLine.substr(0, space);
+        if (!piece.empty()) parts.push_back(piece);
+        if (space == std::string_view::npos) break;
+        requestLine.remove_prefix(space + 1);
+    }
+    if (parts.size() != 3) throw HTTPError(400, "malformed request line");
+
+    HTTPRequest request;
+    request.method = uppered(parts[0]);
+    for (size_t i = 1; i < lines.size(); ++i) {
+        size_t colon = lines[i].find(':');
+        if (colon == std::string_view::npos) continue;
+        request.headers[lowered(trim(lines[i].substr(0, colon)))] = std::string(trim(lines[i].substr(colon + 1)));
+    }
+
+    int64_t contentLength = 0;
+    if (auto it = request.headers.find("content-length"); it != request.headers.end()) {
+        auto value = parseDecimalInteger(it->second);
+        if (!value || *value < 0) throw HTTPError(400, "bad Content-Length");
+        contentLength = *value;
+    }
+    if (auto it = request.headers.find("transfer-encoding"); it != request.headers.end()) {
+        if (lowered(it->second) != "identity") throw HTTPError(400, "chunked request bodies are not supported");
+    }
+    parseRequestTarget(parts[1], request.path, request.query);
+    return {std::move(request), contentLength};
+}
+
+std::string Connection::readBody(int64_t length, int64_t max) {
+    if (max < length) throw HTTPError(413, "body too large");
+    std::string buffer = std::move(pending);
+    pending.clear();
+    const auto wanted = static_cast<size_t>(length);
+    while (buffer.size() < wanted) {
+        std::string chunk = transport->receive(std::min(wanted - buffer.size(), bodyReceiveSize));
+        if (chunk.empty()) throw HTTPError(400, "connection closed before body was complete");
+        buffer += chunk;
+    }
+    pending = buffer.substr(wanted);
+    buffer.resize(wanted);
+    return buffer;
+}
+
+bool Connection::writeHead(int status, const Headers& headers, bool keepAlive) {
+    std::string head = "HTTP/1.1 " + std::to_string(status) + " " + reason(status) + "\r\n";
+    for (const auto& [name, value] : headers) head += name + ": " + value + "\r\n";
+    head += keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
+    return transport->send(head);
+}
+
+void Connection::json(int status, const nlohmann::json& object) {
+    std::string body;
+    try {
+        // nlohmann's object type is a std::map, so keys come out sorted. Text that is not
+        // UTF-8 is repaired rather than failing the whole answer.
+        body = object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    } catch (const nlohmann::json::exception&) {
+        body = "{}";
+    }
+    Headers headers{{"Content-Type", "application/json"}, {"Content-Length", std::to_string(body.size())}};
+    if (writeHead(status, headers, persistent) && transport->send(body)) reusable = persistent;
+}
+
+bool Connection::peerClosed() {
+    {
+        std::lock_guard<std::mutex> guard(endLock);
+        if (endedByServer) return true;
+    }
+    if (betweenParts && !betweenParts(*this)) {
+        endByServer();
+        return true;
+    }
+    return transport->hungUp();
+}
+
+void Connection::endByServer() {
+    std::lock_guard<std::mutex> guard(endLock);
+    endedByServer = true;
+}
+
+bool Connection::isEndedByServer() {
+    std::lock_guard<std::mutex> guard(endLock);
+    return endedByServer;
+}
+
+const char* Connection::reason(int status) {
+    switch (status) {
+        case 200: return "OK";
+        case 400: return "Bad Request";
+        case 401: return "Unauthorized";
+        case 403: return "Forbidden";
+        case 404: return "Not Found";
+        case 405: return "Method Not Allowed";
+        case 409: return "Conflict";
+        case 413: return "Payload Too Large";
+        case 429: return "Too Many Requests";
+        case 431: return "Request Header Fields Too Large";
+        case 500: return "Internal Server Error";
+        case 502: return "Bad Gateway";
+        case 503: return "Service Unavailable";
+        case 504: return "Gateway Timeout";
+        default: return "Status";
+    }
+}
+
+}  // namespace tovo

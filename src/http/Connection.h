@@ -1,0 +1,70 @@
+#pragma once
+
+#include "http/ByteTransport.h"
+#include "http/HTTPRequest.h"
+#include "http/StreamWire.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tovo {
+
+// One accepted connection: reads requests from its transport and writes responses. It is
+// owned by the thread that serves it; only `peerClosed`/`endByServer` (guarded by
+// `endLock`) may be used from another thread. Destroying it closes the transport.
+class Connection {
+public:
+    // Thrown by readHead(idleIsQuiet = true) when the peer closed cleanly between requests.
+    struct Idle {};
+
+    // Limits of the request parser.
+    static constexpr size_t headReceiveSize = 8192;
+    static constexpr size_t maxHeadBytes = 65536;
+    static constexpr size_t bodyReceiveSize = 65536;
+
+    explicit Connection(std::shared_ptr<ByteTransport> transport);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // Reads one request head. Returns the request (empty body) and its Content-Length.
+    // Throws HTTPError, or Idle when asked to and the peer closed with nothing buffered.
+    std::pair<HTTPRequest, int64_t> readHead(bool idleIsQuiet = false);
+    // Reads exactly `length` body bytes; throws 413 before reading when `length` > `max`.
+    std::string readBody(int64_t length, int64_t max);
+
+    using Headers = std::vector<std::pair<std::string, std::string>>;
+    // Sends the status line, `headers` in order and the Connection header in one send.
+    bool writeHead(int status, const Headers& headers, bool keepAlive);
+    // Writes a complete JSON response (keys sorted); sets `reusable` when all was sent.
+    void json(int status, const nlohmann::json& object);
+    // Between parts of a streamed response: true when the stream must end (ended by the
+    // server, refused by `betweenParts`, or the peer hung up).
+    bool peerClosed();
+    // Marks the stream on this connection as ended by the server; thread-safe.
+    void endByServer();
+    bool isEndedByServer();
+
+    static const char* reason(int status);
+
+    const std::shared_ptr<ByteTransport> transport;
+    bool persistent = false;  // the client may send another request after this one
+    bool reusable = false;    // the last response went out whole and `persistent` was set
+    std::string pending;      // bytes read past the last head or body
+    std::function<bool(Connection&)> betweenParts;  // may the stream go on?
+    uint64_t partSeq = 0;     // multipart parts written on this connection
+    StreamWire wire = StreamWire::legacy();
+
+private:
+    std::mutex endLock;  // guards endedByServer
+    bool endedByServer = false;
+};
+
+}  // namespace tovo

@@ -1,0 +1,52 @@
+#include "http/FDTransport.h"
+
+#include <cerrno>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace tovo {
+
+FDTransport::~FDTransport() { close(); }
+
+std::string FDTransport::receive(size_t max) {
+    std::string buffer(max, '\0');
+    for (;;) {
+        ssize_t n = ::recv(fd, buffer.data(), max, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return {};
+        buffer.resize(static_cast<size_t>(n));
+        return buffer;
+    }
+}
+
+bool FDTransport::send(std::string_view data) {
+    while (!data.empty()) {
+        ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+bool FDTransport::hungUp() {
+    pollfd p{fd, POLLIN, 0};
+    int r;
+    do {
+        r = ::poll(&p, 1, 0);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) return true;
+    if (r == 0) return false;
+    if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return true;
+    char byte;
+    ssize_t n = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
+    return n <= 0;
+}
+
+void FDTransport::close() {
+    if (!closed.exchange(true)) ::close(fd);
+}
+
+}  // namespace tovo

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "http/ByteTransport.h"
+
+#include <atomic>
+
+namespace tovo {
+
+// ByteTransport over a connected socket descriptor, which it owns: the descriptor is
+// closed by close() or, failing that, by the destructor. Sends never raise SIGPIPE.
+class FDTransport final : public ByteTransport {
+public:
+    explicit FDTransport(int fd) : fd(fd) {}
+    ~FDTransport() override;
+    FDTransport(const FDTransport&) = delete;
+    FDTransport& operator=(const FDTransport&) = delete;
+
+    std::string receive(size_t max) override;
+    bool send(std::string_view data) override;
+    bool hungUp() override;
+    void close() override;
+
+    const int fd;
+
+private:
+    std::atomic<bool> closed{false};
+};
+
+}  // namespace tovo

@@ -1,0 +1,114 @@
+#include "http/HTTPRequest.h"
+
+#include "base/Utf8.h"
+#include "http/HTTPError.h"
+
+#include <charconv>
+
+namespace tovo {
+
+std::optional<int64_t> parseDecimalInteger(std::string_view text) {
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+        if (!text.empty() && text.front() == '-') return std::nullopt;
+    }
+    if (text.empty()) return std::nullopt;
+    int64_t value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+std::optional<int64_t> HTTPRequest::integer(const std::string& name) const {
+    auto it = query.find(name);
+    if (it == query.end() || it->second.empty()) return std::nullopt;
+    auto value = parseDecimalInteger(it->second);
+    if (!value) throw HTTPError(400, name + " must be an integer");
+    return value;
+}
+
+std::optional<std::string> HTTPRequest::header(const std::string& name) const {
+    auto it = headers.find(name);
+    if (it == headers.end()) return std::nullopt;
+    return it->second;
+}
+
+namespace {
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Percent-decodes `text`; no value on a malformed escape or when the result is not UTF-8.
+std::optional<std::string> percentDecode(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size()) return std::nullopt;
+        int hi = hexValue(text[i + 1]), lo = hexValue(text[i + 2]);
+        if (hi < 0 || lo < 0) return std::nullopt;
+        out += static_cast<char>(hi * 16 + lo);
+        i += 2;
+    }
+    if (!isValidUtf8(out)) return std::nullopt;
+    return out;
+}
+
+// Characters a URL may not hold literally: controls, space, DEL and the ones RFC 3986
+// excludes everywhere. Bytes of 0x80 and above (raw UTF-8) are tolerated.
+bool isForbiddenInURL(unsigned char c) {
+    if (c <= 0x20 || c == 0x7F) return true;
+    switch (c) {
+        case '"': case '<': case '>': case '\\': case '^': case '`': case '{': case '|': case '}':
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+void parseRequestTarget(std::string_view target, std::string& path, std::map<std::string, std::string>& query) {
+    auto fallback = [&] {
+        path.assign(target);
+        query.clear();
+    };
+    for (unsigned char c : target) {
+        if (isForbiddenInURL(c)) return fallback();
+    }
+    std::string_view rest = target.substr(0, target.find('#'));
+    size_t mark = rest.find('?');
+    std::string_view rawPath = rest.substr(0, mark);
+    auto decodedPath = percentDecode(rawPath);
+    if (!decodedPath) return fallback();
+
+    std::map<std::string, std::string> items;
+    if (mark != std::string_view::npos) {
+        std::string_view q = rest.substr(mark + 1);
+        for (;;) {
+            size_t amp = q.find('&');
+            std::string_view item = q.substr(0, amp);
+            if (!item.empty()) {
+                size_t eq = item.find('=');
+                auto name = percentDecode(item.substr(0, eq));
+                auto value = eq == std::string_view::npos ? std::optional<std::string>("")
+                                                          : percentDecode(item.substr(eq + 1));
+                if (!name || !value) return fallback();
+                items[*name] = *value;
+            }
+            if (amp == std::string_view::npos) break;
+            q.remove_prefix(amp + 1);
+        }
+    }
+    path = std::move(*decodedPath);
+    query = std::move(items);
+}
+
+}  // namespace tovo

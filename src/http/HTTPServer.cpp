@@ -1,0 +1,181 @@
+#include "http/HTTPServer.h"
+
+#include "http/FDTransport.h"
+#include "service/ScreenHost.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+
+namespace tovo {
+namespace {
+
+std::string errnoText(int error) { return std::strerror(error); }
+
+// Errors after which accepting can go on: the connection that failed is gone, or the
+// process is out of descriptors or memory for the moment. Giving up the listener for
+// those would turn a burst of clients into a dead service.
+bool isTransientAcceptError(int error) {
+    switch (error) {
+        case ECONNABORTED: case EPROTO: case EMFILE: case ENFILE: case ENOBUFS: case ENOMEM:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool isResourceShortage(int error) { return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM; }
+
+}  // namespace
+
+std::shared_ptr<HTTPServer> HTTPServer::create(std::string path, Handler handler) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() > maxPathBytes) throw HTTPError(500, "socket path too long");
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+
+    ::unlink(path.c_str());
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw HTTPError(500, "socket: " + errnoText(errno));
+
+    mode_t previous = ::umask(0177);
+    int bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    int bindError = errno;
+    ::umask(previous);
+    if (bound != 0) {
+        ::close(fd);
+        throw HTTPError(500, "bind: " + errnoText(bindError));
+    }
+    ::chmod(path.c_str(), 0600);
+    if (::listen(fd, backlog) != 0) {
+        int listenError = errno;
+        ::close(fd);
+        throw HTTPError(500, "listen: " + errnoText(listenError));
+    }
+    return std::shared_ptr<HTTPServer>(new HTTPServer(std::move(path), std::move(handler), fd));
+}
+
+HTTPServer::HTTPServer(std::string path, Handler handler, int fd)
+    : path(std::move(path)), handler(std::move(handler)), listenFD(fd) {}
+
+HTTPServer::~HTTPServer() {
+    // The accept thread holds a reference, so it is gone by now.
+    if (!fdClosed) ::close(listenFD);
+}
+
+void HTTPServer::start() {
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (accepting || stopped) return;
+        accepting = true;
+    }
+    std::thread([self = shared_from_this()] { self->acceptLoop(); }).detach();
+}
+
+void HTTPServer::stop() {
+    std::lock_guard<std::mutex> guard(lock);
+    if (stopped) return;
+    stopped = true;
+    // shutdown wakes an accept in progress; the accept thread closes the descriptor itself
+    // so that its number cannot be reused by another socket while it may still call accept.
+    ::shutdown(listenFD, SHUT_RDWR);
+    if (!accepting && !fdClosed) {
+        ::close(listenFD);
+        fdClosed = true;
+    }
+    ::unlink(path.c_str());
+}
+
+void HTTPServer::acceptLoop() {
+    bool shortageLogged = false;
+    std::string fatal;
+    for (;;) {
+        int fd = ::accept4(listenFD, nullptr, nullptr, SOCK_CLOEXEC);
+        int error = errno;
+        bool isStopped;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            isStopped = stopped;
+        }
+        if (fd < 0) {
+            if (isStopped) break;
+            if (error == EINTR || isTransientAcceptError(error)) {
+                if (isResourceShortage(error)) {
+                    if (!shortageLogged) ScreenHost::logSink("accept failed: " + errnoText(error) + "; retrying");
+                    shortageLogged = true;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                }
+                continue;
+            }
+            fatal = "accept failed: " + errnoText(error);
+            break;
+        }
+        if (isStopped) {
+            ::close(fd);
+            break;
+        }
+        shortageLogged = false;
+        spawnConnection(fd);
+    }
+
+    if (!fatal.empty()) ScreenHost::logSink(fatal);
+    bool report = false;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!fatal.empty()) {
+            report = !stopped;
+            if (!stopped) {
+                stopped = true;
+                ::shutdown(listenFD, SHUT_RDWR);
+                ::unlink(path.c_str());
+            }
+        }
+        ::close(listenFD);
+        fdClosed = true;
+    }
+    if (report && onFatal) onFatal(fatal);
+}
+
+void HTTPServer::spawnConnection(int fd) {
+    timeval timeout{};
+    timeout.tv_sec = static_cast<time_t>(receiveTimeout.count() / 1000);
+    timeout.tv_usec = static_cast<suseconds_t>((receiveTimeout.count() % 1000) * 1000);
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
+
+    auto connection = std::make_shared<Connection>(std::make_shared<FDTransport>(fd));
+    try {
+        std::thread([self = shared_from_this(), connection] {
+            serveOneRequest(*connection, self->handler, maxBodyBytes);
+        }).detach();
+    } catch (const std::system_error& e) {
+        // Out of threads: the connection is closed unanswered when `connection` goes away.
+        ScreenHost::logSink(std::string("cannot start a connection thread: ") + e.what());
+    }
+}
+
+void answerError(Connection& connection, const HTTPError& error) {
+    nlohmann::json object = error.extra.is_object() ? error.extra : nlohmann::json::object();
+    object["error"] = error.message;
+    connection.json(error.status, object);
+}
+
+void serveOneRequest(Connection& connection, const HTTPServer::Handler& handler, int64_t maxBody) {
+    try {
+        auto [request, contentLength] = connection.readHead(false);
+        request.body = connection.readBody(contentLength, maxBody);
+        handler(request, connection);
+    } catch (const HTTPError& error) {
+        answerError(connection, error);
+    } catch (const std::exception& error) {
+        connection.json(500, {{"error", error.what()}});
+    } catch (...) {
+        connection.json(500, {{"error", "internal error"}});
+    }
+}
+
+}  // namespace tovo

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+
+namespace tovo {
+
+// One multipart dialect of a streamed response: its boundary and the media types of its
+// parts. A connection starts with the legacy dialect until a stream handler negotiates.
+struct StreamWire {
+    std::string boundary;
+    std::string stream;  // content type of a video stream response
+    std::string audio;   // content type of an audio stream response
+    std::string cursor;  // content type of a cursor part
+    std::string status;  // content type of a status part
+
+    static StreamWire current() {
+        return {"frame", "application/vnd.tovo-control.stream; boundary=frame",
+                "application/vnd.tovo-control.audio; boundary=frame", "application/vnd.tovo-control.cursor+json",
+                "application/vnd.tovo-control.status+json"};
+    }
+    static StreamWire legacy() {
+        return {"kilnframe", "application/x-kiln-mjpeg; boundary=kilnframe",
+                "application/x-kiln-audio; boundary=kilnframe", "application/x-kiln-cursor",
+                "application/x-kiln-status"};
+    }
+
+    bool operator==(const StreamWire&) const = default;
+};
+
+}  // namespace tovo

@@ -1,0 +1,72 @@
+#include "service/Lifecycle.h"
+
+#include "base/Log.h"
+#include "service/ScreenHost.h"
+#include "service/ScreenService.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+#include <unistd.h>
+
+namespace tovo::Lifecycle {
+namespace {
+
+// Set once before the handlers are installed and never freed, so that a signal handler
+// can use it without allocating.
+const char* volatile socketPathCopy = nullptr;
+
+void removeSocketFile() {
+    if (const char* path = socketPathCopy) ::unlink(path);
+}
+
+extern "C" void onTerminationSignal(int) {
+    removeSocketFile();
+    ::_exit(0);
+}
+
+}  // namespace
+
+void install(const std::string& socketPath) {
+    socketPathCopy = ::strdup(socketPath.c_str());
+    std::signal(SIGPIPE, SIG_IGN);
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
+void watchStdin() {
+    std::thread([] {
+        char buffer[256];
+        for (;;) {
+            ssize_t n = ::read(STDIN_FILENO, buffer, sizeof(buffer));
+            if (n > 0) continue;
+            if (n < 0 && errno == EINTR) continue;
+            break;
+        }
+        log("stdin closed, exiting");
+        exitRemovingSocket(0);
+    }).detach();
+}
+
+void installFatalHooks(ScreenService& service) {
+    // The listener logged its message already.
+    service.onFatal = [](const std::string&) { exitRemovingSocket(1); };
+    ScreenHost::onAudioServiceRestart = [] { exitRemovingSocket(75); };
+    ScreenHost::onAudioDeaf = [] { exitRemovingSocket(75); };
+}
+
+void exitRemovingSocket(int code) {
+    removeSocketFile();
+    // Other threads are still serving: running static destructors under them could crash
+    // the exit itself, so only the stdio buffers are flushed before leaving.
+    std::fflush(nullptr);
+    ::_exit(code);
+}
+
+}  // namespace tovo::Lifecycle

@@ -1,0 +1,40 @@
+#include "service/MainQueue.h"
+
+namespace tovo {
+
+MainQueue& MainQueue::shared() {
+    static MainQueue* queue = new MainQueue();  // never destroyed: threads may post during exit
+    return *queue;
+}
+
+void MainQueue::post(std::function<void()> work) {
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        queue.push_back(std::move(work));
+    }
+    posted.notify_one();
+}
+
+void MainQueue::run() {
+    for (;;) {
+        std::function<void()> work;
+        {
+            std::unique_lock<std::mutex> guard(lock);
+            posted.wait(guard, [&] { return !queue.empty(); });
+            work = std::move(queue.front());
+            queue.pop_front();
+        }
+        work();
+    }
+}
+
+void MainQueue::drain() {
+    std::deque<std::function<void()>> batch;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        batch.swap(queue);
+    }
+    for (auto& work : batch) work();
+}
+
+}  // namespace tovo

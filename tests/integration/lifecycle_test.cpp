@@ -1,0 +1,224 @@
+// The real tovo-control executable: its command line, exit codes, socket clean-up,
+// standard-input watch, re-spawn and behaviour under load, checked from outside.
+#include "support/Process.h"
+#include "support/SocketClient.h"
+#include "support/VirtualDesktop.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+using namespace tovo::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string binary = TOVO_CONTROL_BINARY;
+
+// A service on a private socket, started without a display unless the test sets one.
+struct Service {
+    TempDir dir;
+    std::string socket = dir.path() + "/screen.sock";
+    std::unique_ptr<Process> process;
+
+    explicit Service(std::vector<std::string> extra = {}, Process::Options options = {}) {
+        std::vector<std::string> argv = {binary, "--socket", socket};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        if (!options.setEnv.count("DISPLAY")) options.unsetEnv.push_back("DISPLAY");
+        options.unsetEnv.push_back("TOVO_DISCLAIMED");
+        process = std::make_unique<Process>(argv, options);
+    }
+
+    bool ready() { return process->waitForOutput("listening on " + socket, 10s) && fileExists(socket); }
+};
+
+}  // namespace
+
+TEST(Lifecycle, AnswersCurlWithAJsonErrorAndClose) {
+    Service service;
+    ASSERT_TRUE(service.ready()) << service.process->output();
+    auto curl = runCommand({"/usr/bin/curl", "-sS", "-D", "-", "--unix-socket", service.socket, "http://x/anything?a=1"});
+    ASSERT_EQ(curl.code, 0) << curl.output;
+    EXPECT_NE(curl.output.find("HTTP/1.1 404 Not Found\r\n"), std::string::npos) << curl.output;
+    EXPECT_NE(curl.output.find("Content-Type: application/json\r\n"), std::string::npos);
+    EXPECT_NE(curl.output.find("Connection: close\r\n"), std::string::npos);
+    EXPECT_NE(curl.output.find(R"({"error":"no such endpoint /anything"})"), std::string::npos);
+
+    std::string log = service.process->output();
+    std::string prefix = "tovo-control[" + std::to_string(service.process->pid()) + "]: ";
+    EXPECT_NE(log.find(prefix + "running in-process (responsibility_spawnattrs_setdisclaim unavailable or spawn failed)\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find(prefix + "session: loggedIn=false\n"), std::string::npos) << log;
+}
+
+TEST(Lifecycle, BadCommandLinesExitWithCode2) {
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string line;
+    };
+    const std::string usage = "usage: tovo-control [--app] | --socket <path> [--exit-on-stdin-eof] [--remote]";
+    std::vector<Case> cases = {
+        {{"--app", "--socket", "/tmp/x.sock"}, "unknown argument --app"},
+        {{"--socket", "/tmp/x.sock", "--verbose"}, "unknown argument --verbose"},
+        {{"--remote"}, usage},
+        {{"--socket", ""}, usage},
+        {{"--exit-on-stdin-eof", "--socket"}, usage},
+        {{}, "the tray app is not part of this build yet"},
+        {{"-psn_0_42"}, "the tray app is not part of this build yet"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv = {binary};
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        auto result = runCommand(argv, 10s);
+        EXPECT_EQ(result.code, 2) << result.output;
+        EXPECT_NE(result.output.find(c.line), std::string::npos) << result.output;
+    }
+}
+
+TEST(Lifecycle, TerminationSignalsRemoveTheSocketAndExit0) {
+    for (int signal : {SIGTERM, SIGINT}) {
+        Service service;
+        ASSERT_TRUE(service.ready()) << service.process->output();
+        service.process->signal(signal);
+        EXPECT_EQ(service.process->wait(10s), 0);
+        EXPECT_FALSE(fileExists(service.socket));
+    }
+}
+
+TEST(Lifecycle, StdinEndOfFile) {
+    Service watching({"--exit-on-stdin-eof"});
+    ASSERT_TRUE(watching.ready()) << watching.process->output();
+    watching.process->closeStdin();
+    EXPECT_EQ(watching.process->wait(10s), 0);
+    EXPECT_FALSE(fileExists(watching.socket));
+    EXPECT_NE(watching.process->output().find("stdin closed, exiting"), std::string::npos);
+
+    // Without the flag end of file changes nothing.
+    Service plain;
+    ASSERT_TRUE(plain.ready());
+    plain.process->closeStdin();
+    EXPECT_EQ(plain.process->wait(500ms), std::nullopt);
+    EXPECT_EQ(httpExchange(plain.socket, "GET /x HTTP/1.1\r\n\r\n").status, 404);
+}
+
+TEST(Lifecycle, UnusableSocketExitsWith1) {
+    TempDir dir;
+    std::string socket = dir.path() + "/missing/screen.sock";
+    auto result = runCommand({binary, "--socket", socket}, 10s);
+    EXPECT_EQ(result.code, 1);
+    EXPECT_NE(result.output.find("cannot listen on " + socket + ": bind: No such file or directory"), std::string::npos)
+        << result.output;
+
+    // 104 bytes do not fit the address.
+    std::string tooLong = "/tmp/" + std::string(99, 'x');
+    result = runCommand({binary, "--socket", tooLong}, 10s);
+    EXPECT_EQ(result.code, 1);
+    EXPECT_NE(result.output.find("cannot listen on " + tooLong + ": socket path too long"), std::string::npos);
+}
+
+TEST(Lifecycle, DeadListenerExitsWith1AndRemovesTheSocket) {
+    Service service;
+    ASSERT_TRUE(service.ready());
+    // Break the service's listening socket from outside: take a copy of its descriptor and
+    // shut it down, so that its accept fails for good.
+    int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, service.process->pid(), 0));
+    if (pidfd < 0) GTEST_SKIP() << "pidfd_open unavailable";
+    int stolen = -1;
+    for (int fd = 3; fd < 64 && stolen < 0; ++fd) {
+        int copy = static_cast<int>(::syscall(SYS_pidfd_getfd, pidfd, fd, 0));
+        if (copy < 0) continue;
+        int listening = 0;
+        socklen_t size = sizeof(listening);
+        if (::getsockopt(copy, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening) {
+            stolen = copy;
+        } else {
+            ::close(copy);
+        }
+    }
+    ::close(pidfd);
+    if (stolen < 0) GTEST_SKIP() << "cannot reach the service's descriptors";
+    ::shutdown(stolen, SHUT_RDWR);
+    ::close(stolen);
+    EXPECT_EQ(service.process->wait(10s), 1);
+    EXPECT_FALSE(fileExists(service.socket));
+    EXPECT_NE(service.process->output().find("accept failed: Invalid argument"), std::string::npos);
+}
+
+TEST(Lifecycle, RespawnedChildServesAndParentRelays) {
+    Process::Options options;
+    options.setEnv["LD_PRELOAD"] = TOVO_DISCLAIM_SHIM;
+    {
+        Service service({}, options);
+        ASSERT_TRUE(service.ready()) << service.process->output();
+        std::string log = service.process->output();
+        EXPECT_NE(log.find("spawned disclaimed child pid "), std::string::npos) << log;
+        EXPECT_NE(log.find("running as disclaimed child (responsible for its own TCC grants)"), std::string::npos);
+        EXPECT_EQ(httpExchange(service.socket, "GET /x HTTP/1.1\r\n\r\n").status, 404);
+        // SIGTERM to the parent reaches the child, which removes the socket; both exit 0.
+        service.process->signal(SIGTERM);
+        EXPECT_EQ(service.process->wait(10s), 0);
+        EXPECT_FALSE(fileExists(service.socket));
+    }
+    {
+        Service service({}, options);
+        ASSERT_TRUE(service.ready());
+        std::string log = service.process->output();
+        size_t at = log.find("spawned disclaimed child pid ");
+        ASSERT_NE(at, std::string::npos);
+        int child = std::atoi(log.c_str() + at + std::string("spawned disclaimed child pid ").size());
+        ASSERT_GT(child, 1);
+        ASSERT_NE(child, service.process->pid());
+        ::kill(child, SIGKILL);
+        EXPECT_EQ(service.process->wait(10s), 137);
+    }
+}
+
+TEST(Lifecycle, SilentClientIsAnsweredAndDroppedAfter10Seconds) {
+    Service service;
+    ASSERT_TRUE(service.ready());
+    SocketClient silent(service.socket);
+    ASSERT_TRUE(silent.connected());
+    auto start = std::chrono::steady_clock::now();
+    auto response = parseResponse(silent.readAll(20s));
+    auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(response.status, 400);
+    EXPECT_EQ(response.body, R"({"error":"connection closed before request was complete"})");
+    EXPECT_GE(waited, 9500ms);
+    EXPECT_LE(waited, 13s);
+}
+
+TEST(Lifecycle, RunningOutOfDescriptorsDoesNotKillTheService) {
+    Process::Options options;
+    options.maxOpenFiles = 16;
+    Service service({}, options);
+    ASSERT_TRUE(service.ready()) << service.process->output();
+    {
+        // More silent clients than the service has descriptors for: the rest wait in the
+        // listen queue while accept reports that the process is out of descriptors.
+        std::vector<std::unique_ptr<SocketClient>> clients;
+        for (int i = 0; i < 20; ++i) clients.push_back(std::make_unique<SocketClient>(service.socket));
+        ASSERT_TRUE(service.process->waitForOutput("accept failed: Too many open files; retrying", 10s))
+            << service.process->output();
+    }
+    EXPECT_EQ(service.process->wait(300ms), std::nullopt) << service.process->output();
+    HTTPResponse response;
+    for (int i = 0; i < 100 && response.status != 404; ++i) {
+        response = httpExchange(service.socket, "GET /after HTTP/1.1\r\n\r\n");
+        if (response.status != 404) std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_EQ(response.status, 404);
+    EXPECT_TRUE(service.process->running());
+}
+
+TEST(Lifecycle, SeesTheDesktopSession) {
+    auto& desktop = VirtualDesktop::shared();
+    Process::Options options;
+    options.setEnv["DISPLAY"] = desktop.display();
+    Service service({}, options);
+    ASSERT_TRUE(service.ready()) << service.process->output();
+    EXPECT_NE(service.process->output().find("session: loggedIn=true"), std::string::npos) << service.process->output();
+}

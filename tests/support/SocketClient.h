@@ -1,0 +1,44 @@
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace tovo::test {
+
+// A raw client of a Unix-domain socket, so tests control every byte and the timing.
+class SocketClient {
+public:
+    // Connects; check connected().
+    explicit SocketClient(const std::string& path);
+    ~SocketClient();
+    SocketClient(const SocketClient&) = delete;
+    SocketClient& operator=(const SocketClient&) = delete;
+
+    bool connected() const { return fd >= 0; }
+    bool send(const std::string& bytes);
+    // Reads until the server closes the connection or `limit` passes.
+    std::string readAll(std::chrono::milliseconds limit = std::chrono::seconds(15));
+    // True when the server closed its end (a read returns end of stream) within `limit`.
+    bool closedByServer(std::chrono::milliseconds limit);
+    void close();
+
+private:
+    int fd = -1;
+};
+
+struct HTTPResponse {
+    int status = 0;
+    std::string statusLine;
+    std::map<std::string, std::string> headers;  // names lower-cased
+    std::string body;
+};
+
+// Splits a raw response; status 0 when it is not one.
+HTTPResponse parseResponse(const std::string& raw);
+
+// Sends `request` on a new connection and reads the whole answer.
+HTTPResponse httpExchange(const std::string& socketPath, const std::string& request);
+
+}  // namespace tovo::test

@@ -1,0 +1,49 @@
+// The command line of both roles and the log line format.
+#include "app/TovoApp.h"
+#include "base/Log.h"
+#include "service/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using namespace tovo;
+
+TEST(CommandLine, AppRoleIsChosenOnlyByNoArgumentsOrExactlyApp) {
+    EXPECT_TRUE(TovoApp::isAppLaunch({}));
+    EXPECT_TRUE(TovoApp::isAppLaunch({"-psn_0_12345"}));
+    EXPECT_TRUE(TovoApp::isAppLaunch({"--app"}));
+    EXPECT_TRUE(TovoApp::isAppLaunch({"-psn_0_1", "--app", "-psn_0_2"}));
+    EXPECT_FALSE(TovoApp::isAppLaunch({"--app", "--socket", "/x"}));
+    EXPECT_FALSE(TovoApp::isAppLaunch({"--app", "--app"}));
+    EXPECT_FALSE(TovoApp::isAppLaunch({"--socket", "/x"}));
+}
+
+TEST(CommandLine, ServiceArguments) {
+    auto parsed = parseServiceArguments({"--socket", "/a/b/c.sock", "--exit-on-stdin-eof", "--remote"});
+    EXPECT_FALSE(parsed.unknownArgument);
+    EXPECT_EQ(parsed.options.socketPath, "/a/b/c.sock");
+    EXPECT_TRUE(parsed.options.exitOnStdinEOF);
+    EXPECT_EQ(parsed.options.remoteHome(), "/a/b");
+
+    // --socket takes the next argument whatever it is.
+    parsed = parseServiceArguments({"--socket", "--remote"});
+    EXPECT_EQ(parsed.options.socketPath, "--remote");
+    EXPECT_FALSE(parsed.options.remote);
+    EXPECT_EQ(parsed.options.remoteHome(), std::nullopt);
+
+    // The last --socket wins, and a trailing one leaves the path absent.
+    EXPECT_EQ(parseServiceArguments({"--socket", "/a", "--socket", "/b"}).options.socketPath, "/b");
+    EXPECT_EQ(parseServiceArguments({"--socket", "/a", "--socket"}).options.socketPath, std::nullopt);
+
+    // The first unknown argument is reported, even after a valid prefix.
+    EXPECT_EQ(parseServiceArguments({"--app", "--socket", "/x"}).unknownArgument, "--app");
+    EXPECT_EQ(parseServiceArguments({"--remote", "-v", "--bogus"}).unknownArgument, "-v");
+
+    EXPECT_EQ(parseServiceArguments({"--remote", "--socket", "/c.sock"}).options.remoteHome(), "/");
+    EXPECT_EQ(parseServiceArguments({"--remote", "--socket", "c.sock"}).options.remoteHome(), ".");
+}
+
+TEST(LogLine, Format) {
+    EXPECT_EQ(logLine("listening on /x"), "tovo-control[" + std::to_string(::getpid()) + "]: listening on /x\n");
+}

@@ -1,0 +1,242 @@
+// The request reader and response writer of Connection, driven through a scripted
+// transport so that every byte boundary can be tried.
+#include "http/Connection.h"
+#include "http/HTTPError.h"
+#include "support/FakeTransport.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace tovo;
+using tovo::test::FakeTransport;
+
+namespace {
+
+struct Reader {
+    std::shared_ptr<FakeTransport> transport;
+    std::unique_ptr<Connection> connection;
+
+    explicit Reader(std::vector<std::string> chunks)
+        : transport(std::make_shared<FakeTransport>(std::move(chunks))),
+          connection(std::make_unique<Connection>(transport)) {}
+    explicit Reader(const std::string& bytes) : Reader(std::vector<std::string>{bytes}) {}
+};
+
+// The status and message an HTTPError carries, or {0, ""} when `f` does not throw one.
+template <typename F>
+std::pair<int, std::string> errorOf(F&& f) {
+    try {
+        f();
+    } catch (const HTTPError& e) {
+        return {e.status, e.message};
+    }
+    return {0, ""};
+}
+
+const std::string sampleRequest =
+    "post /upload%20here?x=1&y&x=2&name=%E6%9D%B1 HTTP/1.1\r\n"
+    "Host: x\r\n"
+    "X-Trim:   padded value \t\r\n"
+    "x-repeat: first\r\n"
+    "X-Repeat: second\r\n"
+    "no colon line\r\n"
+    "Content-Length: 11\r\n"
+    "\r\n"
+    "hello world"
+    "GET /next HTTP/1.1\r\n\r\n";
+
+}  // namespace
+
+TEST(HttpParser, AnyChunkingGivesTheSameRequestsAndKeepsPipelinedBytes) {
+    std::mt19937 random(7);
+    std::vector<std::vector<size_t>> chunkings = {{1}, {2}, {3}, {sampleRequest.size()}, {4, 1, 8192}};
+    for (int i = 0; i < 40; ++i) {
+        std::vector<size_t> sizes;
+        for (int k = 0; k < 16; ++k) sizes.push_back(1 + random() % 40);
+        chunkings.push_back(sizes);
+    }
+    for (const auto& sizes : chunkings) {
+        Reader reader(FakeTransport::split(sampleRequest, sizes));
+        auto [request, length] = reader.connection->readHead();
+        ASSERT_EQ(request.method, "POST");
+        EXPECT_EQ(request.path, "/upload here");
+        EXPECT_EQ(request.query, (std::map<std::string, std::string>{{"x", "2"}, {"y", ""}, {"name", "東"}}));
+        EXPECT_EQ(request.headers.at("x-trim"), "padded value");
+        EXPECT_EQ(request.headers.at("x-repeat"), "second");
+        EXPECT_EQ(request.headers.size(), 4u);
+        ASSERT_EQ(length, 11);
+        EXPECT_EQ(reader.connection->readBody(length, 100), "hello world");
+
+        auto [next, nextLength] = reader.connection->readHead();
+        EXPECT_EQ(next.path, "/next");
+        EXPECT_EQ(nextLength, 0);
+        EXPECT_TRUE(reader.connection->pending.empty());
+        for (size_t asked : reader.transport->maxAsked) EXPECT_LE(asked, Connection::bodyReceiveSize);
+    }
+}
+
+TEST(HttpParser, BytesAfterTheHeadStayPendingForTheNextRead) {
+    Reader reader(std::string("GET /a HTTP/1.1\r\n\r\nGET /b HTTP/1.1\r\nContent-Length: 3\r\n\r\nabcGET"));
+    EXPECT_EQ(reader.connection->readHead().first.path, "/a");
+    EXPECT_EQ(reader.transport->receiveCalls, 1);
+    auto [second, length] = reader.connection->readHead();
+    EXPECT_EQ(reader.transport->receiveCalls, 1);  // served from pending
+    EXPECT_EQ(second.path, "/b");
+    EXPECT_EQ(reader.connection->readBody(length, 10), "abc");
+    EXPECT_EQ(reader.connection->pending, "GET");
+}
+
+TEST(HttpParser, RequestLineMustHaveThreeParts) {
+    EXPECT_EQ(errorOf([] { Reader("GET /x\r\n\r\n").connection->readHead(); }),
+              std::make_pair(400, std::string("malformed request line")));
+    EXPECT_EQ(errorOf([] { Reader("GET /x HTTP/1.1 extra\r\n\r\n").connection->readHead(); }).first, 400);
+    EXPECT_EQ(errorOf([] { Reader("\r\n\r\n").connection->readHead(); }).first, 400);
+    Reader spaced("GET  /x   HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(spaced.connection->readHead().first.path, "/x");
+}
+
+TEST(HttpParser, HeadSizeLimit) {
+    std::string big = "GET / HTTP/1.1\r\nX-Big: " + std::string(70000, 'a');
+    EXPECT_EQ(errorOf([&] { Reader(FakeTransport::split(big, {8192})).connection->readHead(); }),
+              std::make_pair(431, std::string("request headers too large")));
+
+    // A head just under the limit that completes is accepted.
+    std::string fits = "GET / HTTP/1.1\r\nX-Big: " + std::string(65000, 'a') + "\r\n\r\n";
+    Reader reader(FakeTransport::split(fits, {8192}));
+    EXPECT_EQ(reader.connection->readHead().first.headers.at("x-big").size(), 65000u);
+    for (size_t asked : reader.transport->maxAsked) EXPECT_EQ(asked, Connection::headReceiveSize);
+}
+
+TEST(HttpParser, ContentLengthAndTransferEncoding) {
+    for (const char* bad : {"-1", "abc", "1.5", "", "99999999999999999999", "+-1"}) {
+        std::string head = std::string("POST / HTTP/1.1\r\nContent-Length: ") + bad + "\r\n\r\n";
+        EXPECT_EQ(errorOf([&] { Reader(head).connection->readHead(); }),
+                  std::make_pair(400, std::string("bad Content-Length")))
+            << bad;
+    }
+    EXPECT_EQ(errorOf([] { Reader("POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n").connection->readHead(); }),
+              std::make_pair(400, std::string("chunked request bodies are not supported")));
+    EXPECT_EQ(Reader("POST / HTTP/1.1\r\nTransfer-Encoding: IdEnTiTy\r\n\r\n").connection->readHead().second, 0);
+    EXPECT_EQ(Reader("POST / HTTP/1.1\r\nContent-Length: +7\r\n\r\n").connection->readHead().second, 7);
+}
+
+TEST(HttpParser, OversizedBodyIsRefusedWithoutReadingIt) {
+    Reader reader(std::vector<std::string>{"POST / HTTP/1.1\r\nContent-Length: 8388609\r\n\r\n", "body bytes"});
+    int64_t length = reader.connection->readHead().second;
+    int callsBefore = reader.transport->receiveCalls;
+    EXPECT_EQ(errorOf([&] { reader.connection->readBody(length, 8388608); }),
+              std::make_pair(413, std::string("body too large")));
+    EXPECT_EQ(reader.transport->receiveCalls, callsBefore);
+}
+
+TEST(HttpParser, PeerClosingEarly) {
+    EXPECT_EQ(errorOf([] { Reader("GET / HTTP/1.1\r\nHost").connection->readHead(); }),
+              std::make_pair(400, std::string("connection closed before request was complete")));
+    Reader body("POST / HTTP/1.1\r\nContent-Length: 10\r\n\r\nshort");
+    auto length = body.connection->readHead().second;
+    EXPECT_EQ(errorOf([&] { body.connection->readBody(length, 100); }),
+              std::make_pair(400, std::string("connection closed before body was complete")));
+
+    // Between requests a clean close is quiet only when asked for, and only with nothing buffered.
+    EXPECT_THROW(Reader(std::vector<std::string>{}).connection->readHead(true), Connection::Idle);
+    EXPECT_EQ(errorOf([] { Reader(std::vector<std::string>{}).connection->readHead(false); }).first, 400);
+    EXPECT_EQ(errorOf([] { Reader("GE").connection->readHead(true); }).first, 400);
+}
+
+TEST(HttpParser, TargetsAndQueryIntegers) {
+    auto parse = [](const std::string& target) {
+        return Reader("GET " + target + " HTTP/1.1\r\n\r\n").connection->readHead().first;
+    };
+    auto request = parse("/a%20b?x=1&y&x=2");
+    EXPECT_EQ(request.path, "/a b");
+    EXPECT_EQ(request.query, (std::map<std::string, std::string>{{"x", "2"}, {"y", ""}}));
+
+    EXPECT_EQ(parse("/p?q=a+b%2B&&=v").query.at("q"), "a+b+");
+    EXPECT_EQ(parse("/frag?a=1#b=2").query.size(), 1u);
+    // Not a URL: the raw target is the path and there is no query.
+    auto bad = parse("/bad%zz?x=1");
+    EXPECT_EQ(bad.path, "/bad%zz?x=1");
+    EXPECT_TRUE(bad.query.empty());
+    EXPECT_EQ(parse("/%FF?x=1").path, "/%FF?x=1");  // decodes to bytes that are not UTF-8
+    EXPECT_EQ(parse("/trailing%2").path, "/trailing%2");
+
+    auto numbers = parse("/n?plus=%2B5&minus=-3&empty=&word=abc&huge=99999999999999999999&space=%205");
+    EXPECT_EQ(numbers.integer("plus"), 5);
+    EXPECT_EQ(numbers.integer("minus"), -3);
+    EXPECT_EQ(numbers.integer("empty"), std::nullopt);
+    EXPECT_EQ(numbers.integer("absent"), std::nullopt);
+    for (const char* name : {"word", "huge", "space"}) {
+        EXPECT_EQ(errorOf([&] { numbers.integer(name); }),
+                  std::make_pair(400, std::string(name) + " must be an integer"));
+    }
+}
+
+TEST(HttpParser, InvalidUtf8InTheHeadIsReplaced) {
+    auto request = Reader("GET / HTTP/1.1\r\nX-Name: a\xff\xc3z\r\n\r\n").connection->readHead().first;
+    EXPECT_EQ(request.headers.at("x-name"), "a\xEF\xBF\xBD\xEF\xBF\xBDz");
+}
+
+TEST(HttpResponse, JsonAnswerIsCompleteSortedAndClosing) {
+    auto transport = std::make_shared<FakeTransport>();
+    Connection connection(transport);
+    connection.json(404, {{"zeta", 1}, {"alpha", "x"}, {"error", "no such endpoint /q"}});
+    const std::string body = R"({"alpha":"x","error":"no such endpoint /q","zeta":1})";
+    EXPECT_EQ(transport->sent, "HTTP/1.1 404 Not Found\r\nContent-Type: application/json\r\nContent-Length: " +
+                                   std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+    EXPECT_FALSE(connection.reusable);
+
+    // A persistent connection says keep-alive and becomes reusable only when all was sent.
+    auto keep = std::make_shared<FakeTransport>();
+    Connection persistent(keep);
+    persistent.persistent = true;
+    persistent.json(200, {{"ok", true}});
+    EXPECT_NE(keep->sent.find("Connection: keep-alive\r\n\r\n"), std::string::npos);
+    EXPECT_TRUE(persistent.reusable);
+    keep->failSends = true;
+    persistent.json(200, {{"ok", true}});
+    EXPECT_TRUE(persistent.reusable);  // unchanged until the next readHead clears it
+    keep->failSends = false;
+    keep->chunks = {"GET / HTTP/1.1\r\n\r\n"};
+    persistent.readHead();
+    EXPECT_FALSE(persistent.reusable);
+}
+
+TEST(HttpResponse, TextThatIsNotUtf8DoesNotLoseTheAnswer) {
+    auto transport = std::make_shared<FakeTransport>();
+    Connection connection(transport);
+    connection.json(400, {{"error", std::string("bad \xff name")}});
+    EXPECT_NE(transport->sent.find("{\"error\":\"bad \xEF\xBF\xBD name\"}"), std::string::npos) << transport->sent;
+}
+
+TEST(HttpResponse, ReasonPhrasesAndHeadOrder) {
+    EXPECT_STREQ(Connection::reason(431), "Request Header Fields Too Large");
+    EXPECT_STREQ(Connection::reason(413), "Payload Too Large");
+    EXPECT_STREQ(Connection::reason(418), "Status");
+    auto transport = std::make_shared<FakeTransport>();
+    Connection connection(transport);
+    EXPECT_TRUE(connection.writeHead(200, {{"B", "2"}, {"A", "1"}}, false));
+    EXPECT_EQ(transport->sent, "HTTP/1.1 200 OK\r\nB: 2\r\nA: 1\r\nConnection: close\r\n\r\n");
+}
+
+TEST(HttpConnection, PeerClosedBetweenParts) {
+    auto transport = std::make_shared<FakeTransport>();
+    Connection connection(transport);
+    EXPECT_FALSE(connection.peerClosed());
+    transport->peerGone = true;
+    EXPECT_TRUE(connection.peerClosed());
+    EXPECT_FALSE(connection.isEndedByServer());  // the peer left; the server did not end it
+    transport->peerGone = false;
+
+    int asked = 0;
+    connection.betweenParts = [&](Connection&) { return ++asked < 2; };
+    EXPECT_FALSE(connection.peerClosed());
+    EXPECT_TRUE(connection.peerClosed());
+    EXPECT_TRUE(connection.isEndedByServer());
+    EXPECT_TRUE(connection.peerClosed());
+    EXPECT_EQ(asked, 2);  // once ended, the hook is not asked again
+
+    // Destroying the connection closes its transport.
+    { Connection scoped(transport); }
+    EXPECT_EQ(transport->closeCalls, 1);
+}

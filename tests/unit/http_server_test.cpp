@@ -1,0 +1,178 @@
+// HTTPServer over real Unix sockets in this process.
+#include "http/HTTPServer.h"
+#include "service/ScreenHost.h"
+#include "support/ListeningSocket.h"
+#include "support/Process.h"
+#include "support/SocketClient.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <sys/stat.h>
+#include <thread>
+
+using namespace tovo;
+using namespace tovo::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A handler that answers {"path": …} and throws on request.
+void echoHandler(HTTPRequest& request, Connection& connection) {
+    if (request.path == "/teapot") throw HTTPError(409, "busy", {{"retryAfter", 3}, {"error", "overwritten"}});
+    if (request.path == "/crash") throw std::runtime_error("handler broke");
+    connection.json(200, {{"path", request.path}, {"body", request.body}});
+}
+
+struct ServerFixture : ::testing::Test {
+    TempDir dir;
+    std::string socketPath = dir.path() + "/s.sock";
+    std::shared_ptr<HTTPServer> server;
+
+    void SetUp() override {
+        server = HTTPServer::create(socketPath, echoHandler);
+        server->receiveTimeout = 300ms;
+        server->start();
+    }
+    void TearDown() override { server->stop(); }
+};
+
+std::string pathOfLength(const std::string& base, size_t length) {
+    std::string path = base + "/";
+    while (path.size() + 10 < length) {
+        path += "dddddddd/";
+        ::mkdir(path.c_str(), 0700);
+    }
+    return path + std::string(length - path.size(), 's');
+}
+
+}  // namespace
+
+TEST(HttpServerSocket, PathLimitIs103Bytes) {
+    TempDir dir;
+    std::string longest = pathOfLength(dir.path(), 103);
+    ASSERT_EQ(longest.size(), 103u);
+    auto server = HTTPServer::create(longest, echoHandler);
+    struct stat info;
+    ASSERT_EQ(::stat(longest.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    server->stop();
+
+    try {
+        HTTPServer::create(longest + "x", echoHandler);
+        FAIL() << "a 104-byte path was accepted";
+    } catch (const HTTPError& e) {
+        EXPECT_EQ(e.status, 500);
+        EXPECT_EQ(e.message, "socket path too long");
+    }
+    try {
+        HTTPServer::create(dir.path() + "/missing/s.sock", echoHandler);
+        FAIL();
+    } catch (const HTTPError& e) {
+        EXPECT_EQ(e.message, "bind: No such file or directory");
+    }
+}
+
+TEST_F(ServerFixture, OneRequestPerConnectionThenClose) {
+    SocketClient client(socketPath);
+    ASSERT_TRUE(client.connected());
+    // Two pipelined requests: only the first is answered.
+    client.send("POST /first HTTP/1.1\r\nContent-Length: 2\r\n\r\nhiGET /second HTTP/1.1\r\n\r\n");
+    std::string raw = client.readAll(5s);
+    auto response = parseResponse(raw);
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(response.headers["connection"], "close");
+    EXPECT_EQ(response.body, R"({"body":"hi","path":"/first"})");
+    EXPECT_EQ(raw.find("/second"), std::string::npos);
+}
+
+TEST_F(ServerFixture, ErrorsBecomeJsonAnswers) {
+    auto conflict = httpExchange(socketPath, "GET /teapot HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(conflict.statusLine, "HTTP/1.1 409 Conflict");
+    EXPECT_EQ(conflict.body, R"({"error":"busy","retryAfter":3})");
+
+    auto crash = httpExchange(socketPath, "GET /crash HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(crash.status, 500);
+    EXPECT_EQ(crash.body, R"({"error":"handler broke"})");
+
+    auto malformed = httpExchange(socketPath, "NONSENSE\r\n\r\n");
+    EXPECT_EQ(malformed.status, 400);
+    EXPECT_EQ(malformed.body, R"({"error":"malformed request line"})");
+    EXPECT_EQ(malformed.headers["connection"], "close");
+
+    auto tooBig = httpExchange(socketPath, "POST / HTTP/1.1\r\nContent-Length: 8388609\r\n\r\n");
+    EXPECT_EQ(tooBig.status, 413);
+}
+
+TEST_F(ServerFixture, SilentClientIsDroppedWithoutHoldingOthers) {
+    SocketClient silent(socketPath);
+    ASSERT_TRUE(silent.connected());
+    // While it says nothing, other clients are served.
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(httpExchange(socketPath, "GET /other HTTP/1.1\r\n\r\n").status, 200);
+    auto response = parseResponse(silent.readAll(5s));
+    EXPECT_EQ(response.status, 400);
+    EXPECT_EQ(response.body, R"({"error":"connection closed before request was complete"})");
+}
+
+TEST_F(ServerFixture, ManyConcurrentClients) {
+    std::atomic<int> ok{0};
+    std::vector<std::thread> clients;
+    for (int i = 0; i < 32; ++i) {
+        clients.emplace_back([&, i] {
+            for (int k = 0; k < 10; ++k) {
+                auto r = httpExchange(socketPath, "GET /c" + std::to_string(i) + " HTTP/1.1\r\n\r\n");
+                if (r.status == 200 && r.body.find("/c" + std::to_string(i)) != std::string::npos) ++ok;
+            }
+        });
+    }
+    for (auto& t : clients) t.join();
+    EXPECT_EQ(ok.load(), 320);
+}
+
+TEST_F(ServerFixture, StopRemovesTheSocketOnce) {
+    EXPECT_TRUE(fileExists(socketPath));
+    server->stop();
+    EXPECT_FALSE(fileExists(socketPath));
+    EXPECT_FALSE(SocketClient(socketPath).connected());
+    // A later server on the same path is not disturbed by a second stop of the old one.
+    auto next = HTTPServer::create(socketPath, echoHandler);
+    next->start();
+    server->stop();
+    EXPECT_TRUE(fileExists(socketPath));
+    EXPECT_EQ(httpExchange(socketPath, "GET /again HTTP/1.1\r\n\r\n").status, 200);
+    next->stop();
+}
+
+TEST(HttpServerFatal, BrokenListenerIsReportedOnceAndCleanedUp) {
+    TempDir dir;
+    std::string path = dir.path() + "/s.sock";
+    std::vector<std::string> logged;
+    std::mutex loggedLock;
+    auto previousSink = ScreenHost::logSink;
+    ScreenHost::logSink = [&](std::string_view line) {
+        std::lock_guard<std::mutex> guard(loggedLock);
+        logged.emplace_back(line);
+    };
+
+    auto server = HTTPServer::create(path, echoHandler);
+    std::atomic<int> fatalCalls{0};
+    std::string fatalMessage;
+    server->onFatal = [&](const std::string& message) {
+        fatalMessage = message;
+        ++fatalCalls;
+    };
+    server->start();
+    int fd = findListeningSocket(path);
+    ASSERT_GE(fd, 0);
+    ::shutdown(fd, SHUT_RDWR);  // accept now fails with EINVAL, which is not transient
+
+    for (int i = 0; i < 500 && fatalCalls == 0; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(fatalCalls.load(), 1);
+    EXPECT_EQ(fatalMessage, "accept failed: Invalid argument");
+    EXPECT_FALSE(fileExists(path));
+    server->stop();  // nothing left to do
+    EXPECT_EQ(fatalCalls.load(), 1);
+    ScreenHost::logSink = previousSink;
+    std::lock_guard<std::mutex> guard(loggedLock);
+    EXPECT_EQ(logged, std::vector<std::string>{"accept failed: Invalid argument"});
+}
