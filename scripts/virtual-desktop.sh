@@ -26,7 +26,11 @@ stop() {
     [[ -f "$f" ]] || continue
     pid=$(cat "$f")
     kill "$pid" 2>/dev/null || true
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+    # Gone, or a zombie that whoever adopted it has not reaped yet.
+    for _ in $(seq 50); do
+      [[ "$(ps -o stat= -p "$pid" 2>/dev/null)" == [^Z]* ]] || break
+      sleep 0.05
+    done
     kill -9 "$pid" 2>/dev/null || true
     rm -f "$f"
   done
