@@ -1,12 +1,7 @@
 #include "http/ServerIdentity.h"
 
-// TOVO_VERSION and TOVO_BUILD come from the build system; either may be empty.
-#ifndef TOVO_VERSION
-#define TOVO_VERSION ""
-#endif
-#ifndef TOVO_BUILD
-#define TOVO_BUILD ""
-#endif
+// Generated at build time: TOVO_VERSION and TOVO_BUILD, either of which may be empty.
+#include "BuildInfo.h"
 
 namespace tovo::ServerIdentity {
 
