@@ -7,11 +7,11 @@ packages=(
   # build
   build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev
   nlohmann-json3-dev googletest libgtest-dev libgmock-dev
-  libx11-dev
+  libx11-dev libxrandr-dev libxinerama-dev libxext-dev libdbus-1-dev
   # running on a headless desktop
   xvfb openbox dbus dbus-x11 x11-utils
   # tests and benchmarks
-  curl python3 procps
+  curl python3 procps python3-gi gir1.2-glib-2.0 xdotool
 )
 
 missing=()

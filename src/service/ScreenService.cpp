@@ -1,21 +1,58 @@
 #include "service/ScreenService.h"
 
+#include "capture/Displays.h"
 #include "service/Router.h"
+#include "service/ScreenPermissions.h"
 #include "service/ScreenHost.h"
 #include "service/ScreenServiceError.h"
 #include "service/SessionInfo.h"
 
 namespace tovo {
 
-// Components join the service in this order, each in its own change:
-//  construction: remote access (when remoteHome is set), screen-state tracker, clipboard
-//    monitor (its changes bump the tracker's version), console watcher (its changes ask
-//    the tracker to refresh), then the tracker's inputs;
-//  start(): console watcher, state tracker, clipboard monitor (only with a login session at
-//    start), the listener, remote access, then the encoder calibration in the background;
-//  stop(): remote access, console watcher, clipboard monitor, state tracker, the listener.
-ScreenService::ScreenService(std::string socketPath, std::optional<std::string> remoteHome)
-    : socketPath(std::move(socketPath)), remoteHome(std::move(remoteHome)) {}
+namespace {
+
+std::shared_ptr<ConsoleWatcher> makeConsoleWatcher(ConsoleWatcher::Reader reader,
+                                                   const std::shared_ptr<ScreenStateTracker>& tracker) {
+    std::weak_ptr<ScreenStateTracker> weakTracker = tracker;
+    return std::make_shared<ConsoleWatcher>(
+        reader ? std::move(reader) : ConsoleWatcher::defaultReader(), ConsoleWatcher::monotonicSeconds,
+        [weakTracker](ConsoleState from, ConsoleState to) {
+            ScreenHost::logSink(std::string("console changed (") + from.description() + " \u2192 " + to.description() + ")");
+            if (auto tracker = weakTracker.lock()) tracker->setNeedsRefresh();
+        });
+}
+
+// The main display's id, or 0 when there is none.
+uint32_t mainDisplayId() {
+    for (const auto& display : Displays::active()) {
+        if (display.main) return display.id;
+    }
+    return 0;
+}
+
+}  // namespace
+
+// Still to join the service, each in its own change: remote access (built from remoteHome,
+// started after the listener, stopped first), the clipboard monitor (its changes bump the
+// tracker's version; started only with a login session at start) and the encoder's
+// background calibration (started last).
+ScreenService::ScreenService(std::string socketPath, std::optional<std::string> remoteHome,
+                             ConsoleWatcher::Reader consoleReader)
+    : socketPath(std::move(socketPath)),
+      remoteHome(std::move(remoteHome)),
+      stateTracker(std::make_shared<ScreenStateTracker>()),
+      consoleWatcher(makeConsoleWatcher(std::move(consoleReader), stateTracker)) {
+    std::weak_ptr<ConsoleWatcher> weakWatcher = consoleWatcher;
+    stateTracker->setInputs([weakWatcher] {
+        ScreenStateInputs inputs;
+        inputs.loggedIn = SessionInfo::current();
+        inputs.screenRecording = inputs.loggedIn && ScreenPermissions::screenRecording();
+        inputs.mainDisplay = inputs.loggedIn ? mainDisplayId() : 0;
+        if (auto watcher = weakWatcher.lock()) inputs.console = watcher->settled();
+        return inputs;
+    });
+    stateTracker->setOnPublish(nullptr);
+}
 
 void ScreenService::start() {
     std::lock_guard<std::mutex> guard(lock);
@@ -42,6 +79,8 @@ void ScreenService::start() {
         if (self->onFatal) self->onFatal(message);
     };
 
+    consoleWatcher->start();
+    stateTracker->start();
     created->start();
     listener = created;
     ScreenHost::logSink("listening on " + socketPath);
@@ -54,6 +93,8 @@ void ScreenService::stop() {
         taken = std::move(listener);
         listener.reset();
     }
+    consoleWatcher->stop();
+    stateTracker->stop();
     if (taken) taken->stop();
     ScreenHost::logSink("stopped");
 }

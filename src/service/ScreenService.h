@@ -1,6 +1,8 @@
 #pragma once
 
 #include "http/HTTPServer.h"
+#include "service/ConsoleWatch.h"
+#include "service/ScreenState.h"
 
 #include <functional>
 #include <memory>
@@ -17,8 +19,10 @@ namespace tovo {
 // accept thread. Create it with std::make_shared (the listener's fatal hook holds it weakly).
 class ScreenService : public std::enable_shared_from_this<ScreenService> {
 public:
-    // Builds and wires everything; starts no thread, timer or listener.
-    ScreenService(std::string socketPath, std::optional<std::string> remoteHome);
+    // Builds and wires everything; starts no thread, timer or listener. `consoleReader`
+    // defaults to the platform's console lock.
+    ScreenService(std::string socketPath, std::optional<std::string> remoteHome,
+                  ConsoleWatcher::Reader consoleReader = nullptr);
 
     // Listens on the socket and starts the components. Throws ScreenServiceError; does
     // nothing while a listener is running.
@@ -37,6 +41,9 @@ public:
 
     // Called with the listener's message when it dies at run time. Set before start().
     std::function<void(const std::string&)> onFatal;
+
+    const std::shared_ptr<ScreenStateTracker> stateTracker;
+    const std::shared_ptr<ConsoleWatcher> consoleWatcher;
 
 private:
     std::mutex lock;  // guards listener

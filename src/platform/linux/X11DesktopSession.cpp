@@ -1,6 +1,7 @@
-// DesktopSession on X11: the session is the display named by $DISPLAY; capture works on
-// any display we can open; input needs the XTEST extension.
+// DesktopSession on X11: the session is the display named by $DISPLAY, reached through the
+// shared connection; capture works on any display we can reach; input needs XTEST.
 #include "platform/DesktopSession.h"
+#include "platform/linux/X11Connection.h"
 
 #include <X11/Xlib.h>
 
@@ -9,25 +10,15 @@ namespace {
 
 class X11DesktopSession final : public DesktopSession {
 public:
-    bool reachable() override {
-        return withDisplay([](Display*) { return true; });
-    }
+    bool reachable() override { return x11::SharedDisplay::instance().reachable(); }
     bool canCaptureScreen() override { return reachable(); }
     bool canInjectInput() override {
-        return withDisplay([](Display* display) {
+        bool present = false;
+        bool alive = x11::SharedDisplay::instance().with([&](Display* display) {
             int opcode, event, error;
-            return XQueryExtension(display, "XTEST", &opcode, &event, &error) == True;
+            present = XQueryExtension(display, "XTEST", &opcode, &event, &error) == True;
         });
-    }
-
-private:
-    template <typename Check>
-    static bool withDisplay(Check check) {
-        Display* display = XOpenDisplay(nullptr);
-        if (!display) return false;
-        bool result = check(display);
-        XCloseDisplay(display);
-        return result;
+        return alive && present;
     }
 };
 

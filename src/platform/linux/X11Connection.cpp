@@ -1,0 +1,73 @@
+#include "platform/linux/X11Connection.h"
+
+#include "service/ScreenHost.h"
+
+#include <X11/Xlib.h>
+
+#include <cstdlib>
+
+namespace tovo::x11 {
+namespace {
+
+// Xlib calls this when a connection fails. Returning hands over to the connection's exit
+// handler (below) instead of ending the process.
+int onIOError(Display*) { return 0; }
+
+void onIOErrorExit(Display*, void* userData) { *static_cast<bool*>(userData) = true; }
+
+// Protocol errors (a window that vanished between two calls) are expected and not fatal;
+// callers check their results.
+int onProtocolError(Display*, XErrorEvent*) { return 0; }
+
+}  // namespace
+
+void initThreads() {
+    static const bool done = [] {
+        XInitThreads();
+        XSetIOErrorHandler(onIOError);
+        XSetErrorHandler(onProtocolError);
+        return true;
+    }();
+    (void)done;
+}
+
+SharedDisplay& SharedDisplay::instance() {
+    static SharedDisplay* shared = new SharedDisplay();  // lives for the process
+    return *shared;
+}
+
+bool SharedDisplay::with(const std::function<void(Display*)>& use) {
+    initThreads();
+    std::lock_guard<std::mutex> guard(lock);
+    if (display && broken) close();
+    if (!display) {
+        display = XOpenDisplay(nullptr);
+        if (!display) return false;
+        broken = false;
+        XSetIOErrorExitHandler(display, onIOErrorExit, &broken);
+        openedName = DisplayString(display);
+        ScreenHost::logSink("session: connected to X display " + openedName);
+    }
+    use(display);
+    if (broken) {
+        ScreenHost::logSink("session: lost the X display " + openedName);
+        close();
+        return false;
+    }
+    return true;
+}
+
+bool SharedDisplay::reachable() {
+    return with([](Display* d) {
+        XNoOp(d);
+        XSync(d, False);
+    });
+}
+
+void SharedDisplay::close() {
+    XCloseDisplay(display);
+    display = nullptr;
+    broken = false;
+}
+
+}  // namespace tovo::x11

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "base/TaskQueue.h"
+#include "service/ScreenState.h"
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <utility>
+
+namespace tovo {
+
+// Debounces console lock readings: a new state counts once it has been read unchanged for
+// 1.5 seconds. The first reading settles without being reported.
+struct ConsoleChangeDetector {
+    static constexpr double holdSeconds = 1.5;
+
+    std::optional<ConsoleState> settled;
+    std::optional<ConsoleState> pending;
+    double pendingSince = 0;
+
+    // Feeds one reading taken at `now` (seconds); the settled change (from, to), if any.
+    std::optional<std::pair<ConsoleState, ConsoleState>> step(ConsoleState state, double now);
+};
+
+// Polls the console lock twice a second and reports debounced changes.
+//
+// Threads: reads and `onChange` run on the watcher's own queue, `onChange` without the
+// watcher's lock; `settled()` may be called from any thread. Create it with std::make_shared.
+class ConsoleWatcher : public std::enable_shared_from_this<ConsoleWatcher> {
+public:
+    using Reader = std::function<ConsoleState()>;
+    using Clock = std::function<double()>;  // monotonic seconds
+    using OnChange = std::function<void(ConsoleState from, ConsoleState to)>;
+
+    static constexpr std::chrono::milliseconds pollInterval{500};
+
+    ConsoleWatcher(Reader read, Clock clock, OnChange onChange,
+                   std::shared_ptr<TaskQueue> queue = std::make_shared<SerialTaskQueue>("tovo-console"));
+
+    void start();
+    void stop();
+    // One poll, as the timer runs it.
+    void tick();
+    // The debounced state; absent before the first reading.
+    std::optional<ConsoleState> settled();
+
+    // The platform's console lock reader, and the monotonic clock.
+    static Reader defaultReader();
+    static double monotonicSeconds();
+
+private:
+    const Reader read;
+    const Clock clock;
+    const OnChange onChange;
+    const std::shared_ptr<TaskQueue> queue;
+
+    std::mutex lock;  // guards the fields below
+    ConsoleChangeDetector detector;
+    bool running = false;
+    bool stopped = false;
+};
+
+}  // namespace tovo
