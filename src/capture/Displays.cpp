@@ -93,7 +93,7 @@ std::optional<std::vector<MonitorRecord>> parseMonitorLayout(std::string_view te
         }
         record.primary = consume(text, '*');
         if (*width <= 0 || *height <= 0) return std::nullopt;
-        if (!text.empty() && !consume(text, ',')) return std::nullopt;
+        if (!text.empty() && (!consume(text, ',') || text.empty())) return std::nullopt;
         record.id = static_cast<uint32_t>(out.size() + 1);
         record.width = *width;
         record.height = *height;
