@@ -18,7 +18,7 @@ std::optional<std::pair<ConsoleState, ConsoleState>> ConsoleChangeDetector::step
         pendingSince = now;
         return std::nullopt;
     }
-    if (now - pendingSince >= holdSeconds) {
+    if (now - pendingSince >= holdSeconds - jitterSeconds) {
         auto change = std::make_pair(*settled, state);
         settled = state;
         pending.reset();

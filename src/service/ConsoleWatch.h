@@ -15,6 +15,10 @@ namespace tovo {
 // 1.5 seconds. The first reading settles without being reported.
 struct ConsoleChangeDetector {
     static constexpr double holdSeconds = 1.5;
+    // Readings come from a 0.5 s poll whose clock is read after a bus call of varying
+    // length, so the reading 1.5 s after the first may be stamped a little short of it.
+    // Without this slack a 2 s lock would often be missed.
+    static constexpr double jitterSeconds = 0.05;
 
     std::optional<ConsoleState> settled;
     std::optional<ConsoleState> pending;

@@ -91,6 +91,11 @@ void Process::closeStdin() {
     stdinWrite = -1;
 }
 
+bool Process::writeStdin(const std::string& text) {
+    if (stdinWrite < 0) return false;
+    return ::write(stdinWrite, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+}
+
 std::optional<int> Process::wait(std::chrono::milliseconds limit) {
     if (exitCode) return exitCode;
     auto deadline = std::chrono::steady_clock::now() + limit;

@@ -29,6 +29,7 @@ public:
     int pid() const { return childPid; }
     void signal(int number) const;
     void closeStdin();
+    bool writeStdin(const std::string& text);
 
     // The exit code, 128 + signal for a signal; no value when still running after `limit`.
     std::optional<int> wait(std::chrono::milliseconds limit);

@@ -38,8 +38,30 @@ bool SocketClient::send(const std::string& bytes) {
     return true;
 }
 
+std::optional<std::string> SocketClient::readUntil(const std::string& delimiter, std::chrono::milliseconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    char buffer[4096];
+    for (;;) {
+        size_t at = buffered.find(delimiter);
+        if (at != std::string::npos) {
+            std::string out = buffered.substr(0, at);
+            buffered.erase(0, at + delimiter.size());
+            return out;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return std::nullopt;
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+        ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return std::nullopt;
+        buffered.append(buffer, static_cast<size_t>(n));
+    }
+}
+
 std::string SocketClient::readAll(std::chrono::milliseconds limit) {
-    std::string out;
+    std::string out = std::move(buffered);
+    buffered.clear();
     auto deadline = std::chrono::steady_clock::now() + limit;
     char buffer[65536];
     for (;;) {

@@ -18,6 +18,9 @@ public:
 
     bool connected() const { return fd >= 0; }
     bool send(const std::string& bytes);
+    // Reads up to and including `delimiter`; returns what came before it, or no value when
+    // the server closed or `limit` passed first. Bytes after it stay for the next call.
+    std::optional<std::string> readUntil(const std::string& delimiter, std::chrono::milliseconds limit);
     // Reads until the server closes the connection or `limit` passes.
     std::string readAll(std::chrono::milliseconds limit = std::chrono::seconds(15));
     // True when the server closed its end (a read returns end of stream) within `limit`.
@@ -26,6 +29,7 @@ public:
 
 private:
     int fd = -1;
+    std::string buffered;
 };
 
 struct HTTPResponse {

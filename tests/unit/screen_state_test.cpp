@@ -171,11 +171,22 @@ TEST(ConsoleChangeDetector, DebouncesLocksShorterThanTheHold) {
         }
     }
     EXPECT_EQ(reports, 1);
+
     EXPECT_FALSE(detector.step(unlocked, 22.0));
     EXPECT_FALSE(detector.step(unlocked, 23.0));
     auto unlock = detector.step(unlocked, 23.5);
     ASSERT_TRUE(unlock);
     EXPECT_EQ(unlock->second, unlocked);
+
+    // The poll's clock jitters: a reading stamped a few milliseconds short of the hold
+    // still settles, one a poll early does not.
+    EXPECT_FALSE(detector.step(locked, 30.0));
+    EXPECT_FALSE(detector.step(locked, 30.52));
+    EXPECT_FALSE(detector.step(locked, 31.0));
+    EXPECT_TRUE(detector.step(locked, 31.497));
+    EXPECT_FALSE(detector.step(unlocked, 40.0));
+    EXPECT_FALSE(detector.step(unlocked, 41.3));
+    EXPECT_TRUE(detector.step(unlocked, 41.5));
 }
 
 TEST(ConsoleWatcher, ReportsSettledChangesFromItsTimer) {

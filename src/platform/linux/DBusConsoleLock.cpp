@@ -3,6 +3,8 @@
 // bus, else unlocked.
 #include "platform/ConsoleLock.h"
 
+#include "service/ScreenHost.h"
+
 #include <dbus/dbus.h>
 
 #include <cstdlib>
@@ -62,13 +64,16 @@ private:
     DBusConnection* connection = nullptr;
 };
 
-// Sends `message` (consumed) and returns the reply, or null on any error.
-DBusMessage* call(DBusConnection* connection, DBusMessage* message) {
+// Sends `message` (consumed) and returns the reply, or null on any error, whose name is
+// then left in `errorName`.
+DBusMessage* call(DBusConnection* connection, DBusMessage* message, std::string& errorName) {
+    errorName.clear();
     if (!message) return nullptr;
     DBusError error;
     dbus_error_init(&error);
     DBusMessage* reply = dbus_connection_send_with_reply_and_block(connection, message, callTimeoutMs, &error);
     dbus_message_unref(message);
+    if (dbus_error_is_set(&error)) errorName = error.name ? error.name : "unknown error";
     dbus_error_free(&error);
     return reply;
 }
@@ -106,12 +111,25 @@ private:
     std::optional<bool> screenSaverActive() {
         DBusConnection* connection = session.get();
         if (!connection) return std::nullopt;
+        std::string error;
         for (const char* path : {"/org/freedesktop/ScreenSaver", "/ScreenSaver"}) {
             DBusMessage* message = dbus_message_new_method_call("org.freedesktop.ScreenSaver", path,
                                                                 "org.freedesktop.ScreenSaver", "GetActive");
-            if (auto value = replyBoolean(call(connection, message))) return value;
+            if (auto value = replyBoolean(call(connection, message, error))) {
+                noteScreenSaver("");
+                return value;
+            }
         }
+        noteScreenSaver(error);
         return std::nullopt;
+    }
+
+    // Logs when the screen saver becomes reachable or stops being so.
+    void noteScreenSaver(const std::string& error) {
+        if (error == lastScreenSaverError) return;
+        ScreenHost::logSink(error.empty() ? "console: reading the lock from the screen saver"
+                                          : "console: no screen saver on the session bus (" + error + ")");
+        lastScreenSaverError = error;
     }
 
     std::optional<bool> logindLockedHint() {
@@ -122,7 +140,8 @@ private:
         if (!message) return std::nullopt;
         dbus_uint32_t pid = static_cast<dbus_uint32_t>(::getpid());
         dbus_message_append_args(message, DBUS_TYPE_UINT32, &pid, DBUS_TYPE_INVALID);
-        DBusMessage* reply = call(connection, message);
+        std::string error;
+        DBusMessage* reply = call(connection, message, error);
         if (!reply) return std::nullopt;
         const char* sessionPath = nullptr;
         std::string path;
@@ -138,9 +157,10 @@ private:
         const char* interface = "org.freedesktop.login1.Session";
         const char* property = "LockedHint";
         dbus_message_append_args(message, DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &property, DBUS_TYPE_INVALID);
-        return replyBoolean(call(connection, message));
+        return replyBoolean(call(connection, message, error));
     }
 
+    std::string lastScreenSaverError = "none yet";
     Bus session{DBUS_BUS_SESSION};
     Bus system{DBUS_BUS_SYSTEM};
 };

@@ -1,0 +1,208 @@
+// /status and /events of the real service on a headless desktop: displays, the screen
+// state through an X server that goes away and comes back, and the console lock through a
+// screen saver on the session bus.
+#include "support/Process.h"
+#include "support/SocketClient.h"
+#include "support/VirtualDesktop.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <csignal>
+#include <thread>
+#include <unistd.h>
+
+using namespace tovo::test;
+using namespace std::chrono_literals;
+using nlohmann::json;
+
+namespace {
+
+const std::string binary = TOVO_CONTROL_BINARY;
+const std::string sourceDir = TOVO_SOURCE_DIR;
+
+struct Service {
+    TempDir dir;
+    std::string socket = dir.path() + "/screen.sock";
+    std::unique_ptr<Process> process;
+
+    Service(const std::string& display, std::map<std::string, std::string> env = {}) {
+        Process::Options options;
+        options.setEnv = std::move(env);
+        options.setEnv["DISPLAY"] = display;
+        options.unsetEnv = {"TOVO_DISCLAIMED", "TOVO_X11_MONITORS"};
+        process = std::make_unique<Process>(std::vector<std::string>{binary, "--socket", socket}, options);
+        EXPECT_TRUE(process->waitForOutput("listening on " + socket, 10s)) << process->output();
+    }
+
+    json status() {
+        auto response = httpExchange(socket, "GET /status HTTP/1.1\r\n\r\n");
+        EXPECT_EQ(response.status, 200);
+        return json::parse(response.body, nullptr, false);
+    }
+};
+
+// An events client that reads lines as they come.
+struct Feed {
+    SocketClient client;
+    explicit Feed(const std::string& socket) : client(socket) {
+        EXPECT_TRUE(client.send("GET /events HTTP/1.1\r\n\r\n"));
+        auto head = client.readUntil("\r\n\r\n", 5s);
+        EXPECT_TRUE(head && head->rfind("HTTP/1.1 200 OK", 0) == 0);
+    }
+    std::optional<json> next(std::chrono::milliseconds limit) {
+        auto line = client.readUntil("\n", limit);
+        if (!line) return std::nullopt;
+        return json::parse(*line, nullptr, false);
+    }
+    // The next state line within `limit`, skipping pings.
+    std::optional<json> nextState(std::chrono::milliseconds limit) {
+        auto deadline = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < deadline) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            auto line = next(left);
+            if (!line) return std::nullopt;
+            if ((*line)["type"] == "state") return line;
+        }
+        return std::nullopt;
+    }
+};
+
+bool hasIdentity(const json& status) {
+    return status.contains("app") && status.contains("version") && status["api"] == 1;
+}
+
+// A display number no X server uses now.
+int freeDisplayNumber() {
+    for (int n = 40 + ::getpid() % 200;; ++n) {
+        std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
+        std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+        if (!fileExists(lock) && !fileExists(socket)) return n;
+    }
+}
+
+std::unique_ptr<Process> startXvfb(int number) {
+    auto xvfb = std::make_unique<Process>(std::vector<std::string>{"/usr/bin/Xvfb", ":" + std::to_string(number), "-screen",
+                                                                   "0", "1280x720x24", "-nolisten", "tcp"});
+    for (int i = 0; i < 200; ++i) {
+        if (runCommand({"/usr/bin/xdpyinfo", "-display", ":" + std::to_string(number)}, 5s).code == 0) return xvfb;
+        std::this_thread::sleep_for(50ms);
+    }
+    ADD_FAILURE() << "Xvfb :" << number << " did not start: " << xvfb->output();
+    return xvfb;
+}
+
+}  // namespace
+
+TEST(Status, HeadlessDesktopIsReady) {
+    auto& desktop = VirtualDesktop::shared();
+    Service service(desktop.display());
+    auto status = service.status();
+    EXPECT_EQ(status["ok"], true) << status;
+    EXPECT_EQ(status["session"], (json{{"loggedIn", true}}));
+    EXPECT_EQ(status["screenRecording"], true);
+    EXPECT_EQ(status["accessibility"], true);
+    ASSERT_EQ(status["displays"].size(), 1u) << status;
+    auto display = status["displays"][0];
+    EXPECT_EQ(display["width"], 1920);
+    EXPECT_EQ(display["height"], 1080);
+    EXPECT_EQ(display["scale"], 1);
+    EXPECT_EQ(display["main"], true);
+    EXPECT_EQ(display["asleep"], false);
+    EXPECT_FALSE(status.contains("error"));
+    EXPECT_TRUE(hasIdentity(status)) << status;
+
+    // The tracker publishes at once, and the console state once the watcher has read it.
+    for (int i = 0; i < 40 && (status["states"].empty() || status["console"].is_null()); ++i) {
+        std::this_thread::sleep_for(50ms);
+        status = service.status();
+    }
+    auto states = status["states"];
+    ASSERT_EQ(states.size(), 1u) << states;
+    EXPECT_EQ(states[0]["phase"], "ready");
+    EXPECT_EQ(states[0]["display"], display["id"]);
+    EXPECT_EQ(status["console"], (json{{"locked", false}}));
+}
+
+TEST(Status, LogicalMonitorsFromTheEnvironment) {
+    auto& desktop = VirtualDesktop::shared();
+    Service service(desktop.display(), {{"TOVO_X11_MONITORS", "960x1080+0+0,960x1080+960+0*"}});
+    auto displays = service.status()["displays"];
+    ASSERT_EQ(displays.size(), 2u) << displays;
+    EXPECT_EQ(displays[0]["main"], false);
+    EXPECT_EQ(displays[1]["main"], true);
+    EXPECT_EQ(displays[1]["width"], 960);
+}
+
+TEST(Status, FollowsTheXServerAwayAndBack) {
+    int number = freeDisplayNumber();
+    auto xvfb = startXvfb(number);
+    Service service(":" + std::to_string(number));
+    ASSERT_EQ(service.status()["ok"], true);
+
+    Feed feed(service.socket);
+    auto first = feed.nextState(5s);
+    ASSERT_TRUE(first);
+    ASSERT_EQ((*first)["states"][0]["phase"], "ready") << *first;
+    auto readySince = (*first)["states"][0]["since"];
+
+    xvfb->signal(SIGTERM);
+    ASSERT_TRUE(xvfb->wait(10s));
+    auto gone = feed.nextState(5s);
+    ASSERT_TRUE(gone);
+    EXPECT_EQ((*gone)["states"][0]["phase"], "unavailable") << *gone;
+    EXPECT_EQ((*gone)["states"][0]["reason"], "no-session");
+
+    auto status = service.status();
+    EXPECT_EQ(status["ok"], false);
+    EXPECT_EQ(status["displays"], json::array());
+    EXPECT_EQ(status["error"], "no GUI login session for this macOS user");
+    EXPECT_TRUE(service.process->running());
+
+    auto again = startXvfb(number);
+    auto back = feed.nextState(5s);
+    ASSERT_TRUE(back);
+    EXPECT_EQ((*back)["states"][0]["phase"], "ready") << *back;
+    EXPECT_GT((*back)["states"][0]["since"].get<int64_t>(), readySince.get<int64_t>());
+    EXPECT_EQ(service.status()["ok"], true);
+    again->signal(SIGTERM);
+    again->wait(10s);
+}
+
+TEST(Status, ConsoleLockReachesTheFeedOnlyWhenHeld) {
+    auto& desktop = VirtualDesktop::shared();
+    Process saver({"/usr/bin/python3", sourceDir + "/tests/support/fake_screensaver.py"});
+    ASSERT_TRUE(saver.waitForOutput("ready", 10s)) << saver.output();
+    Service service(desktop.display());
+    Feed feed(service.socket);
+    // Let the watcher settle its first (unlocked) reading.
+    std::this_thread::sleep_for(1500ms);
+
+    std::string seen;
+    auto lockedLines = [&](std::chrono::milliseconds within) {
+        int count = 0;
+        auto deadline = std::chrono::steady_clock::now() + within;
+        while (std::chrono::steady_clock::now() < deadline) {
+            auto line = feed.next(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
+            if (!line) break;
+            seen += line->dump() + "\n";
+            if ((*line)["type"] == "state" && (*line)["console"] == json{{"locked", true}}) ++count;
+        }
+        return count;
+    };
+
+    // A one-second lock never settles.
+    saver.writeStdin("lock\n");
+    std::this_thread::sleep_for(1000ms);
+    saver.writeStdin("unlock\n");
+    EXPECT_EQ(lockedLines(3s), 0);
+
+    // A lock held past the 1.5 s hold (plus one poll of slack) is reported once.
+    saver.writeStdin("lock\n");
+    EXPECT_EQ(lockedLines(2200ms), 1) << seen << service.process->output() << saver.output();
+    saver.writeStdin("unlock\n");
+    EXPECT_EQ(lockedLines(3s), 0);
+    EXPECT_NE(service.process->output().find("console changed (locked \u2192 unlocked)"), std::string::npos)
+        << service.process->output();
+    saver.closeStdin();
+}
