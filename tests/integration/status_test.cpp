@@ -206,3 +206,45 @@ TEST(Status, ConsoleLockReachesTheFeedOnlyWhenHeld) {
         << service.process->output();
     saver.closeStdin();
 }
+
+namespace {
+
+int threadCount(int pid) {
+    auto result = runCommand({"/bin/sh", "-c", "ls /proc/" + std::to_string(pid) + "/task | wc -l"});
+    return std::atoi(result.output.c_str());
+}
+
+}  // namespace
+
+TEST(Events, FeedsOfVanishedClientsEndTheirThreads) {
+    auto& desktop = VirtualDesktop::shared();
+    Service service(desktop.display());
+    std::this_thread::sleep_for(300ms);
+    int before = threadCount(service.process->pid());
+    {
+        std::vector<std::unique_ptr<Feed>> feeds;
+        for (int i = 0; i < 8; ++i) {
+            feeds.push_back(std::make_unique<Feed>(service.socket));
+            ASSERT_TRUE(feeds.back()->nextState(5s));
+        }
+        EXPECT_GE(threadCount(service.process->pid()), before + 8);
+    }
+    // Noticed through the peer check within about a second.
+    int after = 0;
+    for (int i = 0; i < 40 && (after = threadCount(service.process->pid())) > before; ++i) std::this_thread::sleep_for(50ms);
+    EXPECT_LE(after, before);
+}
+
+TEST(Routes, AnswerThroughTheSocket) {
+    auto& desktop = VirtualDesktop::shared();
+    Service service(desktop.display());
+    auto head = httpExchange(service.socket, "HEAD /status HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(head.status, 405);
+    EXPECT_EQ(head.body, R"({"error":"method HEAD not allowed on /status"})");
+    auto permissions = httpExchange(service.socket, "POST /permissions/request HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(permissions.status, 200);
+    EXPECT_EQ(json::parse(permissions.body), (json{{"ok", true}, {"screenRecording", true}, {"accessibility", true}}));
+    auto missing = httpExchange(service.socket, "GET /frame HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(missing.status, 503);
+    EXPECT_EQ(missing.body, R"({"error":"/frame is not available in this build"})");
+}
