@@ -1,6 +1,7 @@
 #include "service/Router.h"
 
 #include "capture/Displays.h"
+#include "capture/StillCapture.h"
 #include "http/HTTPError.h"
 #include "http/ServerIdentity.h"
 #include "service/ScreenPermissions.h"
@@ -37,7 +38,7 @@ void eventsHandler(HTTPRequest& request, Connection& connection) {
 // The route table, matched in order on method and path.
 const Route routes[] = {
     {"GET", "/status", statusHandler},
-    {"GET", "/frame", nullptr},
+    {"GET", "/frame", frame},
     {"GET", "/stream", nullptr},
     {"POST", "/input", nullptr},
     {"POST", "/permissions/request", requestPermissions},

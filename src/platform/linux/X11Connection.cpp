@@ -15,9 +15,14 @@ int onIOError(Display*) { return 0; }
 
 void onIOErrorExit(Display*, void* userData) { *static_cast<bool*>(userData) = true; }
 
+thread_local int lastError = 0;
+
 // Protocol errors (a window that vanished between two calls) are expected and not fatal;
-// callers check their results.
-int onProtocolError(Display*, XErrorEvent*) { return 0; }
+// callers check their results or ask takeLastError().
+int onProtocolError(Display*, XErrorEvent* event) {
+    lastError = event->error_code;
+    return 0;
+}
 
 }  // namespace
 
@@ -31,6 +36,19 @@ void initThreads() {
     (void)done;
 }
 
+int takeLastError() {
+    int code = lastError;
+    lastError = 0;
+    return code;
+}
+
+Display* openDisplay(bool* broken) {
+    initThreads();
+    Display* display = XOpenDisplay(nullptr);
+    if (display) XSetIOErrorExitHandler(display, onIOErrorExit, broken);
+    return display;
+}
+
 SharedDisplay& SharedDisplay::instance() {
     static SharedDisplay* shared = new SharedDisplay();  // lives for the process
     return *shared;
@@ -41,10 +59,9 @@ bool SharedDisplay::with(const std::function<void(Display*)>& use) {
     std::lock_guard<std::mutex> guard(lock);
     if (display && broken) close();
     if (!display) {
-        display = XOpenDisplay(nullptr);
-        if (!display) return false;
         broken = false;
-        XSetIOErrorExitHandler(display, onIOErrorExit, &broken);
+        display = openDisplay(&broken);
+        if (!display) return false;
         openedName = DisplayString(display);
         ScreenHost::logSink("session: connected to X display " + openedName);
     }

@@ -8,8 +8,17 @@ typedef struct _XDisplay Display;
 
 namespace tovo::x11 {
 
-// Makes Xlib thread-safe; called by every X11 backend before its first Xlib call.
+// Makes Xlib thread-safe and installs error handlers that never end the process; called by
+// every X11 backend before its first Xlib call.
 void initThreads();
+
+// The code of the last protocol error this thread's requests caused since the last call,
+// or 0. Call XSync first so that the errors of the requests in question have arrived.
+int takeLastError();
+
+// Opens a connection of its own to $DISPLAY whose loss sets `*broken` instead of ending
+// the process. Null when the display cannot be opened.
+Display* openDisplay(bool* broken);
 
 // The process's shared connection to the X display named by $DISPLAY. It survives the X
 // server going away: the broken connection is closed and the next use opens a new one, so

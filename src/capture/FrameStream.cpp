@@ -1,0 +1,188 @@
+#include "capture/FrameStream.h"
+
+#include "capture/CaptureLatency.h"
+#include "capture/Displays.h"
+#include "service/ScreenHost.h"
+#include "service/ScreenPermissions.h"
+
+#include <chrono>
+#include <cstring>
+
+namespace tovo {
+namespace {
+
+double wallClockMs() {
+    return std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+double FrameStream::uptime() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+FrameStream::FrameStream(CaptureParams params, int fps, bool showsCursor, CapturerFactory makeCapturer, Clock clock)
+    : params(params),
+      interval(1.0 / std::max(1, fps)),
+      showsCursor(showsCursor),
+      makeCapturer(std::move(makeCapturer)),
+      clock(std::move(clock)) {}
+
+FrameStream::~FrameStream() { stop(); }
+
+void FrameStream::start() {
+    if (started) return;
+    if (!ScreenPermissions::screenRecording()) {
+        throw HTTPError(403, "Screen Recording permission is not granted to " + ScreenHost::appName);
+    }
+    Displays::wake(params.display);
+    auto display = Displays::info(params.display);
+    if (!display) throw HTTPError(404, "unknown display " + std::to_string(params.display));
+    auto size = Displays::scaledSize(display->width * display->scale, display->width, display->height, params.maxWidth);
+    PixelRect rect{static_cast<int>(display->x), static_cast<int>(display->y), static_cast<int>(display->width),
+                   static_cast<int>(display->height)};
+
+    std::unique_ptr<ScreenCapturer> capturer;
+    try {
+        capturer = makeCapturer();
+        capturer->suppressScreenSaver(true);
+    } catch (const std::exception& error) {
+        throw captureError(error);
+    }
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        activity = CaptureActivity{};
+        activity.startedAt = clock();
+        stopping = false;
+        stopped = false;
+    }
+    VideoCaptureLatency::shared().setOwner(this);
+    started = true;
+    worker = std::thread([this, c = std::move(capturer), rect, size]() mutable {
+        run(std::move(c), rect, size.first, size.second);
+    });
+}
+
+void FrameStream::stop() {
+    if (!started) return;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        stopping = true;
+    }
+    cond.notify_all();
+    if (worker.joinable()) worker.join();
+    started = false;
+}
+
+void FrameStream::run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, int width, int height) {
+    using Steady = std::chrono::steady_clock;
+    const auto period = std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(interval));
+    Scaler scaler;
+    double lastEncode = -1e9;
+    std::optional<Steady::time_point> pendingChange;  // a change not yet turned into a picture
+    auto nextTick = Steady::now();
+    try {
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                if (stopping) break;
+            }
+            auto change = capturer->waitForChanges(rect, nextTick);
+            if (change && !pendingChange) pendingChange = change;
+            nextTick += period;
+            if (nextTick < Steady::now()) nextTick = Steady::now() + period;  // no catching up
+
+            double now = clock();
+            bool complete = pendingChange.has_value();
+            bool gated = complete && (now - lastEncode) < interval * 0.9;
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                activity.note(complete ? FrameStatus::complete : FrameStatus::idle, now, gated);
+            }
+            // A gated change stays pending: the next tick reads it, so it is never lost.
+            if (!complete || gated) continue;
+
+            PixelView picture = capturer->capture(rect, showsCursor);
+            auto readAt = Steady::now();
+            VideoCaptureLatency::shared().note(
+                this, std::chrono::duration<double, std::milli>(readAt - *pendingChange).count());
+            pendingChange.reset();
+            lastEncode = now;
+            PixelView scaled = scaler.scale(picture, width, height);
+
+            auto buffer = freeBuffer();
+            const int stride = width * 4;
+            buffer->resize(static_cast<size_t>(stride) * static_cast<size_t>(height));
+            for (int y = 0; y < height; ++y) {
+                std::memcpy(buffer->data() + static_cast<size_t>(y) * stride,
+                            scaled.data + static_cast<size_t>(y) * scaled.stride, static_cast<size_t>(stride));
+            }
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                ++changeCount;
+                latestPicture = VideoPicture{buffer, width, height, stride, wallClockMs(), changeCount};
+                if (!firstFrameAt) firstFrameAt = now;
+            }
+            cond.notify_all();
+        }
+    } catch (const std::exception& error) {
+        ScreenHost::logSink(std::string("stream stopped: ") + error.what());
+    }
+    capturer->suppressScreenSaver(false);
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        stopped = true;
+    }
+    cond.notify_all();
+}
+
+std::shared_ptr<std::vector<uint8_t>> FrameStream::freeBuffer() {
+    std::lock_guard<std::mutex> guard(lock);
+    for (auto& buffer : buffers) {
+        if (buffer.use_count() == 1) return buffer;
+    }
+    // Every buffer is held (by the latest picture and by readers): one more. Readers
+    // release theirs after a picture, so the set stays small.
+    buffers.push_back(std::make_shared<std::vector<uint8_t>>());
+    return buffers.back();
+}
+
+FrameStream::FirstOutcome FrameStream::first(double within) {
+    std::unique_lock<std::mutex> guard(lock);
+    double deadline = activity.startedAt + within;
+    for (;;) {
+        if (firstFrameAt) return *firstFrameAt <= deadline ? FirstOutcome::picture : FirstOutcome::noPicture;
+        if (stopped) return FirstOutcome::stopped;
+        double left = deadline - clock();
+        if (left <= 0) return FirstOutcome::noPicture;
+        cond.wait_for(guard, std::chrono::duration<double>(left));
+    }
+}
+
+CaptureActivityWindow FrameStream::takeActivityWindow() {
+    std::lock_guard<std::mutex> guard(lock);
+    return activity.take(clock());
+}
+
+bool FrameStream::waitForPicture(uint64_t seen, std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock<std::mutex> guard(lock);
+    cond.wait_until(guard, deadline, [&] { return changeCount != seen || stopped; });
+    return changeCount != seen;
+}
+
+std::optional<VideoPicture> FrameStream::latest() {
+    std::lock_guard<std::mutex> guard(lock);
+    return latestPicture;
+}
+
+uint64_t FrameStream::changes() {
+    std::lock_guard<std::mutex> guard(lock);
+    return changeCount;
+}
+
+bool FrameStream::isStopped() {
+    std::lock_guard<std::mutex> guard(lock);
+    return stopped;
+}
+
+}  // namespace tovo

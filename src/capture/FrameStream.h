@@ -1,0 +1,78 @@
+#pragma once
+
+#include "capture/CaptureActivity.h"
+#include "capture/Scaler.h"
+#include "capture/StillCapture.h"
+#include "capture/VideoPictureSource.h"
+#include "platform/ScreenCapturer.h"
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace tovo {
+
+// A live picture source for one video stream: a capture thread ticks at the stream's frame
+// rate; a tick whose interval saw a change of the display's area reads a new picture
+// ("complete"), one without is "idle" and keeps nothing. Pictures are sized by the
+// display's target size for params.maxWidth.
+//
+// Threads: start/stop from the stream's connection thread; the capture thread writes the
+// fields under `lock`; readers wait on `cond`. The screen saver stays suppressed while the
+// stream runs.
+class FrameStream final : public VideoPictureSource {
+public:
+    using CapturerFactory = std::function<std::unique_ptr<ScreenCapturer>()>;
+    using Clock = std::function<double()>;  // monotonic seconds
+
+    FrameStream(CaptureParams params, int fps, bool showsCursor, CapturerFactory makeCapturer = ScreenCapturer::create,
+                Clock clock = uptime);
+    ~FrameStream() override;
+
+    // Wakes the display and starts capturing. Throws HTTPError (403 without capture
+    // permission, 404 for a display that is gone, 500 when capture cannot start).
+    void start();
+    // Stops the capture thread and lifts the screen saver suppression. Idempotent.
+    void stop();
+
+    enum class FirstOutcome { picture, noPicture, stopped };
+    // Waits until `within` seconds after start for the first picture.
+    FirstOutcome first(double within);
+    // The activity since the last call (or the start), and starts a new window.
+    CaptureActivityWindow takeActivityWindow();
+
+    bool waitForPicture(uint64_t changes, std::chrono::steady_clock::time_point deadline) override;
+    std::optional<VideoPicture> latest() override;
+    uint64_t changes() override;
+    bool isStopped() override;
+
+    const CaptureParams params;
+    const double interval;  // seconds between ticks
+    const bool showsCursor;
+
+    static double uptime();
+
+private:
+    void run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, int width, int height);
+    // A buffer no reader holds, for the next picture.
+    std::shared_ptr<std::vector<uint8_t>> freeBuffer();
+
+    const CapturerFactory makeCapturer;
+    const Clock clock;
+    std::thread worker;
+    bool started = false;  // touched only by start/stop's thread
+
+    std::mutex lock;  // guards everything below; `cond` is broadcast on every change
+    std::condition_variable cond;
+    bool stopping = false;
+    bool stopped = false;
+    CaptureActivity activity;
+    std::optional<VideoPicture> latestPicture;
+    uint64_t changeCount = 0;
+    std::optional<double> firstFrameAt;
+    std::vector<std::shared_ptr<std::vector<uint8_t>>> buffers;
+};
+
+}  // namespace tovo

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace tovo {
+
+// One kept picture of a live source: BGRX, tightly packed, shared read-only with whoever
+// holds it (the producer never writes a buffer that is still held).
+struct VideoPicture {
+    std::shared_ptr<const std::vector<uint8_t>> pixels;
+    int width = 0;
+    int height = 0;
+    int stride = 0;
+    double at = 0;       // wall-clock capture time, ms since 1970
+    uint64_t seq = 0;    // count of pictures kept up to this one
+};
+
+// Where a video stream takes its pictures from. Thread-safe.
+class VideoPictureSource {
+public:
+    virtual ~VideoPictureSource() = default;
+
+    // Waits until a picture newer than `changes` was kept, the source stopped, or `deadline`
+    // passed; true when there is a newer picture.
+    virtual bool waitForPicture(uint64_t changes, std::chrono::steady_clock::time_point deadline) = 0;
+    // The newest picture, if any.
+    virtual std::optional<VideoPicture> latest() = 0;
+    // How many pictures were kept so far.
+    virtual uint64_t changes() = 0;
+    virtual bool isStopped() = 0;
+};
+
+}  // namespace tovo
