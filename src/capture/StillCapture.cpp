@@ -39,6 +39,21 @@ public:
         }
         return std::make_unique<StillWorker>();
     }
+    // Drops idle workers whose display went away, with their shared memory.
+    void prune() {
+        std::vector<std::unique_ptr<StillWorker>> dead;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            for (auto it = idle.begin(); it != idle.end();) {
+                if ((*it)->capturer->usable()) {
+                    ++it;
+                } else {
+                    dead.push_back(std::move(*it));
+                    it = idle.erase(it);
+                }
+            }
+        }
+    }
     void give(std::unique_ptr<StillWorker> worker) {
         if (!worker->capturer->usable()) return;
         std::lock_guard<std::mutex> guard(lock);
@@ -124,6 +139,7 @@ void respondFrame(const JPEGFrame& frame, Connection& connection) {
 }
 
 void frame(HTTPRequest& request, Connection& connection) {
+    pool().prune();
     CaptureParams params = CaptureParams::parse(request);
     // The visible/hide/crop filter is not read yet: pictures always show the whole display.
     if (!ScreenPermissions::screenRecording()) throw HTTPError(403, permissionMessage());

@@ -55,7 +55,8 @@ public:
     // connection's life at most).
     virtual void suppressScreenSaver(bool suppress) = 0;
 
-    // False once the connection to the display broke; such a capturer is thrown away.
+    // False once the connection to the display broke (also noticed without a request);
+    // such a capturer is thrown away.
     virtual bool usable() const = 0;
 
     // A capturer on the platform's display; throws CaptureFailure when there is none.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 namespace tovo {
 
 class DesktopSession;
@@ -11,6 +13,9 @@ bool current();
 
 // The process-wide desktop session backend that session and permission checks ask.
 DesktopSession& desktop();
+
+// Replaces that backend (tests); null restores the platform's.
+void replaceDesktop(std::shared_ptr<DesktopSession> replacement);
 
 }  // namespace SessionInfo
 }  // namespace tovo

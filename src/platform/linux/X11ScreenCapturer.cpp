@@ -117,7 +117,12 @@ public:
         XFlush(display);
     }
 
-    bool usable() const override { return !broken; }
+    bool usable() const override {
+        if (broken) return false;
+        // An idle connection learns of a vanished server only through its socket.
+        pollfd p{ConnectionNumber(display), POLLIN, 0};
+        return !(::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)));
+    }
 
 private:
     void checkAlive() {
