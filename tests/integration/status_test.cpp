@@ -244,7 +244,7 @@ TEST(Routes, AnswerThroughTheSocket) {
     auto permissions = httpExchange(service.socket, "POST /permissions/request HTTP/1.1\r\n\r\n");
     EXPECT_EQ(permissions.status, 200);
     EXPECT_EQ(json::parse(permissions.body), (json{{"ok", true}, {"screenRecording", true}, {"accessibility", true}}));
-    auto missing = httpExchange(service.socket, "GET /frame HTTP/1.1\r\n\r\n");
+    auto missing = httpExchange(service.socket, "GET /stream HTTP/1.1\r\n\r\n");
     EXPECT_EQ(missing.status, 503);
-    EXPECT_EQ(missing.body, R"({"error":"/frame is not available in this build"})");
+    EXPECT_EQ(missing.body, R"({"error":"/stream is not available in this build"})");
 }
