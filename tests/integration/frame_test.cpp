@@ -3,6 +3,7 @@
 #include "capture/Displays.h"
 #include "capture/FrameStream.h"
 #include "support/Process.h"
+#include "support/ServiceProcess.h"
 #include "support/SocketClient.h"
 #include "support/VirtualDesktop.h"
 
@@ -22,26 +23,16 @@ namespace {
 const std::string binary = TOVO_CONTROL_BINARY;
 const std::string colorWindow = TOVO_COLOR_WINDOW;
 
-struct Service {
-    TempDir dir;
-    std::string socket = dir.path() + "/screen.sock";
-    std::unique_ptr<Process> process;
-
-    explicit Service(const std::string& display) {
-        Process::Options options;
-        options.setEnv["DISPLAY"] = display;
-        options.unsetEnv = {"TOVO_DISCLAIMED", "TOVO_X11_MONITORS"};
-        process = std::make_unique<Process>(std::vector<std::string>{binary, "--socket", socket}, options);
-        EXPECT_TRUE(process->waitForOutput("listening on " + socket, 10s)) << process->output();
+struct Service : ServiceProcess {
+    explicit Service(const std::string& display) : ServiceProcess(binary, display) {
+        EXPECT_TRUE(ready()) << process->output();
     }
-
     // GET /frame?{query}, saved to a file in the service's directory.
     HTTPResponse frame(const std::string& query, const std::string& file = "frame.jpg") {
-        auto response = httpExchange(socket, "GET /frame?" + query + " HTTP/1.1\r\n\r\n");
-        std::ofstream(dir.path() + "/" + file, std::ios::binary) << response.body;
+        auto response = get("/frame?" + query);
+        std::ofstream(path(file), std::ios::binary) << response.body;
         return response;
     }
-    std::string path(const std::string& file) const { return dir.path() + "/" + file; }
 };
 
 // The colour ImageMagick reads at (x, y) of a picture, as {r, g, b}.

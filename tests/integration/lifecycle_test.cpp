@@ -1,6 +1,7 @@
 // The real tovo-control executable: its command line, exit codes, socket clean-up,
 // standard-input watch, re-spawn and behaviour under load, checked from outside.
 #include "support/Process.h"
+#include "support/ServiceProcess.h"
 #include "support/SocketClient.h"
 #include "support/VirtualDesktop.h"
 
@@ -19,20 +20,10 @@ namespace {
 const std::string binary = TOVO_CONTROL_BINARY;
 
 // A service on a private socket, started without a display unless the test sets one.
-struct Service {
-    TempDir dir;
-    std::string socket = dir.path() + "/screen.sock";
-    std::unique_ptr<Process> process;
-
-    explicit Service(std::vector<std::string> extra = {}, Process::Options options = {}) {
-        std::vector<std::string> argv = {binary, "--socket", socket};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        if (!options.setEnv.count("DISPLAY")) options.unsetEnv.push_back("DISPLAY");
-        options.unsetEnv.push_back("TOVO_DISCLAIMED");
-        process = std::make_unique<Process>(argv, options);
-    }
-
-    bool ready() { return process->waitForOutput("listening on " + socket, 10s) && fileExists(socket); }
+struct Service : ServiceProcess {
+    explicit Service(std::vector<std::string> extra = {}, Process::Options options = {})
+        : ServiceProcess(binary, options.setEnv.count("DISPLAY") ? std::optional(options.setEnv["DISPLAY"]) : std::nullopt,
+                         options, extra) {}
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 // state through an X server that goes away and comes back, and the console lock through a
 // screen saver on the session bus.
 #include "support/Process.h"
+#include "support/ServiceProcess.h"
 #include "support/SocketClient.h"
 #include "support/VirtualDesktop.h"
 
@@ -21,22 +22,13 @@ namespace {
 const std::string binary = TOVO_CONTROL_BINARY;
 const std::string sourceDir = TOVO_SOURCE_DIR;
 
-struct Service {
-    TempDir dir;
-    std::string socket = dir.path() + "/screen.sock";
-    std::unique_ptr<Process> process;
-
-    Service(const std::string& display, std::map<std::string, std::string> env = {}) {
-        Process::Options options;
-        options.setEnv = std::move(env);
-        options.setEnv["DISPLAY"] = display;
-        options.unsetEnv = {"TOVO_DISCLAIMED", "TOVO_X11_MONITORS"};
-        process = std::make_unique<Process>(std::vector<std::string>{binary, "--socket", socket}, options);
-        EXPECT_TRUE(process->waitForOutput("listening on " + socket, 10s)) << process->output();
+struct Service : ServiceProcess {
+    Service(const std::string& display, std::map<std::string, std::string> env = {})
+        : ServiceProcess(binary, display, Process::Options{.setEnv = std::move(env)}) {
+        EXPECT_TRUE(ready()) << process->output();
     }
-
     json status() {
-        auto response = httpExchange(socket, "GET /status HTTP/1.1\r\n\r\n");
+        auto response = get("/status");
         EXPECT_EQ(response.status, 200);
         return json::parse(response.body, nullptr, false);
     }

@@ -8,6 +8,7 @@
 #include "service/ScreenHost.h"
 #include "support/FakeDesktop.h"
 #include "support/FakeTransport.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -254,13 +255,7 @@ TEST_F(StreamFixture, ChangesMakeCompletePicturesAndWakeReaders) {
 }
 
 TEST_F(StreamFixture, ACaptureFailureStopsTheStream) {
-    std::vector<std::string> logged;
-    std::mutex loggedLock;
-    auto previous = ScreenHost::logSink;
-    ScreenHost::logSink = [&](std::string_view line) {
-        std::lock_guard<std::mutex> guard(loggedLock);
-        logged.emplace_back(line);
-    };
+    LogCapture log;
     script->changes = {false, false};
     script->failAfterScript = true;
     make();
@@ -269,8 +264,7 @@ TEST_F(StreamFixture, ACaptureFailureStopsTheStream) {
     EXPECT_FALSE(stream->waitForPicture(0, std::chrono::steady_clock::now() + 2s));
     EXPECT_TRUE(stream->isStopped());
     stream->stop();
-    ScreenHost::logSink = previous;
-    EXPECT_EQ(logged, std::vector<std::string>{"stream stopped: the X display went away"});
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"stream stopped: the X display went away"});
 }
 
 TEST_F(StreamFixture, RefusesWithoutPermissionOrDisplay) {

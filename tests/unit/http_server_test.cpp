@@ -1,7 +1,7 @@
 // HTTPServer over real Unix sockets in this process.
 #include "http/HTTPServer.h"
-#include "service/ScreenHost.h"
 #include "support/ListeningSocket.h"
+#include "support/LogCapture.h"
 #include "support/Process.h"
 #include "support/SocketClient.h"
 
@@ -146,13 +146,7 @@ TEST_F(ServerFixture, StopRemovesTheSocketOnce) {
 TEST(HttpServerFatal, BrokenListenerIsReportedOnceAndCleanedUp) {
     TempDir dir;
     std::string path = dir.path() + "/s.sock";
-    std::vector<std::string> logged;
-    std::mutex loggedLock;
-    auto previousSink = ScreenHost::logSink;
-    ScreenHost::logSink = [&](std::string_view line) {
-        std::lock_guard<std::mutex> guard(loggedLock);
-        logged.emplace_back(line);
-    };
+    LogCapture log;
 
     auto server = HTTPServer::create(path, echoHandler);
     std::atomic<int> fatalCalls{0};
@@ -172,7 +166,5 @@ TEST(HttpServerFatal, BrokenListenerIsReportedOnceAndCleanedUp) {
     EXPECT_FALSE(fileExists(path));
     server->stop();  // nothing left to do
     EXPECT_EQ(fatalCalls.load(), 1);
-    ScreenHost::logSink = previousSink;
-    std::lock_guard<std::mutex> guard(loggedLock);
-    EXPECT_EQ(logged, std::vector<std::string>{"accept failed: Invalid argument"});
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"accept failed: Invalid argument"});
 }

@@ -4,6 +4,7 @@
 #include "service/ScreenService.h"
 #include "service/ScreenServiceError.h"
 #include "support/ListeningSocket.h"
+#include "support/LogCapture.h"
 #include "support/Process.h"
 #include "support/SocketClient.h"
 
@@ -18,27 +19,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Collects what the service logs for the life of the fixture.
 struct ServiceFixture : ::testing::Test {
     TempDir dir;
     std::string socketPath = dir.path() + "/screen.sock";
-    std::mutex linesLock;
-    std::vector<std::string> lines;
-    std::function<void(std::string_view)> previousSink;
-
-    void SetUp() override {
-        previousSink = ScreenHost::logSink;
-        ScreenHost::logSink = [this](std::string_view line) {
-            std::lock_guard<std::mutex> guard(linesLock);
-            lines.emplace_back(line);
-        };
-    }
-    void TearDown() override { ScreenHost::logSink = previousSink; }
-
-    int count(const std::string& line) {
-        std::lock_guard<std::mutex> guard(linesLock);
-        return static_cast<int>(std::count(lines.begin(), lines.end(), line));
-    }
+    LogCapture log;
 };
 
 }  // namespace
@@ -49,7 +33,7 @@ TEST_F(ServiceFixture, StartIsIdempotentAndAnswersOnItsSocket) {
     service->start();
     service->start();
     EXPECT_TRUE(service->isRunning());
-    EXPECT_EQ(count("listening on " + socketPath), 1);
+    EXPECT_EQ(log.count("listening on " + socketPath), 1);
 
     auto response = httpExchange(socketPath, "GET /anything?x=1 HTTP/1.1\r\n\r\n");
     EXPECT_EQ(response.status, 404);
@@ -59,7 +43,7 @@ TEST_F(ServiceFixture, StartIsIdempotentAndAnswersOnItsSocket) {
     service->stop();
     EXPECT_FALSE(service->isRunning());
     EXPECT_FALSE(fileExists(socketPath));
-    EXPECT_EQ(count("stopped"), 1);
+    EXPECT_EQ(log.count("stopped"), 1);
 }
 
 TEST_F(ServiceFixture, UnusableSocketPathFailsStart) {
