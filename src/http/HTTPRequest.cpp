@@ -27,12 +27,6 @@ std::optional<int64_t> HTTPRequest::integer(const std::string& name) const {
     return value;
 }
 
-std::optional<std::string> HTTPRequest::header(const std::string& name) const {
-    auto it = headers.find(name);
-    if (it == headers.end()) return std::nullopt;
-    return it->second;
-}
-
 namespace {
 
 int hexValue(char c) {

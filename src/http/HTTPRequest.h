@@ -20,9 +20,6 @@ struct HTTPRequest {
     // The query value `name` as a decimal integer with an optional sign. Absent or empty
     // gives no value; anything else throws HTTPError 400 "{name} must be an integer".
     std::optional<int64_t> integer(const std::string& name) const;
-
-    // The header `name` (lower-case), if present.
-    std::optional<std::string> header(const std::string& name) const;
 };
 
 // Decimal integer with an optional leading "+" or "-", nothing else (no white space);

@@ -28,13 +28,4 @@ void MainQueue::run() {
     }
 }
 
-void MainQueue::drain() {
-    std::deque<std::function<void()>> batch;
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        batch.swap(queue);
-    }
-    for (auto& work : batch) work();
-}
-
 }  // namespace tovo

@@ -16,8 +16,6 @@ public:
     void post(std::function<void()> work);
     // Runs posted work in order, forever. Call only on the main thread.
     [[noreturn]] void run();
-    // Runs the work posted so far, then returns (for tests and for callers that pump).
-    void drain();
 
 private:
     std::mutex lock;  // guards queue
