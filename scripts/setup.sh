@@ -8,11 +8,11 @@ packages=(
   build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev
   nlohmann-json3-dev googletest libgtest-dev libgmock-dev
   libx11-dev libxrandr-dev libxinerama-dev libxext-dev libxfixes-dev libxdamage-dev libxss-dev
-  libdbus-1-dev libturbojpeg0-dev libyuv-dev
+  libxtst-dev libdbus-1-dev libturbojpeg0-dev libyuv-dev libicu-dev
   # running on a headless desktop
   xvfb openbox dbus dbus-x11 x11-utils
   # tests and benchmarks
-  curl python3 procps python3-gi gir1.2-glib-2.0 xdotool imagemagick scrot ffmpeg xterm
+  curl python3 procps python3-gi gir1.2-glib-2.0 gir1.2-gtk-3.0 xdotool imagemagick scrot ffmpeg xterm
 )
 
 missing=()

@@ -3,6 +3,7 @@
 #include "capture/Displays.h"
 #include "capture/StillCapture.h"
 #include "http/HTTPError.h"
+#include "input/Input.h"
 #include "http/ServerIdentity.h"
 #include "service/ScreenPermissions.h"
 #include "service/ScreenState.h"
@@ -40,7 +41,7 @@ const Route routes[] = {
     {"GET", "/status", statusHandler},
     {"GET", "/frame", frame},
     {"GET", "/stream", nullptr},
-    {"POST", "/input", nullptr},
+    {"POST", "/input", Input::handle},
     {"POST", "/permissions/request", requestPermissions},
     {"POST", "/stream/ack", nullptr},
     {"GET", "/events", eventsHandler},
