@@ -37,7 +37,8 @@ uint64_t CGButtonState::held() {
     }
     if (at) {
         double left = minimumHold - (Input::now() - *at);
-        if (left > 0) Input::pause(std::chrono::milliseconds(static_cast<int>(std::ceil(left * 1000))));
+        // Whole milliseconds, rounded up; the epsilon keeps 10.000000001 ms from becoming 11.
+        if (left > 0) Input::pause(std::chrono::milliseconds(static_cast<int>(std::ceil(left * 1000 - 1e-6))));
     }
     return result;
 }
