@@ -1,7 +1,8 @@
 /* A test window of one solid colour at an exact place: color_window X Y W H RRGGBB.
    It is override-redirect, so no window manager moves or decorates it. It prints "mapped"
    once it is on screen, and "moved" after each "move X Y" line read from standard input;
-   it exits at end of input. */
+   it exits at end of input. It also reports the pointer events it receives, uncompressed:
+   "press B X Y", "motion X Y BUTTONMASK", "release B X Y" (window coordinates). */
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <poll.h>
@@ -26,7 +27,7 @@ int main(int argc, char** argv) {
     XSetWindowAttributes attributes;
     attributes.override_redirect = True;
     attributes.background_pixel = rgb; /* TrueColor 24-bit: the pixel is 0xRRGGBB */
-    attributes.event_mask = ExposureMask;
+    attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask;
     Window window = XCreateWindow(display, DefaultRootWindow(display), x, y, w, h, 0, CopyFromParent, InputOutput,
                                   CopyFromParent, CWOverrideRedirect | CWBackPixel | CWEventMask, &attributes);
     XMapRaised(display, window);
@@ -40,13 +41,29 @@ int main(int argc, char** argv) {
     fflush(stdout);
 
     char line[128];
-    while (fgets(line, sizeof line, stdin)) {
-        int nx, ny;
-        if (sscanf(line, "move %d %d", &nx, &ny) == 2) {
-            XMoveWindow(display, window, nx, ny);
-            XSync(display, False);
-            printf("moved\n");
+    struct pollfd fds[2] = {{ConnectionNumber(display), POLLIN, 0}, {0, POLLIN, 0}};
+    for (;;) {
+        while (XPending(display) > 0) {
+            XNextEvent(display, &event);
+            if (event.type == ButtonPress) {
+                printf("press %u %d %d\n", event.xbutton.button, event.xbutton.x, event.xbutton.y);
+            } else if (event.type == ButtonRelease) {
+                printf("release %u %d %d\n", event.xbutton.button, event.xbutton.x, event.xbutton.y);
+            } else if (event.type == MotionNotify) {
+                printf("motion %d %d %u\n", event.xmotion.x, event.xmotion.y, event.xmotion.state & Button1Mask ? 1u : 0u);
+            }
             fflush(stdout);
+        }
+        if (poll(fds, 2, -1) < 0) break;
+        if (fds[1].revents) {
+            if (!fgets(line, sizeof line, stdin)) break;
+            int nx, ny;
+            if (sscanf(line, "move %d %d", &nx, &ny) == 2) {
+                XMoveWindow(display, window, nx, ny);
+                XSync(display, False);
+                printf("moved\n");
+                fflush(stdout);
+            }
         }
     }
     XCloseDisplay(display);
