@@ -4,6 +4,7 @@
 #include "http/HTTPError.h"
 #include "input/Keys.h"
 #include "input/PointerHold.h"
+#include "input/ScrollSynth.h"
 #include "input/TextSegments.h"
 #include "service/ScreenHost.h"
 #include "service/ScreenPermissions.h"
@@ -276,13 +277,24 @@ Action plan(const InputEvent& event) {
         };
     }
     if (type == "scroll") {
-        if (event.x || event.y) point(event);
+        std::optional<ScrollMotion::Point> at;
+        if (event.x || event.y) {
+            Point p = point(event);
+            at = ScrollMotion::Point{p.x, p.y};
+        }
         if (!event.dx && !event.dy) throw HTTPError(400, "scroll needs dx and/or dy");
         if (event.phase && *event.phase != "began" && *event.phase != "changed" && *event.phase != "ended") {
             throw HTTPError(400, "phase must be began, changed or ended");
         }
-        // Scrolls go through the smooth-scroll synthesiser, which is not part of this build.
-        throw HTTPError(503, "/input scroll is not available in this build");
+        double dx = event.dx.value_or(0), dy = event.dy.value_or(0);
+        auto phase = event.phase;
+        auto vx = event.vx, vy = event.vy;
+        return [=] {
+            ScrollSynth::hid().submit(dx, dy, phase, vx, vy, at, flags, [](ScrollMotion::Point p) {
+                injector().setModifiers(0);
+                injector().moveTo(p.x, p.y);
+            });
+        };
     }
     if (type == "type") {
         if (!event.text || event.text->empty()) throw HTTPError(400, "type needs text");
@@ -312,6 +324,12 @@ void handle(HTTPRequest& request, Connection& connection) {
     Action action = plan(event);
     if (!ScreenPermissions::accessibility()) {
         throw HTTPError(403, "Accessibility permission is not granted to " + ScreenHost::appName);
+    }
+    // Pointer trackers for client-drawn cursors hear of the input here once they exist.
+    static const std::string pointerActions[] = {"click", "doubleClick", "rightClick", "down", "move", "drag"};
+    if (std::find(std::begin(pointerActions), std::end(pointerActions), event.type) != std::end(pointerActions)) {
+        // A gliding scroll stops before the pointer acts.
+        ScrollSynth::hid().interrupt();
     }
     action();
 

@@ -148,3 +148,31 @@ TEST(Input, AButtonLeftDownIsReleasedAfterTenQuietSeconds) {
                   "input: left button held on display "),
               std::string::npos);
 }
+
+TEST(Input, ScrollGestureGlidesAndAClickStopsIt) {
+    Service service;
+    Probe probe;
+    // Over the probe's pointer area: (0.25, 0.5) is (480, 540).
+    ASSERT_EQ(service.input(R"({"type":"scroll","x":0.25,"y":0.5,"dy":120,"phase":"began"})").body, R"({"ok":true})");
+    std::this_thread::sleep_for(50ms);
+    ASSERT_EQ(service.input(R"({"type":"scroll","x":0.25,"y":0.5,"dy":120,"phase":"changed"})").status, 200);
+    std::this_thread::sleep_for(50ms);
+    ASSERT_EQ(service.input(R"({"type":"scroll","x":0.25,"y":0.5,"dy":0,"vy":3000,"phase":"ended"})").status, 200);
+    ASSERT_TRUE(probe.waitFor("scroll", 8, 3s)) << probe.process.output();
+    for (auto& e : probe.events("scroll")) EXPECT_EQ(e["direction"], "down") << e;
+
+    // The momentum glides for seconds; a click ends it before pressing.
+    std::this_thread::sleep_for(300ms);
+    ASSERT_EQ(service.input(R"({"type":"click","x":0.25,"y":0.5})").status, 200);
+    ASSERT_TRUE(probe.waitFor("release", 1));
+    size_t atClick = probe.events("scroll").size();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(probe.events("scroll").size(), atClick);
+    EXPECT_TRUE(service.process->waitForOutput("hid scroll gesture: 3 requests", 2s)) << service.process->output();
+    EXPECT_NE(service.process->output().find(" (interrupted)"), std::string::npos) << service.process->output();
+
+    // Horizontal, with a negative distance: scrolls left.
+    ASSERT_EQ(service.input(R"({"type":"scroll","dx":-200})").status, 200);
+    ASSERT_TRUE(probe.waitFor("scroll", atClick + 5, 2s));
+    EXPECT_EQ(probe.events("scroll").back()["direction"], "left");
+}
