@@ -3,6 +3,7 @@
 // rate and latency percentiles.
 //
 //   http_load --socket PATH --clients N --seconds S [--path /status] [--label NAME]
+//             [--method POST --body TEXT]
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -54,7 +55,7 @@ double percentile(std::vector<double>& values, double p) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string socketPath, path = "/status", label = "server";
+    std::string socketPath, path = "/status", label = "server", method = "GET", body;
     int clients = 1;
     double seconds = 5;
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -64,6 +65,8 @@ int main(int argc, char** argv) {
         else if (flag == "--seconds") seconds = std::atof(argv[i + 1]);
         else if (flag == "--path") path = argv[i + 1];
         else if (flag == "--label") label = argv[i + 1];
+        else if (flag == "--method") method = argv[i + 1];
+        else if (flag == "--body") body = argv[i + 1];
     }
     if (socketPath.empty() || socketPath.size() >= sizeof(sockaddr_un::sun_path)) {
         std::fprintf(stderr, "usage: http_load --socket PATH --clients N --seconds S [--path P] [--label L]\n");
@@ -72,7 +75,9 @@ int main(int argc, char** argv) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
-    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    std::string request = method + " " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n";
+    if (!body.empty()) request += "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
+    request += "\r\n" + body;
 
     std::vector<Result> results(static_cast<size_t>(clients));
     auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
