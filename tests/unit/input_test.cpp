@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 using namespace tovo;
 using namespace tovo::test;
 using Calls = std::vector<std::string>;
@@ -23,14 +25,15 @@ namespace {
 struct InputFixture : ::testing::Test {
     FakeDesktop desktop{1512, 982};
     std::shared_ptr<FakeInjector> injector = std::make_shared<FakeInjector>();
-    double clock = 100;
+    // Read by the shared hold registry's timer thread as well.
+    std::atomic<double> clock{100};
 
     void SetUp() override {
         Input::setInjector(injector);
-        Input::setClock([this] { return clock; });
+        Input::setClock([this] { return clock.load(); });
         Input::setSleeper([this](std::chrono::milliseconds d) {
             injector->record("pause " + std::to_string(d.count()));
-            clock += d.count() / 1000.0;
+            clock = clock + d.count() / 1000.0;
         });
         CGButtonState::shared().clear();
     }
@@ -91,14 +94,14 @@ TEST_F(InputFixture, DragIsPressTenStepsRelease) {
 TEST_F(InputFixture, DownUpCarryThePressFlagsAndHoldAtLeast15ms) {
     EXPECT_EQ(run(R"({"type":"down","x":0.5,"y":0.5,"modifiers":["ctrl"]})"),
               (Calls{"mods 0x40000", "move 756 491", "pause 10", "down left", "mods 0x0"}));
-    clock += 0.005;
+    clock = clock + 0.005;
     // The up's own modifiers do not count; the press's do, after the rest of the 15 ms.
     EXPECT_EQ(run(R"({"type":"up","x":0.5,"y":0.5,"modifiers":["shift"]})"),
               (Calls{"pause 10", "mods 0x40000", "up left", "mods 0x0"}));
     EXPECT_EQ(run(R"({"type":"up","x":0.5,"y":0.5})"), (Calls{"up left"}));
     // A drag step while the button is down uses the press's flags.
     run(R"({"type":"down","x":0.5,"y":0.5,"modifiers":["shift"]})");
-    clock += 1;
+    clock = clock + 1;
     EXPECT_EQ(run(R"({"type":"move","x":0.25,"y":0.5,"button":"left"})"), (Calls{"mods 0x20000", "move 378 491", "mods 0x0"}));
 }
 
@@ -162,7 +165,7 @@ TEST_F(InputFixture, ValidationMessages) {
 TEST_F(InputFixture, StaleMovesAreDroppedWithinTwoSeconds) {
     EXPECT_EQ(post(R"({"type":"move","x":0,"y":0,"seq":12})").second, R"({"ok":true})");
     EXPECT_EQ(post(R"({"type":"move","x":0,"y":0,"seq":10})").second, R"({"ok":true,"stale":true})");
-    clock += 3;
+    clock = clock + 3;
     EXPECT_EQ(post(R"({"type":"move","x":0,"y":0,"seq":10})").second, R"({"ok":true})");
     EXPECT_EQ(post(R"({"type":"move","x":0,"y":0,"seq":2000})").second, R"({"ok":true})");
     EXPECT_EQ(post(R"({"type":"move","x":0,"y":0,"seq":5})").second, R"({"ok":true})");  // restarted far below
@@ -172,7 +175,7 @@ TEST_F(InputFixture, StaleMovesAreDroppedWithinTwoSeconds) {
 TEST_F(InputFixture, HeldButtonsAreReleasedWhenIdleOrStreamsEnd) {
     LogCapture log;
     auto queue = std::make_shared<ManualTaskQueue>();
-    PointerHolds holds([this] { return clock; }, queue);
+    PointerHolds holds([this] { return clock.load(); }, queue);
     std::vector<std::string> released;
     auto release = [&](const std::string& name) {
         return [&, name](double x, double y) { released.push_back(name + " " + std::to_string(x).substr(0, 4) + " " +
@@ -181,14 +184,14 @@ TEST_F(InputFixture, HeldButtonsAreReleasedWhenIdleOrStreamsEnd) {
     holds.hold(7, "cg", 0.5, 0.5, release("seven"));
     holds.hold(3, "phone", 0.1, 0.2, release("three"));
     EXPECT_TRUE(queue->timerRunning());
-    clock += 6;
+    clock = clock + 6;
     holds.moved(7, 0.6, 0.6);
-    clock += 4;
+    clock = clock + 4;
     EXPECT_EQ(holds.expire(), std::vector<uint32_t>{3});  // display 7 moved 4 s ago
     EXPECT_EQ(released, std::vector<std::string>{"three 0.10 0.20"});
     EXPECT_EQ(log.lines(), std::vector<std::string>{
                                "input: left button held on display 3 for 10 s without a move or up; releasing it (phone)"});
-    clock += 6;
+    clock = clock + 6;
     EXPECT_EQ(holds.expire(), std::vector<uint32_t>{7});
     EXPECT_FALSE(queue->timerRunning());
 
@@ -221,7 +224,7 @@ TEST_F(InputFixture, TheApiRegistersHoldsAndTheirReleaseLiftsTheButton) {
     EXPECT_EQ(post(R"({"type":"down","x":0.25,"y":0.5,"modifiers":["shift"]})").first, 200);
     EXPECT_EQ(PointerHolds::shared().count(), 1u);
     injector->clear();
-    clock += 1;
+    clock = clock + 1;
     EXPECT_EQ(PointerHolds::shared().releaseAll("control changed"), std::vector<uint32_t>{1});
     EXPECT_EQ(injector->calls(), (Calls{"mods 0x20000", "move 378 491", "up left", "mods 0x0"}));
     EXPECT_EQ(post(R"({"type":"down","x":0.25,"y":0.5})").first, 200);
