@@ -221,7 +221,7 @@ void type(const std::string& text) {
     }
 }
 
-Action plan(const InputEvent& event) {
+Action plan(const InputEvent& event, EventTap tap) {
     const uint64_t flags = modifierFlags(event.modifiers);
     const std::string& type = event.type;
     if (type == "click" || type == "rightClick" || type == "doubleClick") {
@@ -289,8 +289,9 @@ Action plan(const InputEvent& event) {
         double dx = event.dx.value_or(0), dy = event.dy.value_or(0);
         auto phase = event.phase;
         auto vx = event.vx, vy = event.vy;
+        ScrollSynth* synth = tap == EventTap::hid ? &ScrollSynth::hid() : &ScrollSynth::session();
         return [=] {
-            ScrollSynth::hid().submit(dx, dy, phase, vx, vy, at, flags, [](ScrollMotion::Point p) {
+            synth->submit(dx, dy, phase, vx, vy, at, flags, [](ScrollMotion::Point p) {
                 injector().setModifiers(0);
                 injector().moveTo(p.x, p.y);
             });

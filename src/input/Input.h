@@ -58,9 +58,13 @@ struct Point {
 
 using Action = std::function<void()>;
 
+// Where an action's events enter: the HID path (what the HTTP API uses) or the session
+// path. They differ only in which scroll synthesiser takes scrolls.
+enum class EventTap { hid, session };
+
 // Validates `event` and returns the action that posts it; nothing is posted before the
 // action runs. Throws HTTPError 400 (or a display error).
-Action plan(const InputEvent& event);
+Action plan(const InputEvent& event, EventTap tap = EventTap::hid);
 
 // Normalised x, y (clamped into 0…1) on `display` → global desktop pixels; 1.0 lands on the
 // last pixel column or row.

@@ -22,6 +22,11 @@ ScrollSynth& ScrollSynth::hid() {
     return *synth;
 }
 
+ScrollSynth& ScrollSynth::session() {
+    static ScrollSynth* synth = new ScrollSynth("session");  // lives for the process
+    return *synth;
+}
+
 ScrollSynth::ScrollSynth(std::string name) : name(std::move(name)) {}
 
 ScrollSynth::~ScrollSynth() {

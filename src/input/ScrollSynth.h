@@ -31,7 +31,10 @@ class ScrollSynth {
 public:
     using MovePointer = std::function<void(ScrollMotion::Point)>;
 
+    // One synthesiser per injection path: the API posts through the HID path; the session
+    // path serves callers that post as the user's session (on X11 both reach XTEST).
     static ScrollSynth& hid();
+    static ScrollSynth& session();
 
     explicit ScrollSynth(std::string name);
     ~ScrollSynth();
