@@ -46,7 +46,7 @@ public:
     ~X11ScreenCapturer() override {
         releaseShm();
         if (image) XDestroyImage(image);
-        if (damage) XDamageDestroy(display, damage);
+        if (damage && !broken) XDamageDestroy(display, damage);
         XCloseDisplay(display);
     }
 
