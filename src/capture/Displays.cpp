@@ -1,5 +1,7 @@
 #include "capture/Displays.h"
 
+#include "base/Clock.h"
+
 #include "http/HTTPError.h"
 #include "service/ScreenHost.h"
 #include "service/SessionInfo.h"
@@ -8,7 +10,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
-#include <thread>
 
 namespace tovo {
 
@@ -22,28 +23,14 @@ nlohmann::json DisplayInfo::json() const {
 namespace Displays {
 namespace {
 
-std::mutex settingsLock;  // guards the two overrides below
+std::mutex settingsLock;  // guards sourceOverride
 std::shared_ptr<DisplaySource> sourceOverride;
-std::function<void(std::chrono::milliseconds)> sleeperOverride;
 
 std::shared_ptr<DisplaySource> source() {
     std::lock_guard<std::mutex> guard(settingsLock);
     if (sourceOverride) return sourceOverride;
     static const std::shared_ptr<DisplaySource> platform = DisplaySource::create();
     return platform;
-}
-
-void sleepFor(std::chrono::milliseconds duration) {
-    std::function<void(std::chrono::milliseconds)> sleeper;
-    {
-        std::lock_guard<std::mutex> guard(settingsLock);
-        sleeper = sleeperOverride;
-    }
-    if (sleeper) {
-        sleeper(duration);
-    } else {
-        std::this_thread::sleep_for(duration);
-    }
 }
 
 std::optional<int> parseInt(std::string_view& text) {
@@ -199,19 +186,14 @@ void wake(uint32_t) {
     desktop->declareUserActivity();
     for (int i = 0; i < 20; ++i) {
         if (!desktop->asleep()) break;
-        sleepFor(std::chrono::milliseconds(100));
+        pauseFor(std::chrono::milliseconds(100));
     }
-    sleepFor(std::chrono::milliseconds(300));
+    pauseFor(std::chrono::milliseconds(300));
 }
 
 void setSource(std::shared_ptr<DisplaySource> replacement) {
     std::lock_guard<std::mutex> guard(settingsLock);
     sourceOverride = std::move(replacement);
-}
-
-void setSleeper(std::function<void(std::chrono::milliseconds)> sleeper) {
-    std::lock_guard<std::mutex> guard(settingsLock);
-    sleeperOverride = std::move(sleeper);
 }
 
 }  // namespace Displays

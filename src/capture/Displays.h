@@ -60,8 +60,6 @@ std::pair<int, int> scaledSize(double pixelWidth, double boundsWidth, double bou
 
 // Replaces the desktop source (tests); null restores the platform's.
 void setSource(std::shared_ptr<DisplaySource> source);
-// Replaces how `wake` sleeps (tests); null restores the real sleep.
-void setSleeper(std::function<void(std::chrono::milliseconds)> sleeper);
 
 }  // namespace Displays
 }  // namespace tovo

@@ -17,10 +17,6 @@ double wallClockMs() {
 
 }  // namespace
 
-double FrameStream::uptime() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
 FrameStream::FrameStream(CaptureParams params, int fps, bool showsCursor, CapturerFactory makeCapturer, Clock clock)
     : params(params),
       interval(1.0 / std::max(1, fps)),

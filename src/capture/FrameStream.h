@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Clock.h"
 #include "capture/CaptureActivity.h"
 #include "capture/Scaler.h"
 #include "capture/StillCapture.h"
@@ -28,7 +29,7 @@ public:
     using Clock = std::function<double()>;  // monotonic seconds
 
     FrameStream(CaptureParams params, int fps, bool showsCursor, CapturerFactory makeCapturer = ScreenCapturer::create,
-                Clock clock = uptime);
+                Clock clock = monotonicSeconds);
     ~FrameStream() override;
 
     // Wakes the display and starts capturing. Throws HTTPError (403 without capture
@@ -51,8 +52,6 @@ public:
     const CaptureParams params;
     const double interval;  // seconds between ticks
     const bool showsCursor;
-
-    static double uptime();
 
 private:
     void run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, int width, int height);

@@ -1,5 +1,6 @@
 #include "input/Input.h"
 
+#include "base/Clock.h"
 #include "capture/Displays.h"
 #include "http/HTTPError.h"
 #include "input/Keys.h"
@@ -11,7 +12,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <thread>
 
 namespace tovo {
 
@@ -25,7 +25,7 @@ CGButtonState& CGButtonState::shared() {
 void CGButtonState::pressed(uint64_t pressFlags) {
     std::lock_guard<std::mutex> guard(lock);
     flags = pressFlags;
-    pressedAt = Input::now();
+    pressedAt = monotonicSeconds();
 }
 
 uint64_t CGButtonState::held() {
@@ -37,9 +37,9 @@ uint64_t CGButtonState::held() {
         at = pressedAt;
     }
     if (at) {
-        double left = minimumHold - (Input::now() - *at);
+        double left = minimumHold - (monotonicSeconds() - *at);
         // Whole milliseconds, rounded up; the epsilon keeps 10.000000001 ms from becoming 11.
-        if (left > 0) Input::pause(std::chrono::milliseconds(static_cast<int>(std::ceil(left * 1000 - 1e-6))));
+        if (left > 0) pauseFor(std::chrono::milliseconds(static_cast<int>(std::ceil(left * 1000 - 1e-6))));
     }
     return result;
 }
@@ -65,10 +65,8 @@ bool PointerMoveGate::admit(int64_t seq, double now) {
 namespace Input {
 namespace {
 
-std::mutex settingsLock;  // guards the three overrides
+std::mutex settingsLock;  // guards injectorOverride
 std::shared_ptr<InputInjector> injectorOverride;
-std::function<void(std::chrono::milliseconds)> sleeperOverride;
-std::function<double()> clockOverride;
 
 bool isLineBreak(char32_t c) { return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029; }
 
@@ -82,11 +80,11 @@ public:
 void click(MouseButton button, Point at, uint64_t flags, int count) {
     ModifierScope modifiers(flags);
     injector().moveTo(at.x, at.y);
-    pause(10ms);
+    pauseFor(10ms);
     for (int i = 0; i < count; ++i) {
-        if (i > 0) pause(60ms);
+        if (i > 0) pauseFor(60ms);
         injector().button(button, true);
-        pause(15ms);
+        pauseFor(15ms);
         injector().button(button, false);
     }
 }
@@ -94,9 +92,9 @@ void click(MouseButton button, Point at, uint64_t flags, int count) {
 void keyPress(uint16_t code, uint64_t flags) {
     ModifierScope modifiers(flags);
     injector().key(code, true);
-    pause(5ms);
+    pauseFor(5ms);
     injector().key(code, false);
-    pause(5ms);
+    pauseFor(5ms);
 }
 
 }  // namespace
@@ -113,39 +111,6 @@ InputInjector& injector() {
 void setInjector(std::shared_ptr<InputInjector> replacement) {
     std::lock_guard<std::mutex> guard(settingsLock);
     injectorOverride = std::move(replacement);
-}
-
-void setSleeper(std::function<void(std::chrono::milliseconds)> sleeper) {
-    std::lock_guard<std::mutex> guard(settingsLock);
-    sleeperOverride = std::move(sleeper);
-}
-
-void setClock(std::function<double()> clock) {
-    std::lock_guard<std::mutex> guard(settingsLock);
-    clockOverride = std::move(clock);
-}
-
-void pause(std::chrono::milliseconds duration) {
-    std::function<void(std::chrono::milliseconds)> sleeper;
-    {
-        std::lock_guard<std::mutex> guard(settingsLock);
-        sleeper = sleeperOverride;
-    }
-    if (sleeper) {
-        sleeper(duration);
-    } else {
-        std::this_thread::sleep_for(duration);
-    }
-}
-
-double now() {
-    std::function<double()> clock;
-    {
-        std::lock_guard<std::mutex> guard(settingsLock);
-        clock = clockOverride;
-    }
-    if (clock) return clock();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 Point globalPoint(double x, double y, uint32_t display) {
@@ -216,7 +181,7 @@ void type(const std::string& text) {
             keyPress(Keys::returnKey, 0);
         } else {
             injector().typeText(step.text);
-            pause(10ms);
+            pauseFor(10ms);
         }
     }
 }
@@ -244,7 +209,7 @@ Action plan(const InputEvent& event, EventTap tap) {
         return [=] {
             ModifierScope modifiers(flags);
             injector().moveTo(at.x, at.y);
-            pause(10ms);
+            pauseFor(10ms);
             injector().button(MouseButton::left, true);
             CGButtonState::shared().pressed(flags);
         };
@@ -266,12 +231,12 @@ Action plan(const InputEvent& event, EventTap tap) {
         return [=] {
             ModifierScope modifiers(flags);
             injector().moveTo(start.x, start.y);
-            pause(10ms);
+            pauseFor(10ms);
             injector().button(MouseButton::left, true);
-            pause(30ms);
+            pauseFor(30ms);
             for (int i = 1; i <= 10; ++i) {
                 injector().moveTo(start.x + (end.x - start.x) * i / 10, start.y + (end.y - start.y) * i / 10);
-                pause(15ms);
+                pauseFor(15ms);
             }
             injector().button(MouseButton::left, false);
         };
@@ -317,7 +282,7 @@ void handle(HTTPRequest& request, Connection& connection) {
     // Control arbitration joins here with remote access; every local request is admitted.
     if (event.type == "move" && event.seq) {
         if (*event.seq < 0) throw HTTPError(400, "seq must be a non-negative integer");
-        if (!PointerMoveGate::shared().admit(*event.seq, now())) {
+        if (!PointerMoveGate::shared().admit(*event.seq, monotonicSeconds())) {
             connection.json(200, {{"ok", true}, {"stale", true}});
             return;
         }

@@ -90,13 +90,8 @@ void handle(HTTPRequest& request, Connection& connection);
 
 // The injector every action posts through (the platform's unless replaced).
 InputInjector& injector();
-// Replaces the injector, the pause function and the monotonic clock (tests); null restores.
+// Replaces the injector (tests); null restores the platform's.
 void setInjector(std::shared_ptr<InputInjector> replacement);
-void setSleeper(std::function<void(std::chrono::milliseconds)> sleeper);
-void setClock(std::function<double()> clock);
-// Pauses through the current sleeper; the monotonic clock in seconds.
-void pause(std::chrono::milliseconds duration);
-double now();
 
 }  // namespace Input
 }  // namespace tovo

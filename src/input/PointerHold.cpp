@@ -1,12 +1,13 @@
 #include "input/PointerHold.h"
 
+#include "base/Clock.h"
 #include "input/Input.h"
 #include "service/ScreenHost.h"
 
 namespace tovo {
 
 PointerHolds& PointerHolds::shared() {
-    static PointerHolds* holds = new PointerHolds([] { return Input::now(); });  // lives for the process
+    static PointerHolds* holds = new PointerHolds(monotonicSeconds);  // lives for the process
     return *holds;
 }
 

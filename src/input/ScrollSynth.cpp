@@ -1,5 +1,6 @@
 #include "input/ScrollSynth.h"
 
+#include "base/Clock.h"
 #include "input/Input.h"
 #include "service/ScreenHost.h"
 
@@ -46,19 +47,19 @@ void ScrollSynth::submit(double dx, double dy, const std::optional<std::string>&
         movePointer(*at);
         lastPoint = at;
     }
-    motion.submit(dx, dy, phase, vx, vy, at, flags, Input::now());
+    motion.submit(dx, dy, phase, vx, vy, at, flags, monotonicSeconds());
     stepLocked();
 }
 
 void ScrollSynth::interrupt() {
     std::lock_guard<std::mutex> guard(lock);
     if (motion.idle()) return;
-    motion.interrupt(Input::now());
+    motion.interrupt(monotonicSeconds());
     stepLocked();
 }
 
 void ScrollSynth::stepLocked() {
-    double now = Input::now();
+    double now = monotonicSeconds();
     for (const auto& emit : motion.tick(now)) post(emit);
     for (const auto& summary : motion.finished) ScreenHost::logSink(name + " " + summary.description());
     motion.finished.clear();
@@ -86,7 +87,7 @@ void ScrollSynth::run() {
             wake.wait(guard);
             continue;
         }
-        double left = *wakeAt - Input::now();
+        double left = *wakeAt - monotonicSeconds();
         if (left > 0) {
             wake.wait_for(guard, std::chrono::duration<double>(left));
             continue;

@@ -74,8 +74,4 @@ ConsoleWatcher::Reader ConsoleWatcher::defaultReader() {
     return [reader] { return ConsoleState{reader->locked()}; };
 }
 
-double ConsoleWatcher::monotonicSeconds() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
 }  // namespace tovo

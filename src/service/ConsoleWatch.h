@@ -50,9 +50,8 @@ public:
     // The debounced state; absent before the first reading.
     std::optional<ConsoleState> settled();
 
-    // The platform's console lock reader, and the monotonic clock.
+    // The platform's console lock reader.
     static Reader defaultReader();
-    static double monotonicSeconds();
 
 private:
     const Reader read;

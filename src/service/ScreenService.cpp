@@ -1,5 +1,6 @@
 #include "service/ScreenService.h"
 
+#include "base/Clock.h"
 #include "capture/Displays.h"
 #include "service/Router.h"
 #include "service/ScreenPermissions.h"
@@ -15,7 +16,7 @@ std::shared_ptr<ConsoleWatcher> makeConsoleWatcher(ConsoleWatcher::Reader reader
                                                    const std::shared_ptr<ScreenStateTracker>& tracker) {
     std::weak_ptr<ScreenStateTracker> weakTracker = tracker;
     return std::make_shared<ConsoleWatcher>(
-        reader ? std::move(reader) : ConsoleWatcher::defaultReader(), ConsoleWatcher::monotonicSeconds,
+        reader ? std::move(reader) : ConsoleWatcher::defaultReader(), monotonicSeconds,
         [weakTracker](ConsoleState from, ConsoleState to) {
             ScreenHost::logSink(std::string("console changed (") + from.description() + " \u2192 " + to.description() + ")");
             if (auto tracker = weakTracker.lock()) tracker->setNeedsRefresh();

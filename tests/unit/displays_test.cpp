@@ -1,4 +1,5 @@
 // The display list built from monitor records, sizes, waking, and screen names.
+#include "base/Clock.h"
 #include "capture/DisplayNames.h"
 #include "capture/Displays.h"
 #include "http/HTTPError.h"
@@ -43,12 +44,12 @@ struct DisplaysFixture : ::testing::Test {
     void SetUp() override {
         ::unsetenv("TOVO_X11_MONITORS");
         Displays::setSource(source);
-        Displays::setSleeper([this](std::chrono::milliseconds d) { sleeps.push_back(d); });
+        setPauseFunction([this](std::chrono::milliseconds d) { sleeps.push_back(d); });
     }
     void TearDown() override {
         ::unsetenv("TOVO_X11_MONITORS");
         Displays::setSource(nullptr);
-        Displays::setSleeper(nullptr);
+        setPauseFunction(nullptr);
     }
 };
 

@@ -1,5 +1,6 @@
 // The input plans, typing, key names, button state, the stale-move gate and pointer holds,
 // against a recording injector, a recording sleeper and a hand-set clock.
+#include "base/Clock.h"
 #include "input/Input.h"
 #include "input/Keys.h"
 #include "input/PointerHold.h"
@@ -30,8 +31,8 @@ struct InputFixture : ::testing::Test {
 
     void SetUp() override {
         Input::setInjector(injector);
-        Input::setClock([this] { return clock.load(); });
-        Input::setSleeper([this](std::chrono::milliseconds d) {
+        setMonotonicClock([this] { return clock.load(); });
+        setPauseFunction([this](std::chrono::milliseconds d) {
             injector->record("pause " + std::to_string(d.count()));
             clock = clock + d.count() / 1000.0;
         });
@@ -39,8 +40,8 @@ struct InputFixture : ::testing::Test {
     }
     void TearDown() override {
         Input::setInjector(nullptr);
-        Input::setClock(nullptr);
-        Input::setSleeper(nullptr);
+        setMonotonicClock(nullptr);
+        setPauseFunction(nullptr);
         PointerHolds::shared().releaseAll("the test ended");
     }
 
