@@ -5,21 +5,10 @@
 # desktop in the same run.
 #   bench/frame.sh [SECONDS_PER_LOAD_RUN] [PEER_RUNS]
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-5}
 runs=${2:-30}
-"$root/scripts/build.sh" "$root/build" >/dev/null
-work=$(mktemp -d /tmp/tovo-bench-frame-XXXXXX)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  "$root/scripts/virtual-desktop.sh" stop "$work/desktop" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-TOVO_SCREEN=1920x1080x24 "$root/scripts/virtual-desktop.sh" start "$work/desktop"
-set -a; . "$work/desktop/env"; set +a
+. "$(dirname "$0")/lib.sh"
+start_desktop
 
 # Real content: a terminal full of text on the left, a generated image on the right.
 find /usr/include -name '*.h' | head -400 | xargs cat > "$work/text.txt" 2>/dev/null || true
@@ -31,9 +20,7 @@ display -geometry +1000+150 "$work/image.png" &
 pids+=($!)
 sleep 2
 
-"$root/build/tovo-control" --socket "$work/tovo.sock" 2>"$work/tovo.log" &
-pids+=($!)
-for _ in $(seq 100); do [[ -S "$work/tovo.sock" ]] && break; sleep 0.05; done
+start_service
 
 stats() {  # stats LABEL FILE_OF_MS
   /usr/bin/python3 - "$1" "$2" <<'PY'

@@ -4,17 +4,9 @@
 # machine in the same run (Python's http.server always; nginx when it is installed).
 #   bench/http_requests.sh [SECONDS_PER_RUN]
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-5}
-"$root/scripts/build.sh" "$root/build" >/dev/null
+. "$(dirname "$0")/lib.sh"
 load="$root/build/bench/http_load"
-work=$(mktemp -d /tmp/tovo-bench-XXXXXX)
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"; }
-trap cleanup EXIT
-
-wait_socket() { for _ in $(seq 200); do [[ -S "$1" ]] && return 0; sleep 0.05; done; echo "no socket $1" >&2; exit 1; }
-
 env -u DISPLAY "$root/build/tovo-control" --socket "$work/tovo.sock" 2>"$work/tovo.log" &
 pids+=($!)
 /usr/bin/python3 "$root/bench/peer_http_server.py" "$work/python.sock" &

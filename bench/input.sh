@@ -3,23 +3,11 @@
 # and moves per second sustained, beside xdotool mousemove run as a process, in the same run.
 #   bench/input.sh [SECONDS] [XDOTOOL_RUNS]
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-5}
 runs=${2:-50}
-"$root/scripts/build.sh" "$root/build" >/dev/null
-work=$(mktemp -d /tmp/tovo-bench-input-XXXXXX)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  "$root/scripts/virtual-desktop.sh" stop "$work/desktop" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-TOVO_SCREEN=1920x1080x24 "$root/scripts/virtual-desktop.sh" start "$work/desktop"
-set -a; . "$work/desktop/env"; set +a
-"$root/build/tovo-control" --socket "$work/tovo.sock" 2>"$work/tovo.log" &
-pids+=($!)
-for _ in $(seq 100); do [[ -S "$work/tovo.sock" ]] && break; sleep 0.05; done
+. "$(dirname "$0")/lib.sh"
+start_desktop
+start_service
 
 echo "== POST /input move (load generator, one request per connection)"
 for clients in 1 4; do
