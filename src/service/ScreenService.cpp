@@ -12,11 +12,10 @@ namespace tovo {
 
 namespace {
 
-std::shared_ptr<ConsoleWatcher> makeConsoleWatcher(ConsoleWatcher::Reader reader,
-                                                   const std::shared_ptr<ScreenStateTracker>& tracker) {
+std::shared_ptr<ConsoleWatcher> makeConsoleWatcher(const std::shared_ptr<ScreenStateTracker>& tracker) {
     std::weak_ptr<ScreenStateTracker> weakTracker = tracker;
     return std::make_shared<ConsoleWatcher>(
-        reader ? std::move(reader) : ConsoleWatcher::defaultReader(), monotonicSeconds,
+        ConsoleWatcher::defaultReader(), monotonicSeconds,
         [weakTracker](ConsoleState from, ConsoleState to) {
             ScreenHost::logSink(std::string("console changed (") + from.description() + " \u2192 " + to.description() + ")");
             if (auto tracker = weakTracker.lock()) tracker->setNeedsRefresh();
@@ -37,12 +36,11 @@ uint32_t mainDisplayId() {
 // started after the listener, stopped first), the clipboard monitor (its changes bump the
 // tracker's version; started only with a login session at start) and the encoder's
 // background calibration (started last).
-ScreenService::ScreenService(std::string socketPath, std::optional<std::string> remoteHome,
-                             ConsoleWatcher::Reader consoleReader)
+ScreenService::ScreenService(std::string socketPath, std::optional<std::string> remoteHome)
     : socketPath(std::move(socketPath)),
       remoteHome(std::move(remoteHome)),
       stateTracker(std::make_shared<ScreenStateTracker>()),
-      consoleWatcher(makeConsoleWatcher(std::move(consoleReader), stateTracker)) {
+      consoleWatcher(makeConsoleWatcher(stateTracker)) {
     std::weak_ptr<ConsoleWatcher> weakWatcher = consoleWatcher;
     stateTracker->setInputs([weakWatcher] {
         ScreenStateInputs inputs;

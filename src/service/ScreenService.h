@@ -19,10 +19,8 @@ namespace tovo {
 // accept thread. Create it with std::make_shared (the listener's fatal hook holds it weakly).
 class ScreenService : public std::enable_shared_from_this<ScreenService> {
 public:
-    // Builds and wires everything; starts no thread, timer or listener. `consoleReader`
-    // defaults to the platform's console lock.
-    ScreenService(std::string socketPath, std::optional<std::string> remoteHome,
-                  ConsoleWatcher::Reader consoleReader = nullptr);
+    // Builds and wires everything; starts no thread, timer or listener.
+    ScreenService(std::string socketPath, std::optional<std::string> remoteHome);
 
     // Listens on the socket and starts the components. Throws ScreenServiceError; does
     // nothing while a listener is running.
