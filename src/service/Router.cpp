@@ -2,6 +2,7 @@
 
 #include "capture/Displays.h"
 #include "capture/StillCapture.h"
+#include "desktop/WindowCatalog.h"
 #include "http/HTTPError.h"
 #include "input/Input.h"
 #include "http/ServerIdentity.h"
@@ -32,6 +33,29 @@ void requestPermissions(HTTPRequest&, Connection& connection) {
                           {"accessibility", ScreenPermissions::accessibility()}});
 }
 
+// GET /windows: the window catalog, limited to one display when `display` is given.
+void windowsHandler(HTTPRequest& request, Connection& connection) {
+    std::optional<uint32_t> display;
+    if (auto asked = request.integer("display")) display = Displays::resolve(asked);
+    WindowCatalog catalog = WindowCatalog::current();
+    std::optional<AppRef> focused;
+    if (ScreenPermissions::accessibility()) focused = focusedApp(catalog, windowSystem());
+    connection.json(200, catalog.json(display, focused));
+}
+
+// GET /hit: the app whose window is front-most at a point of a display.
+void hitHandler(HTTPRequest& request, Connection& connection) {
+    double x = unitParameter(request, "x");
+    double y = unitParameter(request, "y");
+    uint32_t display = Displays::resolve(request.integer("display"));
+    auto found = WindowCatalog::current().hit(display, x, y);
+    if (!found) {
+        connection.json(200, {{"app", nullptr}, {"layer", nullptr}});
+        return;
+    }
+    connection.json(200, {{"app", toJson(found->first)}, {"layer", found->second}});
+}
+
 void eventsHandler(HTTPRequest& request, Connection& connection) {
     events(request, connection, std::chrono::seconds(15));
 }
@@ -52,8 +76,8 @@ const Route routes[] = {
     {"POST", "/clipboard", nullptr},
     {"GET", "/clipboard/image", nullptr},
     {"GET", "/clipboard/file", nullptr},
-    {"GET", "/windows", nullptr},
-    {"GET", "/hit", nullptr},
+    {"GET", "/windows", windowsHandler},
+    {"GET", "/hit", hitHandler},
     {"GET", "/app/windows", nullptr},
     {"GET", "/app/screenshot", nullptr},
     {"GET", "/app/ax", nullptr},

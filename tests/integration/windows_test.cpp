@@ -1,0 +1,99 @@
+// GET /windows and GET /hit with openbox and real X clients on the headless desktop.
+#include "support/Process.h"
+#include "support/ServiceProcess.h"
+#include "support/VirtualDesktop.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <thread>
+
+using namespace tovo::test;
+using namespace std::chrono_literals;
+using nlohmann::json;
+
+namespace {
+
+const std::string binary = TOVO_CONTROL_BINARY;
+const std::string sourceDir = TOVO_SOURCE_DIR;
+const std::string colorWindow = TOVO_COLOR_WINDOW;
+
+json getJson(ServiceProcess& service, const std::string& target) {
+    auto response = service.get(target);
+    EXPECT_EQ(response.status, 200) << target << " " << response.body;
+    return json::parse(response.body, nullptr, false);
+}
+
+}  // namespace
+
+TEST(Windows, ListsAppsFrontFirstAndHitsThem) {
+    ServiceProcess service(binary, VirtualDesktop::shared().display());
+    ASSERT_TRUE(service.ready()) << service.process->output();
+    // A managed GTK window (openbox frames and focuses it) and an override-redirect window
+    // above it.
+    Process gtk({"/usr/bin/python3", sourceDir + "/tests/support/input_probe.py", "600", "300", "500", "400"});
+    ASSERT_TRUE(gtk.waitForOutput("\"ready\"", 15s)) << gtk.output();
+    Process red({colorWindow, "100", "100", "400", "300", "ff0000"});
+    ASSERT_TRUE(red.waitForOutput("mapped", 10s));
+
+    json windows;
+    for (int i = 0; i < 50; ++i) {
+        windows = getJson(service, "/windows");
+        if (windows["apps"].size() >= 2 && !windows["focused"].is_null()) break;
+        std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_GE(windows["apps"].size(), 2u) << windows;
+    EXPECT_EQ(windows["apps"][0]["pid"], red.pid()) << windows;
+    EXPECT_EQ(windows["apps"][0]["name"], "color_window");
+    EXPECT_EQ(windows["apps"][1]["pid"], gtk.pid());
+    EXPECT_EQ(windows["focused"]["pid"], gtk.pid()) << windows;
+
+    json redWindow;
+    for (auto& w : windows["windows"]) {
+        if (w["pid"] == red.pid()) redWindow = w;
+        for (const char* key : {"x", "y", "w", "h"}) {
+            double v = w[key];
+            EXPECT_GE(v, 0);
+            EXPECT_LE(v, 1);
+            EXPECT_DOUBLE_EQ(v, std::round(v * 10000) / 10000);
+        }
+    }
+    ASSERT_FALSE(redWindow.is_null()) << windows;
+    EXPECT_NEAR(redWindow["x"].get<double>(), 100.0 / 1920, 1e-4);
+    EXPECT_NEAR(redWindow["w"].get<double>(), 400.0 / 1920, 1e-4);
+
+    auto hitRed = getJson(service, "/hit?x=0.15&y=0.23");
+    EXPECT_EQ(hitRed["app"]["pid"], red.pid()) << hitRed;
+    auto hitGtk = getJson(service, "/hit?x=0.44&y=0.45");
+    EXPECT_EQ(hitGtk["app"]["pid"], gtk.pid()) << hitGtk;
+    EXPECT_EQ(hitGtk["layer"], 0);
+    auto bad = service.get("/hit?y=0.5");
+    EXPECT_EQ(bad.status, 400);
+    EXPECT_EQ(bad.body, R"({"error":"x is required"})");
+    EXPECT_EQ(service.get("/hit?x=1.5&y=0").body, R"({"error":"x must be a number in 0…1"})");
+    EXPECT_EQ(service.get("/windows?display=4242").status, 404);
+}
+
+TEST(Windows, AWindowAcrossTwoMonitorsIsPlacedWhereItsMiddleIs) {
+    Process::Options options;
+    options.setEnv["TOVO_X11_MONITORS"] = "960x1080+0+0,960x1080+960+0";
+    ServiceProcess service(binary, VirtualDesktop::shared().display(), options);
+    ASSERT_TRUE(service.ready()) << service.process->output();
+    // From x 700 to 1300: its middle (1000) is on the second monitor.
+    Process window({colorWindow, "700", "200", "600", "300", "00ff00"});
+    ASSERT_TRUE(window.waitForOutput("mapped", 10s));
+    json placed, all;
+    for (int i = 0; i < 50 && placed.is_null(); ++i) {
+        all = getJson(service, "/windows");
+        for (auto& w : all["windows"]) {
+            if (w["pid"] == window.pid()) placed = w;
+        }
+        if (placed.is_null()) std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_FALSE(placed.is_null()) << all << " " << window.pid();
+    EXPECT_EQ(placed["display"], 2);
+    EXPECT_EQ(placed["x"], 0);
+    EXPECT_NEAR(placed["w"].get<double>(), 340.0 / 960, 1e-4);
+    auto onlyFirst = getJson(service, "/windows?display=1");
+    for (auto& w : onlyFirst["windows"]) EXPECT_NE(w["pid"], window.pid());
+}
