@@ -2,6 +2,7 @@
 
 #include "capture/Displays.h"
 #include "capture/StillCapture.h"
+#include "desktop/AppWindows.h"
 #include "desktop/WindowCatalog.h"
 #include "http/HTTPError.h"
 #include "input/Input.h"
@@ -78,7 +79,7 @@ const Route routes[] = {
     {"GET", "/clipboard/file", nullptr},
     {"GET", "/windows", windowsHandler},
     {"GET", "/hit", hitHandler},
-    {"GET", "/app/windows", nullptr},
+    {"GET", "/app/windows", AppWindows::handle},
     {"GET", "/app/screenshot", nullptr},
     {"GET", "/app/ax", nullptr},
     {"POST", "/automation", nullptr},

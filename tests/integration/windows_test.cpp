@@ -97,3 +97,41 @@ TEST(Windows, AWindowAcrossTwoMonitorsIsPlacedWhereItsMiddleIs) {
     auto onlyFirst = getJson(service, "/windows?display=1");
     for (auto& w : onlyFirst["windows"]) EXPECT_NE(w["pid"], window.pid());
 }
+
+TEST(Windows, AppWindowsListMinimisedWindowsLast) {
+    ServiceProcess service(binary, VirtualDesktop::shared().display());
+    ASSERT_TRUE(service.ready()) << service.process->output();
+    Process first({"/usr/bin/python3", sourceDir + "/tests/support/input_probe.py", "100", "100", "500", "400"});
+    Process second({"/usr/bin/python3", sourceDir + "/tests/support/input_probe.py", "800", "100", "400", "300"});
+    ASSERT_TRUE(first.waitForOutput("\"ready\"", 15s));
+    ASSERT_TRUE(second.waitForOutput("\"ready\"", 15s));
+
+    // Both probes share a window class, so both belong to the app; the name is compared
+    // without case.
+    auto listed = getJson(service, "/app/windows?bundleId=INPUT_PROBE.PY");
+    ASSERT_EQ(listed["windows"].size(), 2u) << listed;
+    EXPECT_EQ(listed["app"]["bundleId"], "Input_probe.py");
+    json secondWindow;
+    for (auto& w : listed["windows"]) {
+        EXPECT_EQ(w["onScreen"], true);
+        EXPECT_EQ(w["minimized"], false);
+        if (std::abs(w["x"].get<double>() - 800.0 / 1920) < 0.01) secondWindow = w;
+    }
+    ASSERT_FALSE(secondWindow.is_null()) << listed;
+
+    ASSERT_EQ(runCommand({"/usr/bin/xdotool", "windowminimize", std::to_string(secondWindow["id"].get<uint32_t>())}).code, 0);
+    json after;
+    for (int i = 0; i < 50; ++i) {
+        after = getJson(service, "/app/windows?bundleId=input_probe.py");
+        if (after["windows"].size() == 2 && after["windows"][1]["minimized"] == true) break;
+        std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_EQ(after["windows"].size(), 2u) << after;
+    EXPECT_EQ(after["windows"][0]["onScreen"], true);
+    EXPECT_EQ(after["windows"][1]["id"], secondWindow["id"]);
+    EXPECT_EQ(after["windows"][1]["onScreen"], false);
+    EXPECT_EQ(after["windows"][1]["minimized"], true);
+
+    EXPECT_EQ(getJson(service, "/app/windows?bundleId=org.example.none"), (json{{"app", nullptr}, {"windows", json::array()}}));
+    EXPECT_EQ(service.get("/app/windows?bundleId=%20").body, R"({"error":"bundleId is required"})");
+}

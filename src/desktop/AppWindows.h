@@ -1,0 +1,20 @@
+#pragma once
+
+#include "http/Connection.h"
+#include "http/HTTPRequest.h"
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+
+namespace tovo::AppWindows {
+
+// Every window of the apps with `bundleId` (compared without case), on screen or not, in
+// the order: on-screen normal windows, other on-screen windows, off-screen windows,
+// minimised windows. {"app": null, "windows": []} when no such app runs.
+nlohmann::json list(const std::string& bundleId);
+
+// GET /app/windows.
+void handle(HTTPRequest& request, Connection& connection);
+
+}  // namespace tovo::AppWindows
