@@ -119,6 +119,16 @@ JPEGFrame captureFrameOnce(const CaptureParams& params) {
     return frame;
 }
 
+std::string captureWindowOnce(uint32_t window, int width, int height, int quality) {
+    auto worker = pool().take();
+    PixelView picture = worker->capturer->captureWindow(window);
+    PixelView scaled = worker->scaler.scale(picture, width, height);
+    auto jpeg = worker->encoder.encode(scaled, quality);
+    pool().give(std::move(worker));
+    if (!jpeg) throw HTTPError(500, "JPEG encoding failed");
+    return std::move(*jpeg);
+}
+
 void respondFrame(const JPEGFrame& frame, Connection& connection) {
     Connection::Headers headers{{"X-Frame-Width", std::to_string(frame.width)},
                                 {"X-Frame-Height", std::to_string(frame.height)},

@@ -40,6 +40,10 @@ struct JPEGFrame {
 // for params.maxWidth, and encodes it. Runs on the caller's thread. Throws HTTPError.
 JPEGFrame captureFrameOnce(const CaptureParams& params);
 
+// Takes one picture of a top-level window's own pixels, scaled to width × height, and
+// encodes it. Throws CaptureFailure when the window has no picture, HTTPError otherwise.
+std::string captureWindowOnce(uint32_t window, int width, int height, int quality);
+
 // The HTTP error a failed capture answers with: 403 when capture is not possible at all,
 // else 500 "capture failed: …". An HTTPError passes through unchanged.
 HTTPError captureError(const std::exception& error);

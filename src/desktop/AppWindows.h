@@ -16,5 +16,7 @@ nlohmann::json list(const std::string& bundleId);
 
 // GET /app/windows.
 void handle(HTTPRequest& request, Connection& connection);
+// GET /app/screenshot: a JPEG of one window's own pixels, even where others cover it.
+void screenshot(HTTPRequest& request, Connection& connection);
 
 }  // namespace tovo::AppWindows

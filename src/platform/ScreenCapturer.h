@@ -45,6 +45,10 @@ public:
     // stays valid until the next capture or the capturer's end. Throws CaptureFailure.
     virtual PixelView capture(const PixelRect& rect, bool withCursor) = 0;
 
+    // Reads a top-level window's own pixels (frame included), whatever covers it, through
+    // the compositing extension. Throws CaptureFailure (for example for an unmapped window).
+    virtual PixelView captureWindow(uint32_t window) = 0;
+
     // Change tracking for streams. Waits until `until`, noting screen changes that touch
     // `rect`; returns when the first change since the last call arrived, or no value when
     // nothing changed. The first call after construction reports a change. Throws

@@ -53,6 +53,7 @@ struct WindowRecord {
     Rect bounds;
     double alpha = 1.0;
     uint32_t id = 0;
+    uint32_t frame = 0;       // the top-level window holding it (itself when unframed)
     bool chrome = false;      // a dock or panel of the desktop, attributed to the desktop shell
     bool onScreen = true;
     bool minimized = false;
@@ -68,6 +69,8 @@ public:
     // Every window of the given processes, mapped, unmapped or minimised, in stacking order
     // (front to back) for the mapped ones.
     virtual std::vector<WindowRecord> windowsOf(const std::vector<int32_t>& pids) = 0;
+    // The window with this id (a client or its frame), mapped or not.
+    virtual std::optional<WindowRecord> window(uint32_t id) = 0;
     // The app that draws the desktop (the role a file manager's desktop plays), if any.
     virtual std::optional<AppRef> desktopShell() = 0;
     // The process owning the active window, if any.

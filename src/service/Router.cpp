@@ -80,7 +80,7 @@ const Route routes[] = {
     {"GET", "/windows", windowsHandler},
     {"GET", "/hit", hitHandler},
     {"GET", "/app/windows", AppWindows::handle},
-    {"GET", "/app/screenshot", nullptr},
+    {"GET", "/app/screenshot", AppWindows::screenshot},
     {"GET", "/app/ax", nullptr},
     {"POST", "/automation", nullptr},
     {"POST", "/agent-control", nullptr},

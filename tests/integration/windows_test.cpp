@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cmath>
+#include <fstream>
 #include <thread>
 
 using namespace tovo::test;
@@ -44,7 +46,7 @@ TEST(Windows, ListsAppsFrontFirstAndHitsThem) {
     }
     ASSERT_GE(windows["apps"].size(), 2u) << windows;
     EXPECT_EQ(windows["apps"][0]["pid"], red.pid()) << windows;
-    EXPECT_EQ(windows["apps"][0]["name"], "color_window");
+    EXPECT_EQ(windows["apps"][0]["name"], "ColorWindow");
     EXPECT_EQ(windows["apps"][1]["pid"], gtk.pid());
     EXPECT_EQ(windows["focused"]["pid"], gtk.pid()) << windows;
 
@@ -134,4 +136,51 @@ TEST(Windows, AppWindowsListMinimisedWindowsLast) {
 
     EXPECT_EQ(getJson(service, "/app/windows?bundleId=org.example.none"), (json{{"app", nullptr}, {"windows", json::array()}}));
     EXPECT_EQ(service.get("/app/windows?bundleId=%20").body, R"({"error":"bundleId is required"})");
+}
+
+TEST(Windows, AScreenshotOfACoveredWindowShowsItsOwnPixels) {
+    ServiceProcess service(binary, VirtualDesktop::shared().display());
+    ASSERT_TRUE(service.ready()) << service.process->output();
+    Process red({colorWindow, "100", "100", "400", "300", "ff0000"});
+    ASSERT_TRUE(red.waitForOutput("mapped", 10s));
+    Process green({colorWindow, "300", "100", "200", "300", "00ff00"});  // covers red's right half
+    ASSERT_TRUE(green.waitForOutput("mapped", 10s));
+    Process gtk({"/usr/bin/python3", sourceDir + "/tests/support/input_probe.py", "700", "200", "500", "400"});
+    ASSERT_TRUE(gtk.waitForOutput("\"ready\"", 15s));
+
+    uint32_t redId = 0;
+    json listed;
+    for (int i = 0; i < 50 && redId == 0; ++i) {
+        listed = getJson(service, "/app/windows?bundleId=ColorWindow");
+        for (auto& w : listed["windows"]) {
+            if (std::abs(w["x"].get<double>() - 100.0 / 1920) < 0.001) redId = w["id"];
+        }
+        if (redId == 0) std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_NE(redId, 0u) << listed;
+    auto picture = service.get("/app/screenshot?window=" + std::to_string(redId) + "&quality=90");
+    ASSERT_EQ(picture.status, 200) << picture.body;
+    EXPECT_EQ(picture.headers["x-frame-width"], "400");
+    EXPECT_EQ(picture.headers["x-frame-height"], "300");
+    EXPECT_EQ(picture.headers["x-window"], std::to_string(redId));
+    EXPECT_EQ(picture.headers["x-window-bounds"], "0.0521,0.0926,0.2083,0.2778");
+    std::string file = service.path("window.jpg");
+    std::ofstream(file, std::ios::binary) << picture.body;
+    auto pixel = runCommand({"/usr/bin/convert", file, "-format", "%[fx:int(255*p{300,150}.r)],%[fx:int(255*p{300,150}.g)]", "info:"});
+    int r = -1, g = -1;
+    std::sscanf(pixel.output.c_str(), "%d,%d", &r, &g);
+    EXPECT_GT(r, 230) << pixel.output;  // red where green covers it on screen
+    EXPECT_LT(g, 30);
+
+    uint32_t gtkId = getJson(service, "/app/windows?bundleId=input_probe.py")["windows"][0]["id"];
+    ASSERT_EQ(runCommand({"/usr/bin/xdotool", "windowminimize", std::to_string(gtkId)}).code, 0);
+    HTTPResponse minimized;
+    for (int i = 0; i < 50 && minimized.status != 409; ++i) {
+        minimized = service.get("/app/screenshot?window=" + std::to_string(gtkId));
+        if (minimized.status != 409) std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_EQ(minimized.body, "{\"error\":\"window " + std::to_string(gtkId) + " is minimized\"}");
+    EXPECT_EQ(service.get("/app/screenshot?window=1").body, R"({"error":"no window 1"})");
+    EXPECT_EQ(service.get("/app/screenshot?window=0").status, 404);
+    EXPECT_EQ(service.get("/app/screenshot").body, R"({"error":"window is required"})");
 }

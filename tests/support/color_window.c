@@ -30,6 +30,8 @@ int main(int argc, char** argv) {
     attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask;
     Window window = XCreateWindow(display, DefaultRootWindow(display), x, y, w, h, 0, CopyFromParent, InputOutput,
                                   CopyFromParent, CWOverrideRedirect | CWBackPixel | CWEventMask, &attributes);
+    XClassHint hint = {"color_window", "ColorWindow"};
+    XSetClassHint(display, window, &hint);
     XMapRaised(display, window);
     XSync(display, False);
     XEvent event;

@@ -165,6 +165,7 @@ public:
         pixels.assign(static_cast<size_t>(rect.width) * rect.height * 4, static_cast<uint8_t>(shared->captures));
         return {pixels.data(), rect.width, rect.height, rect.width * 4};
     }
+    PixelView captureWindow(uint32_t) override { throw CaptureFailure("no windows here"); }
     std::optional<Clock::time_point> waitForChanges(const PixelRect&, Clock::time_point) override {
         std::this_thread::sleep_for(1ms);  // keep the thread from spinning the core
         std::lock_guard<std::mutex> guard(shared->lock);

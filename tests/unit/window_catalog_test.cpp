@@ -87,6 +87,7 @@ class RecordedWindows : public WindowSystem {
 public:
     std::vector<WindowRecord> onScreenWindows() override { return {}; }
     std::vector<WindowRecord> windowsOf(const std::vector<int32_t>&) override { return {}; }
+    std::optional<WindowRecord> window(uint32_t) override { return std::nullopt; }
     std::optional<AppRef> desktopShell() override { return std::nullopt; }
     std::optional<int32_t> activePid() override { return active; }
     std::vector<AppRef> runningApps() override { return {AppRef{77, std::nullopt, "daemon"}}; }

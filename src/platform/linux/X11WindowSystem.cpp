@@ -104,6 +104,20 @@ public:
         return out;
     }
 
+    std::optional<WindowRecord> window(uint32_t id) override {
+        std::optional<WindowRecord> found;
+        x11::SharedDisplay::instance().with([&](Display* d) {
+            Atoms atoms(d);
+            for (const auto& top : topLevels(d)) {
+                if (top.client == id || top.frame == id) {
+                    found = describe(d, atoms, top);
+                    return;
+                }
+            }
+        });
+        return found;
+    }
+
     std::optional<AppRef> desktopShell() override {
         std::optional<AppRef> shell;
         x11::SharedDisplay::instance().with([&](Display* d) {
@@ -248,6 +262,7 @@ private:
     static WindowRecord describe(Display* d, const Atoms& atoms, const TopLevel& top) {
         WindowRecord record;
         record.id = static_cast<uint32_t>(top.client);
+        record.frame = static_cast<uint32_t>(top.frame);
         record.bounds = top.bounds;
         record.onScreen = top.viewable;
         record.pid = ownerPid(d, atoms, top.client);
