@@ -1,0 +1,178 @@
+#include "desktop/AXSummary.h"
+
+#include "desktop/WindowCatalog.h"
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+
+namespace tovo {
+namespace {
+
+const std::set<std::string> actionableRoles = {
+    "AXButton", "AXTextField", "AXTextArea", "AXComboBox", "AXSearchField", "AXLink", "AXRadioButton",
+    "AXCheckBox", "AXPopUpButton", "AXMenuButton", "AXTab", "AXDisclosureTriangle", "AXMenuItem"};
+const std::set<std::string> pressableRoles = {"AXButton",   "AXLink",     "AXMenuButton", "AXPopUpButton",
+                                              "AXRadioButton", "AXCheckBox", "AXMenuItem",   "AXTab"};
+const std::set<std::string> textRoles = {"AXTextField", "AXTextArea", "AXComboBox"};
+
+std::string trimmed(const std::string& text) {
+    const char* space = " \t\r\n";
+    size_t start = text.find_first_not_of(space);
+    if (start == std::string::npos) return "";
+    return text.substr(start, text.find_last_not_of(space) - start + 1);
+}
+
+// The first `count` characters (code points) of UTF-8 text.
+std::string firstCharacters(const std::string& text, size_t count) {
+    size_t i = 0, seen = 0;
+    while (i < text.size() && seen < count) {
+        unsigned char b = static_cast<unsigned char>(text[i]);
+        i += b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+        ++seen;
+    }
+    return text.substr(0, std::min(i, text.size()));
+}
+
+}  // namespace
+
+std::optional<std::string> AXNodeInfo::label() const {
+    for (const auto* candidate : {&title, &description, &placeholder}) {
+        if (!*candidate) continue;
+        std::string text = trimmed(**candidate);
+        if (!text.empty()) return firstCharacters(text, 200);
+    }
+    return std::nullopt;
+}
+
+namespace AXSummary {
+
+Result collect(const AXElement& window, AXElementSource& source, const Rect& bounds, int max, int depthLimit,
+               const std::function<bool()>& expired) {
+    struct Entry {
+        AXElement element;
+        int depth;
+        Rect clip;
+        bool insidePressable;
+    };
+    Result result;
+    std::vector<Entry> stack{{window, 0, bounds, false}};
+    while (!stack.empty()) {
+        if (static_cast<int>(result.elements.size()) >= max || expired()) {
+            result.truncated = true;
+            return result;
+        }
+        Entry entry = std::move(stack.back());
+        stack.pop_back();
+        auto info = source.info(entry.element);
+        if (!info) continue;
+
+        if (entry.depth >= 1 && info->role) {
+            const std::string& role = *info->role;
+            bool list = actionableRoles.count(role) ||
+                        ((role == "AXRow" || role == "AXCell") && info->selectable) ||
+                        (role == "AXStaticText" && !entry.insidePressable && info->label());
+            if (list && info->frame && bounds.area() > 0) {
+                Rect r = info->frame->intersection(entry.clip).intersection(bounds);
+                if (r.w >= 1 && r.h >= 1) {
+                    AXSummaryElement element;
+                    element.i = static_cast<int>(result.elements.size()) + 1;
+                    element.role = role;
+                    element.subrole = info->subrole;
+                    element.title = info->label();
+                    element.rect = Rect{(r.x - bounds.x) / bounds.w, (r.y - bounds.y) / bounds.h, r.w / bounds.w,
+                                        r.h / bounds.h};
+                    element.enabled = info->enabled;
+                    element.focused = info->focused;
+                    result.elements.push_back(std::move(element));
+                    result.listed.push_back(entry.element);
+                }
+            }
+        }
+
+        if (entry.depth >= depthLimit) continue;
+        Rect clip = entry.clip;
+        if (info->role == "AXScrollArea" && info->frame) {
+            clip = clip.intersection(*info->frame);
+            if (clip.area() <= 0) continue;
+        }
+        bool inside = entry.insidePressable || (info->role && pressableRoles.count(*info->role));
+        auto children = source.children(entry.element);
+        for (auto it = children.rbegin(); it != children.rend(); ++it) {
+            stack.push_back({*it, entry.depth + 1, clip, inside});
+        }
+    }
+    return result;
+}
+
+std::optional<int> focusedIndex(const Result& result, AXElementSource& source, const AXElement& appFocused) {
+    for (const auto& element : result.elements) {
+        if (element.focused) return element.i;
+    }
+    if (!appFocused) return std::nullopt;
+    for (size_t k = 0; k < result.listed.size(); ++k) {
+        if (source.same(result.listed[k], appFocused)) return static_cast<int>(k) + 1;
+    }
+    return std::nullopt;
+}
+
+nlohmann::json elementJson(const AXSummaryElement& e) {
+    nlohmann::json object{{"i", e.i},
+                          {"role", e.role},
+                          {"x", round4(e.rect.x)},
+                          {"y", round4(e.rect.y)},
+                          {"w", round4(e.rect.w)},
+                          {"h", round4(e.rect.h)},
+                          {"enabled", e.enabled},
+                          {"focused", e.focused}};
+    if (e.subrole) object["subrole"] = *e.subrole;
+    if (e.title) object["title"] = *e.title;
+    return object;
+}
+
+}  // namespace AXSummary
+
+namespace AXWindowMatch {
+
+std::optional<size_t> best(const Rect& target, const std::vector<Rect>& candidates) {
+    std::optional<size_t> found;
+    double bestSum = 0;
+    for (size_t k = 0; k < candidates.size(); ++k) {
+        const Rect& c = candidates[k];
+        double dx = std::fabs(c.x - target.x), dy = std::fabs(c.y - target.y);
+        double dw = std::fabs(c.w - target.w), dh = std::fabs(c.h - target.h);
+        if (dx > 4 || dy > 4 || dw > 4 || dh > 4) continue;
+        double sum = dx + dy + dw + dh;
+        if (!found || sum < bestSum) {
+            found = k;
+            bestSum = sum;
+        }
+    }
+    return found;
+}
+
+}  // namespace AXWindowMatch
+
+namespace FocusProbe {
+
+bool isEditable(const std::optional<std::string>& role, const std::optional<std::string>& subrole,
+                std::optional<bool> enabled, bool valueSettable, bool hasSelectedRange) {
+    if (enabled && !*enabled) return false;
+    if (role && textRoles.count(*role)) return true;
+    if (subrole == "AXSearchField" || subrole == "AXSecureTextField") return true;
+    return valueSettable && hasSelectedRange;
+}
+
+bool needsEnhancedInterface(const std::string& bundleId) {
+    static const char* browsers[] = {"com.google.Chrome",  "org.chromium.Chromium",      "com.microsoft.edgemac",
+                                     "com.brave.Browser",  "company.thebrowser.Browser", "com.vivaldi.Vivaldi",
+                                     "com.operasoftware.Opera", "com.kagi.kagimacOS"};
+    for (const char* browser : browsers) {
+        std::string prefix(browser);
+        if (bundleId == prefix || bundleId.rfind(prefix + ".", 0) == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace FocusProbe
+}  // namespace tovo
