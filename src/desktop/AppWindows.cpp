@@ -40,8 +40,7 @@ nlohmann::json list(const std::string& bundleId) {
     std::vector<int32_t> pids;
     for (const auto& app : matches) pids.push_back(app.pid);
 
-    std::vector<WindowCatalog::Display> displays;
-    for (const auto& d : Displays::active()) displays.push_back({d.id, Rect{d.x, d.y, d.width, d.height}});
+    std::vector<WindowCatalog::Display> displays = WindowCatalog::activeDisplays();
     WindowCatalog placement({}, displays, std::nullopt, 0);
 
     struct Entry {

@@ -35,11 +35,15 @@ WindowCatalog::WindowCatalog(std::vector<WindowRecord> records, std::vector<Disp
     }
 }
 
-WindowCatalog WindowCatalog::current() {
+std::vector<WindowCatalog::Display> WindowCatalog::activeDisplays() {
     std::vector<Display> displays;
     for (const auto& d : Displays::active()) displays.push_back({d.id, Rect{d.x, d.y, d.width, d.height}});
+    return displays;
+}
+
+WindowCatalog WindowCatalog::current() {
     WindowSystem& system = windowSystem();
-    return WindowCatalog(system.onScreenWindows(), std::move(displays), system.desktopShell(), ::getpid());
+    return WindowCatalog(system.onScreenWindows(), activeDisplays(), system.desktopShell(), ::getpid());
 }
 
 AppRef WindowCatalog::owner(const WindowRecord& record) const {

@@ -31,6 +31,8 @@ public:
 
     // The desktop's catalog now, without this process's own windows.
     static WindowCatalog current();
+    // The active displays with their bounds.
+    static std::vector<Display> activeDisplays();
     // A catalog of `windows` (front to back): windows that are invisible, empty, at the
     // cursor's level or of process `ownPid` are left out.
     WindowCatalog(std::vector<WindowRecord> windows, std::vector<Display> displays, std::optional<AppRef> desktopShell,

@@ -2,6 +2,7 @@
 // ImageMagick, xdotool and a window of a known colour.
 #include "capture/Displays.h"
 #include "capture/FrameStream.h"
+#include "support/Paths.h"
 #include "support/Process.h"
 #include "support/ServiceProcess.h"
 #include "support/SocketClient.h"
@@ -20,8 +21,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const std::string binary = TOVO_CONTROL_BINARY;
-const std::string colorWindow = TOVO_COLOR_WINDOW;
 
 struct Service : ServiceProcess {
     explicit Service(const std::string& display) : ServiceProcess(binary, display) {

@@ -1,5 +1,6 @@
 // POST /input on a real X server, witnessed by a GTK window that reports what it receives
 // and by xdotool.
+#include "support/Paths.h"
 #include "support/Process.h"
 #include "support/ServiceProcess.h"
 #include "support/VirtualDesktop.h"
@@ -15,9 +16,6 @@ using nlohmann::json;
 
 namespace {
 
-const std::string binary = TOVO_CONTROL_BINARY;
-const std::string sourceDir = TOVO_SOURCE_DIR;
-const std::string colorWindow = TOVO_COLOR_WINDOW;
 
 // The GTK probe at (200, 150), 600 × 400; its pointer area starts 40 pixels lower.
 struct Probe {

@@ -1,5 +1,6 @@
 // The real tovo-control executable: its command line, exit codes, socket clean-up,
 // standard-input watch, re-spawn and behaviour under load, checked from outside.
+#include "support/Paths.h"
 #include "support/Process.h"
 #include "support/ServiceProcess.h"
 #include "support/SocketClient.h"
@@ -17,7 +18,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const std::string binary = TOVO_CONTROL_BINARY;
 
 // A service on a private socket, started without a display unless the test sets one.
 struct Service : ServiceProcess {

@@ -1,6 +1,7 @@
 // /status and /events of the real service on a headless desktop: displays, the screen
 // state through an X server that goes away and comes back, and the console lock through a
 // screen saver on the session bus.
+#include "support/Paths.h"
 #include "support/Process.h"
 #include "support/ServiceProcess.h"
 #include "support/SocketClient.h"
@@ -19,8 +20,6 @@ using nlohmann::json;
 
 namespace {
 
-const std::string binary = TOVO_CONTROL_BINARY;
-const std::string sourceDir = TOVO_SOURCE_DIR;
 
 struct Service : ServiceProcess {
     Service(const std::string& display, std::map<std::string, std::string> env = {})

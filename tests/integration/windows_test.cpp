@@ -1,4 +1,5 @@
 // GET /windows and GET /hit with openbox and real X clients on the headless desktop.
+#include "support/Paths.h"
 #include "support/Process.h"
 #include "support/ServiceProcess.h"
 #include "support/VirtualDesktop.h"
@@ -16,9 +17,6 @@ using nlohmann::json;
 
 namespace {
 
-const std::string binary = TOVO_CONTROL_BINARY;
-const std::string sourceDir = TOVO_SOURCE_DIR;
-const std::string colorWindow = TOVO_COLOR_WINDOW;
 
 json getJson(ServiceProcess& service, const std::string& target) {
     auto response = service.get(target);

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+namespace tovo::test {
+
+// Programs and files the integration tests start, as the build placed them.
+inline const std::string binary = TOVO_CONTROL_BINARY;
+inline const std::string sourceDir = TOVO_SOURCE_DIR;
+inline const std::string colorWindow = TOVO_COLOR_WINDOW;
+
+}  // namespace tovo::test
