@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev
   nlohmann-json3-dev googletest libgtest-dev libgmock-dev
   libx11-dev libxrandr-dev libxinerama-dev libxext-dev libxfixes-dev libxdamage-dev libxss-dev
-  libxtst-dev libxres-dev libxcomposite-dev libdbus-1-dev libturbojpeg0-dev libyuv-dev libicu-dev
+  libxtst-dev libxres-dev libxcomposite-dev libatspi2.0-dev libdbus-1-dev libturbojpeg0-dev libyuv-dev libicu-dev
   # running on a headless desktop
   xvfb openbox dbus dbus-x11 x11-utils
   # tests and benchmarks

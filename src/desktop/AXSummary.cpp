@@ -176,3 +176,109 @@ bool needsEnhancedInterface(const std::string& bundleId) {
 
 }  // namespace FocusProbe
 }  // namespace tovo
+
+#include "desktop/AppWindows.h"
+#include "http/HTTPError.h"
+#include "http/HTTPRequest.h"
+#include "service/ScreenHost.h"
+#include "service/ScreenPermissions.h"
+
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <unistd.h>
+
+namespace tovo {
+namespace {
+
+std::mutex accessibilityLock;  // guards accessibilityOverride
+std::shared_ptr<Accessibility> accessibilityOverride;
+
+std::string describe(const Rect& r) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%.0f,%.0f %.0f\u00d7%.0f", r.x, r.y, r.w, r.h);
+    return text;
+}
+
+}  // namespace
+
+Accessibility& accessibility() {
+    {
+        std::lock_guard<std::mutex> guard(accessibilityLock);
+        if (accessibilityOverride) return *accessibilityOverride;
+    }
+    static const std::unique_ptr<Accessibility> platform = Accessibility::create();
+    return *platform;
+}
+
+void setAccessibility(std::shared_ptr<Accessibility> replacement) {
+    std::lock_guard<std::mutex> guard(accessibilityLock);
+    accessibilityOverride = std::move(replacement);
+}
+
+namespace AXSummary {
+
+nlohmann::json answer(const HTTPRequest& request) {
+    int max = static_cast<int>(std::clamp<int64_t>(request.integer("max").value_or(defaultMax), 1, maxMax));
+    if (!ScreenPermissions::accessibility()) {
+        throw HTTPError(403, "Accessibility permission is not granted to " + ScreenHost::appName);
+    }
+    WindowRecord window = AppWindows::requireWindow(request);
+    const std::string id = std::to_string(*request.integer("window"));
+    Accessibility& ax = accessibility();
+    auto windows = ax.windows(window.pid);
+    std::vector<Rect> frames;
+    for (const auto& w : windows) frames.push_back(w.frame);
+    // Toolkits report either the window manager's frame or the window's own area.
+    auto match = AXWindowMatch::best(window.bounds, frames);
+    if (!match) match = AXWindowMatch::best(window.content, frames);
+    if (!match) {
+        std::string candidates;
+        for (const auto& f : frames) candidates += (candidates.empty() ? "" : "; ") + describe(f);
+        ScreenHost::logSink("ax: window " + id + " at " + describe(window.bounds) + " matches none of " +
+                            std::to_string(frames.size()) + " AX windows [" + candidates + "]");
+        throw HTTPError(404, "window " + id +
+                                 " has no Accessibility window right now: the Mac is locked or the window is on another "
+                                 "Space (the app answers no window elements); the picture still works");
+    }
+    const AXWindowInfo& matched = windows[*match];
+    if (matched.minimized) throw HTTPError(409, "window " + id + " is minimized");
+
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    Result result = collect(matched.element, ax, matched.frame, max, maxDepth,
+                            [&] { return std::chrono::steady_clock::now() >= deadline; });
+    auto focused = focusedIndex(result, ax, ax.focusedElement(window.pid));
+    nlohmann::json elements = nlohmann::json::array();
+    for (const auto& e : result.elements) elements.push_back(elementJson(e));
+    return {{"app", toJson(AppRef{window.pid, window.bundleId, window.name})},
+            {"window", *request.integer("window")},
+            {"focused", focused ? nlohmann::json(*focused) : nlohmann::json()},
+            {"truncated", result.truncated},
+            {"elements", elements}};
+}
+
+}  // namespace AXSummary
+
+namespace FocusProbe {
+
+nlohmann::json current() {
+    nlohmann::json none{{"editable", false}, {"role", nullptr}};
+    if (!ScreenPermissions::accessibility()) return none;
+    auto pid = windowSystem().activePid();
+    if (!pid) {
+        for (const auto& record : WindowCatalog::current().records()) {
+            if (record.layer == WindowLevel::normal && record.pid != ::getpid()) {
+                pid = record.pid;
+                break;
+            }
+        }
+    }
+    if (!pid) return none;
+    auto info = accessibility().focusInfo(*pid);
+    if (!info) return none;
+    return {{"editable", isEditable(info->role, info->subrole, info->enabled, info->valueSettable, info->hasSelectedRange)},
+            {"role", info->role ? nlohmann::json(*info->role) : nlohmann::json()}};
+}
+
+}  // namespace FocusProbe
+}  // namespace tovo

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/WindowSystem.h"
+#include "platform/Accessibility.h"
 
 #include <nlohmann/json.hpp>
 
@@ -11,34 +11,6 @@
 #include <vector>
 
 namespace tovo {
-
-// An accessibility element, opaque to the walk; its source knows what it is.
-using AXElement = std::shared_ptr<const void>;
-
-// What is read of one element.
-struct AXNodeInfo {
-    std::optional<std::string> role, subrole, title, description, placeholder;
-    std::optional<Rect> frame;  // global desktop points
-    bool enabled = true;
-    bool focused = false;
-    bool selectable = false;
-
-    // The first of title, description and placeholder that is not blank, trimmed and cut to
-    // 200 characters.
-    std::optional<std::string> label() const;
-};
-
-// Where the walk reads elements from: the platform's accessibility API, or a fake.
-class AXElementSource {
-public:
-    virtual ~AXElementSource() = default;
-    // No value when the element cannot be read.
-    virtual std::optional<AXNodeInfo> info(const AXElement& element) = 0;
-    // At most 400 children, in document order.
-    virtual std::vector<AXElement> children(const AXElement& element) = 0;
-    // Whether two handles name the same element.
-    virtual bool same(const AXElement& a, const AXElement& b) = 0;
-};
 
 struct AXSummaryElement {
     int i = 0;
@@ -86,6 +58,26 @@ bool isEditable(const std::optional<std::string>& role, const std::optional<std:
                 std::optional<bool> enabled, bool valueSettable, bool hasSelectedRange);
 // Browsers whose accessibility must be switched on with the enhanced-interface switch.
 bool needsEnhancedInterface(const std::string& bundleId);
+}  // namespace FocusProbe
+
+}  // namespace tovo
+
+namespace tovo {
+
+struct HTTPRequest;
+
+// The platform's accessibility tree (replaceable for tests; null restores it).
+Accessibility& accessibility();
+void setAccessibility(std::shared_ptr<Accessibility> replacement);
+
+namespace AXSummary {
+// GET /app/ax: the interesting elements of one window. Throws HTTPError.
+nlohmann::json answer(const HTTPRequest& request);
+}  // namespace AXSummary
+
+namespace FocusProbe {
+// GET /focus: whether the focused element takes text, and its role.
+nlohmann::json current();
 }  // namespace FocusProbe
 
 }  // namespace tovo

@@ -101,9 +101,7 @@ std::pair<int, int> pictureSize(double pw, double ph, int maxWidth) {
 
 }  // namespace
 
-void screenshot(HTTPRequest& request, Connection& connection) {
-    int maxWidth = static_cast<int>(std::clamp<int64_t>(request.integer("maxWidth").value_or(1280), 160, 3840));
-    int quality = static_cast<int>(std::clamp<int64_t>(request.integer("quality").value_or(70), 10, 95));
+WindowRecord requireWindow(const HTTPRequest& request) {
     auto asked = request.integer("window");
     if (!asked) throw HTTPError(400, "window is required");
     const std::string number = std::to_string(*asked);
@@ -112,6 +110,14 @@ void screenshot(HTTPRequest& request, Connection& connection) {
     if (!record) throw HTTPError(404, "no window " + number);
     // Choosing apps to hide (the hide parameter) joins here with frame filtering.
     if (record->pid == ::getpid()) throw HTTPError(403, "window " + number + " belongs to a hidden app");
+    return *record;
+}
+
+void screenshot(HTTPRequest& request, Connection& connection) {
+    int maxWidth = static_cast<int>(std::clamp<int64_t>(request.integer("maxWidth").value_or(1280), 160, 3840));
+    int quality = static_cast<int>(std::clamp<int64_t>(request.integer("quality").value_or(70), 10, 95));
+    auto record = std::optional<WindowRecord>(requireWindow(request));
+    const std::string number = std::to_string(*request.integer("window"));
     if (!ScreenPermissions::screenRecording()) {
         throw HTTPError(403, "Screen Recording permission is not granted to " + ScreenHost::appName);
     }

@@ -50,7 +50,8 @@ struct WindowRecord {
     std::optional<std::string> bundleId;
     std::string name;
     int layer = WindowLevel::normal;
-    Rect bounds;
+    Rect bounds;              // with the window manager's frame
+    Rect content;             // the application's own window, without the frame
     double alpha = 1.0;
     uint32_t id = 0;
     uint32_t frame = 0;       // the top-level window holding it (itself when unframed)

@@ -2,6 +2,7 @@
 
 #include "capture/Displays.h"
 #include "capture/StillCapture.h"
+#include "desktop/AXSummary.h"
 #include "desktop/AppWindows.h"
 #include "desktop/WindowCatalog.h"
 #include "http/HTTPError.h"
@@ -44,6 +45,13 @@ void windowsHandler(HTTPRequest& request, Connection& connection) {
     connection.json(200, catalog.json(display, focused));
 }
 
+void focusHandler(HTTPRequest& request, Connection& connection) {
+    request.integer("display");  // read for its validation only
+    connection.json(200, FocusProbe::current());
+}
+
+void axHandler(HTTPRequest& request, Connection& connection) { connection.json(200, AXSummary::answer(request)); }
+
 // GET /hit: the app whose window is front-most at a point of a display.
 void hitHandler(HTTPRequest& request, Connection& connection) {
     double x = unitParameter(request, "x");
@@ -70,7 +78,7 @@ const Route routes[] = {
     {"POST", "/permissions/request", requestPermissions},
     {"POST", "/stream/ack", nullptr},
     {"GET", "/events", eventsHandler},
-    {"GET", "/focus", nullptr},
+    {"GET", "/focus", focusHandler},
     {"GET", "/audio", nullptr},
     {"GET", "/audio/stats", nullptr},
     {"GET", "/clipboard", nullptr},
@@ -81,7 +89,7 @@ const Route routes[] = {
     {"GET", "/hit", hitHandler},
     {"GET", "/app/windows", AppWindows::handle},
     {"GET", "/app/screenshot", AppWindows::screenshot},
-    {"GET", "/app/ax", nullptr},
+    {"GET", "/app/ax", axHandler},
     {"POST", "/automation", nullptr},
     {"POST", "/agent-control", nullptr},
     {"POST", "/control", nullptr},

@@ -263,6 +263,16 @@ private:
         WindowRecord record;
         record.id = static_cast<uint32_t>(top.client);
         record.frame = static_cast<uint32_t>(top.frame);
+        record.content = top.bounds;
+        if (top.client != top.frame) {
+            XWindowAttributes a;
+            int x = 0, y = 0;
+            Window child;
+            if (XGetWindowAttributes(d, top.client, &a) &&
+                XTranslateCoordinates(d, top.client, DefaultRootWindow(d), 0, 0, &x, &y, &child)) {
+                record.content = Rect{double(x), double(y), double(a.width), double(a.height)};
+            }
+        }
         record.bounds = top.bounds;
         record.onScreen = top.viewable;
         record.pid = ownerPid(d, atoms, top.client);
