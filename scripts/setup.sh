@@ -12,7 +12,7 @@ packages=(
   # running on a headless desktop
   xvfb openbox dbus dbus-x11 x11-utils
   # tests and benchmarks
-  curl python3 procps python3-gi gir1.2-glib-2.0 gir1.2-gtk-3.0 xdotool imagemagick scrot ffmpeg xterm
+  curl python3 procps python3-gi gir1.2-glib-2.0 gir1.2-gtk-3.0 libglib2.0-bin xdotool imagemagick scrot ffmpeg xterm
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #include "desktop/AppWindows.h"
 
 #include "capture/Displays.h"
+#include "capture/HiddenApps.h"
 #include "capture/StillCapture.h"
 #include "desktop/WindowCatalog.h"
 #include "http/HTTPError.h"
@@ -108,8 +109,11 @@ WindowRecord requireWindow(const HTTPRequest& request) {
     if (*asked < 1 || *asked > 4294967295LL) throw HTTPError(404, "no window " + number);
     auto record = windowSystem().window(static_cast<uint32_t>(*asked));
     if (!record) throw HTTPError(404, "no window " + number);
-    // Choosing apps to hide (the hide parameter) joins here with frame filtering.
-    if (record->pid == ::getpid()) throw HTTPError(403, "window " + number + " belongs to a hidden app");
+    auto hide = request.query.find("hide");
+    HiddenApps hidden = HiddenApps::parse(hide == request.query.end() ? std::nullopt : std::optional(hide->second));
+    if (record->pid == ::getpid() || hidden.hides(record->bundleId)) {
+        throw HTTPError(403, "window " + number + " belongs to a hidden app");
+    }
     return *record;
 }
 

@@ -27,6 +27,11 @@ json getJson(ServiceProcess& service, const std::string& target) {
 TEST(Accessibility, SummaryOfAGtkWindowAndTheFocusProbe) {
     ServiceProcess service(binary, VirtualDesktop::shared().display());
     ASSERT_TRUE(service.ready()) << service.process->output();
+    auto switchState = [] {
+        return runCommand({"/usr/bin/gdbus", "call", "--session", "-d", "org.a11y.Bus", "-o", "/org/a11y/bus", "-m",
+                           "org.freedesktop.DBus.Properties.Get", "org.a11y.Status", "IsEnabled"})
+            .output;
+    };
     Process probe({"/usr/bin/python3", sourceDir + "/tests/support/ax_probe.py", "300", "100"});
     ASSERT_TRUE(probe.waitForOutput("ready", 15s)) << probe.output();
 
@@ -49,6 +54,8 @@ TEST(Accessibility, SummaryOfAGtkWindowAndTheFocusProbe) {
         std::this_thread::sleep_for(200ms);
     }
     ASSERT_TRUE(summary.contains("elements")) << service.process->output();
+    // Reading an app switches the session's accessibility on for toolkits that wait for it.
+    EXPECT_NE(switchState().find("<true>"), std::string::npos) << switchState();
     EXPECT_EQ(summary["window"].get<int64_t>(), std::stoll(id));
     EXPECT_EQ(summary["truncated"], false);
     std::vector<std::string> seen;

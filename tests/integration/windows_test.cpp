@@ -178,6 +178,9 @@ TEST(Windows, AScreenshotOfACoveredWindowShowsItsOwnPixels) {
         if (minimized.status != 409) std::this_thread::sleep_for(100ms);
     }
     EXPECT_EQ(minimized.body, "{\"error\":\"window " + std::to_string(gtkId) + " is minimized\"}");
+    EXPECT_EQ(service.get("/app/screenshot?window=" + std::to_string(redId) + "&hide=colorwin*,ColorWindow").body,
+              "{\"error\":\"window " + std::to_string(redId) + " belongs to a hidden app\"}");
+    EXPECT_EQ(service.get("/app/screenshot?window=" + std::to_string(redId) + "&hide=a%20b").status, 400);
     EXPECT_EQ(service.get("/app/screenshot?window=1").body, R"({"error":"no window 1"})");
     EXPECT_EQ(service.get("/app/screenshot?window=0").status, 404);
     EXPECT_EQ(service.get("/app/screenshot").body, R"({"error":"window is required"})");

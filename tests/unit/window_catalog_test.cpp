@@ -109,3 +109,31 @@ TEST(WindowCatalog, FocusedAppFollowsTheActiveWindow) {
     windows.active.reset();  // no active window: the front-most normal one
     EXPECT_EQ(focusedApp(catalog, windows)->name, "editor");
 }
+
+#include "capture/HiddenApps.h"
+#include "http/HTTPError.h"
+
+TEST(HiddenApps, PatternsAndTheirLimits) {
+    auto hidden = HiddenApps::parse(std::string(" com.example.* , org.exact ,, "));
+    EXPECT_TRUE(hidden.hides(std::string("com.example.app")));
+    EXPECT_FALSE(hidden.hides(std::string("com.examples")));  // the dot is part of the prefix
+    EXPECT_TRUE(hidden.hides(std::string("org.exact")));
+    EXPECT_FALSE(hidden.hides(std::string("org.exact.more")));
+    EXPECT_FALSE(hidden.hides(std::nullopt));
+    EXPECT_TRUE(HiddenApps::parse(std::nullopt).hides(std::string("app.tovo.control.mac")));  // always ourselves
+
+    auto message = [](const std::string& text) {
+        try {
+            HiddenApps::parse(text);
+        } catch (const HTTPError& e) {
+            return e.message;
+        }
+        return std::string();
+    };
+    EXPECT_EQ(message("com.ok,bad app"), "hide: bad app is not a bundle id (a trailing * matches a prefix)");
+    EXPECT_EQ(message("a*b"), "hide: a*b is not a bundle id (a trailing * matches a prefix)");
+    std::string many;
+    for (int k = 0; k < 65; ++k) many += "app" + std::to_string(k) + ",";
+    EXPECT_EQ(message(many), "hide names more than 64 apps");
+    EXPECT_EQ(message(many.substr(0, many.rfind("app64"))), "");
+}

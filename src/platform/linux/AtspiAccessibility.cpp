@@ -7,8 +7,11 @@
 
 #include <atspi/atspi.h>
 
+#include <gio/gio.h>
+
 #include <map>
 #include <mutex>
+#include <set>
 
 namespace tovo {
 namespace {
@@ -124,6 +127,7 @@ public:
     }
 
     std::vector<AXWindowInfo> windows(int32_t pid) override {
+        switchOn(pid);
         std::lock_guard<std::mutex> guard(lock);
         std::vector<AXWindowInfo> out;
         AXElement app = appLocked(pid);
@@ -162,6 +166,7 @@ public:
     }
 
     std::optional<AXFocusInfo> focusInfo(int32_t pid) override {
+        switchOn(pid);
         std::lock_guard<std::mutex> guard(lock);
         AXElement focused = focusedLocked(pid);
         if (!focused) return std::nullopt;
@@ -190,6 +195,26 @@ public:
     }
 
 private:
+    // Asks toolkits to expose their accessibility, once per app: the session's
+    // org.a11y.Status.IsEnabled, which Chromium-family apps watch before building their tree.
+    void switchOn(int32_t pid) {
+        {
+            std::lock_guard<std::mutex> guard(switchedLock);
+            if (!switchedOn.insert(pid).second) return;
+        }
+        GError* error = nullptr;
+        GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+        if (bus) {
+            GVariant* result = g_dbus_connection_call_sync(
+                bus, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
+                g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE)), nullptr,
+                G_DBUS_CALL_FLAGS_NONE, 300, nullptr, &error);
+            if (result) g_variant_unref(result);
+            g_object_unref(bus);
+        }
+        g_clear_error(&error);
+    }
+
     std::vector<AXElement> childrenLocked(AtspiAccessible* a) {
         std::vector<AXElement> out;
         gint count = atspi_accessible_get_child_count(a, nullptr);
@@ -243,6 +268,8 @@ private:
     }
 
     std::mutex lock;  // serialises every libatspi call
+    std::mutex switchedLock;  // guards switchedOn
+    std::set<int32_t> switchedOn;  // apps whose accessibility was switched on; never pruned
 };
 
 }  // namespace

@@ -1,0 +1,48 @@
+#include "capture/HiddenApps.h"
+
+#include "http/HTTPError.h"
+
+#include <cctype>
+
+namespace tovo {
+
+HiddenApps HiddenApps::parse(const std::optional<std::string>& text) {
+    HiddenApps hidden;
+    if (!text) return hidden;
+    std::vector<std::string> items;
+    size_t start = 0;
+    for (;;) {
+        size_t comma = text->find(',', start);
+        std::string item = text->substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        size_t first = item.find_first_not_of(" \t\r\n"), last = item.find_last_not_of(" \t\r\n");
+        if (first != std::string::npos) items.push_back(item.substr(first, last - first + 1));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    if (items.size() > maxItems) throw HTTPError(400, "hide names more than " + std::to_string(maxItems) + " apps");
+    for (const auto& item : items) {
+        std::string name = !item.empty() && item.back() == '*' ? item.substr(0, item.size() - 1) : item;
+        for (unsigned char c : name) {
+            if (!std::isalnum(c) || c > 0x7F) {
+                if (c == '.' || c == '-' || c == '_') continue;
+                throw HTTPError(400, "hide: " + item + " is not a bundle id (a trailing * matches a prefix)");
+            }
+        }
+        hidden.patterns.push_back(item);
+    }
+    return hidden;
+}
+
+bool HiddenApps::hides(const std::optional<std::string>& bundleId) const {
+    if (!bundleId) return false;
+    for (const auto& pattern : patterns) {
+        if (!pattern.empty() && pattern.back() == '*') {
+            if (bundleId->rfind(pattern.substr(0, pattern.size() - 1), 0) == 0) return true;
+        } else if (*bundleId == pattern) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace tovo
