@@ -9,6 +9,7 @@
 
 #include <gio/gio.h>
 
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <set>
@@ -242,14 +243,15 @@ private:
         return found;
     }
 
-    // AT-SPI keeps no "focused element" per application: a bounded search for the element
-    // whose state says focused.
+    // AT-SPI keeps no "focused element" per application: a search for the element whose
+    // state says focused, bounded by element count and, for apps that answer slowly, by 2 s.
     AXElement focusedLocked(int32_t pid) {
         AXElement app = appLocked(pid);
         if (!app) return nullptr;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
         std::vector<AXElement> stack = childrenLocked(raw(app));
         int visited = 0;
-        while (!stack.empty() && visited++ < 2000) {
+        while (!stack.empty() && visited++ < 2000 && std::chrono::steady_clock::now() < deadline) {
             AXElement element = stack.back();
             stack.pop_back();
             AtspiStateSet* states = atspi_accessible_get_state_set(raw(element));
