@@ -51,6 +51,11 @@ start)
   fi
   display=":$(tr -d '[:space:]' < "$dir/display")"
 
+  # A runtime directory of its own, so that the accessibility bus and other per-session
+  # sockets that the session bus starts never meet those of another desktop.
+  mkdir -p -m 700 "$dir/runtime"
+  export XDG_RUNTIME_DIR="$dir/runtime"
+
   setsid dbus-daemon --session --nofork --address="unix:path=$dir/bus" --print-address=3 \
     3>"$dir/bus.address" >"$dir/dbus.log" 2>&1 &
   echo $! > "$dir/dbus.pid"
@@ -66,7 +71,7 @@ start)
     echo "virtual-desktop: openbox did not start:" >&2; cat "$dir/openbox.log" >&2; stop; exit 1
   fi
 
-  printf 'DISPLAY=%s\nDBUS_SESSION_BUS_ADDRESS=%s\n' "$display" "$bus" > "$dir/env"
+  printf 'DISPLAY=%s\nDBUS_SESSION_BUS_ADDRESS=%s\nXDG_RUNTIME_DIR=%s\n' "$display" "$bus" "$XDG_RUNTIME_DIR" > "$dir/env"
   ;;
 stop)
   stop

@@ -10,6 +10,7 @@
 #include <gio/gio.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <set>
@@ -61,14 +62,11 @@ std::optional<std::string> take(gchar* text) {
 
 class AtspiAccessibility final : public Accessibility {
 public:
-    AtspiAccessibility() {
-        std::lock_guard<std::mutex> guard(lock);
-        atspi_init();
-        atspi_set_timeout(300, 2000);
-    }
+    AtspiAccessibility() = default;
 
     std::optional<AXNodeInfo> info(const AXElement& element) override {
         std::lock_guard<std::mutex> guard(lock);
+        if (!readyLocked()) return std::nullopt;
         AtspiAccessible* a = raw(element);
         GError* error = nullptr;
         AtspiRole role = atspi_accessible_get_role(a, &error);
@@ -112,6 +110,7 @@ public:
 
     std::vector<AXElement> children(const AXElement& element) override {
         std::lock_guard<std::mutex> guard(lock);
+        if (!readyLocked()) return {};
         return childrenLocked(raw(element));
     }
 
@@ -131,6 +130,7 @@ public:
         switchOn(pid);
         std::lock_guard<std::mutex> guard(lock);
         std::vector<AXWindowInfo> out;
+        if (!readyLocked()) return out;
         AXElement app = appLocked(pid);
         if (!app) {
             ScreenHost::logSink("ax: windows of pid " + std::to_string(pid) + ": error no accessible application");
@@ -163,12 +163,14 @@ public:
 
     AXElement focusedElement(int32_t pid) override {
         std::lock_guard<std::mutex> guard(lock);
+        if (!readyLocked()) return nullptr;
         return focusedLocked(pid);
     }
 
     std::optional<AXFocusInfo> focusInfo(int32_t pid) override {
         switchOn(pid);
         std::lock_guard<std::mutex> guard(lock);
+        if (!readyLocked()) return std::nullopt;
         AXElement focused = focusedLocked(pid);
         if (!focused) return std::nullopt;
         AtspiAccessible* a = raw(focused);
@@ -196,6 +198,45 @@ public:
     }
 
 private:
+    // libatspi ends the process when its first connection to the accessibility bus fails,
+    // so the bus is found and tried here first; libatspi is started only once it answers,
+    // and is told that very address. Until then every read finds nothing.
+    bool readyLocked() {
+        if (initialised) return true;
+        GError* error = nullptr;
+        std::string address;
+        if (const char* given = std::getenv("AT_SPI_BUS_ADDRESS"); given && *given) {
+            address = given;
+        } else if (GDBusConnection* session = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error)) {
+            GVariant* reply = g_dbus_connection_call_sync(session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
+                                                          "GetAddress", nullptr, G_VARIANT_TYPE("(s)"),
+                                                          G_DBUS_CALL_FLAGS_NONE, 1000, nullptr, &error);
+            if (reply) {
+                const gchar* text = nullptr;
+                g_variant_get(reply, "(&s)", &text);
+                if (text) address = text;
+                g_variant_unref(reply);
+            }
+            g_object_unref(session);
+        }
+        g_clear_error(&error);
+        if (address.empty()) return false;
+        GDBusConnection* probe = g_dbus_connection_new_for_address_sync(
+            address.c_str(),
+            static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, &error);
+        g_clear_error(&error);
+        if (!probe) return false;
+        g_dbus_connection_close_sync(probe, nullptr, nullptr);
+        g_object_unref(probe);
+        ::setenv("AT_SPI_BUS_ADDRESS", address.c_str(), 1);
+        atspi_init();
+        atspi_set_timeout(300, 2000);
+        initialised = true;
+        return true;
+    }
+
     // Asks toolkits to expose their accessibility, once per app: the session's
     // org.a11y.Status.IsEnabled, which Chromium-family apps watch before building their tree.
     void switchOn(int32_t pid) {
@@ -269,7 +310,8 @@ private:
         return nullptr;
     }
 
-    std::mutex lock;  // serialises every libatspi call
+    std::mutex lock;  // serialises every libatspi call; guards initialised
+    bool initialised = false;
     std::mutex switchedLock;  // guards switchedOn
     std::set<int32_t> switchedOn;  // apps whose accessibility was switched on; never pruned
 };
