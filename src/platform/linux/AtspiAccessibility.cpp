@@ -20,6 +20,11 @@ namespace {
 
 using Role = std::pair<std::string, std::optional<std::string>>;  // role, subrole
 
+// Serialises every libatspi call, including the releases of element handles (the last
+// release of a proxy updates libatspi's caches). Recursive, because a handle may be
+// released inside a call that holds it.
+std::recursive_mutex atspiLock;
+
 std::optional<Role> mapRole(AtspiRole role, bool multiLine) {
     switch (role) {
         case ATSPI_ROLE_PUSH_BUTTON: case ATSPI_ROLE_TOGGLE_BUTTON: return Role{"AXButton", std::nullopt};
@@ -45,7 +50,10 @@ std::optional<Role> mapRole(AtspiRole role, bool multiLine) {
 
 AXElement wrap(AtspiAccessible* accessible) {
     if (!accessible) return nullptr;
-    return AXElement(accessible, [](const void* p) { g_object_unref(const_cast<void*>(p)); });
+    return AXElement(accessible, [](const void* p) {
+        std::lock_guard<std::recursive_mutex> guard(atspiLock);
+        g_object_unref(const_cast<void*>(p));
+    });
 }
 
 AtspiAccessible* raw(const AXElement& element) {
@@ -65,7 +73,7 @@ public:
     AtspiAccessibility() = default;
 
     std::optional<AXNodeInfo> info(const AXElement& element) override {
-        std::lock_guard<std::mutex> guard(lock);
+        std::lock_guard<std::recursive_mutex> guard(atspiLock);
         if (!readyLocked()) return std::nullopt;
         AtspiAccessible* a = raw(element);
         GError* error = nullptr;
@@ -109,7 +117,7 @@ public:
     }
 
     std::vector<AXElement> children(const AXElement& element) override {
-        std::lock_guard<std::mutex> guard(lock);
+        std::lock_guard<std::recursive_mutex> guard(atspiLock);
         if (!readyLocked()) return {};
         return childrenLocked(raw(element));
     }
@@ -117,7 +125,7 @@ public:
     bool same(const AXElement& a, const AXElement& b) override {
         if (!a || !b) return false;
         if (a.get() == b.get()) return true;
-        std::lock_guard<std::mutex> guard(lock);
+        std::lock_guard<std::recursive_mutex> guard(atspiLock);
         // Two proxies of one element share its bus name and object path.
         AtspiAccessible* x = raw(a);
         AtspiAccessible* y = raw(b);
@@ -128,7 +136,7 @@ public:
 
     std::vector<AXWindowInfo> windows(int32_t pid) override {
         switchOn(pid);
-        std::lock_guard<std::mutex> guard(lock);
+        std::lock_guard<std::recursive_mutex> guard(atspiLock);
         std::vector<AXWindowInfo> out;
         if (!readyLocked()) return out;
         AXElement app = appLocked(pid);
@@ -162,14 +170,14 @@ public:
     }
 
     AXElement focusedElement(int32_t pid) override {
-        std::lock_guard<std::mutex> guard(lock);
+        std::lock_guard<std::recursive_mutex> guard(atspiLock);
         if (!readyLocked()) return nullptr;
         return focusedLocked(pid);
     }
 
     std::optional<AXFocusInfo> focusInfo(int32_t pid) override {
         switchOn(pid);
-        std::lock_guard<std::mutex> guard(lock);
+        std::lock_guard<std::recursive_mutex> guard(atspiLock);
         if (!readyLocked()) return std::nullopt;
         AXElement focused = focusedLocked(pid);
         if (!focused) return std::nullopt;
@@ -310,8 +318,7 @@ private:
         return nullptr;
     }
 
-    std::mutex lock;  // serialises every libatspi call; guards initialised
-    bool initialised = false;
+    bool initialised = false;  // guarded by atspiLock
     std::mutex switchedLock;  // guards switchedOn
     std::set<int32_t> switchedOn;  // apps whose accessibility was switched on; never pruned
 };
