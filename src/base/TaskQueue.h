@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -26,31 +27,35 @@ public:
     virtual void stopTimer() = 0;
 };
 
-// TaskQueue on a thread of its own, started with the first job or timer and joined by the
-// destructor (which drops jobs not yet run). Never destroy it from its own thread.
+// TaskQueue on a thread of its own, started with the first job or timer. The destructor
+// drops jobs not yet run and ends the thread: it joins it, or, when the last owner lets go
+// from inside one of the queue's own jobs, lets it finish on its own.
 class SerialTaskQueue final : public TaskQueue {
 public:
-    explicit SerialTaskQueue(std::string label) : label(std::move(label)) {}
+    explicit SerialTaskQueue(std::string label);
     ~SerialTaskQueue() override;
 
     void post(std::function<void()> job) override;
     void startTimer(std::chrono::milliseconds period, std::function<void()> tick) override;
     void stopTimer() override;
 
-    const std::string label;
-
 private:
-    void ensureThread();  // call with `lock` held
-    void run();
+    // Shared with the thread, so that it outlives this object when the thread has to.
+    struct State {
+        std::string label;
+        std::mutex lock;  // guards everything below
+        std::condition_variable wake;
+        std::deque<std::function<void()>> jobs;
+        std::function<void()> tick;
+        std::chrono::milliseconds period{0};
+        std::optional<std::chrono::steady_clock::time_point> nextTick;
+        bool ending = false;
+    };
+    static void run(const std::shared_ptr<State>& state);
+    void ensureThread();  // call with state->lock held
 
-    std::mutex lock;  // guards everything below
-    std::condition_variable wake;
-    std::deque<std::function<void()>> jobs;
-    std::function<void()> tick;
-    std::chrono::milliseconds period{0};
-    std::optional<std::chrono::steady_clock::time_point> nextTick;
-    bool ending = false;
-    std::thread worker;
+    const std::shared_ptr<State> state;
+    std::thread worker;  // touched under state->lock, or by the destructor
 };
 
 }  // namespace tovo
