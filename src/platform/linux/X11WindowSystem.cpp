@@ -239,16 +239,15 @@ private:
     }
 
     static int32_t ownerPid(Display* d, const Atoms& atoms, Window w) {
-        XResClientIdSpec spec{w, XRES_CLIENT_ID_PID_MASK};
+        XResClientIdSpec wanted{w, XRES_CLIENT_ID_PID_MASK};
         long count = 0;
         XResClientIdValue* values = nullptr;
         int32_t pid = 0;
-        if (XResQueryClientIds(d, 1, &spec, &count, &values) == Success) {
+        if (XResQueryClientIds(d, 1, &wanted, &count, &values) == Success) {
+            // XResGetClientPid answers -1 for values that carry no pid.
             for (long i = 0; i < count; ++i) {
-                if (values[i].spec.mask & XRES_CLIENT_ID_PID_MASK) {
-                    pid_t found = XResGetClientPid(&values[i]);
-                    if (found > 0) pid = found;
-                }
+                pid_t found = XResGetClientPid(&values[i]);
+                if (found > 0) pid = found;
             }
             XResClientIdsDestroy(count, values);
         }
