@@ -1,6 +1,7 @@
 #include "capture/Displays.h"
 
 #include "base/Clock.h"
+#include "base/PlatformInstance.h"
 
 #include "http/HTTPError.h"
 #include "service/ScreenHost.h"
@@ -23,14 +24,12 @@ nlohmann::json DisplayInfo::json() const {
 namespace Displays {
 namespace {
 
-std::mutex settingsLock;  // guards sourceOverride
-std::shared_ptr<DisplaySource> sourceOverride;
+PlatformInstance<DisplaySource> sources;
 
+// The replacement is held for the whole call, so a test may swap it at any time.
 std::shared_ptr<DisplaySource> source() {
-    std::lock_guard<std::mutex> guard(settingsLock);
-    if (sourceOverride) return sourceOverride;
-    static const std::shared_ptr<DisplaySource> platform = DisplaySource::create();
-    return platform;
+    if (auto replacement = sources.override()) return replacement;
+    return std::shared_ptr<DisplaySource>(&sources.get(), [](DisplaySource*) {});
 }
 
 std::optional<int> parseInt(std::string_view& text) {
@@ -191,10 +190,7 @@ void wake(uint32_t) {
     pauseFor(std::chrono::milliseconds(300));
 }
 
-void setSource(std::shared_ptr<DisplaySource> replacement) {
-    std::lock_guard<std::mutex> guard(settingsLock);
-    sourceOverride = std::move(replacement);
-}
+void setSource(std::shared_ptr<DisplaySource> replacement) { sources.replace(std::move(replacement)); }
 
 }  // namespace Displays
 }  // namespace tovo

@@ -177,6 +177,7 @@ bool needsEnhancedInterface(const std::string& bundleId) {
 }  // namespace FocusProbe
 }  // namespace tovo
 
+#include "base/PlatformInstance.h"
 #include "desktop/AppWindows.h"
 #include "http/HTTPError.h"
 #include "http/HTTPRequest.h"
@@ -191,8 +192,7 @@ bool needsEnhancedInterface(const std::string& bundleId) {
 namespace tovo {
 namespace {
 
-std::mutex accessibilityLock;  // guards accessibilityOverride
-std::shared_ptr<Accessibility> accessibilityOverride;
+PlatformInstance<Accessibility> accessibilities;
 
 std::string describe(const Rect& r) {
     char text[96];
@@ -202,19 +202,9 @@ std::string describe(const Rect& r) {
 
 }  // namespace
 
-Accessibility& accessibility() {
-    {
-        std::lock_guard<std::mutex> guard(accessibilityLock);
-        if (accessibilityOverride) return *accessibilityOverride;
-    }
-    static const std::unique_ptr<Accessibility> platform = Accessibility::create();
-    return *platform;
-}
+Accessibility& accessibility() { return accessibilities.get(); }
 
-void setAccessibility(std::shared_ptr<Accessibility> replacement) {
-    std::lock_guard<std::mutex> guard(accessibilityLock);
-    accessibilityOverride = std::move(replacement);
-}
+void setAccessibility(std::shared_ptr<Accessibility> replacement) { accessibilities.replace(std::move(replacement)); }
 
 namespace AXSummary {
 

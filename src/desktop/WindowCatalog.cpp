@@ -1,5 +1,6 @@
 #include "desktop/WindowCatalog.h"
 
+#include "base/PlatformInstance.h"
 #include "capture/Displays.h"
 
 #include <algorithm>
@@ -155,23 +156,12 @@ std::optional<AppRef> focusedApp(const WindowCatalog& catalog, WindowSystem& sys
 
 namespace {
 
-std::mutex systemLock;  // guards systemOverride
-std::shared_ptr<WindowSystem> systemOverride;
+PlatformInstance<WindowSystem> windows;
 
 }  // namespace
 
-WindowSystem& windowSystem() {
-    {
-        std::lock_guard<std::mutex> guard(systemLock);
-        if (systemOverride) return *systemOverride;
-    }
-    static const std::unique_ptr<WindowSystem> platform = WindowSystem::create();
-    return *platform;
-}
+WindowSystem& windowSystem() { return windows.get(); }
 
-void setWindowSystem(std::shared_ptr<WindowSystem> replacement) {
-    std::lock_guard<std::mutex> guard(systemLock);
-    systemOverride = std::move(replacement);
-}
+void setWindowSystem(std::shared_ptr<WindowSystem> replacement) { windows.replace(std::move(replacement)); }
 
 }  // namespace tovo

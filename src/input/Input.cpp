@@ -1,6 +1,7 @@
 #include "input/Input.h"
 
 #include "base/Clock.h"
+#include "base/PlatformInstance.h"
 #include "capture/Displays.h"
 #include "http/HTTPError.h"
 #include "input/Keys.h"
@@ -65,8 +66,7 @@ bool PointerMoveGate::admit(int64_t seq, double now) {
 namespace Input {
 namespace {
 
-std::mutex settingsLock;  // guards injectorOverride
-std::shared_ptr<InputInjector> injectorOverride;
+PlatformInstance<InputInjector> injectors;
 
 bool isLineBreak(char32_t c) { return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029; }
 
@@ -99,19 +99,9 @@ void keyPress(uint16_t code, uint64_t flags) {
 
 }  // namespace
 
-InputInjector& injector() {
-    {
-        std::lock_guard<std::mutex> guard(settingsLock);
-        if (injectorOverride) return *injectorOverride;
-    }
-    static const std::unique_ptr<InputInjector> platform = InputInjector::create();
-    return *platform;
-}
+InputInjector& injector() { return injectors.get(); }
 
-void setInjector(std::shared_ptr<InputInjector> replacement) {
-    std::lock_guard<std::mutex> guard(settingsLock);
-    injectorOverride = std::move(replacement);
-}
+void setInjector(std::shared_ptr<InputInjector> replacement) { injectors.replace(std::move(replacement)); }
 
 Point globalPoint(double x, double y, uint32_t display) {
     auto info = Displays::info(display);

@@ -1,31 +1,19 @@
 #include "service/SessionInfo.h"
 
+#include "base/PlatformInstance.h"
 #include "platform/DesktopSession.h"
-
-#include <mutex>
 
 namespace tovo::SessionInfo {
 
 namespace {
 
-std::mutex replacementLock;  // guards replacement
-std::shared_ptr<DesktopSession> replacement;
+PlatformInstance<DesktopSession> desktops;
 
 }  // namespace
 
-DesktopSession& desktop() {
-    {
-        std::lock_guard<std::mutex> guard(replacementLock);
-        if (replacement) return *replacement;
-    }
-    static const std::unique_ptr<DesktopSession> shared = DesktopSession::create();
-    return *shared;
-}
+DesktopSession& desktop() { return desktops.get(); }
 
-void replaceDesktop(std::shared_ptr<DesktopSession> desktop) {
-    std::lock_guard<std::mutex> guard(replacementLock);
-    replacement = std::move(desktop);
-}
+void replaceDesktop(std::shared_ptr<DesktopSession> replacement) { desktops.replace(std::move(replacement)); }
 
 bool current() { return desktop().reachable(); }
 

@@ -14,16 +14,6 @@ using namespace tovo::test;
 using namespace std::chrono_literals;
 using nlohmann::json;
 
-namespace {
-
-json getJson(ServiceProcess& service, const std::string& target) {
-    auto response = service.get(target);
-    EXPECT_EQ(response.status, 200) << target << " " << response.body;
-    return json::parse(response.body, nullptr, false);
-}
-
-}  // namespace
-
 TEST(Accessibility, SummaryOfAGtkWindowAndTheFocusProbe) {
     ServiceProcess service(binary, VirtualDesktop::shared().display());
     ASSERT_TRUE(service.ready()) << service.process->output();
@@ -37,7 +27,7 @@ TEST(Accessibility, SummaryOfAGtkWindowAndTheFocusProbe) {
 
     json windows;
     for (int i = 0; i < 50; ++i) {
-        windows = getJson(service, "/app/windows?bundleId=ax_probe.py")["windows"];
+        windows = service.getJson("/app/windows?bundleId=ax_probe.py")["windows"];
         if (!windows.empty()) break;
         std::this_thread::sleep_for(100ms);
     }
@@ -82,18 +72,18 @@ TEST(Accessibility, SummaryOfAGtkWindowAndTheFocusProbe) {
     EXPECT_EQ(summary["focused"], field["i"]);
     EXPECT_FALSE(secure.is_null());
 
-    auto one = getJson(service, "/app/ax?window=" + id + "&max=1");
+    auto one = service.getJson("/app/ax?window=" + id + "&max=1");
     EXPECT_EQ(one["elements"].size(), 1u);
     EXPECT_EQ(one["truncated"], true);
     EXPECT_EQ(service.get("/app/ax").body, R"({"error":"window is required"})");
 
     // The focused entry takes text; a button does not.
-    EXPECT_EQ(getJson(service, "/focus"), (json{{"editable", true}, {"role", "AXTextField"}}));
+    EXPECT_EQ(service.getJson("/focus"), (json{{"editable", true}, {"role", "AXTextField"}}));
     // Shift+Tab moves the focus back from the entry to the button.
     ASSERT_EQ(runCommand({"/usr/bin/xdotool", "key", "--clearmodifiers", "shift+Tab"}).code, 0);
     json focus;
     for (int i = 0; i < 30; ++i) {
-        focus = getJson(service, "/focus");
+        focus = service.getJson("/focus");
         if (focus["role"] == "AXButton") break;
         std::this_thread::sleep_for(100ms);
     }

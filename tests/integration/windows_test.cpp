@@ -15,17 +15,6 @@ using namespace tovo::test;
 using namespace std::chrono_literals;
 using nlohmann::json;
 
-namespace {
-
-
-json getJson(ServiceProcess& service, const std::string& target) {
-    auto response = service.get(target);
-    EXPECT_EQ(response.status, 200) << target << " " << response.body;
-    return json::parse(response.body, nullptr, false);
-}
-
-}  // namespace
-
 TEST(Windows, ListsAppsFrontFirstAndHitsThem) {
     ServiceProcess service(binary, VirtualDesktop::shared().display());
     ASSERT_TRUE(service.ready()) << service.process->output();
@@ -38,7 +27,7 @@ TEST(Windows, ListsAppsFrontFirstAndHitsThem) {
 
     json windows;
     for (int i = 0; i < 50; ++i) {
-        windows = getJson(service, "/windows");
+        windows = service.getJson("/windows");
         if (windows["apps"].size() >= 2 && !windows["focused"].is_null()) break;
         std::this_thread::sleep_for(100ms);
     }
@@ -62,9 +51,9 @@ TEST(Windows, ListsAppsFrontFirstAndHitsThem) {
     EXPECT_NEAR(redWindow["x"].get<double>(), 100.0 / 1920, 1e-4);
     EXPECT_NEAR(redWindow["w"].get<double>(), 400.0 / 1920, 1e-4);
 
-    auto hitRed = getJson(service, "/hit?x=0.15&y=0.23");
+    auto hitRed = service.getJson("/hit?x=0.15&y=0.23");
     EXPECT_EQ(hitRed["app"]["pid"], red.pid()) << hitRed;
-    auto hitGtk = getJson(service, "/hit?x=0.44&y=0.45");
+    auto hitGtk = service.getJson("/hit?x=0.44&y=0.45");
     EXPECT_EQ(hitGtk["app"]["pid"], gtk.pid()) << hitGtk;
     EXPECT_EQ(hitGtk["layer"], 0);
     auto bad = service.get("/hit?y=0.5");
@@ -84,7 +73,7 @@ TEST(Windows, AWindowAcrossTwoMonitorsIsPlacedWhereItsMiddleIs) {
     ASSERT_TRUE(window.waitForOutput("mapped", 10s));
     json placed, all;
     for (int i = 0; i < 50 && placed.is_null(); ++i) {
-        all = getJson(service, "/windows");
+        all = service.getJson("/windows");
         for (auto& w : all["windows"]) {
             if (w["pid"] == window.pid()) placed = w;
         }
@@ -94,7 +83,7 @@ TEST(Windows, AWindowAcrossTwoMonitorsIsPlacedWhereItsMiddleIs) {
     EXPECT_EQ(placed["display"], 2);
     EXPECT_EQ(placed["x"], 0);
     EXPECT_NEAR(placed["w"].get<double>(), 340.0 / 960, 1e-4);
-    auto onlyFirst = getJson(service, "/windows?display=1");
+    auto onlyFirst = service.getJson("/windows?display=1");
     for (auto& w : onlyFirst["windows"]) EXPECT_NE(w["pid"], window.pid());
 }
 
@@ -108,7 +97,7 @@ TEST(Windows, AppWindowsListMinimisedWindowsLast) {
 
     // Both probes share a window class, so both belong to the app; the name is compared
     // without case.
-    auto listed = getJson(service, "/app/windows?bundleId=INPUT_PROBE.PY");
+    auto listed = service.getJson("/app/windows?bundleId=INPUT_PROBE.PY");
     ASSERT_EQ(listed["windows"].size(), 2u) << listed;
     EXPECT_EQ(listed["app"]["bundleId"], "Input_probe.py");
     json secondWindow;
@@ -122,7 +111,7 @@ TEST(Windows, AppWindowsListMinimisedWindowsLast) {
     ASSERT_EQ(runCommand({"/usr/bin/xdotool", "windowminimize", std::to_string(secondWindow["id"].get<uint32_t>())}).code, 0);
     json after;
     for (int i = 0; i < 50; ++i) {
-        after = getJson(service, "/app/windows?bundleId=input_probe.py");
+        after = service.getJson("/app/windows?bundleId=input_probe.py");
         if (after["windows"].size() == 2 && after["windows"][1]["minimized"] == true) break;
         std::this_thread::sleep_for(100ms);
     }
@@ -132,7 +121,7 @@ TEST(Windows, AppWindowsListMinimisedWindowsLast) {
     EXPECT_EQ(after["windows"][1]["onScreen"], false);
     EXPECT_EQ(after["windows"][1]["minimized"], true);
 
-    EXPECT_EQ(getJson(service, "/app/windows?bundleId=org.example.none"), (json{{"app", nullptr}, {"windows", json::array()}}));
+    EXPECT_EQ(service.getJson("/app/windows?bundleId=org.example.none"), (json{{"app", nullptr}, {"windows", json::array()}}));
     EXPECT_EQ(service.get("/app/windows?bundleId=%20").body, R"({"error":"bundleId is required"})");
 }
 
@@ -149,7 +138,7 @@ TEST(Windows, AScreenshotOfACoveredWindowShowsItsOwnPixels) {
     uint32_t redId = 0;
     json listed;
     for (int i = 0; i < 50 && redId == 0; ++i) {
-        listed = getJson(service, "/app/windows?bundleId=ColorWindow");
+        listed = service.getJson("/app/windows?bundleId=ColorWindow");
         for (auto& w : listed["windows"]) {
             if (std::abs(w["x"].get<double>() - 100.0 / 1920) < 0.001) redId = w["id"];
         }
@@ -170,7 +159,7 @@ TEST(Windows, AScreenshotOfACoveredWindowShowsItsOwnPixels) {
     EXPECT_GT(r, 230) << pixel.output;  // red where green covers it on screen
     EXPECT_LT(g, 30);
 
-    uint32_t gtkId = getJson(service, "/app/windows?bundleId=input_probe.py")["windows"][0]["id"];
+    uint32_t gtkId = service.getJson("/app/windows?bundleId=input_probe.py")["windows"][0]["id"];
     ASSERT_EQ(runCommand({"/usr/bin/xdotool", "windowminimize", std::to_string(gtkId)}).code, 0);
     HTTPResponse minimized;
     for (int i = 0; i < 50 && minimized.status != 409; ++i) {

@@ -3,6 +3,9 @@
 #include "support/Process.h"
 #include "support/SocketClient.h"
 
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
 #include <chrono>
 #include <map>
 #include <memory>
@@ -38,6 +41,12 @@ struct ServiceProcess {
     }
     HTTPResponse get(const std::string& target) {
         return httpExchange(socket, "GET " + target + " HTTP/1.1\r\n\r\n");
+    }
+    // GET `target`, expected to answer 200 with JSON (a failed expectation otherwise).
+    nlohmann::json getJson(const std::string& target) {
+        auto response = get(target);
+        EXPECT_EQ(response.status, 200) << target << " " << response.body;
+        return nlohmann::json::parse(response.body, nullptr, false);
     }
     std::string path(const std::string& file) const { return dir.path() + "/" + file; }
 };
