@@ -9,6 +9,7 @@ packages=(
   nlohmann-json3-dev googletest libgtest-dev libgmock-dev
   libx11-dev libxrandr-dev libxinerama-dev libxext-dev libxfixes-dev libxdamage-dev libxss-dev
   libxtst-dev libxres-dev libxcomposite-dev libatspi2.0-dev libdbus-1-dev libturbojpeg0-dev libyuv-dev libicu-dev
+  libavcodec-dev libavutil-dev libswscale-dev
   # running on a headless desktop
   xvfb openbox dbus dbus-x11 x11-utils
   # tests and benchmarks

@@ -1,0 +1,199 @@
+// The encoder against the real libx264/libx265, and its session rules against a fake.
+#include "support/LogCapture.h"
+#include "video/AccessUnit.h"
+#include "video/VideoEncoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace tovo {
+namespace {
+
+VideoPicture picture(int width, int height, uint8_t seed) {
+    auto pixels = std::make_shared<std::vector<uint8_t>>(static_cast<size_t>(width) * height * 4);
+    for (size_t i = 0; i < pixels->size(); ++i) (*pixels)[i] = static_cast<uint8_t>((i / 4 % 251) * seed + (i % 4) * 40);
+    return VideoPicture{pixels, width, height, width * 4, 0, 0};
+}
+
+std::vector<int> nalTypes(VideoCodec codec, const std::string& data) {
+    std::vector<int> types;
+    for (auto nal : splitAnnexB(data)) types.push_back(nalType(codec, nal));
+    return types;
+}
+
+class RealEncoder : public ::testing::TestWithParam<VideoCodec> {};
+
+TEST_P(RealEncoder, KeyUnitsCarryParameterSetsAndDeltasDoNot) {
+    VideoCodec codec = GetParam();
+    VideoEncoder encoder(codec, 2000000, 30);
+    auto key = encoder.encode(picture(320, 240, 3), 1.0, true, 0.5);
+    ASSERT_TRUE(key);
+    EXPECT_TRUE(key->isKey);
+    EXPECT_EQ(key->width, 320);
+    ASSERT_EQ(key->data.compare(0, 4, std::string("\0\0\0\1", 4)), 0);
+    auto types = nalTypes(codec, key->data);
+    if (codec == VideoCodec::h264) {
+        ASSERT_GE(types.size(), 3u);
+        EXPECT_EQ(types[0], 7);
+        EXPECT_EQ(types[1], 8);
+    } else {
+        ASSERT_GE(types.size(), 4u);
+        EXPECT_EQ(types[0], 32);
+        EXPECT_EQ(types[1], 33);
+        EXPECT_EQ(types[2], 34);
+    }
+
+    // Same time twice: presentation times still increase, and no key comes unasked.
+    auto delta = encoder.encode(picture(320, 240, 5), 1.0, false, 0.5);
+    ASSERT_TRUE(delta);
+    EXPECT_FALSE(delta->isKey);
+    ASSERT_EQ(delta->data.compare(0, 4, std::string("\0\0\0\1", 4)), 0);
+    for (int type : nalTypes(codec, delta->data)) EXPECT_FALSE(codec == VideoCodec::h264 ? type == 7 : type == 32);
+
+    // A rate change on the running encoder; an asked-for key comes at once.
+    encoder.setBitrate(10000);
+    EXPECT_EQ(encoder.bitrate(), 50000);
+    auto forced = encoder.encode(picture(320, 240, 7), 1.1, true, 0.5);
+    ASSERT_TRUE(forced);
+    EXPECT_TRUE(forced->isKey);
+
+    // A new size is a new session.
+    int sessions = encoder.sessionsCreated;
+    auto resized = encoder.encode(picture(640, 360, 9), 1.2, false, 0.5);
+    ASSERT_TRUE(resized);
+    EXPECT_EQ(encoder.sessionsCreated, sessions + 1);
+    EXPECT_EQ(encoder.size(), std::make_pair(640, 360));
+    EXPECT_EQ(encoder.isHardware, std::optional<bool>(false));
+}
+
+TEST_P(RealEncoder, TooSmallPicturesFailWithoutASessionError) {
+    test::LogCapture logs;
+    VideoEncoder encoder(GetParam(), 1000000, 30);
+    EXPECT_EQ(encoder.encodeFrame(picture(15, 64, 1), 0, true, 0.5).kind, VideoEncodeResult::Kind::failed);
+    EXPECT_EQ(encoder.sessionsCreated, 0);
+    EXPECT_TRUE(logs.lines().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, RealEncoder, ::testing::Values(VideoCodec::h264, VideoCodec::hevc),
+                         [](const auto& info) { return std::string(toString(info.param)); });
+
+// A session whose behaviour each test scripts, recording what it was given.
+struct Script {
+    std::vector<int64_t> pts;
+    std::vector<bool> forced;
+    std::vector<int> bitrates;  // setBitrate calls
+    int opened = 0;
+    bool liveRate = true;
+    EncoderOutput::Status next = EncoderOutput::Status::unit;
+    int submitError = 0;
+};
+
+class FakeSession final : public EncoderSession {
+public:
+    explicit FakeSession(Script& script) : script(script) {}
+    std::string encoderID() const override { return "fake"; }
+    std::optional<bool> isHardware() const override { return std::nullopt; }
+    std::string parameterSets() const override { return std::string("\0\0\0\1\x67p\0\0\0\1\x68q", 12); }
+    bool setBitrate(int bps) override {
+        script.bitrates.push_back(bps);
+        return script.liveRate;
+    }
+    int submit(const VideoPicture&, int64_t pts, bool forceKey) override {
+        script.pts.push_back(pts);
+        script.forced.push_back(forceKey);
+        key = forceKey;
+        return script.submitError;
+    }
+    EncoderOutput receive() override {
+        if (script.next != EncoderOutput::Status::unit) return {script.next, {}, false, {}};
+        return {EncoderOutput::Status::unit, std::string(key ? "\0\0\1\x65k" : "\0\0\1\x41" "d", 5), key, {}};
+    }
+    EncoderOutput flush() override { return {}; }  // nothing came out
+
+private:
+    Script& script;
+    bool key = false;
+};
+
+EncoderSessionFactory fakeFactory(Script& script) {
+    return [&script](const EncoderSessionConfig&, std::string&) -> std::unique_ptr<EncoderSession> {
+        ++script.opened;
+        return std::make_unique<FakeSession>(script);
+    };
+}
+
+TEST(VideoEncoderSessions, PresentationTimesRiseAndKeysGetParameterSets) {
+    Script script;
+    VideoEncoder encoder(VideoCodec::h264, 1000000, 30, fakeFactory(script));
+    auto key = encoder.encode(picture(32, 32, 1), 2.0, true, 0.5);
+    encoder.encode(picture(32, 32, 1), 2.0, false, 0.5);
+    encoder.encode(picture(32, 32, 1), 1.5, false, 0.5);
+    EXPECT_EQ(script.pts, (std::vector<int64_t>{2000000, 2000001, 2000002}));
+    ASSERT_TRUE(key);
+    EXPECT_EQ(key->data, std::string("\0\0\0\1\x67p\0\0\0\1\x68q\0\0\0\1\x65k", 18));
+}
+
+TEST(VideoEncoderSessions, FailuresRebuildTheSessionAndSayWhy) {
+    test::LogCapture logs;
+    Script script;
+    VideoEncoder encoder(VideoCodec::hevc, 1000000, 30, fakeFactory(script));
+    script.submitError = -5;
+    EXPECT_EQ(encoder.encodeFrame(picture(32, 32, 1), 0, false, 0.5).kind, VideoEncodeResult::Kind::failed);
+    script.submitError = 0;
+    script.next = EncoderOutput::Status::pending;
+    EXPECT_EQ(encoder.encodeFrame(picture(32, 32, 1), 0.1, false, 0.5).kind, VideoEncodeResult::Kind::failed);
+    EXPECT_EQ(encoder.flushes, 1);
+    script.next = EncoderOutput::Status::dropped;
+    EXPECT_EQ(encoder.encodeFrame(picture(32, 32, 1), 0.2, false, 0.5).kind, VideoEncodeResult::Kind::dropped);
+    EXPECT_EQ(encoder.drops, 1);
+    EXPECT_EQ(script.opened, 3);
+    EXPECT_EQ(logs.lines(), (std::vector<std::string>{
+                                "video: hevc encode failed (-5); rebuilding the session",
+                                "video: hevc produced no output for a frame (timeout); rebuilding the session"}));
+}
+
+TEST(VideoEncoderSessions, ARateTheSessionCannotTakeWaitsForAKeyUnlessItIsLower) {
+    Script script;
+    script.liveRate = false;
+    VideoEncoder encoder(VideoCodec::hevc, 1000000, 30, fakeFactory(script));
+    encoder.encode(picture(32, 32, 1), 0, true, 0.5);
+    encoder.setBitrate(4000000);  // a raise: kept until the next key
+    encoder.encode(picture(32, 32, 1), 0.1, false, 0.5);
+    EXPECT_EQ(script.opened, 1);
+    encoder.encode(picture(32, 32, 1), 0.2, true, 0.5);
+    EXPECT_EQ(script.opened, 2);
+    encoder.setBitrate(800000);  // a cut: at once
+    encoder.encode(picture(32, 32, 1), 0.3, false, 0.5);
+    EXPECT_EQ(script.opened, 3);
+}
+
+TEST(CalibrationPage, RowsRepeatEvery126AndTextStaysInsideItsMargins) {
+    const int width = 200, height = 300;
+    std::vector<uint8_t> a(width * height * 4), b(width * height * 4);
+    fillCalibrationPicture(a.data(), width, height, width * 4, 0);
+    fillCalibrationPicture(b.data(), width, height, width * 4, 12);
+    auto pixel = [&](const std::vector<uint8_t>& p, int x, int y) {
+        uint32_t v;
+        std::memcpy(&v, &p[(static_cast<size_t>(y) * width + x) * 4], 4);
+        return v;
+    };
+    for (int x = 0; x < width; ++x) EXPECT_EQ(pixel(a, x, 130), pixel(a, x, 4));
+    for (int x = 0; x < width; ++x) EXPECT_EQ(pixel(b, x, 0), pixel(a, x, 12));
+    int dark = 0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            uint32_t v = pixel(a, x, y);
+            if (v == 0xFF202020u) {
+                ++dark;
+                EXPECT_TRUE(x >= 12 && x < width - 40 && (y % 126) % 18 >= 4 && (y % 126) % 18 <= 13);
+            } else {
+                EXPECT_EQ(v, 0xFFF2F2F4u);
+            }
+        }
+    }
+    EXPECT_GT(dark, width * height / 10);
+}
+
+}  // namespace
+}  // namespace tovo
