@@ -1,0 +1,104 @@
+#pragma once
+
+#include "video/StreamFlowController.h"
+#include "video/StreamReports.h"
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tovo {
+
+// Flow control of one video stream with a client id. The stream loop, the ack handler and
+// the report handler use it from their own threads; logging and waking the loop happen
+// after the lock is released.
+class StreamFlow {
+public:
+    using Clock = std::function<double()>;  // monotonic seconds
+
+    StreamFlow(std::string id, std::string label, StreamFlowController controller, Clock clock, std::function<void()> wake);
+
+    const std::string id;
+    const std::string label;
+
+    // Applies the starting bit-rate profile (no client report yet); its actions are queued.
+    void start();
+    // An acknowledgement of the part numbered `seq`; `keyframe` asks for a key frame.
+    void ack(uint64_t seq, bool keyframe);
+    void received(const StreamPlayoutReport& report);
+    // The current network grade (reused for up to a second); logs a changed grade.
+    StreamNetQuality netQuality();
+    // "phone …" for the statistics line when a playout report came since the last call.
+    std::optional<std::string> takePhoneTail();
+    // The stream is over: logs the last network quality when one was measured.
+    void finish();
+    // Bit-rate and resolution changes not yet applied by the loop.
+    std::vector<StreamFlowAction> takePending();
+    // A one-line account of the window, rate and round trips, for the statistics.
+    std::string summaryLine();
+
+    // Runs `f` with the controller under the lock.
+    template <typename F>
+    auto withController(F&& f) {
+        std::lock_guard<std::mutex> guard(lock);
+        return f(controller);
+    }
+
+private:
+    // Re-chooses the profile from a recent client report; the log line, when it changed.
+    std::optional<std::string> updateProfile(double at);
+    std::string rateLine(int from, int to, double at) const;
+
+    const Clock clock;
+    const std::function<void()> wake;
+
+    std::mutex lock;  // guards every field below
+    StreamFlowController controller;
+    std::vector<StreamFlowAction> pending;
+    std::optional<StreamPlayoutReport> report;
+    bool reportFresh = false;  // a report came since the last statistics line
+    std::optional<std::pair<StreamNetReport, double>> clientNet;
+    std::optional<std::pair<StreamNetQuality, double>> quality;
+    std::optional<StreamNetQuality::Grade> loggedGrade;
+    std::optional<StreamAudioReport> audioWindow;
+};
+
+// The open flows by stream id. Its lock is never held together with a flow's.
+class StreamFlowRegistry {
+public:
+    static StreamFlowRegistry& shared();
+    // 8 to 64 bytes of A–Z, a–z, 0–9, "_" and "-".
+    static bool isValidID(std::string_view id);
+
+    // Stores the flow under its id, replacing an older one.
+    void add(const std::shared_ptr<StreamFlow>& flow);
+    std::shared_ptr<StreamFlow> lookup(const std::string& id);
+    // Removes the entry only when it is still this flow.
+    void remove(const std::shared_ptr<StreamFlow>& flow);
+
+private:
+    std::mutex lock;  // guards flows
+    std::map<std::string, std::shared_ptr<StreamFlow>> flows;
+};
+
+// Bytes and parts sent over the last `span` seconds.
+class StreamRateMeter {
+public:
+    explicit StreamRateMeter(double span = 10.0) : span(span) {}
+    void add(size_t bytes, double at);
+    // (bytes per second, parts per second)
+    std::pair<double, double> rate(double at);
+
+private:
+    const double span;
+    std::optional<double> startedAt;
+    std::deque<std::pair<double, size_t>> samples;
+};
+
+}  // namespace tovo

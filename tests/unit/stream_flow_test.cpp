@@ -1,0 +1,276 @@
+// Flow control and network grading on the numbers they are specified with, driven by
+// explicit times.
+#include "support/LogCapture.h"
+#include "video/StreamFlow.h"
+#include "video/StreamFlowController.h"
+#include "video/StreamReports.h"
+#include "video/StreamTuning.h"
+
+#include <gtest/gtest.h>
+
+namespace tovo {
+namespace {
+
+using Kind = StreamFlowGate::Kind;
+
+// A controller that has seen acks with a steady `rtt`, ending at time `at`.
+StreamFlowController warmed(double rtt, double interval, double& at, int pictures = 12) {
+    StreamFlowController c(StreamTuning{}, {}, interval);
+    uint64_t seq = 0;
+    for (int i = 0; i < pictures; ++i) {
+        c.pictureSent(++seq, at, 1000);
+        c.ack(seq, false, at + rtt);
+        at += interval;
+    }
+    return c;
+}
+
+TEST(StreamFlowWindow, SizedFromTheMinimumRoundTripAndFrameInterval) {
+    double at = 100;
+    EXPECT_EQ(StreamFlowController(StreamTuning{}, {}, 1.0 / 30).window(), 4);
+    EXPECT_EQ(warmed(0.100, 1.0 / 30, at).window(), 8);
+    at = 100;
+    EXPECT_EQ(warmed(0.060, 1.0 / 60, at).window(), 10);
+    at = 100;
+    EXPECT_EQ(warmed(0.5, 1.0 / 60, at).window(), 16);  // capped
+}
+
+TEST(StreamFlowWindow, AFullWindowProbesOnceASecondThenSwitchesOffAndBackOn) {
+    double at = 100;
+    auto c = warmed(0.010, 0.1, at);
+    ASSERT_EQ(c.window(), 4);
+    // The client stops acking: four pictures fill the window.
+    uint64_t seq = c.lastSentSeq;
+    double lastAck = *c.lastAckAt;
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(c.gate(at).kind, Kind::go);
+        c.pictureSent(++seq, at, 1000);
+        at += 0.05;
+    }
+    double lastPicture = *c.lastPictureAt;
+    auto wait = c.gate(at);
+    ASSERT_EQ(wait.kind, Kind::wait);
+    EXPECT_DOUBLE_EQ(wait.until, lastPicture + 1.0);
+    EXPECT_EQ(c.gate(lastPicture + 1.0).kind, Kind::probe);
+    c.pictureSent(++seq, lastPicture + 1.0, 1000);
+    EXPECT_EQ(c.gate(lastPicture + 1.5).kind, Kind::wait);
+
+    // 3 s after the last ack (the oldest picture is younger) the window goes off, once.
+    ASSERT_TRUE(c.stallDeadline());
+    EXPECT_DOUBLE_EQ(*c.stallDeadline(), std::max(lastAck, c.outstanding.front().sentAt) + 3.0);
+    EXPECT_FALSE(c.checkStall(*c.stallDeadline() - 0.01));
+    EXPECT_TRUE(c.checkStall(*c.stallDeadline()));
+    EXPECT_FALSE(c.checkStall(at + 10));
+    EXPECT_EQ(c.gate(at + 10).kind, Kind::go);
+
+    // A quick ack turns it on again; a slow one does not.
+    at += 10;
+    c.pictureSent(++seq, at, 1000);
+    c.ack(seq, false, at + 1.5);
+    EXPECT_TRUE(c.disabled);
+    c.pictureSent(++seq, at + 2, 1000);
+    c.ack(seq, false, at + 2.2);
+    EXPECT_FALSE(c.disabled);
+    EXPECT_EQ(c.reenables, 1);
+}
+
+TEST(StreamFlowWindow, TheSixthSwitchOffIsPermanent) {
+    StreamFlowController c(StreamTuning{}, {}, 0.1);
+    double at = 10;
+    uint64_t seq = 0;
+    c.pictureSent(++seq, at, 100);
+    c.ack(seq, false, at + 0.01);
+    for (int off = 1; off <= 6; ++off) {
+        c.pictureSent(++seq, at, 100);
+        ASSERT_TRUE(c.checkStall(at + 3.5)) << off;
+        at += 4;
+        c.pictureSent(++seq, at, 100);
+        c.ack(seq, false, at + 0.01);
+        EXPECT_EQ(c.disabled, off == 6) << off;
+        at += 1;
+    }
+    EXPECT_EQ(c.reenables, 5);
+}
+
+// Sends a picture of `bytes` every 100 ms from `from` to `to`, each acked after `base` plus
+// `queue` seconds. The queueing delay shows once a whole second of samples carries it.
+std::vector<StreamFlowAction> feed(StreamFlowController& c, double from, double to, double base, double queue,
+                                   int64_t bytes = 40000) {
+    std::vector<StreamFlowAction> all;
+    for (double at = from; at < to; at += 0.1) {
+        uint64_t seq = c.lastSentSeq + 1;
+        c.pictureSent(seq, at, bytes);
+        auto actions = c.ack(seq, false, at + base + queue);
+        all.insert(all.end(), actions.begin(), actions.end());
+    }
+    return all;
+}
+
+TEST(StreamFlowRate, CongestionLowersTheRateButNotRightAfterAKeyFrame) {
+    StreamFlowController c(StreamTuning{}, {}, 1.0 / 30);
+    // 2 Mb/s sent at 3.5 Mb/s: neither content-limited nor enough to climb.
+    feed(c, 0, 2, 0.02, 0, 25000);
+    c.keySent(2.0);
+    EXPECT_TRUE(feed(c, 2.0, 3.4, 0.02, 0.1, 25000).empty());  // within 1.5 s of the key
+    auto actions = feed(c, 3.5, 4.5, 0.02, 0.1, 25000);
+    ASSERT_FALSE(actions.empty());
+    EXPECT_EQ(actions.front(), (StreamFlowAction{StreamFlowAction::Kind::bitrate, 2975}));  // 0.85 × 3500
+    ASSERT_TRUE(c.ceiling);
+    EXPECT_EQ(c.ceiling->kbps, 3150);
+}
+
+TEST(StreamFlowRate, AtTheFloorAStepChangesTheResolutionOnlyWhenThereAreSteps) {
+    for (bool steps : {false, true}) {
+        StreamTuning tuning;
+        tuning.startKbps = 300;
+        StreamFlowController c(tuning, steps ? std::vector<int>{1280, 960} : std::vector<int>{}, 1.0 / 30);
+        feed(c, 0, 2, 0.02, 0, 2500);
+        auto actions = feed(c, 2, 3.75, 0.02, 0.2, 2500);  // one congestion step
+        EXPECT_EQ(c.bitrateKbps, 300);
+        if (steps) {
+            ASSERT_EQ(actions.size(), 1u);
+            EXPECT_EQ(actions[0], (StreamFlowAction{StreamFlowAction::Kind::resolution, 1}));
+        } else {
+            EXPECT_TRUE(actions.empty());
+        }
+    }
+}
+
+TEST(StreamFlowRate, RecoversToTheStartRateAndClimbsOnlyAfterCleanTime) {
+    StreamFlowController c(StreamTuning{}, {}, 1.0 / 30);
+    c.bitrateKbps = 2000;
+    feed(c, 0, 1.0, 0.02, 0);
+    EXPECT_EQ(c.bitrateKbps, 3125);  // 1.25 × 1.25 × 2000, one step per 0.5 s
+    feed(c, 1.0, 2.1, 0.02, 0);
+    EXPECT_EQ(c.bitrateKbps, 3500);  // capped at the start rate while recovering
+    EXPECT_EQ(c.climbs, 0);
+    feed(c, 2.1, 8, 0.02, 0);  // 3.2 Mb/s sent stops the climb below 4 Mb/s
+    EXPECT_GT(c.bitrateKbps, 3500);
+    EXPECT_LT(c.bitrateKbps, 4500);
+    EXPECT_GE(c.climbs, 1);
+}
+
+TEST(StreamTuningEnvironment, CapAndClientCap) {
+    auto low = StreamTuning::fromEnvironment("50");
+    EXPECT_EQ(low.maxKbps, 100);
+    EXPECT_EQ(low.minKbps, 100);
+    EXPECT_EQ(low.startKbps, 100);
+    EXPECT_EQ(StreamTuning::fromEnvironment("+2000").startKbps, 2000);
+    EXPECT_EQ(StreamTuning::fromEnvironment("fast").maxKbps, 20000);
+    auto capped = StreamTuning{}.withClientCap(1000);
+    EXPECT_EQ(capped.maxKbps, 1000);
+    EXPECT_EQ(capped.startKbps, 1000);
+    EXPECT_EQ(StreamNetProfile::choose(std::nullopt, capped), (StreamNetProfile{"test", 1000}));
+    StreamNetReport cellular;
+    cellular.iface = "cellular";
+    EXPECT_EQ(StreamNetProfile::choose(cellular, StreamTuning{}), (StreamNetProfile{"cellular", 20000}));
+    cellular.constrained = true;
+    EXPECT_EQ(StreamNetProfile::choose(cellular, StreamTuning{}), (StreamNetProfile{"constrained", 2500}));
+}
+
+StreamRTTSummary summary(double minMs, double p90Ms, int n = 10) { return {minMs, (minMs + p90Ms) / 2, p90Ms, n}; }
+
+TEST(StreamNetGrade, GradesAndReasons) {
+    using Grade = StreamNetQuality::Grade;
+    auto jittery = StreamNetQuality::graded(summary(20, 120), std::nullopt);
+    EXPECT_EQ(jittery.grade, Grade::poor);
+    EXPECT_EQ(jittery.reasons, std::vector<std::string>{"jitter"});
+    auto slow = StreamNetQuality::graded(summary(100, 120), std::nullopt);
+    EXPECT_EQ(slow.grade, Grade::fair);
+    EXPECT_EQ(slow.reasons, std::vector<std::string>{"rtt"});
+    auto few = StreamNetQuality::graded(summary(10, 20, 4), std::nullopt);
+    EXPECT_EQ(few.grade, Grade::unknown);
+    EXPECT_EQ(few.reasons, std::vector<std::string>{"few-samples"});
+    StreamNetReport failing;
+    failing.failures = 3;
+    auto failed = StreamNetQuality::graded(std::nullopt, failing);
+    EXPECT_EQ(failed.grade, Grade::poor);
+    EXPECT_EQ(failed.reasons, (std::vector<std::string>{"failures", "few-samples"}));
+    EXPECT_EQ(StreamNetQuality::graded(summary(10, 20), std::nullopt).grade, Grade::good);
+    EXPECT_EQ(slow.json().dump(), R"({"grade":"fair","jitterMs":20.0,"reasons":["rtt"],"rttMs":{"min":100.0,"p50":110.0,"p90":120.0}})");
+}
+
+TEST(StreamNetGrade, ClientInputRoundTripsNeedFiveSamples) {
+    auto report = StreamNetReport::parse(nlohmann::json::parse(
+        R"({"iface":"satellite","route":"lan","inputRttMs":{"p50":40,"p90":90,"n":4},"failures":-1})"));
+    ASSERT_TRUE(report);
+    EXPECT_FALSE(report->iface);
+    EXPECT_EQ(report->route, "lan");
+    EXPECT_FALSE(report->failures);
+    EXPECT_EQ(StreamNetQuality::graded(std::nullopt, report).grade, StreamNetQuality::Grade::unknown);
+    report->inputRttSamples = 5;
+    auto byInput = StreamNetQuality::graded(std::nullopt, report);
+    EXPECT_TRUE(byInput.byInput);
+    EXPECT_EQ(byInput.grade, StreamNetQuality::Grade::fair);
+    EXPECT_EQ(byInput.reasons, std::vector<std::string>{"jitter"});
+}
+
+TEST(StreamRTTSummaryTest, NearestRankPercentiles) {
+    auto s = StreamRTTSummary::of({50, 10, 40, 20, 30, 60, 70, 80, 90, 100});
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->minMs, 10);
+    EXPECT_EQ(s->p50Ms, 50);
+    EXPECT_EQ(s->p90Ms, 90);
+    EXPECT_FALSE(StreamRTTSummary::of({}));
+}
+
+TEST(StreamReportsTest, AudioReportsMergeCountersAndKeepTheNewestGauges) {
+    auto a = StreamAudioReport::parse(nlohmann::json::parse(R"({"underruns":2,"skewMs":-4000,"ioMs":12,"bluetooth":true})"));
+    auto b = StreamAudioReport::parse(nlohmann::json::parse(R"({"underruns":3,"late":1,"ioMs":20,"cuts":1.5})"));
+    ASSERT_TRUE(a && b);
+    EXPECT_FALSE(a->skewMs);  // out of range
+    auto m = a->merged(*b);
+    EXPECT_EQ(m.underruns, 5);
+    EXPECT_EQ(m.late, 1);
+    EXPECT_FALSE(m.cuts);
+    EXPECT_EQ(m.ioMs, 20);
+    EXPECT_FALSE(m.bluetooth);
+    EXPECT_FALSE(StreamPlayoutReport::parse(nlohmann::json::array()));
+}
+
+TEST(StreamFlowObject, AcksQueueActionsLogTheWindowReturnAndTheGrade) {
+    test::LogCapture logs;
+    double now = 0;
+    int wakes = 0;
+    StreamTuning tuning;
+    tuning.requestMaxKbps = 2000;
+    tuning.maxKbps = 2000;
+    tuning.startKbps = 2000;
+    auto flow = std::make_shared<StreamFlow>("testclient01", "video: display stream testclient01",
+                                             StreamFlowController(tuning, {}, 0.1), [&] { return now; }, [&] { ++wakes; });
+    flow->start();
+    for (uint64_t seq = 1; seq <= 6; ++seq) {
+        flow->withController([&](StreamFlowController& c) { c.pictureSent(seq, now, 1000); });
+        now += 0.02;
+        flow->ack(seq, seq == 6);
+        now += 0.08;
+    }
+    EXPECT_EQ(wakes, 6);
+    EXPECT_TRUE(flow->withController([](StreamFlowController& c) { return c.keyPending; }));
+    auto quality = flow->netQuality();
+    EXPECT_EQ(quality.grade, StreamNetQuality::Grade::good);
+    EXPECT_EQ(logs.count("video: display stream testclient01 net good rtt 20/20/20 ms jitter 0 ms"), 1);
+
+    auto report = StreamPlayoutReport::parse(nlohmann::json::parse(R"({"mode":"smooth","fps":29.5,"audio":{"late":2}})"));
+    flow->received(*report);
+    auto tail = flow->takePhoneTail();
+    ASSERT_TRUE(tail);
+    EXPECT_EQ(*tail, "phone mode smooth fps 29.5 audio late 2");
+    EXPECT_FALSE(flow->takePhoneTail());
+
+    auto& registry = StreamFlowRegistry::shared();
+    registry.add(flow);
+    auto replacement = std::make_shared<StreamFlow>("testclient01", "x", StreamFlowController(tuning, {}, 0.1),
+                                                    [&] { return now; }, nullptr);
+    registry.add(replacement);
+    registry.remove(flow);  // the newer flow stays
+    EXPECT_EQ(registry.lookup("testclient01"), replacement);
+    registry.remove(replacement);
+    EXPECT_FALSE(registry.lookup("testclient01"));
+    EXPECT_TRUE(StreamFlowRegistry::isValidID("abcd_EF-9"));
+    EXPECT_FALSE(StreamFlowRegistry::isValidID("abcde"));
+    EXPECT_FALSE(StreamFlowRegistry::isValidID("abcdefgh!"));
+}
+
+}  // namespace
+}  // namespace tovo
