@@ -162,8 +162,17 @@ CaptureActivityWindow FrameStream::takeActivityWindow() {
 
 bool FrameStream::waitForPicture(uint64_t seen, std::chrono::steady_clock::time_point deadline) {
     std::unique_lock<std::mutex> guard(lock);
-    cond.wait_until(guard, deadline, [&] { return changeCount != seen || stopped; });
+    cond.wait_until(guard, deadline, [&] { return changeCount != seen || stopped || woken; });
+    woken = false;
     return changeCount != seen;
+}
+
+void FrameStream::wake() {
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        woken = true;
+    }
+    cond.notify_all();
 }
 
 std::optional<VideoPicture> FrameStream::latest() {

@@ -41,13 +41,13 @@ public:
     enum class FirstOutcome { picture, noPicture, stopped };
     // Waits until `within` seconds after start for the first picture.
     FirstOutcome first(double within);
-    // The activity since the last call (or the start), and starts a new window.
-    CaptureActivityWindow takeActivityWindow();
+    CaptureActivityWindow takeActivityWindow() override;
 
     bool waitForPicture(uint64_t changes, std::chrono::steady_clock::time_point deadline) override;
     std::optional<VideoPicture> latest() override;
     uint64_t changes() override;
     bool isStopped() override;
+    void wake() override;
 
     const CaptureParams params;
     const double interval;  // seconds between ticks
@@ -67,6 +67,7 @@ private:
     std::condition_variable cond;
     bool stopping = false;
     bool stopped = false;
+    bool woken = false;  // wake() came since the last wait returned
     CaptureActivity activity;
     std::optional<VideoPicture> latestPicture;
     uint64_t changeCount = 0;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "capture/CaptureActivity.h"
+
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -24,14 +26,19 @@ class VideoPictureSource {
 public:
     virtual ~VideoPictureSource() = default;
 
-    // Waits until a picture newer than `changes` was kept, the source stopped, or `deadline`
-    // passed; true when there is a newer picture.
+    // Waits until a picture newer than `changes` was kept, the source stopped, wake() was
+    // called (since the last wait returned), or `deadline` passed; true when there is a
+    // newer picture.
     virtual bool waitForPicture(uint64_t changes, std::chrono::steady_clock::time_point deadline) = 0;
     // The newest picture, if any.
     virtual std::optional<VideoPicture> latest() = 0;
     // How many pictures were kept so far.
     virtual uint64_t changes() = 0;
     virtual bool isStopped() = 0;
+    // Ends the current (or the next) waitForPicture early.
+    virtual void wake() = 0;
+    // The capture activity since the last call, and starts a new window.
+    virtual CaptureActivityWindow takeActivityWindow() = 0;
 };
 
 }  // namespace tovo

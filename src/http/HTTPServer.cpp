@@ -142,10 +142,14 @@ void HTTPServer::acceptLoop() {
 }
 
 void HTTPServer::spawnConnection(int fd) {
-    timeval timeout{};
-    timeout.tv_sec = static_cast<time_t>(receiveTimeout.count() / 1000);
-    timeout.tv_usec = static_cast<suseconds_t>((receiveTimeout.count() % 1000) * 1000);
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
+    auto setTimeout = [fd](int option, std::chrono::milliseconds value) {
+        timeval timeout{};
+        timeout.tv_sec = static_cast<time_t>(value.count() / 1000);
+        timeout.tv_usec = static_cast<suseconds_t>((value.count() % 1000) * 1000);
+        ::setsockopt(fd, SOL_SOCKET, option, &timeout, sizeof(timeout));
+    };
+    setTimeout(SO_RCVTIMEO, receiveTimeout);
+    setTimeout(SO_SNDTIMEO, sendTimeout);
 
     auto connection = std::make_shared<Connection>(std::make_shared<FDTransport>(fd));
     try {

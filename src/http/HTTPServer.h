@@ -41,6 +41,9 @@ public:
     std::function<void(const std::string&)> onFatal;
     // How long a connection may stay silent while a request is read. Set before start().
     std::chrono::milliseconds receiveTimeout{10000};
+    // How long one send may make no progress before the connection counts as gone, so that
+    // a client that stops reading ends its stream. Set before start().
+    std::chrono::milliseconds sendTimeout{10000};
 
     const std::string path;
 

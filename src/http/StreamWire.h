@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace tovo {
@@ -23,6 +24,10 @@ struct StreamWire {
                 "application/x-kiln-audio; boundary=kilnframe", "application/x-kiln-cursor",
                 "application/x-kiln-status"};
     }
+
+    // The current dialect when the Accept header lists `type` (compared without parameters,
+    // trimmed, case-insensitively), else the legacy one.
+    static StreamWire negotiate(const std::optional<std::string>& accept, const std::string& type);
 
     bool operator==(const StreamWire&) const = default;
 };

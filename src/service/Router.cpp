@@ -11,6 +11,7 @@
 #include "service/ScreenPermissions.h"
 #include "service/ScreenState.h"
 #include "service/SessionInfo.h"
+#include "video/StreamEndpoints.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -73,10 +74,10 @@ void eventsHandler(HTTPRequest& request, Connection& connection) {
 const Route routes[] = {
     {"GET", "/status", statusHandler},
     {"GET", "/frame", frame},
-    {"GET", "/stream", nullptr},
+    {"GET", "/stream", stream},
     {"POST", "/input", Input::handle},
     {"POST", "/permissions/request", requestPermissions},
-    {"POST", "/stream/ack", nullptr},
+    {"POST", "/stream/ack", streamAck},
     {"GET", "/events", eventsHandler},
     {"GET", "/focus", focusHandler},
     {"GET", "/audio", nullptr},

@@ -7,6 +7,7 @@
 #include "service/ScreenHost.h"
 #include "service/ScreenServiceError.h"
 #include "service/SessionInfo.h"
+#include "video/VideoEncoder.h"
 
 namespace tovo {
 
@@ -33,9 +34,8 @@ uint32_t mainDisplayId() {
 }  // namespace
 
 // Still to join the service, each in its own change: remote access (built from remoteHome,
-// started after the listener, stopped first), the clipboard monitor (its changes bump the
-// tracker's version; started only with a login session at start) and the encoder's
-// background calibration (started last).
+// started after the listener, stopped first) and the clipboard monitor (its changes bump the
+// tracker's version; started only with a login session at start).
 ScreenService::ScreenService(std::string socketPath, std::optional<std::string> remoteHome)
     : socketPath(std::move(socketPath)),
       remoteHome(std::move(remoteHome)),
@@ -83,6 +83,8 @@ void ScreenService::start() {
     created->start();
     listener = created;
     ScreenHost::logSink("listening on " + socketPath);
+    // Measured now so that the first stream does not wait for it.
+    if (calibrateEncoders) VideoEncoder::calibrateInBackground();
 }
 
 void ScreenService::stop() {

@@ -39,6 +39,9 @@ public:
 
     // Called with the listener's message when it dies at run time. Set before start().
     std::function<void(const std::string&)> onFatal;
+    // Whether start() measures the video encoders in the background (tests of the service
+    // alone turn it off). Set before start().
+    bool calibrateEncoders = true;
 
     const std::shared_ptr<ScreenStateTracker> stateTracker;
     const std::shared_ptr<ConsoleWatcher> consoleWatcher;

@@ -29,6 +29,7 @@ struct ServiceFixture : ::testing::Test {
 
 TEST_F(ServiceFixture, StartIsIdempotentAndAnswersOnItsSocket) {
     auto service = std::make_shared<ScreenService>(socketPath, std::nullopt);
+    service->calibrateEncoders = false;
     EXPECT_FALSE(service->isRunning());
     service->start();
     service->start();
@@ -48,6 +49,7 @@ TEST_F(ServiceFixture, StartIsIdempotentAndAnswersOnItsSocket) {
 
 TEST_F(ServiceFixture, UnusableSocketPathFailsStart) {
     auto service = std::make_shared<ScreenService>(dir.path() + "/no/such/dir.sock", std::nullopt);
+    service->calibrateEncoders = false;
     try {
         service->start();
         FAIL() << "start succeeded";
@@ -59,6 +61,7 @@ TEST_F(ServiceFixture, UnusableSocketPathFailsStart) {
 
 TEST_F(ServiceFixture, DeadListenerIsReportedOnce) {
     auto service = std::make_shared<ScreenService>(socketPath, std::nullopt);
+    service->calibrateEncoders = false;
     std::atomic<int> calls{0};
     std::string message;
     service->onFatal = [&](const std::string& m) {
@@ -97,6 +100,7 @@ TEST_F(ServiceFixture, FatalHooksExitWithTheirCodesAndRemoveTheSocket) {
         EXPECT_EXIT(
             {
                 auto service = std::make_shared<ScreenService>(path, std::nullopt);
+                service->calibrateEncoders = false;
                 Lifecycle::install(path);
                 Lifecycle::installFatalHooks(*service);
                 service->start();
