@@ -1,4 +1,5 @@
 // The encoder against the real libx264/libx265, and its session rules against a fake.
+#include "support/FakeEncoderSession.h"
 #include "support/LogCapture.h"
 #include "video/AccessUnit.h"
 #include "video/VideoEncoder.h"
@@ -9,6 +10,9 @@
 
 namespace tovo {
 namespace {
+
+using test::Script;
+using test::fakeFactory;
 
 VideoPicture picture(int width, int height, uint8_t seed) {
     auto pixels = std::make_shared<std::vector<uint8_t>>(static_cast<size_t>(width) * height * 4);
@@ -77,51 +81,6 @@ TEST_P(RealEncoder, TooSmallPicturesFailWithoutASessionError) {
 
 INSTANTIATE_TEST_SUITE_P(Codecs, RealEncoder, ::testing::Values(VideoCodec::h264, VideoCodec::hevc),
                          [](const auto& info) { return std::string(toString(info.param)); });
-
-// A session whose behaviour each test scripts, recording what it was given.
-struct Script {
-    std::vector<int64_t> pts;
-    std::vector<bool> forced;
-    std::vector<int> bitrates;  // setBitrate calls
-    int opened = 0;
-    bool liveRate = true;
-    EncoderOutput::Status next = EncoderOutput::Status::unit;
-    int submitError = 0;
-};
-
-class FakeSession final : public EncoderSession {
-public:
-    explicit FakeSession(Script& script) : script(script) {}
-    std::string encoderID() const override { return "fake"; }
-    std::optional<bool> isHardware() const override { return std::nullopt; }
-    std::string parameterSets() const override { return std::string("\0\0\0\1\x67p\0\0\0\1\x68q", 12); }
-    bool setBitrate(int bps) override {
-        script.bitrates.push_back(bps);
-        return script.liveRate;
-    }
-    int submit(const VideoPicture&, int64_t pts, bool forceKey) override {
-        script.pts.push_back(pts);
-        script.forced.push_back(forceKey);
-        key = forceKey;
-        return script.submitError;
-    }
-    EncoderOutput receive() override {
-        if (script.next != EncoderOutput::Status::unit) return {script.next, {}, false, {}};
-        return {EncoderOutput::Status::unit, std::string(key ? "\0\0\1\x65k" : "\0\0\1\x41" "d", 5), key, {}};
-    }
-    EncoderOutput flush() override { return {}; }  // nothing came out
-
-private:
-    Script& script;
-    bool key = false;
-};
-
-EncoderSessionFactory fakeFactory(Script& script) {
-    return [&script](const EncoderSessionConfig&, std::string&) -> std::unique_ptr<EncoderSession> {
-        ++script.opened;
-        return std::make_unique<FakeSession>(script);
-    };
-}
 
 TEST(VideoEncoderSessions, PresentationTimesRiseAndKeysGetParameterSets) {
     Script script;
