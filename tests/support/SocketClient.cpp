@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -38,25 +39,35 @@ bool SocketClient::send(const std::string& bytes) {
     return true;
 }
 
-std::optional<std::string> SocketClient::readUntil(const std::string& delimiter, std::chrono::milliseconds limit) {
+bool SocketClient::fill(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     auto deadline = std::chrono::steady_clock::now() + limit;
-    char buffer[4096];
-    for (;;) {
-        size_t at = buffered.find(delimiter);
-        if (at != std::string::npos) {
-            std::string out = buffered.substr(0, at);
-            buffered.erase(0, at + delimiter.size());
-            return out;
-        }
+    char buffer[65536];
+    while (!done()) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return std::nullopt;
+        if (left.count() <= 0) return false;
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
         ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return std::nullopt;
+        if (n <= 0) return false;
         buffered.append(buffer, static_cast<size_t>(n));
     }
+    return true;
+}
+
+std::optional<std::string> SocketClient::readUntil(const std::string& delimiter, std::chrono::milliseconds limit) {
+    if (!fill([&] { return buffered.find(delimiter) != std::string::npos; }, limit)) return std::nullopt;
+    size_t at = buffered.find(delimiter);
+    std::string out = buffered.substr(0, at);
+    buffered.erase(0, at + delimiter.size());
+    return out;
+}
+
+std::optional<std::string> SocketClient::readExactly(size_t count, std::chrono::milliseconds limit) {
+    if (!fill([&] { return buffered.size() >= count; }, limit)) return std::nullopt;
+    std::string out = buffered.substr(0, count);
+    buffered.erase(0, count);
+    return out;
 }
 
 std::string SocketClient::readAll(std::chrono::milliseconds limit) {

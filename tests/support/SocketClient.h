@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <map>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -21,6 +22,8 @@ public:
     // Reads up to and including `delimiter`; returns what came before it, or no value when
     // the server closed or `limit` passed first. Bytes after it stay for the next call.
     std::optional<std::string> readUntil(const std::string& delimiter, std::chrono::milliseconds limit);
+    // Reads exactly `count` bytes; no value when the server closed or `limit` passed first.
+    std::optional<std::string> readExactly(size_t count, std::chrono::milliseconds limit);
     // Reads until the server closes the connection or `limit` passes.
     std::string readAll(std::chrono::milliseconds limit = std::chrono::seconds(15));
     // True when the server closed its end (a read returns end of stream) within `limit`.
@@ -28,6 +31,9 @@ public:
     void close();
 
 private:
+    // Reads into `buffered` until `done` holds; false when the server closed or `limit` passed.
+    bool fill(const std::function<bool()>& done, std::chrono::milliseconds limit);
+
     int fd = -1;
     std::string buffered;
 };
