@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Live video on a 1920×1080 headless desktop with a terminal scrolling text over all of it:
+# GET /stream (h264, 1920 wide) at 30 and 60 fps beside ffmpeg x11grab + libx264
+# (ultrafast, zerolatency) at the same size, rate and bit rate, in the same run.
+# Reports the service's CPU per second, encode ms p50/p99, capture-to-part latency, and the
+# CPU ratio to ffmpeg.
+#   bench/stream.sh [SECONDS]
+set -euo pipefail
+seconds=${1:-10}
+. "$(dirname "$0")/lib.sh"
+start_desktop
+
+find /usr/include -name '*.h' | head -2000 | xargs cat > "$work/text.txt" 2>/dev/null || true
+xterm -geometry 240x80+0+0 -fa Monospace -fs 9 -e "while :; do cat $work/text.txt; done" &
+pids+=($!)
+sleep 2
+
+# The service picks its bit rate itself (3500 kbps at the start of a stream without flow
+# control), so both pipelines run at that rate.
+kbps=3500
+TOVO_VIDEO_MAX_WIDTH=1920 start_service
+service_pid=${pids[-1]}
+sleep 3  # the encoder calibration at start-up runs first
+
+ffmpeg_cpu() {  # ffmpeg_cpu FPS → "cpu_per_s frames_per_s"
+  /usr/bin/python3 - "$1" "$seconds" "$kbps" <<'PY'
+import resource, subprocess, sys, time, os
+fps, seconds, kbps = sys.argv[1], float(sys.argv[2]), int(sys.argv[3])
+cmd = ["ffmpeg", "-nostdin", "-loglevel", "error", "-stats", "-f", "x11grab", "-framerate", fps,
+       "-video_size", "1920x1080", "-i", os.environ["DISPLAY"], "-t", str(seconds), "-c:v", "libx264",
+       "-preset", "ultrafast", "-tune", "zerolatency", "-b:v", f"{kbps}k", "-maxrate", f"{kbps * 3 // 2}k",
+       "-bufsize", f"{kbps * 3 // 2}k", "-f", "null", "-"]
+t0 = time.time()
+p = subprocess.run(cmd, stderr=subprocess.PIPE, text=True)
+elapsed = time.time() - t0
+u = resource.getrusage(resource.RUSAGE_CHILDREN)
+frames = [l for l in p.stderr.replace("\r", "\n").split("\n") if l.startswith("frame=")]
+n = int(frames[-1].split("=")[1].split()[0]) if frames else 0
+print(f"{(u.ru_utime + u.ru_stime) / elapsed:.3f} {n / elapsed:.1f}")
+PY
+}
+
+for fps in 30 60; do
+  echo "== ${fps} fps, h264, 1920x1080, ${kbps} kbps"
+  tovo=$(/usr/bin/python3 "$root/bench/stream_client.py" "$work/tovo.sock" "/stream?fps=$fps&maxWidth=1920" \
+         "$seconds" "$service_pid")
+  enc=$("$root/build/bench/encode_pipeline" $((fps * 5)) 1920 "$fps" h264 "$kbps")
+  read -r peer_cpu peer_fps <<<"$(ffmpeg_cpu "$fps")"
+  echo "tovo-control stream: $tovo"
+  echo "tovo-control encode: $enc"
+  echo "ffmpeg x11grab+libx264 ultrafast: {\"cpu_per_s\": $peer_cpu, \"frames_per_s\": $peer_fps}"
+  /usr/bin/python3 - "$tovo" "$enc" "$peer_cpu" "$peer_fps" "$fps" <<'PY'
+import json, sys
+tovo, enc = json.loads(sys.argv[1]), json.loads(sys.argv[2])
+peer_cpu, peer_fps, fps = float(sys.argv[3]), float(sys.argv[4]), int(sys.argv[5])
+print(f"ratio: CPU {tovo['cpu_per_s'] / peer_cpu:.2f}x ffmpeg's "
+      f"({tovo['parts_per_s']} vs {peer_fps} pictures/s); "
+      f"CPU per picture {tovo['cpu_per_s'] / max(tovo['parts_per_s'], 0.1) / (peer_cpu / max(peer_fps, 0.1)):.2f}x")
+budget = 1000 / fps + enc["encode_p50_ms"]
+print(f"latency p50 {tovo['latency_p50_ms']} ms vs target {budget:.1f} ms (one frame interval + encode p50): "
+      f"{'met' if tovo['latency_p50_ms'] < budget else 'missed'}")
+PY
+done
