@@ -159,7 +159,7 @@ private:
         case Backend::software:
             ctx->pix_fmt = AV_PIX_FMT_YUV420P;
             if (config.codec == VideoCodec::h264) {
-                av_dict_set(&options, "preset", "superfast", 0);
+                av_dict_set(&options, "preset", "ultrafast", 0);
                 av_dict_set(&options, "tune", "zerolatency", 0);
                 av_dict_set(&options, "profile", "high", 0);
                 av_dict_set(&options, "x264-params", "keyint=infinite:scenecut=0:bframes=0:repeat-headers=1:aud=0", 0);
