@@ -17,8 +17,17 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A handler that answers {"path": …} and throws on request.
+std::atomic<bool> floodEnded{false};
+
+// A handler that answers {"path": …} and throws on request; /flood writes until a write fails.
 void echoHandler(HTTPRequest& request, Connection& connection) {
+    if (request.path == "/flood") {
+        std::string chunk(65536, 'x');
+        while (connection.transport->send(chunk)) {
+        }
+        floodEnded = true;
+        return;
+    }
     if (request.path == "/teapot") throw HTTPError(409, "busy", {{"retryAfter", 3}, {"error", "overwritten"}});
     if (request.path == "/crash") throw std::runtime_error("handler broke");
     connection.json(200, {{"path", request.path}, {"body", request.body}});
@@ -32,6 +41,7 @@ struct ServerFixture : ::testing::Test {
     void SetUp() override {
         server = HTTPServer::create(socketPath, echoHandler);
         server->receiveTimeout = 300ms;
+        server->sendTimeout = 300ms;
         server->start();
     }
     void TearDown() override { server->stop(); }
@@ -112,6 +122,14 @@ TEST_F(ServerFixture, SilentClientIsDroppedWithoutHoldingOthers) {
     auto response = parseResponse(silent.readAll(5s));
     EXPECT_EQ(response.status, 400);
     EXPECT_EQ(response.body, R"({"error":"connection closed before request was complete"})");
+}
+
+TEST_F(ServerFixture, AClientThatStopsReadingEndsItsResponseWithoutHoldingOthers) {
+    SocketClient stalled(socketPath);
+    ASSERT_TRUE(stalled.send("GET /flood HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(httpExchange(socketPath, "GET /other HTTP/1.1\r\n\r\n").status, 200);
+    for (int i = 0; i < 300 && !floodEnded; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(floodEnded);
 }
 
 TEST_F(ServerFixture, ManyConcurrentClients) {
