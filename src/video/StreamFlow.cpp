@@ -63,6 +63,11 @@ void StreamFlow::ack(uint64_t seq, bool keyframe) {
         if (auto line = updateProfile(now)) lines.push_back(*line);
     }
     logAll(lines);
+    wakeLoop();
+}
+
+void StreamFlow::wakeLoop() {
+    std::lock_guard<std::mutex> guard(wakeLock);
     if (wake) wake();
 }
 
@@ -78,7 +83,7 @@ void StreamFlow::received(const StreamPlayoutReport& incoming) {
         line = updateProfile(now);
     }
     if (line) ScreenHost::logSink(*line);
-    if (wake) wake();
+    wakeLoop();
 }
 
 std::optional<std::string> StreamFlow::updateProfile(double at) {
@@ -127,6 +132,10 @@ std::optional<std::string> StreamFlow::takePhoneTail() {
 }
 
 void StreamFlow::finish() {
+    {
+        std::lock_guard<std::mutex> guard(wakeLock);
+        wake = nullptr;
+    }
     std::optional<std::string> line;
     {
         std::lock_guard<std::mutex> guard(lock);

@@ -36,7 +36,8 @@ public:
     StreamNetQuality netQuality();
     // "phone …" for the statistics line when a playout report came since the last call.
     std::optional<std::string> takePhoneTail();
-    // The stream is over: logs the last network quality when one was measured.
+    // The stream is over: no more wake-ups reach the loop (an ack handler may still hold the
+    // flow), and the last network quality is logged when one was measured.
     void finish();
     // Bit-rate and resolution changes not yet applied by the loop.
     std::vector<StreamFlowAction> takePending();
@@ -55,8 +56,13 @@ private:
     std::optional<std::string> updateProfile(double at);
     std::string rateLine(int from, int to, double at) const;
 
+    // Calls the loop's wake-up unless the stream is over.
+    void wakeLoop();
+
     const Clock clock;
-    const std::function<void()> wake;
+
+    std::mutex wakeLock;  // guards wake; held while calling it so that finish() waits for a call
+    std::function<void()> wake;
 
     std::mutex lock;  // guards every field below
     StreamFlowController controller;

@@ -258,6 +258,13 @@ TEST(StreamFlowObject, AcksQueueActionsLogTheWindowReturnAndTheGrade) {
     EXPECT_EQ(*tail, "phone mode smooth fps 29.5 audio late 2");
     EXPECT_FALSE(flow->takePhoneTail());
 
+    // After the stream ended, a late ack no longer reaches the loop.
+    flow->finish();
+    EXPECT_EQ(logs.count("video: display stream testclient01 ended; last net good rtt 20/20/20 ms jitter 0 ms"), 1);
+    int before = wakes;
+    flow->ack(7, false);
+    EXPECT_EQ(wakes, before);
+
     auto& registry = StreamFlowRegistry::shared();
     registry.add(flow);
     auto replacement = std::make_shared<StreamFlow>("testclient01", "x", StreamFlowController(tuning, {}, 0.1),
