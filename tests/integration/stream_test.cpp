@@ -198,15 +198,15 @@ TEST(Stream, AStillScreenGetsRefinesAndKeepalivesAndPicturesFollowTheScreen) {
     parts.push_back(std::move(*key));
 
     // A green window over the red one: the live pictures that follow show it (1920 → 1280
-    // wide). Reading goes on for a second after the first of them, in case the window was
-    // painted in more than one step.
+    // wide). Reading goes on until the screen settled: a live picture and its two refines.
     Process green({colorWindow, "300", "300", "200", "150", "00ff00"});
     ASSERT_TRUE(green.waitForOutput("mapped", 10s));
-    std::optional<Clock::time_point> firstLive;
-    while (!firstLive || Clock::now() - *firstLive < 1s) {
+    int refinesSinceLive = -1;  // no live picture yet
+    while (refinesSinceLive < 2) {
         auto part = reader.next(3s);
         ASSERT_TRUE(part);
-        if (part->kind() == "delta" && !firstLive) firstLive = part->arrived;
+        if (part->kind() == "delta") refinesSinceLive = 0;
+        if (part->kind() == "refine" && refinesSinceLive >= 0) ++refinesSinceLive;
         parts.push_back(std::move(*part));
     }
     auto file = service.elementaryStream(parts, "still.h264");
