@@ -174,21 +174,27 @@ TEST(Stream, AStillScreenGetsRefinesAndKeepalivesAndPicturesFollowTheScreen) {
     ASSERT_EQ(reader.head.status, 200) << service.process->output();
     EXPECT_EQ(reader.head.headers["x-stream-id"], "stilltest01");
 
+    // Read up to the first keep-alive: the screen is still by then. (A late repaint may add
+    // a live picture or two at the start.)
     std::vector<Part> parts;
-    while (parts.size() < 4) {
-        auto part = reader.next();
+    while (parts.empty() || parts.back().kind() != "keepalive") {
+        auto part = reader.next(8s);
         ASSERT_TRUE(part) << service.process->output();
         parts.push_back(std::move(*part));
     }
-    auto seconds = [](Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); };
+    ASSERT_GE(parts.size(), 4u);
     EXPECT_EQ(parts[0].kind(), "key");
-    EXPECT_EQ(parts[1].kind(), "refine");
-    EXPECT_EQ(parts[2].kind(), "refine");
-    EXPECT_EQ(parts[3].kind(), "keepalive");
+    auto seconds = [](Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); };
+    const Part& live = parts[parts.size() - 4];
+    const Part& refine1 = parts[parts.size() - 3];
+    const Part& refine2 = parts[parts.size() - 2];
+    EXPECT_TRUE(live.kind() == "key" || live.kind() == "delta") << live.kind();
+    EXPECT_EQ(refine1.kind(), "refine");
+    EXPECT_EQ(refine2.kind(), "refine");
     // Generous bounds: other tests load the machine at the same time.
-    EXPECT_NEAR(seconds(parts[0].arrived, parts[1].arrived), 0.35, 0.15);
-    EXPECT_NEAR(seconds(parts[1].arrived, parts[2].arrived), 0.35, 0.15);
-    EXPECT_NEAR(seconds(parts[2].arrived, parts[3].arrived), 5.2, 0.6);
+    EXPECT_NEAR(seconds(live.arrived, refine1.arrived), 0.35, 0.15);
+    EXPECT_NEAR(seconds(refine1.arrived, refine2.arrived), 0.35, 0.15);
+    EXPECT_NEAR(seconds(refine2.arrived, parts.back().arrived), 5.2, 0.6);
 
     // An asked-for key frame comes next.
     EXPECT_EQ(service.ack("stilltest01", parts.back().seq(), true), 200);
