@@ -35,9 +35,9 @@ std::optional<double> calibrationMedian(VideoCodec codec, const EncoderSessionFa
     VideoEncoder encoder(codec, 2500000, 30, makeSession);
     std::vector<double> samples;
     for (int i = 0; i < 9; ++i) {
-        VideoPicture picture = solidPicture(width, height, 0);
-        auto& bytes = const_cast<std::vector<uint8_t>&>(*picture.pixels);
-        fillCalibrationPicture(bytes.data(), width, height, picture.stride, 12 * i);
+        auto pixels = std::make_shared<std::vector<uint8_t>>(static_cast<size_t>(width) * height * 4);
+        fillCalibrationPicture(pixels->data(), width, height, width * 4, 12 * i);
+        VideoPicture picture{pixels, width, height, width * 4, 0, 0};
         auto start = std::chrono::steady_clock::now();
         auto result = encoder.encodeFrame(picture, i / 30.0, false, 0.5);
         double ms = millisecondsSince(start);

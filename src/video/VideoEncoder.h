@@ -43,7 +43,8 @@ public:
                  EncoderSessionFactory makeSession = libavSessionFactory());
     ~VideoEncoder();
 
-    // `time` in seconds (monotonic); `timeout` bounds the wait after a flush.
+    // `time` in seconds (monotonic); `timeout` bounds the wait for an encoder that answers
+    // asynchronously (libavcodec's encoders answer within the call, so it is not used).
     VideoEncodeResult encodeFrame(const VideoPicture& picture, double time, bool forceKey, double timeout);
     // The unit, or nothing when the frame was dropped or failed.
     std::optional<VideoAccessUnit> encode(const VideoPicture& picture, double time, bool forceKey, double timeout);

@@ -99,12 +99,8 @@ void videoStreamLoop(VideoPictureSource& source, Connection& connection, const V
     };
 
     for (;;) {
-        if (connection.isEndedByServer()) break;
-        if (connection.betweenParts && !connection.betweenParts(connection)) {
-            connection.endByServer();
-            break;
-        }
-        if (connection.transport->hungUp()) break;
+        // Ended by the server, refused by the status feed, or the peer hung up.
+        if (connection.peerClosed()) break;
         if (source.isStopped()) break;
 
         uint64_t changes = source.changes();
@@ -164,6 +160,7 @@ void videoStreamLoop(VideoPictureSource& source, Connection& connection, const V
         if (refinesLeft > 0) deadline = std::min(deadline, lastSend + tuning.refineIdle);
         if (keyRequested && !keyDue) deadline = std::min(deadline, lastKeyAt + tuning.keyMinInterval);
         if (stallDeadline) deadline = std::min(deadline, *stallDeadline);
+        if (options.statsInterval) deadline = std::min(deadline, statsAt + *options.statsInterval);
 
         auto picture = source.latest();
         if (!picture) {

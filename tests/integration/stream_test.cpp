@@ -7,6 +7,7 @@
 #include "support/VirtualDesktop.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <condition_variable>
@@ -122,11 +123,24 @@ void expectDecodable(Service& service, const std::string& codec, const std::stri
     EXPECT_NE(head.find("Content-Type: " + contentType + "\r\n"), std::string::npos) << head;
     EXPECT_NE(head.find("X-Stream-Codec: " + codec + "\r\n"), std::string::npos) << head;
 
-    auto parts = splitParts(body, "--" + contentType.substr(contentType.find("boundary=") + 9) + "\r\n");
+    auto all = splitParts(body, "--" + contentType.substr(contentType.find("boundary=") + 9) + "\r\n");
+    for (size_t i = 0; i < all.size(); ++i) EXPECT_EQ(all[i].seq(), i + 1);
+    // With status=1 the display's state comes first, numbered with the pictures.
+    std::vector<Part> parts;
+    for (auto& part : all) {
+        if (part.kind() != "status") {
+            parts.push_back(std::move(part));
+            continue;
+        }
+        EXPECT_EQ(part.seq(), 1u);
+        auto state = nlohmann::json::parse(part.body);
+        EXPECT_EQ(state["phase"], "ready");
+        EXPECT_TRUE(state.contains("console"));
+    }
+    EXPECT_EQ(all.size() - parts.size(), query.find("status=1") != std::string::npos ? 1u : 0u);
     ASSERT_GE(parts.size(), 5u) << service.process->output();
     EXPECT_EQ(parts[0].kind(), "key");
     for (size_t i = 0; i < parts.size(); ++i) {
-        EXPECT_EQ(parts[i].seq(), i + 1);
         EXPECT_EQ(parts[i].headers["Content-Type"], "video/" + codec);
         EXPECT_EQ(parts[i].headers["X-Stream-Codec"], codec);
         EXPECT_EQ(parts[i].headers["X-Frame-Width"], "1280");
@@ -147,7 +161,7 @@ TEST(Stream, H264InTheCurrentDialectAndHevcInTheLegacyOneDecodeCleanly) {
     Service service;
     // Something that moves, so that the streams carry more than key frames.
     Process xterm({"/usr/bin/xterm", "-geometry", "100x30+0+0", "-e", "sh", "-c", "while :; do ls -l /usr/bin; done"});
-    expectDecodable(service, "h264", "fps=30&stream=testclient01&ack=1", "application/vnd.tovo-control.stream",
+    expectDecodable(service, "h264", "fps=30&stream=testclient01&ack=1&status=1", "application/vnd.tovo-control.stream",
                     "application/vnd.tovo-control.stream; boundary=frame");
     expectDecodable(service, "hevc", "fps=30&codecs=hevc", "", "application/x-kiln-mjpeg; boundary=kilnframe");
 }

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <regex>
 #include <thread>
 
 namespace tovo {
@@ -318,6 +319,21 @@ TEST(VideoStreamLoopTest, AckedKeyRequestsAndTheFlowRegistration) {
     EXPECT_EQ(std::count(sent.begin(), sent.end(), "key"), 2);
     EXPECT_FALSE(StreamFlowRegistry::shared().lookup("testclient01"));  // gone with the stream
     EXPECT_FALSE(flow->withController([](StreamFlowController& c) { return c.keyPending; }));
+}
+
+TEST(VideoStreamLoopTest, StatisticsLinesCountWhatWasSent) {
+    test::LogCapture logs;
+    LoopRun run;
+    run.options.statsInterval = 0.2;
+    run.source.publish();
+    run.start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    run.end();
+    std::regex line(R"(video: display stream stats: last 0\.\d s capture complete .*; sent \d+\.\d pics/s \(live 1 refine 2 )"
+                    R"(keepalive 0 key 1 dropped 0\); encode \d+\.\d/\d+\.\d ms \(mean/max\))");
+    auto lines = logs.lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(std::regex_match(lines.front(), line)) << lines.front();
 }
 
 TEST(VideoStreamLoopTest, EndsWhenThePeerGoesOrAWriteFails) {
