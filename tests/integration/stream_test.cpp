@@ -114,7 +114,7 @@ std::vector<Part> splitParts(const std::string& bytes, const std::string& bounda
 
 void expectDecodable(Service& service, const std::string& codec, const std::string& query, const std::string& accept,
                      const std::string& contentType) {
-    std::vector<std::string> argv = {"/usr/bin/curl", "-sS", "-m", "4", "-D", service.path("head"), "-o",
+    std::vector<std::string> argv = {"/usr/bin/curl", "-sS", "-m", "6", "-D", service.path("head"), "-o",
                                      service.path("body"), "--unix-socket", service.socket, "http://x/stream?" + query};
     if (!accept.empty()) argv.insert(argv.end(), {"-H", "Accept: " + accept});
     runCommand(argv);  // curl ends the stream at its time limit (exit 28)
