@@ -13,6 +13,7 @@ extern "C" {
 
 #include <climits>
 #include <mutex>
+#include <set>
 #include <vector>
 
 namespace tovo {
@@ -255,14 +256,35 @@ private:
     SwsContext* sws = nullptr;
 };
 
+// Hardware encoders that failed to open once are not tried again in this process: a device
+// node without a working driver would otherwise cost every new session its start-up.
+struct BrokenEncoders {
+    std::mutex lock;  // guards names
+    std::set<std::string> names;
+};
+BrokenEncoders& brokenEncoders() {
+    static auto* broken = new BrokenEncoders;  // never destroyed: sessions may open at exit
+    return *broken;
+}
+
 }  // namespace
 
 EncoderSessionFactory libavSessionFactory() {
     return [](const EncoderSessionConfig& config, std::string& error) -> std::unique_ptr<EncoderSession> {
         std::string reasons;
+        auto& broken = brokenEncoders();
         for (const auto& candidate : candidates(config.codec)) {
+            bool hardware = candidate.backend != Backend::software;
+            if (hardware) {
+                std::lock_guard<std::mutex> guard(broken.lock);
+                if (broken.names.count(candidate.name)) continue;
+            }
             std::string why;
             if (auto session = LibavEncoderSession::open(candidate, config, why)) return session;
+            if (hardware) {
+                std::lock_guard<std::mutex> guard(broken.lock);
+                broken.names.insert(candidate.name);
+            }
             reasons += (reasons.empty() ? "" : "; ") + why;
         }
         error = reasons;
