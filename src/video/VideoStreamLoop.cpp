@@ -200,8 +200,13 @@ void videoStreamLoop(VideoPictureSource& source, Connection& connection, const V
                 return g;
             });
             if (gate.kind == StreamFlowGate::Kind::wait) {
+                // Until the probe time, an ack (the flow wakes the source), the stall check or
+                // the statistics; the picture's own deadlines may already have passed.
                 limitedPicture = picture->seq;
-                wait(changes, std::min(gate.until, deadline), now);
+                double until = gate.until;
+                if (stallDeadline) until = std::min(until, *stallDeadline);
+                if (options.statsInterval) until = std::min(until, statsAt + *options.statsInterval);
+                wait(changes, until, now);
                 continue;
             }
         }

@@ -321,6 +321,34 @@ TEST(VideoStreamLoopTest, AckedKeyRequestsAndTheFlowRegistration) {
     EXPECT_FALSE(flow->withController([](StreamFlowController& c) { return c.keyPending; }));
 }
 
+TEST(VideoStreamLoopTest, AFullWindowHoldsNewPicturesBack) {
+    LoopRun run;
+    run.options.streamID = "windowtest1";
+    run.source.publish();
+    run.start();
+    std::shared_ptr<StreamFlow> flow;
+    for (int i = 0; i < 100 && !flow; ++i) {
+        flow = StreamFlowRegistry::shared().lookup("windowtest1");
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_TRUE(flow);
+    // Wait for the first part, ack it, then acks stop while the screen keeps changing.
+    while (flow->withController([](StreamFlowController& c) { return c.lastSentSeq; }) == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    flow->ack(1, false);
+    for (int i = 0; i < 40; ++i) {
+        run.source.publish();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    auto [sent, limited] = flow->withController([](StreamFlowController& c) {
+        return std::make_pair(c.lastSentSeq, c.windowLimitedCount);
+    });
+    run.end();
+    EXPECT_EQ(sent, 5u);  // the acked part and a window of four
+    EXPECT_GT(limited, 0);
+}
+
 TEST(VideoStreamLoopTest, StatisticsLinesCountWhatWasSent) {
     test::LogCapture logs;
     LoopRun run;
