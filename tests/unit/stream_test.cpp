@@ -250,6 +250,14 @@ struct LoopRun {
     void start() {
         thread = std::thread([this] { videoStreamLoop(source, connection, options); });
     }
+    // The flow the loop registered under its stream id, once it did.
+    std::shared_ptr<StreamFlow> flow() {
+        for (int i = 0; i < 200; ++i) {
+            if (auto found = StreamFlowRegistry::shared().lookup(*options.streamID)) return found;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return nullptr;
+    }
     void end() {
         connection.endByServer();
         source.wake();
@@ -303,11 +311,7 @@ TEST(VideoStreamLoopTest, AckedKeyRequestsAndTheFlowRegistration) {
     run.options.label = "video: display stream testclient01";
     run.source.publish();
     run.start();
-    std::shared_ptr<StreamFlow> flow;
-    for (int i = 0; i < 100 && !flow; ++i) {
-        flow = StreamFlowRegistry::shared().lookup("testclient01");
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    auto flow = run.flow();
     ASSERT_TRUE(flow);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // key and refines went out
     flow->ack(1, true);
@@ -326,11 +330,7 @@ TEST(VideoStreamLoopTest, AFullWindowHoldsNewPicturesBack) {
     run.options.streamID = "windowtest1";
     run.source.publish();
     run.start();
-    std::shared_ptr<StreamFlow> flow;
-    for (int i = 0; i < 100 && !flow; ++i) {
-        flow = StreamFlowRegistry::shared().lookup("windowtest1");
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    auto flow = run.flow();
     ASSERT_TRUE(flow);
     // Wait for the first part, ack it, then acks stop while the screen keeps changing.
     while (flow->withController([](StreamFlowController& c) { return c.lastSentSeq; }) == 0) {
