@@ -43,17 +43,6 @@ int evenDown(int value) { return value - value % 2; }
 
 }  // namespace
 
-StreamWire StreamWire::negotiate(const std::optional<std::string>& accept, const std::string& type) {
-    if (accept) {
-        for (const auto& item : splitList(*accept)) {
-            if (trimmedLower(std::string_view(item).substr(0, item.find(';'))) == type) {
-                return current();
-            }
-        }
-    }
-    return legacy();
-}
-
 StreamRequestOptions StreamRequestOptions::parse(const HTTPRequest& request) {
     StreamRequestOptions options;
     options.codecs = StreamCodecs::parse(queryValue(request, "codecs"));
