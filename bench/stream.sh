@@ -2,7 +2,7 @@
 # Live video on a 1920×1080 headless desktop with a terminal scrolling text over all of it:
 # GET /stream (h264, 1920 wide) at 30 and 60 fps beside ffmpeg x11grab + libx264
 # (ultrafast, zerolatency) at the same size, rate and bit rate, in the same run.
-# Reports the service's CPU per second, encode ms p50/p99, capture-to-part latency, and the
+# Reports the service's CPU per second, encode ms p50/p99, capture-to-delivery latency, and the
 # CPU ratio to ffmpeg.
 #   bench/stream.sh [SECONDS]
 set -euo pipefail

@@ -3,8 +3,8 @@
 
   stream_client.py SOCKET TARGET SECONDS SERVICE_PID
 
-Prints one JSON line: parts per second, bytes per second, capture-to-part latency p50/p99
-(the part's arrival at this client minus its X-Frame-Time) and the service's CPU seconds
+Prints one JSON line: sections per second, bytes per second, capture-to-delivery latency
+p50/p99 (a section's arrival at this client minus its X-Frame-Time) and the service's CPU seconds
 per second of streaming (user + system, from /proc).
 """
 import json, os, socket, sys, time

@@ -45,7 +45,7 @@ public:
     bool writeHead(int status, const Headers& headers, bool keepAlive);
     // Writes a complete JSON response (keys sorted); sets `reusable` when all was sent.
     void json(int status, const nlohmann::json& object);
-    // Between parts of a streamed response: true when the stream must end (ended by the
+    // Between sections of a streamed response: true when the stream must end (ended by the
     // server, refused by `betweenParts`, or the peer hung up).
     bool peerClosed();
     // Marks the stream on this connection as ended by the server; thread-safe.
@@ -59,7 +59,7 @@ public:
     bool reusable = false;    // the last response went out whole and `persistent` was set
     std::string pending;      // bytes read past the last head or body
     std::function<bool(Connection&)> betweenParts;  // may the stream go on?
-    uint64_t partSeq = 0;     // multipart parts written on this connection
+    uint64_t partSeq = 0;     // multipart sections written on this connection
     StreamWire wire = StreamWire::legacy();
 
 private:

@@ -6,13 +6,13 @@
 namespace tovo {
 
 // One multipart dialect of a streamed response: its boundary and the media types of its
-// parts. A connection starts with the legacy dialect until a stream handler negotiates.
+// sections. A connection starts with the legacy dialect until a stream handler negotiates.
 struct StreamWire {
     std::string boundary;
     std::string stream;  // content type of a video stream response
     std::string audio;   // content type of an audio stream response
-    std::string cursor;  // content type of a cursor part
-    std::string status;  // content type of a status part
+    std::string cursor;  // content type of a cursor section
+    std::string status;  // content type of a status section
 
     static StreamWire current() {
         return {"frame", "application/vnd.tovo-control.stream; boundary=frame",

@@ -29,7 +29,7 @@ public:
 
     // Applies the starting bit-rate profile (no client report yet); its actions are queued.
     void start();
-    // An acknowledgement of the part numbered `seq`; `keyframe` asks for a key frame.
+    // An acknowledgement of the section numbered `seq`; `keyframe` asks for a key frame.
     void ack(uint64_t seq, bool keyframe);
     void received(const StreamPlayoutReport& report);
     // The current network grade (reused for up to a second); logs a changed grade.
@@ -93,12 +93,12 @@ private:
     std::map<std::string, std::shared_ptr<StreamFlow>> flows;
 };
 
-// Bytes and parts sent over the last `span` seconds.
+// Bytes and sections sent over the last `span` seconds.
 class StreamRateMeter {
 public:
     explicit StreamRateMeter(double span = 10.0) : span(span) {}
     void add(size_t bytes, double at);
-    // (bytes per second, parts per second)
+    // (bytes per second, sections per second)
     std::pair<double, double> rate(double at);
 
 private:

@@ -71,7 +71,7 @@ CaptureSetup captureSetup(const HTTPRequest& request);
 // `status`: absent, "", "0", "false" → false; "1", "true" → true; else 400.
 bool statusRequested(const HTTPRequest& request);
 
-// The bytes of one part of a stream response.
+// The bytes of one section of a stream response.
 std::string streamPart(const std::string& contentType, std::string_view body, std::optional<std::pair<int, int>> size,
                        uint64_t seq, std::optional<double> publishedAt, const std::string& kind,
                        const std::optional<std::string>& codec, const std::string& boundary);

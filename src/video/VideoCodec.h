@@ -10,7 +10,7 @@ enum class VideoCodec { h264, hevc };
 
 inline const char* toString(VideoCodec codec) { return codec == VideoCodec::h264 ? "h264" : "hevc"; }
 
-// "video/h264" or "video/hevc": the media type of one encoded picture part.
+// "video/h264" or "video/hevc": the media type of one encoded picture's section.
 inline std::string contentType(VideoCodec codec) { return std::string("video/") + toString(codec); }
 
 // The codec named exactly "h264" or "hevc".

@@ -77,7 +77,7 @@ void videoStreamLoop(VideoPictureSource& source, Connection& connection, const V
         flow->start();
         StreamFlowRegistry::shared().add(flow);
     }
-    // Cursor parts for clients that draw the pointer join here, with the pointer feed.
+    // Cursor sections for clients that draw the pointer join here, with the pointer feed.
 
     source.takeActivityWindow();
     VideoStreamWindow window;

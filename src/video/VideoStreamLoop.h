@@ -29,8 +29,8 @@ struct VideoStreamOptions {
 // "video: display stream" and the stream id, when there is one.
 std::string videoStreamLabel(const std::optional<std::string>& streamID);
 
-// Serves a video stream's parts after its response head, on the connection's thread, until
-// the stream is over: the peer hung up, the server or the between-parts hook ended it, the
+// Serves a video stream's sections after its response head, on the connection's thread, until
+// the stream is over: the peer hung up, the server or the between-sections hook ended it, the
 // source stopped, a write failed, or the encoder failed too often in a row. Each turn sends
 // a new picture, a sharper copy of the last one after a pause, a keep-alive, or a key frame
 // when one is due, and asks the stream's flow (with a stream id) whether there is room.

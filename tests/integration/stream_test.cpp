@@ -1,4 +1,4 @@
-// Live video from the real service on a private desktop: the parts are split by the test's
+// Live video from the real service on a private desktop: the sections are split by the test's
 // own reader and checked with ffprobe/ffmpeg, xterm and a window of a known colour.
 #include "support/Paths.h"
 #include "support/Process.h"
@@ -31,7 +31,7 @@ struct Part {
     uint64_t seq() const { return std::stoull(headers.at("X-Frame-Seq")); }
 };
 
-// The header lines of one part (after its boundary line) as name → value.
+// The header lines of one section (after its boundary line) as name → value.
 std::map<std::string, std::string> partHeaders(const std::string& lines) {
     std::map<std::string, std::string> headers;
     std::istringstream in(lines);
@@ -43,7 +43,7 @@ std::map<std::string, std::string> partHeaders(const std::string& lines) {
     return headers;
 }
 
-// Reads a multipart stream response part by part.
+// Reads a multipart stream response one section at a time.
 class StreamReader {
 public:
     StreamReader(const std::string& socket, const std::string& target, const std::string& accept)
@@ -79,7 +79,7 @@ struct Service : ServiceProcess {
         // would eat into the tests' timings on a busy machine.
         EXPECT_TRUE(process->waitForOutput("video: hevc encode", 60s)) << process->output();
     }
-    // Writes the parts' payloads as one elementary stream.
+    // Writes the sections' payloads as one elementary stream.
     std::string elementaryStream(const std::vector<Part>& parts, const std::string& file) {
         std::ofstream out(path(file), std::ios::binary);
         for (const auto& part : parts) out << part.body;
@@ -93,7 +93,7 @@ struct Service : ServiceProcess {
     }
 };
 
-// Splits a stream response body (as curl saved it) into its whole parts.
+// Splits a stream response body (as curl saved it) into its whole sections.
 std::vector<Part> splitParts(const std::string& bytes, const std::string& boundary) {
     std::vector<Part> parts;
     size_t at = 0;
@@ -244,7 +244,7 @@ TEST(Stream, DelayedAcksLowerTheBitRateAndPromptOnesLetItClimbBack) {
                         "application/vnd.tovo-control.stream");
     ASSERT_EQ(reader.head.status, 200) << service.process->output();
 
-    // Acks go out from their own thread, `delay` after each part came.
+    // Acks go out from their own thread, `delay` after each section came.
     std::mutex lock;  // guards queue, delay and done
     std::condition_variable wake;
     std::deque<std::pair<uint64_t, Clock::time_point>> queue;

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <utility>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -71,20 +72,8 @@ std::optional<std::string> SocketClient::readExactly(size_t count, std::chrono::
 }
 
 std::string SocketClient::readAll(std::chrono::milliseconds limit) {
-    std::string out = std::move(buffered);
-    buffered.clear();
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    char buffer[65536];
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return out;
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-        ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return out;
-        out.append(buffer, static_cast<size_t>(n));
-    }
+    fill([] { return false; }, limit);  // ends at the close or the limit
+    return std::exchange(buffered, {});
 }
 
 bool SocketClient::closedByServer(std::chrono::milliseconds limit) {

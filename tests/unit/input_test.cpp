@@ -8,7 +8,7 @@
 #include "service/ScreenHost.h"
 #include "support/FakeDesktop.h"
 #include "support/FakeInjector.h"
-#include "support/FakeTransport.h"
+#include "support/HandlerCall.h"
 #include "support/LogCapture.h"
 #include "support/ManualTaskQueue.h"
 
@@ -50,20 +50,7 @@ struct InputFixture : ::testing::Test {
         Input::plan(InputEvent::decode(body))();
         return injector->calls();
     }
-    std::pair<int, std::string> post(const std::string& body) {
-        HTTPRequest request;
-        request.method = "POST";
-        request.path = "/input";
-        request.body = body;
-        auto transport = std::make_shared<FakeTransport>();
-        Connection connection(transport);
-        try {
-            Input::handle(request, connection);
-        } catch (const HTTPError& e) {
-            return {e.status, e.message};
-        }
-        return {200, transport->sent.substr(transport->sent.find("\r\n\r\n") + 4)};
-    }
+    std::pair<int, std::string> post(const std::string& body) { return test::post(Input::handle, "/input", body); }
 };
 
 }  // namespace

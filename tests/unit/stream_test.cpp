@@ -1,8 +1,9 @@
-// The stream request rules, the part bytes, the ack endpoint, and the stream loop against a
+// The stream request rules, the section bytes, the ack endpoint, and the stream loop against a
 // picture source and an encoder the test controls.
 #include "http/HTTPError.h"
 #include "support/FakeEncoderSession.h"
 #include "support/FakeTransport.h"
+#include "support/HandlerCall.h"
 #include "support/LogCapture.h"
 #include "video/StreamEndpoints.h"
 #include "video/StreamFlow.h"
@@ -126,20 +127,7 @@ TEST(StreamPartTest, BytesOfVideoAndStatusParts) {
               "\r\n");
 }
 
-std::pair<int, std::string> ack(const std::string& body) {
-    HTTPRequest request;
-    request.method = "POST";
-    request.path = "/stream/ack";
-    request.body = body;
-    auto transport = std::make_shared<FakeTransport>();
-    Connection connection(transport);
-    try {
-        streamAck(request, connection);
-    } catch (const HTTPError& e) {
-        return {e.status, e.message};
-    }
-    return {200, transport->sent.substr(transport->sent.find("\r\n\r\n") + 4)};
-}
+std::pair<int, std::string> ack(const std::string& body) { return test::post(streamAck, "/stream/ack", body); }
 
 TEST(StreamAckTest, ChecksTheBodyThenFindsTheStream) {
     EXPECT_EQ(ack("[]"), std::make_pair(400, std::string("body must be a JSON object")));
@@ -222,7 +210,7 @@ private:
     std::optional<VideoPicture> picture;
 };
 
-// The kinds of the parts written, in order.
+// The kinds of the sections written, in order.
 std::vector<std::string> kinds(const std::string& sent) {
     std::vector<std::string> out;
     for (size_t at = sent.find("X-Frame-Kind: "); at != std::string::npos; at = sent.find("X-Frame-Kind: ", at + 1)) {
@@ -332,7 +320,7 @@ TEST(VideoStreamLoopTest, AFullWindowHoldsNewPicturesBack) {
     run.start();
     auto flow = run.flow();
     ASSERT_TRUE(flow);
-    // Wait for the first part, ack it, then acks stop while the screen keeps changing.
+    // Wait for the first section, ack it, then acks stop while the screen keeps changing.
     while (flow->withController([](StreamFlowController& c) { return c.lastSentSeq; }) == 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -345,7 +333,7 @@ TEST(VideoStreamLoopTest, AFullWindowHoldsNewPicturesBack) {
         return std::make_pair(c.lastSentSeq, c.windowLimitedCount);
     });
     run.end();
-    EXPECT_EQ(sent, 5u);  // the acked part and a window of four
+    EXPECT_EQ(sent, 5u);  // the acked section and a window of four
     EXPECT_GT(limited, 0);
 }
 
