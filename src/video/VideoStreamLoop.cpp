@@ -65,14 +65,13 @@ std::string videoStreamLabel(const std::optional<std::string>& streamID) {
 
 void videoStreamLoop(VideoPictureSource& source, Connection& connection, const VideoStreamOptions& options) {
     const auto& tuning = options.tuning;
-    auto clock = options.clock ? options.clock : std::function<double()>(monotonicSeconds);
     VideoEncoder encoder(options.codec, tuning.startKbps * 1000,
                          static_cast<int>(std::floor(1 / std::max(options.interval, 0.001))), options.makeSession);
 
     std::shared_ptr<StreamFlow> flow;
     if (options.streamID) {
         flow = std::make_shared<StreamFlow>(*options.streamID, options.label,
-                                            StreamFlowController(tuning, {}, options.interval), clock,
+                                            StreamFlowController(tuning, {}, options.interval), monotonicSeconds,
                                             [&source] { source.wake(); });
         flow->start();
         StreamFlowRegistry::shared().add(flow);
@@ -82,7 +81,7 @@ void videoStreamLoop(VideoPictureSource& source, Connection& connection, const V
     source.takeActivityWindow();
     VideoStreamWindow window;
     StreamRateMeter meter;
-    double statsAt = clock();
+    double statsAt = monotonicSeconds();
     double windowStart = statsAt;
 
     uint64_t lastPictureSent = 0;  // sequence number of the source's picture last sent live
@@ -91,7 +90,6 @@ void videoStreamLoop(VideoPictureSource& source, Connection& connection, const V
     bool forceKey = true;  // the first picture is a key frame
     double lastEncodeStart = -never, lastSend = -never, lastKeyAt = -never;
     int failures = 0;
-    std::optional<double> meanEncodeMs;
     uint64_t limitedPicture = 0;  // the picture last counted as window-limited
 
     auto wait = [&](uint64_t changes, double deadline, double now) {
@@ -104,7 +102,7 @@ void videoStreamLoop(VideoPictureSource& source, Connection& connection, const V
         if (source.isStopped()) break;
 
         uint64_t changes = source.changes();
-        double now = clock();
+        double now = monotonicSeconds();
 
         if (options.statsInterval && now - statsAt >= *options.statsInterval) {
             double seconds = now - windowStart;
@@ -242,7 +240,6 @@ void videoStreamLoop(VideoPictureSource& source, Connection& connection, const V
 
         const auto& unit = result.unit;
         window.encodeMs.push_back(encodeMs);
-        meanEncodeMs = meanEncodeMs ? *meanEncodeMs + 0.2 * (encodeMs - *meanEncodeMs) : encodeMs;
         uint64_t seq = ++connection.partSeq;
         std::string kindName = unit.isKey ? "key" : partKind(kind);
         if (!connection.transport->send(streamPart(contentType(options.codec), unit.data, std::make_pair(unit.width, unit.height),
@@ -250,7 +247,7 @@ void videoStreamLoop(VideoPictureSource& source, Connection& connection, const V
                                                    connection.wire.boundary))) {
             break;
         }
-        double sentAt = clock();
+        double sentAt = monotonicSeconds();
         if (flow) {
             flow->withController([&](StreamFlowController& c) {
                 c.pictureSent(seq, now, static_cast<int64_t>(unit.data.size()));

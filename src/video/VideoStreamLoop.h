@@ -23,7 +23,6 @@ struct VideoStreamOptions {
     std::optional<double> statsInterval = 10.0;
     std::function<void(const nlohmann::json&)> onStats;
     EncoderSessionFactory makeSession = libavSessionFactory();
-    std::function<double()> clock;  // monotonic seconds; null: the process clock
 };
 
 // "video: display stream" and the stream id, when there is one.
