@@ -1,17 +1,15 @@
 #include "capture/DisplayNames.h"
 
+#include "base/Text.h"
+
 #include <algorithm>
 #include <cctype>
 
 namespace tovo::DisplayNames {
 namespace {
 
-std::string trimmed(std::string_view text) {
-    auto isSpace = [](unsigned char c) { return std::isspace(c) != 0; };
-    while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
-    while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
-    return std::string(text);
-}
+// EDID pads names with line feeds and blanks.
+std::string trimmedName(std::string_view text) { return std::string(trimmed(text, " \t\n\v\f\r")); }
 
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size()) return false;
@@ -34,14 +32,14 @@ std::optional<std::string> fromEDID(const std::vector<uint8_t>& edid) {
         if (edid[at] != 0 || edid[at + 1] != 0 || edid[at + 3] != 0xFC) continue;
         std::string name;
         for (size_t i = at + 5; i < at + 18 && edid[i] != 0x0A; ++i) name += static_cast<char>(edid[i]);
-        name = trimmed(name);
+        name = trimmedName(name);
         if (!name.empty()) return name;
     }
     return std::nullopt;
 }
 
 std::optional<std::string> choose(const std::optional<std::string>& edidName, std::string_view connectorName) {
-    std::string name = trimmed(edidName ? std::string_view(*edidName) : connectorName);
+    std::string name = trimmedName(edidName ? std::string_view(*edidName) : connectorName);
     if (name.empty() || (name.front() == '(' && name.back() == ')')) return std::nullopt;
     return name;
 }

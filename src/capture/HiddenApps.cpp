@@ -1,5 +1,6 @@
 #include "capture/HiddenApps.h"
 
+#include "base/Text.h"
 #include "http/HTTPError.h"
 
 #include <cctype>
@@ -10,14 +11,8 @@ HiddenApps HiddenApps::parse(const std::optional<std::string>& text) {
     HiddenApps hidden;
     if (!text) return hidden;
     std::vector<std::string> items;
-    size_t start = 0;
-    for (;;) {
-        size_t comma = text->find(',', start);
-        std::string item = text->substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        size_t first = item.find_first_not_of(" \t\r\n"), last = item.find_last_not_of(" \t\r\n");
-        if (first != std::string::npos) items.push_back(item.substr(first, last - first + 1));
-        if (comma == std::string::npos) break;
-        start = comma + 1;
+    for (auto piece : splitOn(*text, ',')) {
+        if (auto item = trimmed(piece); !item.empty()) items.emplace_back(item);
     }
     if (items.size() > maxItems) throw HTTPError(400, "hide names more than " + std::to_string(maxItems) + " apps");
     for (const auto& item : items) {

@@ -1,5 +1,6 @@
 #include "desktop/AXSummary.h"
 
+#include "base/Text.h"
 #include "desktop/WindowCatalog.h"
 
 #include <algorithm>
@@ -15,13 +16,6 @@ const std::set<std::string> actionableRoles = {
 const std::set<std::string> pressableRoles = {"AXButton",   "AXLink",     "AXMenuButton", "AXPopUpButton",
                                               "AXRadioButton", "AXCheckBox", "AXMenuItem",   "AXTab"};
 const std::set<std::string> textRoles = {"AXTextField", "AXTextArea", "AXComboBox"};
-
-std::string trimmed(const std::string& text) {
-    const char* space = " \t\r\n";
-    size_t start = text.find_first_not_of(space);
-    if (start == std::string::npos) return "";
-    return text.substr(start, text.find_last_not_of(space) - start + 1);
-}
 
 // The first `count` characters (code points) of UTF-8 text.
 std::string firstCharacters(const std::string& text, size_t count) {
@@ -39,7 +33,7 @@ std::string firstCharacters(const std::string& text, size_t count) {
 std::optional<std::string> AXNodeInfo::label() const {
     for (const auto* candidate : {&title, &description, &placeholder}) {
         if (!*candidate) continue;
-        std::string text = trimmed(**candidate);
+        std::string text(trimmed(**candidate));
         if (!text.empty()) return firstCharacters(text, 200);
     }
     return std::nullopt;

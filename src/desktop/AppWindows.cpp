@@ -1,5 +1,6 @@
 #include "desktop/AppWindows.h"
 
+#include "base/Text.h"
 #include "capture/Displays.h"
 #include "capture/HiddenApps.h"
 #include "capture/StillCapture.h"
@@ -17,25 +18,13 @@
 namespace tovo::AppWindows {
 namespace {
 
-std::string lowered(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
-
-std::string trimmed(const std::string& text) {
-    size_t start = text.find_first_not_of(" \t\r\n");
-    if (start == std::string::npos) return "";
-    size_t end = text.find_last_not_of(" \t\r\n");
-    return text.substr(start, end - start + 1);
-}
-
 }  // namespace
 
 nlohmann::json list(const std::string& bundleId) {
     WindowSystem& system = windowSystem();
     std::vector<AppRef> matches;
     for (const auto& app : system.runningApps()) {
-        if (app.bundleId && lowered(*app.bundleId) == lowered(bundleId)) matches.push_back(app);
+        if (app.bundleId && lowercased(*app.bundleId) == lowercased(bundleId)) matches.push_back(app);
     }
     if (matches.empty()) return {{"app", nullptr}, {"windows", nlohmann::json::array()}};
     std::vector<int32_t> pids;
@@ -80,7 +69,7 @@ nlohmann::json list(const std::string& bundleId) {
 
 void handle(HTTPRequest& request, Connection& connection) {
     auto it = request.query.find("bundleId");
-    std::string bundleId = it == request.query.end() ? "" : trimmed(it->second);
+    std::string bundleId(it == request.query.end() ? "" : trimmed(it->second));
     if (bundleId.empty()) throw HTTPError(400, "bundleId is required");
     connection.json(200, list(bundleId));
 }

@@ -1,5 +1,6 @@
 #include "http/Connection.h"
 
+#include "base/Text.h"
 #include "base/Utf8.h"
 #include "http/HTTPError.h"
 
@@ -11,18 +12,8 @@ namespace {
 
 constexpr std::string_view headEnd = "\r\n\r\n";
 
-std::string_view trim(std::string_view s) {
-    auto isSpace = [](char c) { return c == ' ' || c == '\t'; };
-    while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
-    return s;
-}
-
-std::string lowered(std::string_view s) {
-    std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
-    return out;
-}
+// Header names and values are trimmed of blanks only.
+std::string_view trim(std::string_view s) { return trimmed(s, " \t"); }
 
 std::string uppered(std::string_view s) {
     std::string out(s);
@@ -84,7 +75,7 @@ std::pair<HTTPRequest, int64_t> Connection::readHead(bool idleIsQuiet) {
     for (size_t i = 1; i < lines.size(); ++i) {
         size_t colon = lines[i].find(':');
         if (colon == std::string_view::npos) continue;
-        request.headers[lowered(trim(lines[i].substr(0, colon)))] = std::string(trim(lines[i].substr(colon + 1)));
+        request.headers[lowercased(trim(lines[i].substr(0, colon)))] = std::string(trim(lines[i].substr(colon + 1)));
     }
 
     int64_t contentLength = 0;
@@ -94,7 +85,7 @@ std::pair<HTTPRequest, int64_t> Connection::readHead(bool idleIsQuiet) {
         contentLength = *value;
     }
     if (auto it = request.headers.find("transfer-encoding"); it != request.headers.end()) {
-        if (lowered(it->second) != "identity") throw HTTPError(400, "chunked request bodies are not supported");
+        if (lowercased(it->second) != "identity") throw HTTPError(400, "chunked request bodies are not supported");
     }
     parseRequestTarget(parts[1], request.path, request.query);
     return {std::move(request), contentLength};

@@ -1,5 +1,6 @@
 #include "video/StreamRequest.h"
 
+#include "base/Text.h"
 #include "capture/Displays.h"
 #include "http/HTTPError.h"
 #include "service/ScreenHost.h"
@@ -20,23 +21,11 @@ std::optional<std::string> queryValue(const HTTPRequest& request, const char* na
     return it->second;
 }
 
-std::string trimmedLower(std::string_view text) {
-    size_t begin = text.find_first_not_of(" \t\r\n");
-    size_t end = text.find_last_not_of(" \t\r\n");
-    std::string out = begin == std::string_view::npos ? "" : std::string(text.substr(begin, end - begin + 1));
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
-    return out;
-}
-
-std::vector<std::string> splitList(std::string_view text) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    for (;;) {
-        size_t comma = text.find(',', start);
-        out.push_back(trimmedLower(text.substr(start, comma == std::string_view::npos ? comma : comma - start)));
-        if (comma == std::string_view::npos) return out;
-        start = comma + 1;
-    }
+// The comma-separated words of `text`, trimmed and lower-cased.
+std::vector<std::string> wordList(std::string_view text) {
+    std::vector<std::string> words;
+    for (auto piece : splitOn(text, ',')) words.push_back(lowercased(trimmed(piece)));
+    return words;
 }
 
 int evenDown(int value) { return value - value % 2; }
@@ -71,7 +60,7 @@ namespace StreamCodecs {
 std::vector<std::string> parse(const std::optional<std::string>& text) {
     std::vector<std::string> out;
     if (!text) return out;
-    for (const auto& name : splitList(*text)) {
+    for (const auto& name : wordList(*text)) {
         if (videoCodecNamed(name) && std::find(out.begin(), out.end(), name) == out.end()) out.push_back(name);
     }
     return out;
@@ -80,7 +69,7 @@ std::vector<std::string> parse(const std::optional<std::string>& text) {
 std::set<VideoCodec> serverAllowed(const char* variable) {
     std::set<VideoCodec> allowed;
     if (variable) {
-        for (const auto& name : splitList(variable)) {
+        for (const auto& name : wordList(variable)) {
             if (auto codec = videoCodecNamed(name)) allowed.insert(*codec);
         }
     }

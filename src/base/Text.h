@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tovo {
+
+// `text` without leading and trailing characters from `spaces`. The view points into `text`.
+std::string_view trimmed(std::string_view text, std::string_view spaces = " \t\r\n");
+// ASCII letters lower-cased; other bytes unchanged.
+std::string lowercased(std::string_view text);
+// The pieces of `text` between `separator`s (an empty text gives one empty piece). The views
+// point into `text`.
+std::vector<std::string_view> splitOn(std::string_view text, char separator);
+
+}  // namespace tovo
