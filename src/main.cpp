@@ -5,10 +5,8 @@
 #include "service/CommandLine.h"
 #include "service/Lifecycle.h"
 #include "service/MainQueue.h"
-#include "service/Respawn.h"
 #include "service/ScreenService.h"
 
-#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <string>
@@ -31,24 +29,13 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    // Building the service starts nothing; a re-spawning parent builds it too and never
-    // starts it.
-    auto service = std::make_shared<ScreenService>(*options.socketPath, options.remoteHome());
-
-    const char* disclaimed = std::getenv("TOVO_DISCLAIMED");
-    if (disclaimed && std::string(disclaimed) == "1") {
-        log("running as disclaimed child (responsible for its own TCC grants)");
-    } else if (auto code = Respawn::runDisclaimedChild(argc, argv)) {
-        return *code;
-    } else {
-        log("running in-process (responsibility_spawnattrs_setdisclaim unavailable or spawn failed)");
-    }
-
     Lifecycle::install(*options.socketPath);
     if (options.exitOnStdinEOF) Lifecycle::watchStdin();
 
+    // Lives for the process: the service ends through exit, never by unwinding.
+    auto* service = new ScreenService(ServiceSettings::fromEnvironment(*options.socketPath, options.remoteHome()),
+                                      Platform::linuxDesktop());
     Lifecycle::installFatalHooks(*service);
-
     try {
         service->start();
     } catch (const std::exception& error) {
@@ -56,5 +43,6 @@ int main(int argc, char** argv) {
         Lifecycle::exitRemovingSocket(1);
     }
 
-    MainQueue::shared().run();
+    MainQueue mainQueue;
+    mainQueue.run();
 }

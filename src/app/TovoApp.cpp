@@ -7,11 +7,7 @@
 namespace tovo::TovoApp {
 
 bool isAppLaunch(const std::vector<std::string>& arguments) {
-    std::vector<std::string> kept;
-    for (const auto& argument : arguments) {
-        if (argument.rfind("-psn_", 0) != 0) kept.push_back(argument);
-    }
-    return kept.empty() || (kept.size() == 1 && kept[0] == "--app");
+    return arguments.empty() || (arguments.size() == 1 && arguments[0] == "--app");
 }
 
 void run() {

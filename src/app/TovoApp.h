@@ -5,8 +5,7 @@
 
 namespace tovo::TovoApp {
 
-// True when the arguments after the program name, without those beginning with "-psn_",
-// are none at all or exactly "--app".
+// True when the arguments after the program name are none at all or exactly "--app".
 bool isAppLaunch(const std::vector<std::string>& arguments);
 
 // Runs the tray-application role; never returns.

@@ -5,13 +5,17 @@
 
 namespace tovo {
 
-// Monotonic time in seconds, and pauses, for the code whose timing tests drive by hand.
-// Callable from any thread.
+// Monotonic time in seconds. Callable from any thread.
 double monotonicSeconds();
-void pauseFor(std::chrono::milliseconds duration);
+// Wall-clock time in seconds since 1970 UTC.
+double wallSeconds();
 
-// Replace the clock and the pause for tests; null restores the real ones.
-void setMonotonicClock(std::function<double()> clock);
-void setPauseFunction(std::function<void(std::chrono::milliseconds)> pause);
+// A monotonic clock in seconds, passed to the components whose timing tests drive by hand.
+using MonotonicClock = std::function<double()>;
+// A pause of the calling thread, passed beside the clock for the same reason.
+using Pause = std::function<void(std::chrono::milliseconds)>;
+
+// The real pause: sleeps the calling thread.
+void sleepFor(std::chrono::milliseconds duration);
 
 }  // namespace tovo

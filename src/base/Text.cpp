@@ -1,5 +1,6 @@
 #include "base/Text.h"
 
+#include <charconv>
 #include <algorithm>
 #include <cctype>
 
@@ -25,6 +26,18 @@ std::vector<std::string_view> splitOn(std::string_view text, char separator) {
         if (at == std::string_view::npos) return pieces;
         text.remove_prefix(at + 1);
     }
+}
+
+std::optional<int64_t> parseDecimalInteger(std::string_view text) {
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+        if (!text.empty() && text.front() == '-') return std::nullopt;
+    }
+    if (text.empty()) return std::nullopt;
+    int64_t value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
 }
 
 }  // namespace tovo

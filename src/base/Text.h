@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,5 +15,9 @@ std::string lowercased(std::string_view text);
 // The pieces of `text` between `separator`s (an empty text gives one empty piece). The views
 // point into `text`.
 std::vector<std::string_view> splitOn(std::string_view text, char separator);
+
+// Decimal integer with an optional leading "+" or "-", nothing else (no white space);
+// no value when it does not fit in 64 bits.
+std::optional<int64_t> parseDecimalInteger(std::string_view text);
 
 }  // namespace tovo

@@ -27,11 +27,6 @@ void RunningMedian::clear() {
     next = 0;
 }
 
-VideoCaptureLatency& VideoCaptureLatency::shared() {
-    static VideoCaptureLatency* instance = new VideoCaptureLatency();  // lives for the process
-    return *instance;
-}
-
 void VideoCaptureLatency::setOwner(const void* stream) {
     std::lock_guard<std::mutex> guard(lock);
     owner = stream;

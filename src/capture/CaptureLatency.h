@@ -22,9 +22,10 @@ struct RunningMedian {
 
 // How old a screen picture is when the capture has read it: the median over the samples of
 // the one frame stream that owns the measurement (the newest to start).
+//
+// Threads: any. One per service, passed to the frame streams (and whoever reads the latency).
 class VideoCaptureLatency {
 public:
-    static VideoCaptureLatency& shared();
 
     // Makes `owner` the stream whose samples count; its first sample replaces the old ones.
     void setOwner(const void* owner);

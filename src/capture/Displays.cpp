@@ -1,11 +1,6 @@
 #include "capture/Displays.h"
 
-#include "base/Clock.h"
-#include "base/PlatformInstance.h"
-
-#include "http/HTTPError.h"
-#include "service/ScreenHost.h"
-#include "service/SessionInfo.h"
+#include "base/Log.h"
 
 #include <charconv>
 #include <cmath>
@@ -21,16 +16,12 @@ nlohmann::json DisplayInfo::json() const {
     return object;
 }
 
-namespace Displays {
+DisplayError::DisplayError(Kind kind, int64_t id)
+    : std::runtime_error(kind == Kind::noDisplay ? "no display" : "unknown display " + std::to_string(id)),
+      kind(kind),
+      id(id) {}
+
 namespace {
-
-PlatformInstance<DisplaySource> sources;
-
-// The replacement is held for the whole call, so a test may swap it at any time.
-std::shared_ptr<DisplaySource> source() {
-    if (auto replacement = sources.override()) return replacement;
-    return std::shared_ptr<DisplaySource>(&sources.get(), [](DisplaySource*) {});
-}
 
 std::optional<int> parseInt(std::string_view& text) {
     int value = 0;
@@ -46,21 +37,9 @@ bool consume(std::string_view& text, char c) {
     return true;
 }
 
-// The monitors the desktop reports, or the logical layout TOVO_X11_MONITORS asks for (as
-// long as the desktop can be reached at all).
-std::vector<MonitorRecord> monitors(DisplaySource& desktop) {
-    std::vector<MonitorRecord> real = desktop.monitors();
-    const char* layout = std::getenv("TOVO_X11_MONITORS");
-    if (real.empty() || !layout || !*layout) return real;
-    if (auto logical = parseMonitorLayout(layout)) return *logical;
-    static std::once_flag warned;
-    std::call_once(warned, [&] { ScreenHost::logSink(std::string("displays: ignoring TOVO_X11_MONITORS=") + layout); });
-    return real;
-}
-
 }  // namespace
 
-std::optional<std::vector<MonitorRecord>> parseMonitorLayout(std::string_view text) {
+std::optional<std::vector<MonitorRecord>> Displays::parseMonitorLayout(std::string_view text) {
     std::vector<MonitorRecord> out;
     bool anyPrimary = false;
     while (!text.empty()) {
@@ -93,7 +72,7 @@ std::optional<std::vector<MonitorRecord>> parseMonitorLayout(std::string_view te
     return out;
 }
 
-std::vector<DisplayInfo> fromMonitors(const std::vector<MonitorRecord>& monitors, bool asleep) {
+std::vector<DisplayInfo> Displays::fromMonitors(const std::vector<MonitorRecord>& monitors, bool asleep) {
     std::vector<DisplayInfo> out;
     std::vector<const MonitorRecord*> kept;
     for (const auto& m : monitors) {
@@ -127,38 +106,52 @@ std::vector<DisplayInfo> fromMonitors(const std::vector<MonitorRecord>& monitors
     return out;
 }
 
-std::vector<uint32_t> online() {
+Displays::Displays(DisplaySource& source, std::optional<std::string> layout, Pause pause)
+    : source(source),
+      logical(layout && !layout->empty() ? parseMonitorLayout(*layout) : std::nullopt),
+      pause(std::move(pause)) {
+    if (layout && !layout->empty() && !logical) log("displays: ignoring TOVO_X11_MONITORS=" + *layout);
+}
+
+std::vector<MonitorRecord> Displays::monitors() {
+    std::vector<MonitorRecord> real = source.monitors();
+    if (real.empty() || !logical) return real;
+    return *logical;
+}
+
+std::vector<uint32_t> Displays::online() {
     std::vector<uint32_t> ids;
-    auto desktop = source();
-    for (const auto& m : monitors(*desktop)) ids.push_back(m.id);
+    for (const auto& m : monitors()) ids.push_back(m.id);
     return ids;
 }
 
-std::vector<DisplayInfo> active() {
-    auto desktop = source();
-    std::vector<MonitorRecord> list = monitors(*desktop);
+std::vector<DisplayInfo> Displays::active() {
+    std::vector<MonitorRecord> list = monitors();
     if (list.empty()) return {};
-    return fromMonitors(list, desktop->asleep());
+    return fromMonitors(list, source.asleep());
 }
 
-std::optional<DisplayInfo> info(uint32_t id) {
+std::optional<DisplayInfo> Displays::info(uint32_t id) {
     for (const auto& display : active()) {
         if (display.id == id) return display;
     }
     return std::nullopt;
 }
 
-uint32_t resolve(std::optional<int64_t> display) {
+DisplayInfo Displays::require(uint32_t id) {
+    auto found = info(id);
+    if (!found) throw DisplayError(DisplayError::Kind::unknownDisplay, id);
+    return *found;
+}
+
+uint32_t Displays::resolve(std::optional<int64_t> display) {
     std::vector<DisplayInfo> list = active();
-    if (list.empty()) {
-        throw HTTPError(503, SessionInfo::current() ? "this session has no display attached"
-                                                    : "no GUI login session for this macOS user");
-    }
+    if (list.empty()) throw DisplayError(DisplayError::Kind::noDisplay, display.value_or(0));
     if (display) {
         for (const auto& d : list) {
             if (static_cast<int64_t>(d.id) == *display) return d.id;
         }
-        throw HTTPError(404, "unknown display " + std::to_string(*display));
+        throw DisplayError(DisplayError::Kind::unknownDisplay, *display);
     }
     for (const auto& d : list) {
         if (d.main) return d.id;
@@ -166,31 +159,27 @@ uint32_t resolve(std::optional<int64_t> display) {
     return list.front().id;
 }
 
-std::pair<int, int> scaledSize(double pixelWidth, double boundsWidth, double boundsHeight, int maxWidth) {
+std::pair<int, int> Displays::scaledSize(double pixelWidth, double boundsWidth, double boundsHeight, int maxWidth) {
     auto even = [](double v) { return v < 2 ? 2 : static_cast<int>(std::floor(v / 2)) * 2; };
     int w = even(std::min(pixelWidth, static_cast<double>(maxWidth)));
     int h = even(std::round(boundsHeight * w / std::max(boundsWidth, 1.0)));
     return {w, h};
 }
 
-std::pair<int, int> targetSize(uint32_t display, int maxWidth) {
+std::pair<int, int> Displays::targetSize(uint32_t display, int maxWidth) {
     auto found = info(display);
     if (!found) return scaledSize(0, 0, 0, maxWidth);
     return scaledSize(found->width * found->scale, found->width, found->height, maxWidth);
 }
 
-void wake(uint32_t) {
-    auto desktop = source();
-    if (!desktop->asleep()) return;
-    desktop->declareUserActivity();
+void Displays::wake(uint32_t) {
+    if (!source.asleep()) return;
+    source.declareUserActivity();
     for (int i = 0; i < 20; ++i) {
-        if (!desktop->asleep()) break;
-        pauseFor(std::chrono::milliseconds(100));
+        if (!source.asleep()) break;
+        pause(std::chrono::milliseconds(100));
     }
-    pauseFor(std::chrono::milliseconds(300));
+    pause(std::chrono::milliseconds(300));
 }
 
-void setSource(std::shared_ptr<DisplaySource> replacement) { sources.replace(std::move(replacement)); }
-
-}  // namespace Displays
 }  // namespace tovo

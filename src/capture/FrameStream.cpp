@@ -1,9 +1,6 @@
 #include "capture/FrameStream.h"
 
-#include "capture/CaptureLatency.h"
-#include "capture/Displays.h"
-#include "service/ScreenHost.h"
-#include "service/ScreenPermissions.h"
+#include "base/Log.h"
 
 #include <chrono>
 #include <cstring>
@@ -17,34 +14,28 @@ double wallClockMs() {
 
 }  // namespace
 
-FrameStream::FrameStream(CaptureParams params, int fps, bool showsCursor, CapturerFactory makeCapturer, Clock clock)
+FrameStream::FrameStream(CaptureParams params, int fps, bool showsCursor, Displays& displays,
+                         CapturerFactory makeCapturer, VideoCaptureLatency& latency, Clock clock)
     : params(params),
       interval(1.0 / std::max(1, fps)),
       showsCursor(showsCursor),
+      displays(displays),
       makeCapturer(std::move(makeCapturer)),
+      latency(latency),
       clock(std::move(clock)) {}
 
 FrameStream::~FrameStream() { stop(); }
 
 void FrameStream::start() {
     if (started) return;
-    if (!ScreenPermissions::screenRecording()) {
-        throw HTTPError(403, "Screen Recording permission is not granted to " + ScreenHost::appName);
-    }
-    Displays::wake(params.display);
-    auto display = Displays::info(params.display);
-    if (!display) throw HTTPError(404, "unknown display " + std::to_string(params.display));
-    auto size = Displays::scaledSize(display->width * display->scale, display->width, display->height, params.maxWidth);
-    PixelRect rect{static_cast<int>(display->x), static_cast<int>(display->y), static_cast<int>(display->width),
-                   static_cast<int>(display->height)};
+    displays.wake(params.display);
+    DisplayInfo display = displays.require(params.display);
+    auto size = Displays::scaledSize(display.width * display.scale, display.width, display.height, params.maxWidth);
+    PixelRect rect{static_cast<int>(display.x), static_cast<int>(display.y), static_cast<int>(display.width),
+                   static_cast<int>(display.height)};
 
-    std::unique_ptr<ScreenCapturer> capturer;
-    try {
-        capturer = makeCapturer();
-        capturer->suppressScreenSaver(true);
-    } catch (const std::exception& error) {
-        throw captureError(error);
-    }
+    std::unique_ptr<ScreenCapturer> capturer = makeCapturer();
+    capturer->suppressScreenSaver(true);
     {
         std::lock_guard<std::mutex> guard(lock);
         activity = CaptureActivity{};
@@ -52,7 +43,7 @@ void FrameStream::start() {
         stopping = false;
         stopped = false;
     }
-    VideoCaptureLatency::shared().setOwner(this);
+    latency.setOwner(this);
     started = true;
     worker = std::thread([this, c = std::move(capturer), rect, size]() mutable {
         run(std::move(c), rect, size.first, size.second);
@@ -100,7 +91,7 @@ void FrameStream::run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, 
 
             PixelView picture = capturer->capture(rect, showsCursor);
             auto readAt = Steady::now();
-            VideoCaptureLatency::shared().note(
+            latency.note(
                 this, std::chrono::duration<double, std::milli>(readAt - *pendingChange).count());
             pendingChange.reset();
             lastEncode = now;
@@ -122,7 +113,7 @@ void FrameStream::run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, 
             cond.notify_all();
         }
     } catch (const std::exception& error) {
-        ScreenHost::logSink(std::string("stream stopped: ") + error.what());
+        log(std::string("stream stopped: ") + error.what());
     }
     capturer->suppressScreenSaver(false);
     {

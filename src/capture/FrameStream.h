@@ -2,10 +2,12 @@
 
 #include "base/Clock.h"
 #include "capture/CaptureActivity.h"
+#include "capture/CaptureLatency.h"
+#include "capture/Displays.h"
 #include "capture/Scaler.h"
 #include "capture/StillCapture.h"
 #include "capture/VideoPictureSource.h"
-#include "platform/ScreenCapturer.h"
+#include "capture/ScreenCapturer.h"
 
 #include <condition_variable>
 #include <functional>
@@ -25,15 +27,15 @@ namespace tovo {
 // stream runs.
 class FrameStream final : public VideoPictureSource {
 public:
-    using CapturerFactory = std::function<std::unique_ptr<ScreenCapturer>()>;
     using Clock = std::function<double()>;  // monotonic seconds
 
-    FrameStream(CaptureParams params, int fps, bool showsCursor, CapturerFactory makeCapturer = ScreenCapturer::create,
-                Clock clock = monotonicSeconds);
+    // `displays` and `latency` must outlive the stream.
+    FrameStream(CaptureParams params, int fps, bool showsCursor, Displays& displays, CapturerFactory makeCapturer,
+                VideoCaptureLatency& latency, Clock clock = monotonicSeconds);
     ~FrameStream() override;
 
-    // Wakes the display and starts capturing. Throws HTTPError (403 without capture
-    // permission, 404 for a display that is gone, 500 when capture cannot start).
+    // Wakes the display and starts capturing. Throws DisplayError for a display that is
+    // gone, CaptureFailure when capture cannot start.
     void start();
     // Stops the capture thread and lifts the screen saver suppression. Idempotent.
     void stop();
@@ -58,7 +60,9 @@ private:
     // A buffer no reader holds, for the next picture.
     std::shared_ptr<std::vector<uint8_t>> freeBuffer();
 
+    Displays& displays;
     const CapturerFactory makeCapturer;
+    VideoCaptureLatency& latency;
     const Clock clock;
     std::thread worker;
     bool started = false;  // touched only by start/stop's thread

@@ -1,7 +1,7 @@
 #include "capture/HiddenApps.h"
 
 #include "base/Text.h"
-#include "http/HTTPError.h"
+#include "base/BadInput.h"
 
 #include <cctype>
 
@@ -14,13 +14,13 @@ HiddenApps HiddenApps::parse(const std::optional<std::string>& text) {
     for (auto piece : splitOn(*text, ',')) {
         if (auto item = trimmed(piece); !item.empty()) items.emplace_back(item);
     }
-    if (items.size() > maxItems) throw HTTPError(400, "hide names more than " + std::to_string(maxItems) + " apps");
+    if (items.size() > maxItems) throw BadInput("hide names more than " + std::to_string(maxItems) + " apps");
     for (const auto& item : items) {
         std::string name = !item.empty() && item.back() == '*' ? item.substr(0, item.size() - 1) : item;
         for (unsigned char c : name) {
             if (!std::isalnum(c) || c > 0x7F) {
                 if (c == '.' || c == '-' || c == '_') continue;
-                throw HTTPError(400, "hide: " + item + " is not a bundle id (a trailing * matches a prefix)");
+                throw BadInput("hide: " + item + " is not a bundle id (a trailing * matches a prefix)");
             }
         }
         hidden.patterns.push_back(item);

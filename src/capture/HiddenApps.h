@@ -14,7 +14,7 @@ struct HiddenApps {
 
     std::vector<std::string> patterns{ownPattern};
 
-    // Parses a `hide` query value (comma-separated). Throws HTTPError 400 for more than 64
+    // Parses a `hide` query value (comma-separated). Throws BadInput for more than 64
     // items or an item that is not a bundle id.
     static HiddenApps parse(const std::optional<std::string>& text);
     bool hides(const std::optional<std::string>& bundleId) const;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ScreenCapturer.h"
+#include "capture/ScreenCapturer.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,14 +1,18 @@
 #pragma once
 
-#include "http/Connection.h"
-#include "http/HTTPError.h"
-#include "http/HTTPRequest.h"
+#include "capture/Displays.h"
+#include "capture/JPEGEncoder.h"
+#include "capture/Scaler.h"
+#include "capture/ScreenCapturer.h"
 
 #include <array>
 #include <cstdint>
-#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tovo {
 
@@ -20,10 +24,6 @@ struct CaptureParams {
 
     static constexpr int minWidth = 160, maxMaxWidth = 3840, defaultWidth = 1280;
     static constexpr int minQuality = 10, maxQuality = 95, defaultQuality = 70;
-
-    // Reads `display`, `maxWidth` and `quality` from the query (in that order), resolving
-    // the display and clamping the numbers. Throws HTTPError.
-    static CaptureParams parse(const HTTPRequest& request);
 };
 
 // One encoded still picture.
@@ -36,22 +36,36 @@ struct JPEGFrame {
     std::optional<std::string> filter;          // "native" or "mask", when a visible set was asked for
 };
 
-// Takes one picture of the display (pointer included), sized by the display's target size
-// for params.maxWidth, and encodes it. Runs on the caller's thread. Throws HTTPError.
-JPEGFrame captureFrameOnce(const CaptureParams& params);
+using CapturerFactory = std::function<std::unique_ptr<ScreenCapturer>()>;
 
-// Takes one picture of a top-level window's own pixels, scaled to width × height, and
-// encodes it. Throws CaptureFailure when the window has no picture, HTTPError otherwise.
-std::string captureWindowOnce(uint32_t window, int width, int height, int quality);
+// Still pictures of displays and windows. Keeps a few capturers with their buffers and
+// encoders between requests, so that a picture allocates nothing and reuses its connection.
+//
+// Threads: any; concurrent captures each take a capturer of their own. `displays` must
+// outlive this object.
+class StillCapture {
+public:
+    StillCapture(Displays& displays, CapturerFactory makeCapturer);
+    ~StillCapture();
 
-// The HTTP error a failed capture answers with: 403 when capture is not possible at all,
-// else 500 "capture failed: …". An HTTPError passes through unchanged.
-HTTPError captureError(const std::exception& error);
+    // One picture of the display (pointer included), sized by the display's target size for
+    // params.maxWidth, encoded. Throws DisplayError, CaptureFailure.
+    JPEGFrame frame(const CaptureParams& params);
+    // One picture of a top-level window's own pixels, scaled to width × height, encoded.
+    // Throws CaptureFailure when the window has no picture.
+    std::string window(uint32_t window, int width, int height, int quality);
 
-// Writes the picture with its headers.
-void respondFrame(const JPEGFrame& frame, Connection& connection);
+private:
+    struct Worker;
+    std::unique_ptr<Worker> take();
+    void give(std::unique_ptr<Worker> worker);
+    void prune();
 
-// GET /frame.
-void frame(HTTPRequest& request, Connection& connection);
+    static constexpr size_t maxIdle = 4;
+    Displays& displays;
+    const CapturerFactory makeCapturer;
+    std::mutex lock;  // guards idle
+    std::vector<std::unique_ptr<Worker>> idle;
+};
 
 }  // namespace tovo

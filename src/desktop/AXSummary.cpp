@@ -1,9 +1,14 @@
 #include "desktop/AXSummary.h"
 
+#include "base/Log.h"
 #include "base/Text.h"
 #include "desktop/WindowCatalog.h"
+#include "desktop/WindowError.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <unistd.h>
 #include <cmath>
 #include <set>
 
@@ -171,22 +176,8 @@ bool needsEnhancedInterface(const std::string& bundleId) {
 }  // namespace FocusProbe
 }  // namespace tovo
 
-#include "base/PlatformInstance.h"
-#include "desktop/AppWindows.h"
-#include "http/HTTPError.h"
-#include "http/HTTPRequest.h"
-#include "service/ScreenHost.h"
-#include "service/ScreenPermissions.h"
-
-#include <chrono>
-#include <cstdio>
-#include <mutex>
-#include <unistd.h>
-
 namespace tovo {
 namespace {
-
-PlatformInstance<Accessibility> accessibilities;
 
 std::string describe(const Rect& r) {
     char text[96];
@@ -196,20 +187,10 @@ std::string describe(const Rect& r) {
 
 }  // namespace
 
-Accessibility& accessibility() { return accessibilities.get(); }
-
-void setAccessibility(std::shared_ptr<Accessibility> replacement) { accessibilities.replace(std::move(replacement)); }
-
 namespace AXSummary {
 
-nlohmann::json answer(const HTTPRequest& request) {
-    int max = static_cast<int>(std::clamp<int64_t>(request.integer("max").value_or(defaultMax), 1, maxMax));
-    if (!ScreenPermissions::accessibility()) {
-        throw HTTPError(403, "Accessibility permission is not granted to " + ScreenHost::appName);
-    }
-    WindowRecord window = AppWindows::requireWindow(request);
-    const std::string id = std::to_string(*request.integer("window"));
-    Accessibility& ax = accessibility();
+nlohmann::json ofWindow(const WindowRecord& window, int64_t askedId, Accessibility& ax, int max) {
+    const std::string id = std::to_string(askedId);
     auto windows = ax.windows(window.pid);
     std::vector<Rect> frames;
     for (const auto& w : windows) frames.push_back(w.frame);
@@ -219,14 +200,15 @@ nlohmann::json answer(const HTTPRequest& request) {
     if (!match) {
         std::string candidates;
         for (const auto& f : frames) candidates += (candidates.empty() ? "" : "; ") + describe(f);
-        ScreenHost::logSink("ax: window " + id + " at " + describe(window.bounds) + " matches none of " +
-                            std::to_string(frames.size()) + " AX windows [" + candidates + "]");
-        throw HTTPError(404, "window " + id +
-                                 " has no Accessibility window right now: the Mac is locked or the window is on another "
-                                 "Space (the app answers no window elements); the picture still works");
+        log("ax: window " + id + " at " + describe(window.bounds) + " matches none of " + std::to_string(frames.size()) +
+            " AX windows [" + candidates + "]");
+        throw WindowError(WindowError::Kind::noAccessibleWindow,
+                          "window " + id +
+                              " has no accessible window right now: the screen is locked or the window is not on the "
+                              "current workspace (the app answers no window elements); the picture still works");
     }
     const AXWindowInfo& matched = windows[*match];
-    if (matched.minimized) throw HTTPError(409, "window " + id + " is minimized");
+    if (matched.minimized) throw WindowError(WindowError::Kind::minimized, "window " + id + " is minimized");
 
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     Result result = collect(matched.element, ax, matched.frame, max, maxDepth,
@@ -235,7 +217,7 @@ nlohmann::json answer(const HTTPRequest& request) {
     nlohmann::json elements = nlohmann::json::array();
     for (const auto& e : result.elements) elements.push_back(elementJson(e));
     return {{"app", toJson(AppRef{window.pid, window.bundleId, window.name})},
-            {"window", *request.integer("window")},
+            {"window", askedId},
             {"focused", focused ? nlohmann::json(*focused) : nlohmann::json()},
             {"truncated", result.truncated},
             {"elements", elements}};
@@ -245,12 +227,11 @@ nlohmann::json answer(const HTTPRequest& request) {
 
 namespace FocusProbe {
 
-nlohmann::json current() {
+nlohmann::json now(WindowSystem& windows, Displays& displays, Accessibility& ax) {
     nlohmann::json none{{"editable", false}, {"role", nullptr}};
-    if (!ScreenPermissions::accessibility()) return none;
-    auto pid = windowSystem().activePid();
+    auto pid = windows.activePid();
     if (!pid) {
-        for (const auto& record : WindowCatalog::current().records()) {
+        for (const auto& record : WindowCatalog::now(windows, displays).records()) {
             if (record.layer == WindowLevel::normal && record.pid != ::getpid()) {
                 pid = record.pid;
                 break;
@@ -258,7 +239,7 @@ nlohmann::json current() {
         }
     }
     if (!pid) return none;
-    auto info = accessibility().focusInfo(*pid);
+    auto info = ax.focusInfo(*pid);
     if (!info) return none;
     return {{"editable", isEditable(info->role, info->subrole, info->enabled, info->valueSettable, info->hasSelectedRange)},
             {"role", info->role ? nlohmann::json(*info->role) : nlohmann::json()}};

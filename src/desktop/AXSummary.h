@@ -1,6 +1,7 @@
 #pragma once
 
-#include "platform/Accessibility.h"
+#include "capture/Displays.h"
+#include "desktop/Accessibility.h"
 
 #include <nlohmann/json.hpp>
 
@@ -64,20 +65,16 @@ bool needsEnhancedInterface(const std::string& bundleId);
 
 namespace tovo {
 
-struct HTTPRequest;
-
-// The platform's accessibility tree (replaceable for tests; null restores it).
-Accessibility& accessibility();
-void setAccessibility(std::shared_ptr<Accessibility> replacement);
-
 namespace AXSummary {
-// GET /app/ax: the interesting elements of one window. Throws HTTPError.
-nlohmann::json answer(const HTTPRequest& request);
+// The interesting elements of `window` (asked for as `askedId`), with its app and the focused entry. Throws
+// WindowError (noAccessibleWindow, minimized).
+nlohmann::json ofWindow(const WindowRecord& window, int64_t askedId, Accessibility& ax, int max);
 }  // namespace AXSummary
 
 namespace FocusProbe {
-// GET /focus: whether the focused element takes text, and its role.
-nlohmann::json current();
+// Whether the focused element of the active app (else of the front-most normal window's
+// app) takes text, and its role.
+nlohmann::json now(WindowSystem& windows, Displays& displays, Accessibility& ax);
 }  // namespace FocusProbe
 
 }  // namespace tovo

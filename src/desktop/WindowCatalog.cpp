@@ -1,12 +1,9 @@
 #include "desktop/WindowCatalog.h"
 
-#include "base/PlatformInstance.h"
-#include "capture/Displays.h"
 
 #include <algorithm>
 #include <cmath>
 #include <map>
-#include <mutex>
 #include <unistd.h>
 
 namespace tovo {
@@ -26,7 +23,7 @@ double round4(double value) { return std::round(value * 10000) / 10000; }
 
 WindowCatalog::WindowCatalog(std::vector<WindowRecord> records, std::vector<Display> displays,
                              std::optional<AppRef> desktopShell, int32_t ownPid)
-    : screens(std::move(displays)), finder(std::move(desktopShell)) {
+    : screens(std::move(displays)), desktopShell(std::move(desktopShell)) {
     for (auto& record : records) {
         if (record.pid == ownPid) continue;
         if (record.alpha <= 0) continue;
@@ -36,26 +33,25 @@ WindowCatalog::WindowCatalog(std::vector<WindowRecord> records, std::vector<Disp
     }
 }
 
-std::vector<WindowCatalog::Display> WindowCatalog::activeDisplays() {
-    std::vector<Display> displays;
-    for (const auto& d : Displays::active()) displays.push_back({d.id, Rect{d.x, d.y, d.width, d.height}});
-    return displays;
+std::vector<WindowCatalog::Display> WindowCatalog::activeDisplays(Displays& displays) {
+    std::vector<Display> out;
+    for (const auto& d : displays.active()) out.push_back({d.id, Rect{d.x, d.y, d.width, d.height}});
+    return out;
 }
 
-WindowCatalog WindowCatalog::current() {
-    WindowSystem& system = windowSystem();
-    return WindowCatalog(system.onScreenWindows(), activeDisplays(), system.desktopShell(), ::getpid());
+WindowCatalog WindowCatalog::now(WindowSystem& windows, Displays& displays) {
+    return WindowCatalog(windows.onScreenWindows(), activeDisplays(displays), windows.desktopShell(), ::getpid());
 }
 
 AppRef WindowCatalog::owner(const WindowRecord& record) const {
     bool folded = record.layer <= WindowLevel::desktopIcon || record.chrome;
-    if (folded && finder) return *finder;
+    if (folded && desktopShell) return *desktopShell;
     return AppRef{record.pid, record.bundleId, record.name};
 }
 
 AppRef WindowCatalog::app(int32_t pid, const std::optional<std::string>& bundleId, const std::string& name) const {
     for (const auto& record : windows) {
-        if (record.pid == pid && record.chrome && finder) return *finder;
+        if (record.pid == pid && record.chrome && desktopShell) return *desktopShell;
     }
     return AppRef{pid, bundleId, name};
 }
@@ -153,15 +149,5 @@ std::optional<AppRef> focusedApp(const WindowCatalog& catalog, WindowSystem& sys
     }
     return AppRef{*pid, std::nullopt, "pid " + std::to_string(*pid)};
 }
-
-namespace {
-
-PlatformInstance<WindowSystem> windows;
-
-}  // namespace
-
-WindowSystem& windowSystem() { return windows.get(); }
-
-void setWindowSystem(std::shared_ptr<WindowSystem> replacement) { windows.replace(std::move(replacement)); }
 
 }  // namespace tovo

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "platform/WindowSystem.h"
+#include "capture/Displays.h"
+#include "desktop/WindowSystem.h"
 
 #include <nlohmann/json.hpp>
 
@@ -30,9 +31,9 @@ public:
     };
 
     // The desktop's catalog now, without this process's own windows.
-    static WindowCatalog current();
+    static WindowCatalog now(WindowSystem& windows, Displays& displays);
     // The active displays with their bounds.
-    static std::vector<Display> activeDisplays();
+    static std::vector<Display> activeDisplays(Displays& displays);
     // A catalog of `windows` (front to back): windows that are invisible, empty, at the
     // cursor's level or of process `ownPid` are left out.
     WindowCatalog(std::vector<WindowRecord> windows, std::vector<Display> displays, std::optional<AppRef> desktopShell,
@@ -55,21 +56,17 @@ public:
 
     const std::vector<WindowRecord>& records() const { return windows; }
     const std::vector<Display>& displayList() const { return screens; }
-    const std::optional<AppRef>& shell() const { return finder; }
+    const std::optional<AppRef>& shell() const { return desktopShell; }
 
 private:
     std::vector<WindowRecord> windows;
     std::vector<Display> screens;
-    std::optional<AppRef> finder;
+    std::optional<AppRef> desktopShell;
 };
 
 // The app that has the keyboard focus: the owner of the active window, named as the
 // catalog names it; none when no window is active.
 std::optional<AppRef> focusedApp(const WindowCatalog& catalog, WindowSystem& windows);
-
-// The platform's window system (replaceable for tests; null restores it).
-WindowSystem& windowSystem();
-void setWindowSystem(std::shared_ptr<WindowSystem> replacement);
 
 // Rounds to 4 decimal places.
 double round4(double value);

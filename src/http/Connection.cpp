@@ -139,8 +139,18 @@ bool Connection::peerClosed() {
 }
 
 void Connection::endByServer() {
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> guard(endLock);
+        endedByServer = true;
+        hook = endHook;
+    }
+    if (hook) hook();
+}
+
+void Connection::onEndedByServer(std::function<void()> hook) {
     std::lock_guard<std::mutex> guard(endLock);
-    endedByServer = true;
+    endHook = std::move(hook);
 }
 
 bool Connection::isEndedByServer() {

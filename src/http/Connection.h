@@ -48,9 +48,13 @@ public:
     // Between sections of a streamed response: true when the stream must end (ended by the
     // server, refused by `betweenParts`, or the peer hung up).
     bool peerClosed();
-    // Marks the stream on this connection as ended by the server; thread-safe.
+    // Marks the stream on this connection as ended by the server and calls the hook set by
+    // `onEndedByServer`; thread-safe.
     void endByServer();
     bool isEndedByServer();
+    // What wakes a stream handler waiting between sections when the server ends it. Called
+    // on the thread that ends the stream, without the connection's lock.
+    void onEndedByServer(std::function<void()> hook);
 
     static const char* reason(int status);
 
@@ -63,8 +67,9 @@ public:
     StreamWire wire = StreamWire::legacy();
 
 private:
-    std::mutex endLock;  // guards endedByServer
+    std::mutex endLock;  // guards endedByServer and endHook
     bool endedByServer = false;
+    std::function<void()> endHook;
 };
 
 }  // namespace tovo

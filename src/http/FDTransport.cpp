@@ -7,7 +7,7 @@
 
 namespace tovo {
 
-FDTransport::~FDTransport() { close(); }
+FDTransport::~FDTransport() { ::close(fd); }
 
 std::string FDTransport::receive(size_t max) {
     std::string buffer(max, '\0');
@@ -46,7 +46,9 @@ bool FDTransport::hungUp() {
 }
 
 void FDTransport::close() {
-    if (!closed.exchange(true)) ::close(fd);
+    // Only shut down here: another thread may still be inside recv or send on the descriptor,
+    // and a closed number could be reused under it. The destructor releases it.
+    if (!closed.exchange(true)) ::shutdown(fd, SHUT_RDWR);
 }
 
 }  // namespace tovo

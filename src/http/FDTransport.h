@@ -6,8 +6,9 @@
 
 namespace tovo {
 
-// ByteTransport over a connected socket descriptor, which it owns: the descriptor is
-// closed by close() or, failing that, by the destructor. Sends never raise SIGPIPE.
+// ByteTransport over a connected socket descriptor, which it owns: close() shuts the socket
+// down (waking a receive in progress on another thread) and the destructor closes the
+// descriptor. Sends never raise SIGPIPE.
 class FDTransport final : public ByteTransport {
 public:
     explicit FDTransport(int fd) : fd(fd) {}

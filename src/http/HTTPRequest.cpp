@@ -3,21 +3,8 @@
 #include "base/Utf8.h"
 #include "http/HTTPError.h"
 
-#include <charconv>
 
 namespace tovo {
-
-std::optional<int64_t> parseDecimalInteger(std::string_view text) {
-    if (!text.empty() && text.front() == '+') {
-        text.remove_prefix(1);
-        if (!text.empty() && text.front() == '-') return std::nullopt;
-    }
-    if (text.empty()) return std::nullopt;
-    int64_t value = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
-    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
 
 std::optional<int64_t> HTTPRequest::integer(const std::string& name) const {
     auto it = query.find(name);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Text.h"
+
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -21,10 +23,6 @@ struct HTTPRequest {
     // gives no value; anything else throws HTTPError 400 "{name} must be an integer".
     std::optional<int64_t> integer(const std::string& name) const;
 };
-
-// Decimal integer with an optional leading "+" or "-", nothing else (no white space);
-// no value when it does not fit in 64 bits.
-std::optional<int64_t> parseDecimalInteger(std::string_view text);
 
 // Splits a request target into `path` and `query`. The target is read as the path and
 // query of an absolute URL: the path is percent-decoded and each "&"-separated query item

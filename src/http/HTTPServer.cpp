@@ -1,7 +1,7 @@
 #include "http/HTTPServer.h"
 
+#include "base/Log.h"
 #include "http/FDTransport.h"
-#include "service/ScreenHost.h"
 
 #include <cerrno>
 #include <cstring>
@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <system_error>
-#include <thread>
 #include <unistd.h>
 
 namespace tovo {
@@ -31,9 +30,18 @@ bool isTransientAcceptError(int error) {
 
 bool isResourceShortage(int error) { return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM; }
 
+void joinUnlessSelf(std::thread& thread) {
+    if (!thread.joinable()) return;
+    if (thread.get_id() == std::this_thread::get_id()) {
+        thread.detach();
+    } else {
+        thread.join();
+    }
+}
+
 }  // namespace
 
-std::shared_ptr<HTTPServer> HTTPServer::create(std::string path, Handler handler) {
+std::unique_ptr<HTTPServer> HTTPServer::create(std::string path, Handler handler) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.size() > maxPathBytes) throw HTTPError(500, "socket path too long");
@@ -57,38 +65,70 @@ std::shared_ptr<HTTPServer> HTTPServer::create(std::string path, Handler handler
         ::close(fd);
         throw HTTPError(500, "listen: " + errnoText(listenError));
     }
-    return std::shared_ptr<HTTPServer>(new HTTPServer(std::move(path), std::move(handler), fd));
+    return std::unique_ptr<HTTPServer>(new HTTPServer(std::move(path), std::move(handler), fd));
 }
 
 HTTPServer::HTTPServer(std::string path, Handler handler, int fd)
     : path(std::move(path)), handler(std::move(handler)), listenFD(fd) {}
 
 HTTPServer::~HTTPServer() {
-    // The accept thread holds a reference, so it is gone by now.
+    stop();
+    std::lock_guard<std::mutex> guard(lock);
     if (!fdClosed) ::close(listenFD);
 }
 
 void HTTPServer::start() {
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        if (accepting || stopped) return;
-        accepting = true;
-    }
-    std::thread([self = shared_from_this()] { self->acceptLoop(); }).detach();
+    std::lock_guard<std::mutex> guard(lock);
+    if (acceptThread.joinable() || stopped) return;
+    acceptThread = std::thread([this] { acceptLoop(); });
 }
 
 void HTTPServer::stop() {
-    std::lock_guard<std::mutex> guard(lock);
-    if (stopped) return;
-    stopped = true;
-    // shutdown wakes an accept in progress; the accept thread closes the descriptor itself
-    // so that its number cannot be reused by another socket while it may still call accept.
-    ::shutdown(listenFD, SHUT_RDWR);
-    if (!accepting && !fdClosed) {
-        ::close(listenFD);
-        fdClosed = true;
+    std::vector<std::shared_ptr<Connection>> ending;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!stopped) {
+            stopped = true;
+            // shutdown wakes an accept in progress; the descriptor itself is closed once the
+            // accept thread is gone, so that its number cannot be reused under accept.
+            ::shutdown(listenFD, SHUT_RDWR);
+            ::unlink(path.c_str());
+        }
+        for (auto& [id, entry] : live) ending.push_back(entry.connection);
     }
-    ::unlink(path.c_str());
+    for (auto& connection : ending) {
+        connection->endByServer();
+        connection->transport->close();
+    }
+    joinUnlessSelf(acceptThread);
+
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!fdClosed && !acceptThread.joinable()) {
+            ::close(listenFD);
+            fdClosed = true;
+        }
+        for (auto& [id, entry] : live) threads.push_back(std::move(entry.thread));
+        for (auto& thread : finished) threads.push_back(std::move(thread));
+        finished.clear();
+    }
+    for (auto& thread : threads) joinUnlessSelf(thread);
+    reapFinished();
+}
+
+size_t HTTPServer::liveConnections() {
+    std::lock_guard<std::mutex> guard(lock);
+    return live.size();
+}
+
+void HTTPServer::reapFinished() {
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        threads.swap(finished);
+    }
+    for (auto& thread : threads) joinUnlessSelf(thread);
 }
 
 void HTTPServer::acceptLoop() {
@@ -106,8 +146,9 @@ void HTTPServer::acceptLoop() {
             if (isStopped) break;
             if (error == EINTR || isTransientAcceptError(error)) {
                 if (isResourceShortage(error)) {
-                    if (!shortageLogged) ScreenHost::logSink("accept failed: " + errnoText(error) + "; retrying");
+                    if (!shortageLogged) log("accept failed: " + errnoText(error) + "; retrying");
                     shortageLogged = true;
+                    reapFinished();
                     std::this_thread::sleep_for(std::chrono::milliseconds(100));
                 }
                 continue;
@@ -120,28 +161,51 @@ void HTTPServer::acceptLoop() {
             break;
         }
         shortageLogged = false;
+        reapFinished();
         spawnConnection(fd);
     }
 
-    if (!fatal.empty()) ScreenHost::logSink(fatal);
+    if (fatal.empty()) return;
+    log(fatal);
     bool report = false;
     {
         std::lock_guard<std::mutex> guard(lock);
-        if (!fatal.empty()) {
-            report = !stopped;
-            if (!stopped) {
-                stopped = true;
-                ::shutdown(listenFD, SHUT_RDWR);
-                ::unlink(path.c_str());
-            }
+        report = !stopped;
+        if (!stopped) {
+            stopped = true;
+            ::shutdown(listenFD, SHUT_RDWR);
+            ::unlink(path.c_str());
         }
-        ::close(listenFD);
-        fdClosed = true;
     }
     if (report && onFatal) onFatal(fatal);
 }
 
+void HTTPServer::refuse(int fd) {
+    static const std::string answer =
+        "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\nContent-Length: 36\r\n"
+        "Connection: close\r\n\r\n{\"error\":\"too many open connections\"}";
+    // A fresh socket's send buffer takes this at once; a client that cannot be told is only closed.
+    ssize_t ignored = ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    (void)ignored;
+    ::close(fd);
+}
+
 void HTTPServer::spawnConnection(int fd) {
+    bool admitted, logRefusal;
+    size_t count;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        count = live.size();
+        admitted = count < maxConnections;
+        logRefusal = !admitted && !refusalLogged;
+        refusalLogged = !admitted;
+    }
+    if (logRefusal) log("too many open connections (" + std::to_string(count) + "); refusing new ones");
+    if (!admitted) {
+        refuse(fd);
+        return;
+    }
+
     auto setTimeout = [fd](int option, std::chrono::milliseconds value) {
         timeval timeout{};
         timeout.tv_sec = static_cast<time_t>(value.count() / 1000);
@@ -152,13 +216,24 @@ void HTTPServer::spawnConnection(int fd) {
     setTimeout(SO_SNDTIMEO, sendTimeout);
 
     auto connection = std::make_shared<Connection>(std::make_shared<FDTransport>(fd));
+    std::lock_guard<std::mutex> guard(lock);
+    uint64_t id = ++nextId;
     try {
-        std::thread([self = shared_from_this(), connection] {
-            serveOneRequest(*connection, self->handler, maxBodyBytes);
-        }).detach();
+        // The thread files itself under `finished` when it is done; it cannot get the lock
+        // before its entry exists, since the entry is made under the same lock.
+        std::thread thread([this, id, connection] {
+            serveOneRequest(*connection, handler, maxBodyBytes);
+            connection->transport->close();
+            std::lock_guard<std::mutex> done(lock);
+            auto it = live.find(id);
+            if (it == live.end()) return;
+            finished.push_back(std::move(it->second.thread));
+            live.erase(it);
+        });
+        live[id] = Live{connection, std::move(thread)};
     } catch (const std::system_error& e) {
         // Out of threads: the connection is closed unanswered when `connection` goes away.
-        ScreenHost::logSink(std::string("cannot start a connection thread: ") + e.what());
+        log(std::string("cannot start a connection thread: ") + e.what());
     }
 }
 

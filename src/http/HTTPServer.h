@@ -5,19 +5,24 @@
 #include "http/HTTPRequest.h"
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace tovo {
 
 // The Unix-socket listener: one accept thread, one thread per connection, one request per
-// connection, always answered with "Connection: close".
+// connection, always answered with "Connection: close". The server keeps the set of live
+// connections: stop() ends them and joins every thread it started.
 //
-// Lifetime: the accept thread and every connection thread hold the server alive through a
-// shared pointer, so the object may be dropped by its owner at any time after stop().
-class HTTPServer : public std::enable_shared_from_this<HTTPServer> {
+// Threads: start() and stop() from any thread but the server's own; `onFatal` runs on the
+// accept thread.
+class HTTPServer {
 public:
     using Handler = std::function<void(HTTPRequest&, Connection&)>;
 
@@ -26,15 +31,19 @@ public:
     static constexpr int64_t maxBodyBytes = 8388608;
 
     // Creates, binds (mode 0600) and listens; throws HTTPError 500 on failure.
-    static std::shared_ptr<HTTPServer> create(std::string path, Handler handler);
+    static std::unique_ptr<HTTPServer> create(std::string path, Handler handler);
+    // Stops first.
     ~HTTPServer();
     HTTPServer(const HTTPServer&) = delete;
     HTTPServer& operator=(const HTTPServer&) = delete;
 
     // Starts the accept thread. Call once.
     void start();
-    // Stops listening and removes the socket file, once. Connections being served go on.
+    // Stops listening, removes the socket file, ends the live connections (their streams
+    // see the end between sections) and joins every thread. Idempotent.
     void stop();
+    // Connections being served now.
+    size_t liveConnections();
 
     // Called on the accept thread when accepting fails for good (after the clean-up).
     // Set before start().
@@ -44,21 +53,35 @@ public:
     // How long one send may make no progress before the connection counts as gone, so that
     // a client that stops reading ends its stream. Set before start().
     std::chrono::milliseconds sendTimeout{10000};
+    // Connections served at once; one more is answered 503 and closed. Set before start().
+    size_t maxConnections = 512;
 
     const std::string path;
 
 private:
+    struct Live {
+        std::shared_ptr<Connection> connection;
+        std::thread thread;
+    };
+
     HTTPServer(std::string path, Handler handler, int fd);
     void acceptLoop();
     void spawnConnection(int fd);
+    void refuse(int fd);
+    // Joins the threads of connections that ended. Call without `lock`.
+    void reapFinished();
 
     const Handler handler;
     const int listenFD;
+    std::thread acceptThread;  // touched by start() and stop() only
 
-    std::mutex lock;          // guards the three flags below
-    bool stopped = false;     // no more connections are accepted
-    bool accepting = false;   // the accept thread exists; it closes listenFD when it ends
-    bool fdClosed = false;    // listenFD has been closed
+    std::mutex lock;         // guards everything below
+    bool stopped = false;    // no more connections are accepted
+    bool fdClosed = false;   // listenFD has been closed
+    uint64_t nextId = 0;
+    std::map<uint64_t, Live> live;
+    std::vector<std::thread> finished;  // threads whose connection ended, to be joined
+    bool refusalLogged = false;
 };
 
 // Serves one request on `connection`: reads head and body, calls `handler`, and turns

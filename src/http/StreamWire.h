@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace tovo {
 
@@ -31,5 +34,16 @@ struct StreamWire {
 
     bool operator==(const StreamWire&) const = default;
 };
+
+}  // namespace tovo
+
+namespace tovo {
+
+// The bytes of one section of a streamed response: boundary line, Content-Type,
+// Content-Length, the X-Frame-… headers that are given, X-Stream-Codec when given, a blank
+// line, the body and a line end.
+std::string streamPart(const std::string& contentType, std::string_view body, std::optional<std::pair<int, int>> size,
+                       uint64_t seq, std::optional<double> publishedAt, const std::string& kind,
+                       const std::optional<std::string>& codec, const std::string& boundary);
 
 }  // namespace tovo

@@ -1,14 +1,14 @@
 #pragma once
 
-#include "http/Connection.h"
-#include "http/HTTPRequest.h"
+#include "base/Clock.h"
+#include "capture/Displays.h"
 #include "input/InputEvent.h"
-#include "platform/InputInjector.h"
+#include "input/InputInjector.h"
+#include "input/PointerHold.h"
+#include "input/ScrollSynth.h"
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -19,17 +19,19 @@ namespace tovo {
 // The flags in force when the left button went down through the API, and when; lets later
 // drag steps and the release carry the press's modifiers, and holds the button at least
 // 15 ms.
-class CGButtonState {
+class ButtonPress {
 public:
-    static CGButtonState& shared();
     static constexpr double minimumHold = 0.015;
 
+    ButtonPress(MonotonicClock clock, Pause pause) : clock(std::move(clock)), pause(std::move(pause)) {}
     void pressed(uint64_t flags);
-    // The press's flags, after sleeping until 15 ms have passed since the press.
+    // The press's flags, after pausing until 15 ms have passed since the press.
     uint64_t held();
     void clear();
 
 private:
+    const MonotonicClock clock;
+    const Pause pause;
     std::mutex lock;  // guards flags and pressedAt
     uint64_t flags = 0;
     std::optional<double> pressedAt;
@@ -39,7 +41,6 @@ private:
 // (by at most 999, within 2 s) is stale.
 class PointerMoveGate {
 public:
-    static PointerMoveGate& shared();
     // True when the move is to be posted; records it then.
     bool admit(int64_t seq, double now);
 
@@ -48,50 +49,68 @@ private:
     std::optional<std::pair<int64_t, double>> last;
 };
 
-namespace Input {
-
-struct Point {
-    double x = 0;
-    double y = 0;
-    bool operator==(const Point&) const = default;
-};
-
-using Action = std::function<void()>;
-
-// Where an action's events enter: the HID path (what the HTTP API uses) or the session
-// path. They differ only in which scroll synthesiser takes scrolls.
-enum class EventTap { hid, session };
-
-// Validates `event` and returns the action that posts it; nothing is posted before the
-// action runs. Throws HTTPError 400 (or a display error).
-Action plan(const InputEvent& event, EventTap tap = EventTap::hid);
-
-// Normalised x, y (clamped into 0…1) on `display` → global desktop pixels; 1.0 lands on the
-// last pixel column or row.
-Point globalPoint(double x, double y, uint32_t display);
-// The event's x and y (both required and finite) on its display.
-Point point(const InputEvent& event);
-// OR of the named modifiers' flags; throws 400 "unknown modifier {name}".
-uint64_t modifierFlags(const std::optional<std::vector<std::string>>& names);
-
 // One step of typing: a chunk of at most 20 UTF-16 units of text, or a Return key.
 struct TypingStep {
     bool isReturn = false;
     std::string text;
     bool operator==(const TypingStep&) const = default;
 };
-// How `text` is typed: grapheme clusters collected into chunks, line breaks as Return.
-std::vector<TypingStep> typingSteps(const std::string& text);
-// Types `text` (chunks followed by 10 ms, Returns as key presses).
-void type(const std::string& text);
 
-// POST /input.
-void handle(HTTPRequest& request, Connection& connection);
+// Mouse, keyboard and scroll input of the API, posted through an injector at places given
+// in fractions of a display.
+//
+// Threads: any; events of concurrent callers interleave, each event's own posts stay in
+// order. The injector, displays and holds must outlive this object.
+class Input {
+public:
+    struct Point {
+        double x = 0;
+        double y = 0;
+        bool operator==(const Point&) const = default;
+    };
+    using Action = std::function<void()>;
 
-// The injector every action posts through (the platform's unless replaced).
-InputInjector& injector();
-// Replaces the injector (tests); null restores the platform's.
-void setInjector(std::shared_ptr<InputInjector> replacement);
+    Input(InputInjector& injector, Displays& displays, PointerHolds& holds, MonotonicClock clock = monotonicSeconds,
+          Pause pause = sleepFor);
+    // Forgets the buttons it holds in the registry, whose releases would call it.
+    ~Input();
 
-}  // namespace Input
+    // A sequenced move older than the last one posted: it is not to be posted. Throws
+    // BadInput for a negative seq.
+    bool isStale(const InputEvent& event);
+    // Validates `event` and returns the action that posts it; nothing is posted before the
+    // action runs. Throws BadInput or DisplayError.
+    Action plan(const InputEvent& event);
+    // Runs a planned action: stops a gliding scroll before pointer actions, posts, and keeps
+    // the pointer-hold registry up to date with the left button.
+    void perform(const InputEvent& event, const Action& action);
+
+    // Normalised x, y (clamped into 0…1) on `display` → global desktop pixels; 1.0 lands on
+    // the last pixel column or row. Throws DisplayError.
+    Point globalPoint(double x, double y, uint32_t display);
+    // Releases the left button the API holds on `display` at (x, y) of it, with the press's
+    // modifiers; where the pointer is when the display is gone.
+    void releaseButton(uint32_t display, double x, double y);
+
+    // OR of the named modifiers' flags; throws BadInput "unknown modifier {name}".
+    static uint64_t modifierFlags(const std::optional<std::vector<std::string>>& names);
+    // How `text` is typed: grapheme clusters collected into chunks, line breaks as Return.
+    static std::vector<TypingStep> typingSteps(const std::string& text);
+
+private:
+    Point point(const InputEvent& event);
+    void click(MouseButton button, Point at, uint64_t flags, int count);
+    void keyPress(Key key, uint64_t flags);
+    void type(const std::string& text);
+
+    InputInjector& injector;
+    Displays& displays;
+    PointerHolds& holds;
+    const MonotonicClock clock;
+    const Pause pause;
+    ButtonPress press;
+    PointerMoveGate moves;
+    ScrollSynth scroll;
+};
+
 }  // namespace tovo

@@ -1,6 +1,6 @@
 #include "input/InputEvent.h"
 
-#include "http/HTTPError.h"
+#include "base/BadInput.h"
 
 #include <nlohmann/json.hpp>
 
@@ -9,7 +9,7 @@
 namespace tovo {
 namespace {
 
-[[noreturn]] void invalid(const std::string& what) { throw HTTPError(400, "invalid JSON body: " + what); }
+[[noreturn]] void invalid(const std::string& what) { throw BadInput("invalid JSON body: " + what); }
 
 std::optional<double> number(const nlohmann::json& object, const char* key) {
     auto it = object.find(key);

@@ -16,7 +16,7 @@ struct InputEvent {
     std::optional<std::vector<std::string>> modifiers;
     std::optional<int64_t> seq;
 
-    // Decodes a JSON object; throws HTTPError 400 "invalid JSON body: {what is wrong}".
+    // Decodes a JSON object; throws BadInput "invalid JSON body: {what is wrong}".
     static InputEvent decode(const std::string& body);
 };
 

@@ -1,27 +1,28 @@
 #include "input/PointerHold.h"
 
-#include "base/Clock.h"
-#include "input/Input.h"
-#include "service/ScreenHost.h"
+#include "base/Log.h"
 
 namespace tovo {
 
-PointerHolds& PointerHolds::shared() {
-    static PointerHolds* holds = new PointerHolds(monotonicSeconds);  // lives for the process
-    return *holds;
-}
-
 PointerHolds::PointerHolds(Clock now, std::shared_ptr<TaskQueue> queue) : now(std::move(now)), queue(std::move(queue)) {}
+
+PointerHolds::~PointerHolds() { queue->stopTimer(); }
+
+void PointerHolds::forget(const std::string& route) {
+    std::lock_guard<std::mutex> guard(lock);
+    std::erase_if(holds, [&](const auto& entry) { return entry.second.route == route; });
+    stopTimerIfIdleLocked();
+}
 
 void PointerHolds::hold(uint32_t display, const std::string& route, double x, double y, Release release) {
     std::optional<Hold> replaced;
     {
         std::lock_guard<std::mutex> guard(lock);
         if (auto it = holds.find(display); it != holds.end()) replaced = std::move(it->second);
-        holds[display] = Hold{route, x, y, now(), std::move(release)};
+        holds[display] = Hold{route, x, y, now(), std::move(release), streams > 0};
         startTimerLocked();
     }
-    if (replaced && replaced->route != cgRoute && replaced->release) replaced->release(replaced->x, replaced->y);
+    if (replaced && replaced->route != inputRoute && replaced->release) replaced->release(replaced->x, replaced->y);
 }
 
 void PointerHolds::unhold(uint32_t display, double x, double y) {
@@ -34,7 +35,7 @@ void PointerHolds::unhold(uint32_t display, double x, double y) {
         }
         stopTimerIfIdleLocked();
     }
-    if (removed && removed->route != cgRoute && removed->release) removed->release(x, y);
+    if (removed && removed->route != inputRoute && removed->release) removed->release(x, y);
 }
 
 void PointerHolds::moved(uint32_t display, double x, double y) {
@@ -62,7 +63,7 @@ std::vector<uint32_t> PointerHolds::expire() {
     }
     std::vector<uint32_t> released;
     for (auto& [display, hold] : expired) {
-        ScreenHost::logSink("input: left button held on display " + std::to_string(display) +
+        log("input: left button held on display " + std::to_string(display) +
                             " for 10 s without a move or up; releasing it (" + hold.route + ")");
         if (hold.release) hold.release(hold.x, hold.y);
         released.push_back(display);
@@ -78,12 +79,8 @@ std::vector<uint32_t> PointerHolds::releaseAll(const std::string& reason) {
         stopTimerIfIdleLocked();
     }
     std::vector<uint32_t> released;
-    for (auto& [display, hold] : taken) {
-        ScreenHost::logSink("input: " + reason + " with the left button held on display " + std::to_string(display) +
-                            "; releasing it (" + hold.route + ")");
-        if (hold.release) hold.release(hold.x, hold.y);
-        released.push_back(display);
-    }
+    for (const auto& entry : taken) released.push_back(entry.first);
+    releaseTaken(taken, reason);
     return released;
 }
 
@@ -93,14 +90,29 @@ void PointerHolds::streamOpened() {
 }
 
 void PointerHolds::streamClosed() {
-    bool anyHeld;
+    std::map<uint32_t, Hold> taken;
     {
         std::lock_guard<std::mutex> guard(lock);
         if (streams > 0) --streams;
         if (streams > 0) return;
-        anyHeld = !holds.empty();
+        for (auto it = holds.begin(); it != holds.end();) {
+            if (it->second.whileStreaming) {
+                taken.insert(holds.extract(it++));
+            } else {
+                ++it;
+            }
+        }
+        stopTimerIfIdleLocked();
     }
-    if (anyHeld) releaseAll("the last stream closed");
+    releaseTaken(taken, "the last stream closed");
+}
+
+void PointerHolds::releaseTaken(std::map<uint32_t, Hold>& taken, const std::string& reason) {
+    for (auto& [display, hold] : taken) {
+        log("input: " + reason + " with the left button held on display " + std::to_string(display) +
+            "; releasing it (" + hold.route + ")");
+        if (hold.release) hold.release(hold.x, hold.y);
+    }
 }
 
 size_t PointerHolds::count() {
@@ -116,8 +128,7 @@ int PointerHolds::openStreams() {
 void PointerHolds::startTimerLocked() {
     if (timerRunning) return;
     timerRunning = true;
-    // The registry outlives its timer: shared() is never destroyed and test instances stop
-    // their queue before they go.
+    // The registry outlives its timer: the queue is its last member, so its thread ends first.
     queue->startTimer(checkInterval, [this] { expire(); });
 }
 
@@ -125,23 +136,6 @@ void PointerHolds::stopTimerIfIdleLocked() {
     if (!holds.empty() || !timerRunning) return;
     timerRunning = false;
     queue->stopTimer();
-}
-
-PointerHolds::Release PointerHolds::cgRelease(uint32_t display) {
-    return [display](double x, double y) {
-        std::optional<Input::Point> at;
-        try {
-            at = Input::globalPoint(x, y, display);
-        } catch (const std::exception&) {
-            // The display is gone; the button still goes up where the pointer is.
-        }
-        uint64_t flags = CGButtonState::shared().held();
-        CGButtonState::shared().clear();
-        Input::injector().setModifiers(flags);
-        if (at) Input::injector().moveTo(at->x, at->y);
-        Input::injector().button(MouseButton::left, false);
-        Input::injector().setModifiers(0);
-    };
 }
 
 }  // namespace tovo

@@ -13,7 +13,8 @@
 namespace tovo {
 
 // Remembers each button a client holds down, per display, and releases it when the client
-// goes quiet for 10 s, when the last video stream closes, or when control changes hands.
+// goes quiet for 10 s, when the last video stream closes (for buttons pressed while one
+// was open), or when control changes hands.
 //
 // Threads: any. Releases always run after the lock is released, each by exactly one caller.
 class PointerHolds {
@@ -27,14 +28,19 @@ public:
         double y = 0;
         double lastActivity = 0;
         Release release;
+        // Pressed while a stream was open: the last stream closing releases it. A client that
+        // presses without watching a stream is not tied to anybody else's stream.
+        bool whileStreaming = false;
     };
 
     static constexpr double timeout = 10.0;
     static constexpr std::chrono::milliseconds checkInterval{500};
-    static inline const std::string cgRoute = "cg";
+    // The route of a button held through POST /input: its release is posted only when the
+    // hold expires or is released for everybody, since an up through /input posts itself.
+    static inline const std::string inputRoute = "input";
 
-    static PointerHolds& shared();
     explicit PointerHolds(Clock now, std::shared_ptr<TaskQueue> queue = std::make_shared<SerialTaskQueue>("tovo-holds"));
+    ~PointerHolds();
 
     // Registers a held button; a replaced hold of another route is released at its place.
     void hold(uint32_t display, const std::string& route, double x, double y, Release release);
@@ -49,22 +55,24 @@ public:
     void streamOpened();
     void streamClosed();
 
+    // Drops the holds of `route` without releasing them (their owner goes away).
+    void forget(const std::string& route);
+
     size_t count();
     int openStreams();
 
-    // The release action of a button pressed through POST /input.
-    static Release cgRelease(uint32_t display);
-
 private:
+    static void releaseTaken(std::map<uint32_t, Hold>& taken, const std::string& reason);
     void startTimerLocked();
     void stopTimerIfIdleLocked();
 
     const Clock now;
-    const std::shared_ptr<TaskQueue> queue;
     std::mutex lock;  // guards the fields below
     std::map<uint32_t, Hold> holds;
     int streams = 0;
     bool timerRunning = false;
+    // Last, so that it goes first: its thread ends before the fields a tick reads.
+    const std::shared_ptr<TaskQueue> queue;
 };
 
 }  // namespace tovo

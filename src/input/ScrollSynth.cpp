@@ -1,8 +1,6 @@
 #include "input/ScrollSynth.h"
 
-#include "base/Clock.h"
-#include "input/Input.h"
-#include "service/ScreenHost.h"
+#include "base/Log.h"
 
 #include <cmath>
 
@@ -18,17 +16,8 @@ std::pair<int, int> WheelClicks::add(int dx, int dy) {
     return {cx, cy};
 }
 
-ScrollSynth& ScrollSynth::hid() {
-    static ScrollSynth* synth = new ScrollSynth("hid");  // lives for the process
-    return *synth;
-}
-
-ScrollSynth& ScrollSynth::session() {
-    static ScrollSynth* synth = new ScrollSynth("session");  // lives for the process
-    return *synth;
-}
-
-ScrollSynth::ScrollSynth(std::string name) : name(std::move(name)) {}
+ScrollSynth::ScrollSynth(std::string name, InputInjector& injector, MonotonicClock clock)
+    : name(std::move(name)), injector(injector), clock(std::move(clock)) {}
 
 ScrollSynth::~ScrollSynth() {
     {
@@ -47,21 +36,21 @@ void ScrollSynth::submit(double dx, double dy, const std::optional<std::string>&
         movePointer(*at);
         lastPoint = at;
     }
-    motion.submit(dx, dy, phase, vx, vy, at, flags, monotonicSeconds());
+    motion.submit(dx, dy, phase, vx, vy, at, flags, clock());
     stepLocked();
 }
 
 void ScrollSynth::interrupt() {
     std::lock_guard<std::mutex> guard(lock);
     if (motion.idle()) return;
-    motion.interrupt(monotonicSeconds());
+    motion.interrupt(clock());
     stepLocked();
 }
 
 void ScrollSynth::stepLocked() {
-    double now = monotonicSeconds();
+    double now = clock();
     for (const auto& emit : motion.tick(now)) post(emit);
-    for (const auto& summary : motion.finished) ScreenHost::logSink(name + " " + summary.description());
+    for (const auto& summary : motion.finished) log(name + " " + summary.description());
     motion.finished.clear();
     wakeAt = motion.nextWake(now);
     if (wakeAt && !timer.joinable()) timer = std::thread([this] { run(); });
@@ -72,7 +61,6 @@ void ScrollSynth::post(const ScrollMotion::Emit& emit) {
     auto [clicksX, clicksY] = wheel.add(emit.dx, emit.dy);
     if (clicksX == 0 && clicksY == 0) return;
     // Positive dy scrolls down (button 5), positive dx right (button 7).
-    InputInjector& injector = Input::injector();
     injector.setModifiers(emit.flags);
     injector.wheel(-clicksY, -clicksX);
     injector.setModifiers(0);
@@ -87,7 +75,7 @@ void ScrollSynth::run() {
             wake.wait(guard);
             continue;
         }
-        double left = *wakeAt - monotonicSeconds();
+        double left = *wakeAt - clock();
         if (left > 0) {
             wake.wait_for(guard, std::chrono::duration<double>(left));
             continue;

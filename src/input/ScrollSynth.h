@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Clock.h"
+#include "input/InputInjector.h"
 #include "input/ScrollMotion.h"
 
 #include <condition_variable>
@@ -31,12 +33,8 @@ class ScrollSynth {
 public:
     using MovePointer = std::function<void(ScrollMotion::Point)>;
 
-    // One synthesiser per injection path: the API posts through the HID path; the session
-    // path serves callers that post as the user's session (on X11 both reach XTEST).
-    static ScrollSynth& hid();
-    static ScrollSynth& session();
-
-    explicit ScrollSynth(std::string name);
+    // `name` heads its log lines; `injector` must outlive the synthesiser.
+    ScrollSynth(std::string name, InputInjector& injector, MonotonicClock clock = monotonicSeconds);
     ~ScrollSynth();
 
     void submit(double dx, double dy, const std::optional<std::string>& phase, std::optional<double> vx,
@@ -50,6 +48,9 @@ private:
     void stepLocked();
     void post(const ScrollMotion::Emit& emit);
     void run();
+
+    InputInjector& injector;
+    const MonotonicClock clock;
 
     std::mutex lock;  // guards everything below, and orders all posting
     std::condition_variable wake;

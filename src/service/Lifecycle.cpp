@@ -1,7 +1,6 @@
 #include "service/Lifecycle.h"
 
 #include "base/Log.h"
-#include "service/ScreenHost.h"
 #include "service/ScreenService.h"
 
 #include <cerrno>
@@ -57,8 +56,6 @@ void watchStdin() {
 void installFatalHooks(ScreenService& service) {
     // The listener logged its message already.
     service.onFatal = [](const std::string&) { exitRemovingSocket(1); };
-    ScreenHost::onAudioServiceRestart = [] { exitRemovingSocket(75); };
-    ScreenHost::onAudioDeaf = [] { exitRemovingSocket(75); };
 }
 
 void exitRemovingSocket(int code) {

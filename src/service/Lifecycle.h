@@ -17,8 +17,7 @@ void install(const std::string& socketPath);
 // standard input reaches end of file.
 void watchStdin();
 
-// Makes a dead listener end the process with code 1, and the audio subsystem's restart
-// requests with code 75, each after removing the socket file.
+// Makes a dead listener end the process with code 1, after removing the socket file.
 void installFatalHooks(ScreenService& service);
 
 // Removes the socket file (if installed) and ends the process with `code`. Callable from

@@ -2,11 +2,6 @@
 
 namespace tovo {
 
-MainQueue& MainQueue::shared() {
-    static MainQueue* queue = new MainQueue();  // never destroyed: threads may post during exit
-    return *queue;
-}
-
 void MainQueue::post(std::function<void()> work) {
     {
         std::lock_guard<std::mutex> guard(lock);

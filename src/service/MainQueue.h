@@ -11,7 +11,6 @@ namespace tovo {
 // the rest of the process's life; any thread may post().
 class MainQueue {
 public:
-    static MainQueue& shared();
 
     void post(std::function<void()> work);
     // Runs posted work in order, forever. Call only on the main thread.

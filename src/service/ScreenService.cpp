@@ -1,113 +1,107 @@
 #include "service/ScreenService.h"
 
-#include "base/Clock.h"
-#include "capture/Displays.h"
-#include "service/Router.h"
-#include "service/ScreenPermissions.h"
-#include "service/ScreenHost.h"
+#include "base/Log.h"
 #include "service/ScreenServiceError.h"
-#include "service/SessionInfo.h"
-#include "video/VideoEncoder.h"
+
+#include <cstdlib>
 
 namespace tovo {
-
 namespace {
 
-std::shared_ptr<ConsoleWatcher> makeConsoleWatcher(const std::shared_ptr<ScreenStateTracker>& tracker) {
-    std::weak_ptr<ScreenStateTracker> weakTracker = tracker;
-    return std::make_shared<ConsoleWatcher>(
-        ConsoleWatcher::defaultReader(), monotonicSeconds,
-        [weakTracker](ConsoleState from, ConsoleState to) {
-            ScreenHost::logSink(std::string("console changed (") + from.description() + " \u2192 " + to.description() + ")");
-            if (auto tracker = weakTracker.lock()) tracker->setNeedsRefresh();
-        });
-}
-
-// The main display's id, or 0 when there is none.
-uint32_t mainDisplayId() {
-    for (const auto& display : Displays::active()) {
-        if (display.main) return display.id;
-    }
-    return 0;
-}
+const char* environment(const char* name) { return std::getenv(name); }
 
 }  // namespace
 
-// Still to join the service, each in its own change: remote access (built from remoteHome,
-// started after the listener, stopped first) and the clipboard monitor (its changes bump the
-// tracker's version; started only with a login session at start).
-ScreenService::ScreenService(std::string socketPath, std::optional<std::string> remoteHome)
-    : socketPath(std::move(socketPath)),
-      remoteHome(std::move(remoteHome)),
-      stateTracker(std::make_shared<ScreenStateTracker>()),
-      consoleWatcher(makeConsoleWatcher(stateTracker)) {
+ServiceSettings ServiceSettings::fromEnvironment(std::string socketPath, std::optional<std::string> remoteHome) {
+    ServiceSettings settings;
+    settings.socketPath = std::move(socketPath);
+    settings.remoteHome = std::move(remoteHome);
+    if (const char* layout = environment("TOVO_X11_MONITORS"); layout && *layout) settings.monitorLayout = layout;
+    settings.streams = StreamSettings::fromEnvironment(environment);
+    return settings;
+}
+
+ScreenService::ScreenService(ServiceSettings serviceSettings, Platform backends)
+    : settings(std::move(serviceSettings)),
+      platform(std::move(backends)),
+      tracker(std::make_shared<ScreenStateTracker>()),
+      displays(*platform.displays, settings.monitorLayout),
+      stills(displays, platform.makeCapturer),
+      holds(monotonicSeconds),
+      input(*platform.injector, displays, holds),
+      encoders(platform.makeEncoderSession) {
+    std::weak_ptr<ScreenStateTracker> weakTracker = tracker;
+    consoleWatcher = std::make_shared<ConsoleWatcher>(
+        ConsoleWatcher::readerOf(*platform.consoleLock), monotonicSeconds, [weakTracker](ConsoleState from, ConsoleState to) {
+            log(std::string("console changed (") + from.description() + " \u2192 " + to.description() + ")");
+            if (auto t = weakTracker.lock()) t->setNeedsRefresh();
+        });
     std::weak_ptr<ConsoleWatcher> weakWatcher = consoleWatcher;
-    stateTracker->setInputs([weakWatcher] {
+    DesktopSession& session = *platform.session;
+    Displays& screens = displays;
+    tracker->setInputs([&session, &screens, weakWatcher] {
         ScreenStateInputs inputs;
-        inputs.loggedIn = SessionInfo::current();
-        inputs.screenRecording = inputs.loggedIn && ScreenPermissions::screenRecording();
-        inputs.mainDisplay = inputs.loggedIn ? mainDisplayId() : 0;
+        inputs.loggedIn = session.reachable();
+        inputs.screenRecording = inputs.loggedIn && session.canCaptureScreen();
+        if (inputs.loggedIn) {
+            for (const auto& display : screens.active()) {
+                if (display.main) inputs.mainDisplay = display.id;
+            }
+        }
         if (auto watcher = weakWatcher.lock()) inputs.console = watcher->settled();
         return inputs;
     });
-    stateTracker->setOnPublish(nullptr);
+    endpoints = std::make_unique<Api>(ApiDependencies{*platform.session, displays, stills, platform.makeCapturer,
+                                                      captureLatency, *platform.windows, *platform.accessibility, input,
+                                                      holds, *tracker, flows, encoders, settings.streams});
 }
+
+ScreenService::~ScreenService() { stop(); }
 
 void ScreenService::start() {
     std::lock_guard<std::mutex> guard(lock);
     if (listener) return;
 
-    bool loggedIn = SessionInfo::current();
-    ScreenHost::logSink(std::string("session: loggedIn=") + (loggedIn ? "true" : "false"));
+    log(std::string("session: loggedIn=") + (platform.session->reachable() ? "true" : "false"));
+    if (settings.remoteHome) log("remote: remote access is not part of this build; serving the local socket only");
 
-    std::shared_ptr<HTTPServer> created;
+    std::unique_ptr<HTTPServer> created;
     try {
-        created = HTTPServer::create(socketPath, Router::handle);
+        const Api* api = endpoints.get();
+        created = HTTPServer::create(settings.socketPath,
+                                     [api](HTTPRequest& request, Connection& connection) { api->handle(request, connection); });
     } catch (const HTTPError& error) {
-        throw ScreenServiceError("cannot listen on " + socketPath + ": " + error.message);
+        throw ScreenServiceError("cannot listen on " + settings.socketPath + ": " + error.message);
     }
-    std::weak_ptr<ScreenService> weakSelf = weak_from_this();
-    std::weak_ptr<HTTPServer> weakServer = created;
-    created->onFatal = [weakSelf, weakServer](const std::string& message) {
-        auto self = weakSelf.lock();
-        if (!self) return;
-        {
-            std::lock_guard<std::mutex> guard(self->lock);
-            if (self->listener && self->listener == weakServer.lock()) self->listener.reset();
-        }
-        if (self->onFatal) self->onFatal(message);
+    created->onFatal = [this](const std::string& message) {
+        if (onFatal) onFatal(message);
     };
 
     consoleWatcher->start();
-    stateTracker->start();
+    tracker->start();
     created->start();
-    listener = created;
-    ScreenHost::logSink("listening on " + socketPath);
+    listener = std::move(created);
+    log("listening on " + settings.socketPath);
     // Measured now so that the first stream does not wait for it.
-    if (calibrateEncoders) VideoEncoder::calibrateInBackground();
+    if (settings.calibrateEncoders) encoders.calibrateInBackground();
 }
 
 void ScreenService::stop() {
-    std::shared_ptr<HTTPServer> taken;
+    std::unique_ptr<HTTPServer> taken;
     {
         std::lock_guard<std::mutex> guard(lock);
         taken = std::move(listener);
-        listener.reset();
     }
     consoleWatcher->stop();
-    stateTracker->stop();
-    if (taken) taken->stop();
-    ScreenHost::logSink("stopped");
+    tracker->stop();
+    if (!taken) return;
+    taken->stop();
+    log("stopped");
 }
 
 bool ScreenService::isRunning() {
     std::lock_guard<std::mutex> guard(lock);
     return listener != nullptr;
-}
-
-std::shared_ptr<HTTPServer> ScreenService::server() {
-    std::lock_guard<std::mutex> guard(lock);
-    return listener;
 }
 
 }  // namespace tovo

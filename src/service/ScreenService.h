@@ -1,8 +1,21 @@
 #pragma once
 
+#include "api/Api.h"
+#include "capture/CaptureLatency.h"
+#include "capture/Displays.h"
+#include "capture/StillCapture.h"
+#include "desktop/Accessibility.h"
+#include "desktop/WindowSystem.h"
 #include "http/HTTPServer.h"
-#include "service/ConsoleWatch.h"
-#include "service/ScreenState.h"
+#include "input/Input.h"
+#include "input/InputInjector.h"
+#include "input/PointerHold.h"
+#include "session/ConsoleLock.h"
+#include "session/ConsoleWatch.h"
+#include "session/DesktopSession.h"
+#include "session/ScreenState.h"
+#include "video/StreamFlow.h"
+#include "video/VideoEncoder.h"
 
 #include <functional>
 #include <memory>
@@ -12,43 +25,83 @@
 
 namespace tovo {
 
-// The one object a service process builds: it owns the local HTTP listener and the
-// components that feed it, starts them in a fixed order and reports a dead listener.
+namespace x11 {
+class SharedDisplay;
+}
+
+// The platform facilities a service runs on. The service owns them; tests pass fakes.
+struct Platform {
+    std::shared_ptr<void> keepAlive;  // what the backends below share (the X connection)
+    std::unique_ptr<DesktopSession> session;
+    std::unique_ptr<ConsoleLock> consoleLock;
+    std::unique_ptr<DisplaySource> displays;
+    CapturerFactory makeCapturer;
+    std::unique_ptr<WindowSystem> windows;
+    std::unique_ptr<Accessibility> accessibility;
+    std::unique_ptr<InputInjector> injector;
+    EncoderSessionFactory makeEncoderSession;
+
+    // The Linux desktop this process runs on: X11, D-Bus, AT-SPI and libavcodec.
+    static Platform linuxDesktop();
+};
+
+// The service's settings, from its command line and environment.
+struct ServiceSettings {
+    std::string socketPath;
+    // Where the remote listener will keep its settings, devices and identity; present with
+    // --remote.
+    std::optional<std::string> remoteHome;
+    std::optional<std::string> monitorLayout;  // TOVO_X11_MONITORS
+    StreamSettings streams;
+    // Whether start() measures the video encoders in the background.
+    bool calibrateEncoders = true;
+
+    // The settings with this process's environment read.
+    static ServiceSettings fromEnvironment(std::string socketPath, std::optional<std::string> remoteHome);
+};
+
+// The one object a service process builds, and the only place its long-lived objects are
+// made: the platform backends, the state tracker and console watcher, the displays, still
+// capture, input with its pointer holds, the stream flows, the encoder capabilities and the
+// API over them. It starts them in a fixed order and reports a dead listener.
 //
-// Threads: start() and stop() may be called from any thread; `onFatal` is called on the
-// accept thread. Create it with std::make_shared (the listener's fatal hook holds it weakly).
-class ScreenService : public std::enable_shared_from_this<ScreenService> {
+// Threads: start() and stop() from any thread but the listener's own; `onFatal` is called
+// on the accept thread.
+class ScreenService {
 public:
     // Builds and wires everything; starts no thread, timer or listener.
-    ScreenService(std::string socketPath, std::optional<std::string> remoteHome);
+    ScreenService(ServiceSettings settings, Platform platform);
+    ~ScreenService();
 
     // Listens on the socket and starts the components. Throws ScreenServiceError; does
     // nothing while a listener is running.
     void start();
-    // Stops what start() started.
+    // Stops what start() started, ending the connections being served.
     void stop();
-    // A listener is running.
     bool isRunning();
-    // The running listener, if any.
-    std::shared_ptr<HTTPServer> server();
-
-    const std::string socketPath;
-    // Where the remote listener keeps its settings, devices and identity; present with
-    // --remote. The remote-access component is built from it.
-    const std::optional<std::string> remoteHome;
 
     // Called with the listener's message when it dies at run time. Set before start().
     std::function<void(const std::string&)> onFatal;
-    // Whether start() measures the video encoders in the background (tests of the service
-    // alone turn it off). Set before start().
-    bool calibrateEncoders = true;
 
-    const std::shared_ptr<ScreenStateTracker> stateTracker;
-    const std::shared_ptr<ConsoleWatcher> consoleWatcher;
+    const ServiceSettings settings;
+    Platform platform;
+    ScreenStateTracker& stateTracker() { return *tracker; }
+    const Api& api() const { return *endpoints; }
 
 private:
+    std::shared_ptr<ScreenStateTracker> tracker;
+    std::shared_ptr<ConsoleWatcher> consoleWatcher;
+    Displays displays;
+    StillCapture stills;
+    VideoCaptureLatency captureLatency;
+    PointerHolds holds;
+    Input input;
+    StreamFlowRegistry flows;
+    EncoderCapabilities encoders;
+    std::unique_ptr<Api> endpoints;
+
     std::mutex lock;  // guards listener
-    std::shared_ptr<HTTPServer> listener;
+    std::unique_ptr<HTTPServer> listener;
 };
 
 }  // namespace tovo

@@ -55,8 +55,4 @@ public:
 // Makes a session, or returns null and says why in `error` (the backend's status).
 using EncoderSessionFactory = std::function<std::unique_ptr<EncoderSession>(const EncoderSessionConfig&, std::string& error)>;
 
-// Sessions on FFmpeg's encoders: a hardware encoder when its device is there, else libx264
-// or libx265.
-EncoderSessionFactory libavSessionFactory();
-
 }  // namespace tovo

@@ -1,6 +1,6 @@
 #include "video/StreamFlow.h"
 
-#include "service/ScreenHost.h"
+#include "base/Log.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,7 +14,7 @@ constexpr double qualityReuse = 1.0;
 constexpr double qualitySpan = 10.0;
 
 void logAll(const std::vector<std::string>& lines) {
-    for (const auto& line : lines) ScreenHost::logSink(line);
+    for (const auto& line : lines) log(line);
 }
 
 }  // namespace
@@ -50,7 +50,7 @@ void StreamFlow::ack(uint64_t seq, bool keyframe) {
         std::lock_guard<std::mutex> guard(lock);
         bool wasOff = controller.disabled;
         int before = controller.bitrateKbps;
-        auto actions = controller.ack(seq, keyframe, now);
+        auto actions = controller.onAck(seq, keyframe, now);
         if (wasOff && !controller.disabled) lines.push_back(label + ": acks are back; flow-control window on again");
         pending.insert(pending.end(), actions.begin(), actions.end());
         for (const auto& action : actions) {
@@ -82,7 +82,7 @@ void StreamFlow::received(const StreamPlayoutReport& incoming) {
         if (incoming.audio) audioWindow = audioWindow ? audioWindow->merged(*incoming.audio) : *incoming.audio;
         line = updateProfile(now);
     }
-    if (line) ScreenHost::logSink(*line);
+    if (line) log(*line);
     wakeLoop();
 }
 
@@ -117,7 +117,7 @@ StreamNetQuality StreamFlow::netQuality() {
             line = label + " " + result.line(client);
         }
     }
-    if (line) ScreenHost::logSink(*line);
+    if (line) log(*line);
     return result;
 }
 
@@ -145,7 +145,41 @@ void StreamFlow::finish() {
             line = label + " ended; last " + quality->first.line(client);
         }
     }
-    if (line) ScreenHost::logSink(*line);
+    if (line) log(*line);
+}
+
+StreamFlow::LoopState StreamFlow::poll(double now) {
+    LoopState state;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        state.actions = std::exchange(pending, {});
+        state.stalled = controller.checkStall(now);
+        state.keyRequested = controller.keyPending();
+        state.stallDeadline = controller.stallDeadline();
+    }
+    if (state.stalled) {
+        log(label + ": no ack for " + std::to_string(static_cast<int>(controller.tuning.disableAfter)) +
+            " s; flow-control window off for this stream");
+    }
+    return state;
+}
+
+StreamFlowGate StreamFlow::gate(double now, uint64_t pictureSeq) {
+    std::lock_guard<std::mutex> guard(lock);
+    return controller.gate(now, pictureSeq);
+}
+
+StreamFlow::RefineRoom StreamFlow::refineRoom() {
+    std::lock_guard<std::mutex> guard(lock);
+    RefineRoom room{controller.queueDelayMin(), controller.tuning.maxKbps};
+    if (controller.profile) room.capKbps = std::min(room.capKbps, controller.profile->maxKbps);
+    return room;
+}
+
+void StreamFlow::sent(uint64_t seq, double at, int64_t bytes, bool key) {
+    std::lock_guard<std::mutex> guard(lock);
+    controller.pictureSent(seq, at, bytes);
+    if (key) controller.keySent(at);
 }
 
 std::vector<StreamFlowAction> StreamFlow::takePending() {
@@ -162,14 +196,10 @@ std::string StreamFlow::summaryLine() {
                   "window %d%s in flight %zu; %d kbps%s; rtt min %.0f srtt %.0f ms; acks %d limited %d probes %d "
                   "key requests %d; down %d up %d held %d",
                   c.window(), c.disabled ? " (off)" : (c.acksStarted ? "" : " (no acks)"), c.outstanding.size(),
-                  c.bitrateKbps, c.profile ? (" " + c.profile->name).c_str() : "", ms(c.minRTT()), ms(c.srtt), c.acks,
-                  c.windowLimitedCount, c.probes, c.keyRequests, c.decreases, c.increases, c.heldSteps);
+                  c.bitrateKbps, c.profile ? (" " + c.profile->name).c_str() : "", ms(c.minRTT()), ms(c.srtt),
+                  c.counters().acks, c.counters().windowLimited, c.counters().probes, c.counters().keyRequests,
+                  c.counters().decreases, c.counters().increases, c.counters().heldSteps);
     return text;
-}
-
-StreamFlowRegistry& StreamFlowRegistry::shared() {
-    static auto* registry = new StreamFlowRegistry;
-    return *registry;
 }
 
 bool StreamFlowRegistry::isValidID(std::string_view id) {

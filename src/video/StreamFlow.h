@@ -41,6 +41,27 @@ public:
     void finish();
     // Bit-rate and resolution changes not yet applied by the loop.
     std::vector<StreamFlowAction> takePending();
+
+    // What the stream loop learns at the top of a turn: the changes to apply, whether the
+    // window was just switched off for want of acks (logged here), whether a key frame is
+    // wanted, and when the stall check is next due.
+    struct LoopState {
+        std::vector<StreamFlowAction> actions;
+        bool stalled = false;
+        bool keyRequested = false;
+        std::optional<double> stallDeadline;
+    };
+    LoopState poll(double now);
+    // Whether source picture `pictureSeq` may go out now.
+    StreamFlowGate gate(double now, uint64_t pictureSeq);
+    // How much a refine may raise the rate: the queueing delay seen and the cap in force.
+    struct RefineRoom {
+        std::optional<double> queueDelay;
+        int capKbps = 0;
+    };
+    RefineRoom refineRoom();
+    // Section `seq` (`bytes` long, a key frame when `key`) went out at `at`.
+    void sent(uint64_t seq, double at, int64_t bytes, bool key);
     // A one-line account of the window, rate and round trips, for the statistics.
     std::string summaryLine();
 
@@ -76,9 +97,10 @@ private:
 };
 
 // The open flows by stream id. Its lock is never held together with a flow's.
+//
+// Threads: any. One per service.
 class StreamFlowRegistry {
 public:
-    static StreamFlowRegistry& shared();
     // 8 to 64 bytes of A–Z, a–z, 0–9, "_" and "-".
     static bool isValidID(std::string_view id);
 

@@ -56,7 +56,19 @@ bool StreamFlowController::switchOffIfStalled(double at) {
     return true;
 }
 
-StreamFlowGate StreamFlowController::gate(double at) {
+StreamFlowGate StreamFlowController::gate(double at, uint64_t pictureSeq) {
+    StreamFlowGate g = gateAt(at);
+    if (g.kind == StreamFlowGate::Kind::wait && limitedPicture != pictureSeq) {
+        ++counts.windowLimited;
+        lastWindowLimitedAt = at;
+        limitedPicture = pictureSeq;
+    } else if (g.kind == StreamFlowGate::Kind::probe) {
+        ++counts.probes;
+    }
+    return g;
+}
+
+StreamFlowGate StreamFlowController::gateAt(double at) {
     if (!windowActive() || switchOffIfStalled(at)) return {};
     if (static_cast<int>(outstanding.size()) < window()) return {};
     double t = std::max(lastAckAt.value_or(-INFINITY), lastPictureAt.value_or(-INFINITY));
@@ -84,10 +96,10 @@ void StreamFlowController::pictureSent(uint64_t seq, double at, std::optional<in
     }
 }
 
-std::vector<StreamFlowAction> StreamFlowController::ack(uint64_t seq, bool keyframe, double at) {
+std::vector<StreamFlowAction> StreamFlowController::onAck(uint64_t seq, bool keyframe, double at) {
     if (keyframe) {
-        ++keyRequests;
-        keyPending = true;
+        ++counts.keyRequests;
+        keyWanted = true;
     }
     auto removeAcked = [&]() -> std::optional<double> {
         std::optional<double> sentAt;
@@ -99,11 +111,13 @@ std::vector<StreamFlowAction> StreamFlowController::ack(uint64_t seq, bool keyfr
         return std::max(0.0, at - *sentAt);
     };
     if (!disabled) {
-        ++acks;
+        ++counts.acks;
         acksStarted = true;
+        // An ack that repeats one already counted says nothing new about the path: it must
+        // not hold the window open for a client stuck re-sending it.
+        if (seq <= lastAckSeq && lastAckAt) return {};
         lastAckAt = at;
-        if (seq <= lastAckSeq) return {};
-        lastAckSeq = seq;
+        lastAckSeq = std::max(lastAckSeq, seq);
         auto rtt = removeAcked();
         if (!rtt) return {};
         return rttSample(*rtt, at);
@@ -114,7 +128,7 @@ std::vector<StreamFlowAction> StreamFlowController::ack(uint64_t seq, bool keyfr
     ++reenables;
     lastAckAt = at;
     lastAckSeq = std::max(lastAckSeq, seq);
-    ++acks;
+    ++counts.acks;
     return rttSample(*rtt, at);
 }
 
@@ -154,7 +168,7 @@ std::vector<StreamFlowAction> StreamFlowController::rttSample(double rtt, double
     if (at - *congestedSince < tuning.congestedHold) return {};
     congestedSince = at;
     if (contentLimited(at)) {
-        ++heldSteps;
+        ++counts.heldSteps;
         return {};
     }
     return decrease(at);
@@ -162,7 +176,7 @@ std::vector<StreamFlowAction> StreamFlowController::rttSample(double rtt, double
 
 std::vector<StreamFlowAction> StreamFlowController::decrease(double at) {
     lastDecreaseAt = at;
-    ++decreases;
+    ++counts.decreases;
     int b = bitrateKbps;
     ceiling = Ceiling{std::max(static_cast<int>(std::lround(tuning.ceilingFactor * b)), tuning.minKbps),
                       at + tuning.ceilingHold};
@@ -204,10 +218,10 @@ std::optional<int> StreamFlowController::increase(double clean, double at) {
     }
     next = std::min(limit, next);
     if (next <= b) return std::nullopt;
-    if (next > tuning.startKbps) ++climbs;
+    if (next > tuning.startKbps) ++counts.climbs;
     bitrateKbps = next;
     lastIncreaseAt = at;
-    ++increases;
+    ++counts.increases;
     return next;
 }
 
@@ -230,7 +244,7 @@ double StreamFlowController::sentKbps(double at) const {
 bool StreamFlowController::contentLimited(double at) const {
     if (tuning.holdBelowUtilization <= 0 || sentBytes.empty()) return false;
     if (sentKbps(at) >= tuning.holdBelowUtilization * bitrateKbps) return false;
-    return windowLimitedCount == 0 || !lastWindowLimitedAt || at - *lastWindowLimitedAt > tuning.utilizationWindow;
+    return counts.windowLimited == 0 || !lastWindowLimitedAt || at - *lastWindowLimitedAt > tuning.utilizationWindow;
 }
 
 std::optional<StreamRTTSummary> StreamFlowController::rttSummary(double at, double span) const {
@@ -242,7 +256,7 @@ std::optional<StreamRTTSummary> StreamFlowController::rttSummary(double at, doub
 }
 
 void StreamFlowController::keySent(double at) {
-    keyPending = false;
+    keyWanted = false;
     lastKeyAt = at;
 }
 

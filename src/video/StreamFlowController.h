@@ -69,24 +69,33 @@ struct StreamFlowController {
     std::optional<StreamNetProfile> profile;
     std::deque<Sample> sentBytes;
     std::optional<double> lastSampleAt;
-    bool keyPending = false;
     std::optional<double> lastKeyAt;
-    int windowLimitedCount = 0;
-    std::optional<double> lastWindowLimitedAt;
-    int heldSteps = 0, probes = 0, keyRequests = 0, decreases = 0, increases = 0, climbs = 0, acks = 0;
     std::optional<double> frameInterval;
+
+    // What happened over the stream's life, for its statistics.
+    struct Counters {
+        int windowLimited = 0, heldSteps = 0, probes = 0, keyRequests = 0, decreases = 0, increases = 0, climbs = 0,
+            acks = 0;
+    };
+    const Counters& counters() const { return counts; }
+    // A client asked for a key frame that has not gone out yet.
+    bool keyPending() const { return keyWanted; }
 
     // The window limits pictures once acks came and while it is not switched off.
     bool windowActive() const { return acksStarted && !disabled; }
     int window() const;
     std::optional<double> minRTT() const;
     std::optional<double> queueDelayMin() const;
-    StreamFlowGate gate(double at);
+    // Whether picture `pictureSeq` of the source may go out at `at`. A picture held back by
+    // the window counts once as window-limited, however often it is asked about.
+    StreamFlowGate gate(double at, uint64_t pictureSeq);
     // True when this call switched the window off for want of acks.
     bool checkStall(double at);
     std::optional<double> stallDeadline() const;
     void pictureSent(uint64_t seq, double at, std::optional<int64_t> bytes);
-    std::vector<StreamFlowAction> ack(uint64_t seq, bool keyframe, double at);
+    // An acknowledgement of section `seq`; a repeated or older one still asks for a key
+    // frame but changes nothing else.
+    std::vector<StreamFlowAction> onAck(uint64_t seq, bool keyframe, double at);
     std::vector<StreamFlowAction> rttSample(double rtt, double at);
     std::vector<StreamFlowAction> apply(const StreamNetProfile& profile);
     double sentKbps(double at) const;
@@ -98,7 +107,13 @@ struct StreamFlowController {
     void keySent(double at);
 
 private:
+    StreamFlowGate gateAt(double at);
     bool switchOffIfStalled(double at);
+
+    Counters counts;
+    bool keyWanted = false;
+    std::optional<double> lastWindowLimitedAt;
+    std::optional<uint64_t> limitedPicture;  // the picture last counted as window-limited
     std::optional<int> increase(double cleanSince, double at);
     std::vector<StreamFlowAction> decrease(double at);
 };

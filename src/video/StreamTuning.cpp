@@ -1,6 +1,7 @@
 #include "video/StreamTuning.h"
 
-#include "http/HTTPRequest.h"
+#include "base/Text.h"
+#include "video/StreamRequest.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -18,11 +19,6 @@ StreamTuning StreamTuning::fromEnvironment(const char* maxKbpsVariable) {
     return tuning;
 }
 
-const StreamTuning& StreamTuning::current() {
-    static const StreamTuning tuning = fromEnvironment(std::getenv("TOVO_VIDEO_MAX_KBPS"));
-    return tuning;
-}
-
 StreamTuning StreamTuning::withClientCap(std::optional<int> capKbps) const {
     if (!capKbps) return *this;
     StreamTuning capped = *this;
@@ -31,6 +27,16 @@ StreamTuning StreamTuning::withClientCap(std::optional<int> capKbps) const {
     capped.startKbps = std::clamp(startKbps, capped.minKbps, capped.maxKbps);
     capped.requestMaxKbps = capKbps;
     return capped;
+}
+
+StreamSettings StreamSettings::fromEnvironment(const std::function<const char*(const char*)>& get) {
+    StreamSettings settings;
+    settings.tuning = StreamTuning::fromEnvironment(get("TOVO_VIDEO_MAX_KBPS"));
+    settings.codecs = StreamCodecs::serverAllowed(get("TOVO_VIDEO_CODECS"));
+    const char* width = get("TOVO_VIDEO_MAX_WIDTH");
+    settings.maxWidthValue = videoMaxWidth(width);
+    if (width) settings.maxWidth = settings.maxWidthValue;
+    return settings;
 }
 
 }  // namespace tovo

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "video/VideoCodec.h"
+
+#include <functional>
 #include <optional>
+#include <set>
 
 namespace tovo {
 
@@ -50,10 +54,20 @@ struct StreamTuning {
 
     // The defaults with TOVO_VIDEO_MAX_KBPS (`maxKbpsVariable`, may be null) applied.
     static StreamTuning fromEnvironment(const char* maxKbpsVariable);
-    // fromEnvironment of this process's environment, read once.
-    static const StreamTuning& current();
     // This tuning with a client's bit-rate cap applied (none: unchanged).
     StreamTuning withClientCap(std::optional<int> capKbps) const;
+};
+
+// How this service streams: the tuning, the codecs it allows and the widest picture, as
+// the environment sets them (TOVO_VIDEO_MAX_KBPS, TOVO_VIDEO_CODECS, TOVO_VIDEO_MAX_WIDTH).
+struct StreamSettings {
+    StreamTuning tuning;
+    std::set<VideoCodec> codecs{VideoCodec::h264, VideoCodec::hevc};
+    std::optional<int> maxWidth;  // TOVO_VIDEO_MAX_WIDTH, when set
+    int maxWidthValue = 1600;     // its value, or the default
+
+    // Reads the variables through `get` (getenv by default).
+    static StreamSettings fromEnvironment(const std::function<const char*(const char*)>& get);
 };
 
 }  // namespace tovo

@@ -1,6 +1,6 @@
 #include "video/VideoEncoder.h"
 
-#include "service/ScreenHost.h"
+#include "base/Log.h"
 
 #include <algorithm>
 #include <chrono>
@@ -47,21 +47,6 @@ std::optional<double> calibrationMedian(VideoCodec codec, const EncoderSessionFa
     return median(samples);
 }
 
-// Process-wide answers, each computed once under its lock. Never destroyed: the calibration
-// thread may still be running when the process exits.
-struct CodecAnswers {
-    std::mutex lock;  // guards answers; held while computing one, so each runs once
-    std::map<VideoCodec, bool> answers;
-};
-CodecAnswers& availability() {
-    static auto* answers = new CodecAnswers;
-    return *answers;
-}
-CodecAnswers& above1080p() {
-    static auto* answers = new CodecAnswers;
-    return *answers;
-}
-
 }  // namespace
 
 VideoEncoder::VideoEncoder(VideoCodec codec, int bitrate, int expectedFrameRate, EncoderSessionFactory makeSession)
@@ -79,7 +64,7 @@ bool VideoEncoder::ensureSession(int w, int h) {
     std::string error;
     session = makeSession(EncoderSessionConfig{codec, w, h, targetBitrate, expectedFrameRate}, error);
     if (!session) {
-        ScreenHost::logSink(std::string("video: ") + toString(codec) + " low-latency session create failed (" + error + ") at " +
+        log(std::string("video: ") + toString(codec) + " low-latency session create failed (" + error + ") at " +
             std::to_string(w) + "x" + std::to_string(h));
         return false;
     }
@@ -108,7 +93,7 @@ VideoEncodeResult VideoEncoder::encodeFrame(const VideoPicture& picture, double 
     int status = session->submit(picture, pts, forceKey);
     lastTiming.submitMs = millisecondsSince(start);
     if (status != 0) {
-        ScreenHost::logSink(std::string("video: ") + toString(codec) + " encode failed (" + std::to_string(status) +
+        log(std::string("video: ") + toString(codec) + " encode failed (" + std::to_string(status) +
             "); rebuilding the session");
         invalidate();
         return {};
@@ -142,7 +127,7 @@ VideoEncodeResult VideoEncoder::encodeFrame(const VideoPicture& picture, double 
     }
     if (result.kind == Kind::failed) {
         const char* suffix = out.status == EncoderOutput::Status::pending ? " (timeout)" : "";
-        ScreenHost::logSink(std::string("video: ") + toString(codec) + " produced no output for a frame" + suffix +
+        log(std::string("video: ") + toString(codec) + " produced no output for a frame" + suffix +
             "; rebuilding the session");
         invalidate();
     } else if (drained) {
@@ -177,7 +162,7 @@ bool VideoEncoder::probe(VideoCodec codec, const EncoderSessionFactory& makeSess
     auto result = encoder.encodeFrame(solidPicture(640, 360, 0x40), 0, true, 0.5);
     bool available = result.kind == VideoEncodeResult::Kind::unit && result.unit.isKey;
     std::string hardware = encoder.isHardware ? (*encoder.isHardware ? "true" : "false") : "?";
-    ScreenHost::logSink(std::string("video: ") + toString(codec) + (available ? " available" : " unavailable") + " (encoder " +
+    log(std::string("video: ") + toString(codec) + (available ? " available" : " unavailable") + " (encoder " +
         encoder.encoderID.value_or("?") + ", hardware " + hardware + ")");
     return available;
 }
@@ -191,33 +176,38 @@ bool VideoEncoder::calibrate(VideoCodec codec, const EncoderSessionFactory& make
     char line[160];
     std::snprintf(line, sizeof(line), "video: %s encode 1600x1000 %.1f ms, 1824x1144 %.1f ms%s", toString(codec), *small,
                   *large, prefers ? ": streams use pictures above 1080p's area" : "");
-    ScreenHost::logSink(line);
+    log(line);
     return prefers;
 }
 
-bool VideoEncoder::isAvailable(VideoCodec codec) {
-    auto& cache = availability();
-    std::lock_guard<std::mutex> guard(cache.lock);
-    auto found = cache.answers.find(codec);
-    if (found != cache.answers.end()) return found->second;
-    return cache.answers[codec] = probe(codec, libavSessionFactory());
+EncoderCapabilities::EncoderCapabilities(EncoderSessionFactory makeSession) : makeSession(std::move(makeSession)) {}
+
+EncoderCapabilities::~EncoderCapabilities() {
+    if (calibration.joinable()) calibration.join();
 }
 
-bool VideoEncoder::prefersAbove1080p(VideoCodec codec) {
+bool EncoderCapabilities::isAvailable(VideoCodec codec) {
+    std::lock_guard<std::mutex> guard(lock);
+    auto found = available.find(codec);
+    if (found != available.end()) return found->second;
+    return available[codec] = VideoEncoder::probe(codec, makeSession);
+}
+
+bool EncoderCapabilities::prefersAbove1080p(VideoCodec codec) {
     if (!isAvailable(codec)) return false;
-    auto& cache = above1080p();
-    std::lock_guard<std::mutex> guard(cache.lock);
-    auto found = cache.answers.find(codec);
-    if (found != cache.answers.end()) return found->second;
-    return cache.answers[codec] = calibrate(codec, libavSessionFactory());
+    std::lock_guard<std::mutex> guard(lock);
+    auto found = above1080p.find(codec);
+    if (found != above1080p.end()) return found->second;
+    return above1080p[codec] = VideoEncoder::calibrate(codec, makeSession);
 }
 
-void VideoEncoder::calibrateInBackground() {
-    std::thread([] {
+void EncoderCapabilities::calibrateInBackground() {
+    if (calibration.joinable()) return;
+    calibration = std::thread([this] {
         for (VideoCodec codec : {VideoCodec::h264, VideoCodec::hevc}) {
             if (isAvailable(codec)) prefersAbove1080p(codec);
         }
-    }).detach();
+    });
 }
 
 void fillCalibrationPicture(uint8_t* pixels, int width, int height, int stride, int shift) {

@@ -6,6 +6,9 @@
 #include "video/VideoCodec.h"
 
 #include <cstdint>
+#include <map>
+#include <mutex>
+#include <thread>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,8 +42,7 @@ public:
     static constexpr int minimumBitrate = 50000;
     static constexpr int minimumSide = 16;
 
-    VideoEncoder(VideoCodec codec, int bitrate, int expectedFrameRate,
-                 EncoderSessionFactory makeSession = libavSessionFactory());
+    VideoEncoder(VideoCodec codec, int bitrate, int expectedFrameRate, EncoderSessionFactory makeSession);
     ~VideoEncoder();
 
     // `time` in seconds (monotonic); `timeout` bounds the wait for an encoder that answers
@@ -67,17 +69,7 @@ public:
     int drops = 0;
     Timing lastTiming;
 
-    // Whether this machine can encode `codec` at all (probed once per process).
-    static bool isAvailable(VideoCodec codec);
-    // Whether pictures above 1080p's area are relatively cheap to encode here (measured once
-    // per process; false when the codec is unavailable).
-    static bool prefersAbove1080p(VideoCodec codec);
-    // Runs both for h264 then hevc on a thread of its own, so the first stream does not
-    // pay for them.
-    static void calibrateInBackground();
-
-    // The probe and the calibration on a given session factory, uncached (for tests and
-    // for the cached statics above).
+    // The probe and the calibration on a given session factory, uncached.
     static bool probe(VideoCodec codec, const EncoderSessionFactory& makeSession);
     static bool calibrate(VideoCodec codec, const EncoderSessionFactory& makeSession);
 
@@ -91,6 +83,33 @@ private:
     int width = 0;
     int height = 0;
     std::optional<int64_t> lastPTS;  // microseconds
+};
+
+// What this machine's encoders can do, each answer measured once and kept.
+//
+// Threads: any; each answer is computed under the lock, so concurrent askers wait for it.
+// The calibration thread is joined by the destructor.
+class EncoderCapabilities {
+public:
+    explicit EncoderCapabilities(EncoderSessionFactory makeSession);
+    ~EncoderCapabilities();
+
+    // Whether `codec` can be encoded at all.
+    bool isAvailable(VideoCodec codec);
+    // Whether pictures above 1080p's area are relatively cheap to encode here (false when
+    // the codec is unavailable).
+    bool prefersAbove1080p(VideoCodec codec);
+    // Answers both for h264 then hevc on a thread of its own, so the first stream does not
+    // pay for them.
+    void calibrateInBackground();
+
+    const EncoderSessionFactory makeSession;
+
+private:
+    std::mutex lock;  // guards both maps; held while one answer is computed
+    std::map<VideoCodec, bool> available;
+    std::map<VideoCodec, bool> above1080p;
+    std::thread calibration;  // touched by calibrateInBackground and the destructor
 };
 
 // Fills a BGRX picture with the text-like calibration page, starting `shift` rows into it.

@@ -1,10 +1,7 @@
 #include "video/VideoStreamLoop.h"
 
-#include "base/Clock.h"
+#include "base/Log.h"
 #include "base/StrictTiming.h"
-#include "service/ScreenHost.h"
-#include "video/StreamFlow.h"
-#include "video/StreamRequest.h"
 #include "video/VideoEncoder.h"
 
 #include <algorithm>
@@ -16,10 +13,7 @@
 namespace tovo {
 namespace {
 
-constexpr double never = INFINITY;
 constexpr double encodeTimeout = 0.5;
-
-enum class PictureKind { live, refine, keepalive };
 
 const char* partKind(PictureKind kind) {
     switch (kind) {
@@ -35,18 +29,22 @@ struct VideoStreamWindow {
     int live = 0, refines = 0, keepalives = 0, keys = 0, drops = 0;
     std::vector<double> encodeMs;
 
-    std::string line(double seconds) const {
-        double mean = 0, worst = 0;
-        for (double ms : encodeMs) {
-            mean += ms;
-            worst = std::max(worst, ms);
+    void count(PictureKind kind) {
+        switch (kind) {
+        case PictureKind::live: ++live; break;
+        case PictureKind::refine: ++refines; break;
+        case PictureKind::keepalive: ++keepalives; break;
         }
-        if (!encodeMs.empty()) mean /= static_cast<double>(encodeMs.size());
+    }
+
+    std::string line(double seconds) const {
+        double worst = 0;
+        for (double ms : encodeMs) worst = std::max(worst, ms);
         char text[200];
         std::snprintf(text, sizeof(text),
-                      "sent %.1f pics/s (live %d refine %d keepalive %d key %d dropped %d); encode %.1f/%.1f ms (mean/max)",
+                      "sent %.1f pics/s (live %d refine %d keepalive %d key %d dropped %d); encode max %.1f ms",
                       (live + refines + keepalives) / std::max(seconds, 0.001), live, refines, keepalives, keys, drops,
-                      mean, worst);
+                      worst);
         return text;
     }
 };
@@ -57,230 +55,170 @@ std::chrono::steady_clock::time_point steadyAt(double deadline, double now) {
            std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(left));
 }
 
+// The statistics of one stream: a log line (and `onStats`) every statsInterval.
+class StreamStatistics {
+public:
+    StreamStatistics(const VideoStreamOptions& options, double now) : options(options), startedAt(now) {}
+
+    std::optional<double> due() const {
+        if (!options.statsInterval) return std::nullopt;
+        return startedAt + *options.statsInterval;
+    }
+    void emitIfDue(double now, VideoPictureSource& source, StreamFlow* flow) {
+        if (!due() || now < *due()) return;
+        double seconds = now - startedAt;
+        auto activity = source.takeActivityWindow();
+        auto [bytesPerSecond, partsPerSecond] = meter.rate(now);
+        char head[64];
+        std::snprintf(head, sizeof(head), " stats: last %.1f s capture ", seconds);
+        std::string line = options.label + head + activity.line() + "; " + window.line(seconds);
+        if (flow) {
+            line += "; flow " + flow->summaryLine();
+            if (auto tail = flow->takePhoneTail()) line += "; " + *tail;
+        }
+        log(line);
+        if (options.onStats) {
+            options.onStats({{"seconds", seconds},
+                             {"capture", activity.json()},
+                             {"live", window.live},
+                             {"refines", window.refines},
+                             {"keepalives", window.keepalives},
+                             {"keys", window.keys},
+                             {"drops", window.drops},
+                             {"bytesPerSecond", bytesPerSecond},
+                             {"partsPerSecond", partsPerSecond}});
+        }
+        window = {};
+        startedAt = now;
+    }
+
+    VideoStreamWindow window;
+    StreamRateMeter meter;
+
+private:
+    const VideoStreamOptions& options;
+    double startedAt;
+};
+
 }  // namespace
 
 std::string videoStreamLabel(const std::optional<std::string>& streamID) {
     return "video: display stream" + (streamID ? " " + *streamID : std::string());
 }
 
-void videoStreamLoop(VideoPictureSource& source, Connection& connection, const VideoStreamOptions& options) {
+void videoStreamLoop(VideoPictureSource& source, StreamOutput& output, StreamFlowRegistry& flows,
+                     const VideoStreamOptions& options) {
     const auto& tuning = options.tuning;
+    const auto& clock = options.clock;
     VideoEncoder encoder(options.codec, tuning.startKbps * 1000,
                          static_cast<int>(std::floor(1 / std::max(options.interval, 0.001))), options.makeSession);
+    StreamScheduler schedule(tuning, options.interval);
 
     std::shared_ptr<StreamFlow> flow;
     if (options.streamID) {
         flow = std::make_shared<StreamFlow>(*options.streamID, options.label,
-                                            StreamFlowController(tuning, {}, options.interval), monotonicSeconds,
+                                            StreamFlowController(tuning, {}, options.interval), clock,
                                             [&source] { source.wake(); });
         flow->start();
-        StreamFlowRegistry::shared().add(flow);
+        flows.add(flow);
     }
-    // Cursor sections for clients that draw the pointer join here, with the pointer feed.
 
     source.takeActivityWindow();
-    VideoStreamWindow window;
-    StreamRateMeter meter;
-    double statsAt = monotonicSeconds();
-    double windowStart = statsAt;
-
-    uint64_t lastPictureSent = 0;  // sequence number of the source's picture last sent live
-    bool anySent = false;
-    int refinesLeft = 0;
-    bool forceKey = true;  // the first picture is a key frame
-    double lastEncodeStart = -never, lastSend = -never, lastKeyAt = -never;
-    int failures = 0;
-    uint64_t limitedPicture = 0;  // the picture last counted as window-limited
-
-    auto wait = [&](uint64_t changes, double deadline, double now) {
-        source.waitForPicture(changes, steadyAt(std::max(deadline, now + 0.002), now));
-    };
+    StreamStatistics stats(options, clock());
 
     for (;;) {
-        // Ended by the server, refused by the status feed, or the peer hung up.
-        if (connection.peerClosed()) break;
-        if (source.isStopped()) break;
-
+        bool over = output.ended() || source.isStopped();
         uint64_t changes = source.changes();
-        double now = monotonicSeconds();
+        double now = clock();
+        stats.emitIfDue(now, source, flow.get());
 
-        if (options.statsInterval && now - statsAt >= *options.statsInterval) {
-            double seconds = now - windowStart;
-            auto activity = source.takeActivityWindow();
-            auto [bytesPerSecond, partsPerSecond] = meter.rate(now);
-            char head[64];
-            std::snprintf(head, sizeof(head), " stats: last %.1f s capture ", seconds);
-            std::string line = options.label + head + activity.line() + "; " + window.line(seconds);
-            if (flow) {
-                line += "; flow " + flow->summaryLine();
-                if (auto tail = flow->takePhoneTail()) line += "; " + *tail;
-            }
-            ScreenHost::logSink(line);
-            if (options.onStats) {
-                options.onStats({{"seconds", seconds},
-                                 {"capture", activity.json()},
-                                 {"live", window.live},
-                                 {"refines", window.refines},
-                                 {"keepalives", window.keepalives},
-                                 {"keys", window.keys},
-                                 {"drops", window.drops},
-                                 {"bytesPerSecond", bytesPerSecond},
-                                 {"partsPerSecond", partsPerSecond}});
-            }
-            window = {};
-            statsAt = windowStart = now;
-        }
-
-        bool keyRequested = false;
-        std::optional<double> stallDeadline;
+        StreamScheduler::Inputs in;
+        in.over = over;
+        in.statsDue = stats.due();
         if (flow) {
-            for (const auto& action : flow->takePending()) {
+            auto state = flow->poll(now);
+            for (const auto& action : state.actions) {
                 if (action.kind != StreamFlowAction::Kind::bitrate) continue;
                 int bps = std::max(action.value * 1000, VideoEncoder::minimumBitrate);
                 if (bps != encoder.bitrate()) encoder.setBitrate(bps);
             }
-            bool stalled = false;
-            flow->withController([&](StreamFlowController& c) {
-                stalled = c.checkStall(now);
-                keyRequested = c.keyPending;
-                stallDeadline = c.stallDeadline();
-            });
-            if (stalled) {
-                ScreenHost::logSink(options.label + ": no ack for " +
-                                    std::to_string(static_cast<int>(tuning.disableAfter)) +
-                                    " s; flow-control window off for this stream");
-            }
+            in.keyRequested = state.keyRequested;
+            in.stallDeadline = state.stallDeadline;
         }
-        bool keyDue = forceKey || (keyRequested && now - lastKeyAt >= tuning.keyMinInterval);
-
-        // The earliest moment something is due, for waiting.
-        double deadline = anySent ? lastSend + tuning.keepalive : now + tuning.idleCheck;
-        if (refinesLeft > 0) deadline = std::min(deadline, lastSend + tuning.refineIdle);
-        if (keyRequested && !keyDue) deadline = std::min(deadline, lastKeyAt + tuning.keyMinInterval);
-        if (stallDeadline) deadline = std::min(deadline, *stallDeadline);
-        if (options.statsInterval) deadline = std::min(deadline, statsAt + *options.statsInterval);
-
         auto picture = source.latest();
-        if (!picture) {
-            wait(changes, std::min(deadline, now + tuning.idleCheck), now);
+        if (picture) in.picture = picture->seq;
+
+        auto decision = schedule.next(in, now);
+        if (decision.kind == StreamScheduler::Decision::Kind::end) break;
+        if (decision.kind == StreamScheduler::Decision::Kind::wait) {
+            source.waitForPicture(changes, steadyAt(std::max(decision.until, now + 0.002), now));
+            continue;
+        }
+        if (decision.kind == StreamScheduler::Decision::Kind::pace) {
+            StrictTiming::sleep(decision.until - now);
             continue;
         }
 
-        PictureKind kind;
-        if (picture->seq != lastPictureSent || keyDue) {
-            if (now - lastEncodeStart < options.interval) {
-                StrictTiming::sleep(lastEncodeStart + options.interval - now);
-                continue;
-            }
-            kind = PictureKind::live;
-        } else if (refinesLeft > 0 && now - lastSend >= tuning.refineIdle) {
-            kind = PictureKind::refine;
-        } else if (now - lastSend >= tuning.keepalive) {
-            kind = PictureKind::keepalive;
-        } else {
-            wait(changes, deadline, now);
-            continue;
-        }
-
-        double cap = tuning.maxKbps;
-        std::optional<double> queueDelay;
+        int restoreBitrate = 0;
         if (flow) {
-            auto gate = flow->withController([&](StreamFlowController& c) {
-                auto g = c.gate(now);
-                if (g.kind == StreamFlowGate::Kind::wait && picture->seq != limitedPicture) {
-                    ++c.windowLimitedCount;
-                    c.lastWindowLimitedAt = now;
-                } else if (g.kind == StreamFlowGate::Kind::probe) {
-                    ++c.probes;
-                }
-                queueDelay = c.queueDelayMin();
-                if (c.profile) cap = std::min(cap, static_cast<double>(c.profile->maxKbps));
-                return g;
-            });
+            auto gate = flow->gate(now, picture->seq);
             if (gate.kind == StreamFlowGate::Kind::wait) {
                 // Until the probe time, an ack (the flow wakes the source), the stall check or
                 // the statistics; the picture's own deadlines may already have passed.
-                limitedPicture = picture->seq;
                 double until = gate.until;
-                if (stallDeadline) until = std::min(until, *stallDeadline);
-                if (options.statsInterval) until = std::min(until, statsAt + *options.statsInterval);
-                wait(changes, until, now);
+                if (in.stallDeadline) until = std::min(until, *in.stallDeadline);
+                if (in.statsDue) until = std::min(until, *in.statsDue);
+                source.waitForPicture(changes, steadyAt(std::max(until, now + 0.002), now));
                 continue;
             }
         }
-
         // A refine on a clear path gets a generous rate for this one picture.
-        int restoreBitrate = 0;
-        if (kind == PictureKind::refine && (!queueDelay || *queueDelay <= tuning.congestedDelay)) {
-            int boosted = static_cast<int>(std::min(cap * 1000, std::max<double>(tuning.refineMinBitrate, 2.0 * encoder.bitrate())));
-            if (boosted > encoder.bitrate()) {
-                restoreBitrate = encoder.bitrate();
-                encoder.setBitrate(boosted);
+        if (decision.picture == PictureKind::refine) {
+            StreamFlow::RefineRoom room{std::nullopt, tuning.maxKbps};
+            if (flow) room = flow->refineRoom();
+            if (!room.queueDelay || *room.queueDelay <= tuning.congestedDelay) {
+                double cap = std::min<double>(tuning.maxKbps, room.capKbps);
+                int boosted = static_cast<int>(std::min(cap * 1000, std::max<double>(tuning.refineMinBitrate, 2.0 * encoder.bitrate())));
+                if (boosted > encoder.bitrate()) {
+                    restoreBitrate = encoder.bitrate();
+                    encoder.setBitrate(boosted);
+                }
             }
         }
-        lastEncodeStart = now;
+
+        schedule.encodeStarted(now);
         auto started = std::chrono::steady_clock::now();
-        auto result = encoder.encodeFrame(*picture, now, keyDue, encodeTimeout);
+        auto result = encoder.encodeFrame(*picture, now, decision.key, encodeTimeout);
         double encodeMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
         if (restoreBitrate) encoder.setBitrate(restoreBitrate);
 
         if (result.kind == VideoEncodeResult::Kind::dropped) {
-            ++window.drops;
+            ++stats.window.drops;
             continue;
         }
         if (result.kind == VideoEncodeResult::Kind::failed) {
-            if (++failures >= tuning.maxEncodeFailures) {
-                ScreenHost::logSink(options.label + ": " + toString(options.codec) + " failed " + std::to_string(failures) +
-                                    "x in a row; ending the stream (the client reopens)");
+            if (schedule.failed()) {
+                log(options.label + ": " + toString(options.codec) + " failed " + std::to_string(schedule.failures()) +
+                    "x in a row; ending the stream (the client reopens)");
                 break;
             }
-            forceKey = true;
             continue;
         }
 
         const auto& unit = result.unit;
-        window.encodeMs.push_back(encodeMs);
-        uint64_t seq = ++connection.partSeq;
-        std::string kindName = unit.isKey ? "key" : partKind(kind);
-        if (!connection.transport->send(streamPart(contentType(options.codec), unit.data, std::make_pair(unit.width, unit.height),
-                                                   seq, picture->at, kindName, std::string(toString(options.codec)),
-                                                   connection.wire.boundary))) {
-            break;
-        }
-        double sentAt = monotonicSeconds();
-        if (flow) {
-            flow->withController([&](StreamFlowController& c) {
-                c.pictureSent(seq, now, static_cast<int64_t>(unit.data.size()));
-                if (unit.isKey) c.keySent(now);
-            });
-        }
-        meter.add(unit.data.size(), sentAt);
-        if (unit.isKey) {
-            ++window.keys;
-            forceKey = false;
-            lastKeyAt = now;
-        }
-        switch (kind) {
-        case PictureKind::live:
-            ++window.live;
-            lastPictureSent = picture->seq;
-            refinesLeft = tuning.videoRefines;
-            break;
-        case PictureKind::refine:
-            ++window.refines;
-            --refinesLeft;
-            break;
-        case PictureKind::keepalive:
-            ++window.keepalives;
-            break;
-        }
-        failures = 0;
-        anySent = true;
-        lastSend = sentAt;
+        stats.window.encodeMs.push_back(encodeMs);
+        auto seq = output.sendPicture(unit, options.codec, picture->at, unit.isKey ? "key" : partKind(decision.picture));
+        if (!seq) break;
+        double sentAt = clock();
+        if (flow) flow->sent(*seq, now, static_cast<int64_t>(unit.data.size()), unit.isKey);
+        stats.meter.add(unit.data.size(), sentAt);
+        if (unit.isKey) ++stats.window.keys;
+        stats.window.count(decision.picture);
+        schedule.sent(decision.picture, unit.isKey, picture->seq, now, sentAt);
     }
 
     if (flow) {
-        StreamFlowRegistry::shared().remove(flow);
+        flows.remove(flow);
         flow->finish();
     }
 }

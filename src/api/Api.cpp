@@ -1,0 +1,68 @@
+#include "api/Api.h"
+
+#include "api/Endpoints.h"
+#include "api/ErrorMapping.h"
+
+namespace tovo {
+namespace {
+
+using Handler = void (*)(const ApiDependencies&, HTTPRequest&, Connection&);
+
+struct Entry {
+    const char* method;
+    const char* path;
+    Handler handler;  // null: the endpoint is not part of this build yet
+};
+
+// The route table, matched in order on method and path.
+const Entry table[] = {
+    {"GET", "/status", [](const ApiDependencies& d, HTTPRequest&, Connection& c) { c.json(200, Endpoints::status(d)); }},
+    {"GET", "/frame", Endpoints::frame},
+    {"GET", "/stream", Endpoints::stream},
+    {"POST", "/input", Endpoints::input},
+    {"POST", "/permissions/request", Endpoints::requestPermissions},
+    {"POST", "/stream/ack", Endpoints::streamAck},
+    {"GET", "/events", Endpoints::events},
+    {"GET", "/focus", Endpoints::focus},
+    {"GET", "/audio", nullptr},
+    {"GET", "/audio/stats", nullptr},
+    {"GET", "/clipboard", nullptr},
+    {"POST", "/clipboard", nullptr},
+    {"GET", "/clipboard/image", nullptr},
+    {"GET", "/clipboard/file", nullptr},
+    {"GET", "/windows", Endpoints::windows},
+    {"GET", "/hit", Endpoints::hit},
+    {"GET", "/app/windows", Endpoints::appWindows},
+    {"GET", "/app/screenshot", Endpoints::windowScreenshot},
+    {"GET", "/app/ax", Endpoints::appAX},
+    {"POST", "/automation", nullptr},
+    {"POST", "/agent-control", nullptr},
+    {"POST", "/control", nullptr},
+    {"GET", "/remote", nullptr},
+    {"POST", "/remote/pairing", nullptr},
+    {"POST", "/remote/pairing/stop", nullptr},
+    {"POST", "/remote/enabled", nullptr},
+    {"POST", "/remote/devices/remove", nullptr},
+    {"POST", "/remote/disconnect", nullptr},
+};
+
+}  // namespace
+
+Api::Api(ApiDependencies dependencies)
+    : deps(std::move(dependencies)), routes([this] {
+          std::vector<Router::Route> list;
+          for (const Entry& entry : table) {
+              Router::Handler handler;
+              if (entry.handler) {
+                  handler = [this, call = entry.handler](HTTPRequest& request, Connection& connection) {
+                      ErrorMapping::answering(deps.session, [&] { call(deps, request, connection); });
+                  };
+              }
+              list.push_back({entry.method, entry.path, std::move(handler)});
+          }
+          return list;
+      }()) {}
+
+nlohmann::json Api::status() const { return Endpoints::status(deps); }
+
+}  // namespace tovo

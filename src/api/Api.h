@@ -1,0 +1,62 @@
+#pragma once
+
+#include "capture/CaptureLatency.h"
+#include "capture/Displays.h"
+#include "capture/StillCapture.h"
+#include "desktop/Accessibility.h"
+#include "desktop/WindowSystem.h"
+#include "http/Router.h"
+#include "input/Input.h"
+#include "input/PointerHold.h"
+#include "session/DesktopSession.h"
+#include "session/ScreenState.h"
+#include "video/EncoderSession.h"
+#include "video/StreamFlow.h"
+#include "video/StreamTuning.h"
+#include "video/VideoEncoder.h"
+
+#include <chrono>
+
+namespace tovo {
+
+// Everything the endpoints use, built once by the service and passed in. Every object must
+// outlive the Api and the requests it serves.
+struct ApiDependencies {
+    DesktopSession& session;
+    Displays& displays;
+    StillCapture& stills;
+    CapturerFactory makeCapturer;  // for the frame streams of video streams
+    VideoCaptureLatency& captureLatency;
+    WindowSystem& windows;
+    Accessibility& accessibility;
+    Input& input;
+    PointerHolds& holds;
+    ScreenStateTracker& tracker;
+    StreamFlowRegistry& flows;
+    EncoderCapabilities& encoders;
+    StreamSettings streams;
+    std::chrono::milliseconds eventPing{15000};  // silence before a ping line on /events
+};
+
+// The HTTP API: the route table with every endpoint, and the mapping of the features'
+// errors to status codes and texts.
+//
+// Threads: immutable once built; requests are served on any thread.
+class Api {
+public:
+    explicit Api(ApiDependencies dependencies);
+
+    // The full route table, as the local socket serves it.
+    const Router& router() const { return routes; }
+    // Answers one request (what the local listener calls).
+    void handle(HTTPRequest& request, Connection& connection) const { routes.handle(request, connection); }
+
+    // The object GET /status answers with.
+    nlohmann::json status() const;
+
+private:
+    ApiDependencies deps;
+    Router routes;
+};
+
+}  // namespace tovo

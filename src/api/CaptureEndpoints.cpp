@@ -1,0 +1,98 @@
+// GET /frame and GET /app/screenshot: JPEG pictures of a display and of one window.
+#include "api/Endpoints.h"
+
+#include "api/ErrorMapping.h"
+#include "api/Query.h"
+#include "capture/HiddenApps.h"
+#include "desktop/AppWindows.h"
+
+#include <chrono>
+#include <cstdio>
+#include <future>
+
+namespace tovo::Endpoints {
+namespace {
+
+constexpr auto windowPictureWithin = std::chrono::seconds(5);
+
+std::string fractions(double x, double y, double w, double h) {
+    char text[128];
+    std::snprintf(text, sizeof(text), "%.4f,%.4f,%.4f,%.4f", x, y, w, h);
+    return text;
+}
+
+void sendJPEG(Connection& connection, Connection::Headers headers, const std::string& jpeg) {
+    headers.emplace_back("Content-Type", "image/jpeg");
+    headers.emplace_back("Content-Length", std::to_string(jpeg.size()));
+    if (connection.writeHead(200, headers, connection.persistent) && connection.transport->send(jpeg)) {
+        connection.reusable = connection.persistent;
+    }
+}
+
+}  // namespace
+
+void frame(const Deps& deps, HTTPRequest& request, Connection& connection) {
+    CaptureParams params = Query::captureParams(request, deps.displays);
+    // The visible/hide/crop filter is not read yet: pictures always show the whole display.
+    if (!deps.session.canCaptureScreen()) throw HTTPError(403, noCaptureText);
+    JPEGFrame picture = deps.stills.frame(params);
+    Connection::Headers headers{{"X-Frame-Width", std::to_string(picture.width)},
+                                {"X-Frame-Height", std::to_string(picture.height)},
+                                {"X-Display", std::to_string(picture.display)},
+                                {"Cache-Control", "no-store"}};
+    if (picture.crop) {
+        const auto& c = *picture.crop;
+        headers.emplace_back("X-Crop", fractions(c[0], c[1], c[2], c[3]));
+    }
+    if (picture.filter) headers.emplace_back("X-Frame-Filter", *picture.filter);
+    sendJPEG(connection, std::move(headers), picture.data);
+}
+
+void windowScreenshot(const Deps& deps, HTTPRequest& request, Connection& connection) {
+    int maxWidth = Query::clamped(request, "maxWidth", 1280, 160, 3840);
+    int quality = Query::clamped(request, "quality", 70, 10, 95);
+    auto asked = request.integer("window");
+    if (!asked) throw HTTPError(400, "window is required");
+    const std::string number = std::to_string(*asked);
+    WindowRecord record = AppWindows::find(deps.windows, *asked, HiddenApps::parse(Query::value(request, "hide")));
+    if (!deps.session.canCaptureScreen()) throw HTTPError(403, noCaptureText);
+    if (record.minimized) throw HTTPError(409, "window " + number + " is minimized");
+    auto plan = AppWindows::planPicture(record, deps.displays, maxWidth);
+
+    // The capture runs on a thread of its own so that a window whose picture never comes
+    // cannot hold the request beyond its bound; the thread finishes on its own.
+    auto pending = std::make_shared<std::promise<std::string>>();
+    auto result = pending->get_future();
+    StillCapture& stills = deps.stills;
+    uint32_t frameWindow = record.frame;
+    std::thread([pending, &stills, frameWindow, plan, quality] {
+        try {
+            pending->set_value(stills.window(frameWindow, plan.width, plan.height, quality));
+        } catch (...) {
+            pending->set_exception(std::current_exception());
+        }
+    }).detach();
+    if (result.wait_for(windowPictureWithin) != std::future_status::ready) {
+        throw HTTPError(409, "no picture of window " + number + " within 5 s");
+    }
+    std::string jpeg;
+    try {
+        jpeg = result.get();
+    } catch (const CaptureFailure& error) {
+        HTTPError mapped = ErrorMapping::of(error, deps.session);
+        if (mapped.status == 403) throw mapped;
+        throw HTTPError(409, "no picture of window " + number + ": " + error.what());
+    }
+
+    Connection::Headers headers{{"X-Frame-Width", std::to_string(plan.width)},
+                                {"X-Frame-Height", std::to_string(plan.height)},
+                                {"X-Window", number},
+                                {"Cache-Control", "no-store"}};
+    if (plan.display) {
+        headers.emplace_back("X-Display", std::to_string(*plan.display));
+        headers.emplace_back("X-Window-Bounds", fractions(plan.bounds.x, plan.bounds.y, plan.bounds.w, plan.bounds.h));
+    }
+    sendJPEG(connection, std::move(headers), jpeg);
+}
+
+}  // namespace tovo::Endpoints

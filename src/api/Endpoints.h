@@ -1,0 +1,37 @@
+#pragma once
+
+// The endpoints of the API, one family per file; Api.cpp puts them in the route table.
+#include "api/Api.h"
+#include "http/Connection.h"
+#include "http/HTTPRequest.h"
+
+#include <nlohmann/json.hpp>
+
+namespace tovo::Endpoints {
+
+using Deps = ApiDependencies;
+
+// StatusEndpoints.cpp
+nlohmann::json status(const Deps& deps);
+void events(const Deps& deps, HTTPRequest& request, Connection& connection);
+void requestPermissions(const Deps& deps, HTTPRequest& request, Connection& connection);
+
+// CaptureEndpoints.cpp
+void frame(const Deps& deps, HTTPRequest& request, Connection& connection);
+void windowScreenshot(const Deps& deps, HTTPRequest& request, Connection& connection);
+
+// DesktopEndpoints.cpp
+void windows(const Deps& deps, HTTPRequest& request, Connection& connection);
+void hit(const Deps& deps, HTTPRequest& request, Connection& connection);
+void appWindows(const Deps& deps, HTTPRequest& request, Connection& connection);
+void appAX(const Deps& deps, HTTPRequest& request, Connection& connection);
+void focus(const Deps& deps, HTTPRequest& request, Connection& connection);
+
+// InputEndpoint.cpp
+void input(const Deps& deps, HTTPRequest& request, Connection& connection);
+
+// StreamEndpoints.cpp
+void stream(const Deps& deps, HTTPRequest& request, Connection& connection);
+void streamAck(const Deps& deps, HTTPRequest& request, Connection& connection);
+
+}  // namespace tovo::Endpoints

@@ -1,0 +1,21 @@
+// POST /input: one mouse, keyboard or scroll event.
+#include "api/Endpoints.h"
+
+#include "http/HTTPError.h"
+
+namespace tovo::Endpoints {
+
+void input(const Deps& deps, HTTPRequest& request, Connection& connection) {
+    InputEvent event = InputEvent::decode(request.body);
+    // Control arbitration joins here with remote access; every local request is admitted.
+    if (deps.input.isStale(event)) {
+        connection.json(200, {{"ok", true}, {"stale", true}});
+        return;
+    }
+    Input::Action action = deps.input.plan(event);
+    if (!deps.session.canInjectInput()) throw HTTPError(403, noInputText);
+    deps.input.perform(event, action);
+    connection.json(200, {{"ok", true}});
+}
+
+}  // namespace tovo::Endpoints

@@ -1,0 +1,79 @@
+// GET /status, GET /events and POST /permissions/request.
+#include "api/Endpoints.h"
+
+#include "http/HTTPError.h"
+#include "http/ServerIdentity.h"
+
+#include <algorithm>
+
+namespace tovo::Endpoints {
+
+nlohmann::json status(const Deps& deps) {
+    bool loggedIn = deps.session.reachable();
+    nlohmann::json displays = nlohmann::json::array();
+    if (loggedIn) {
+        for (const auto& display : deps.displays.active()) displays.push_back(display.json());
+    }
+    nlohmann::json object{{"ok", !displays.empty()},
+                          {"session", {{"loggedIn", loggedIn}}},
+                          {"screenRecording", deps.session.canCaptureScreen()},
+                          {"accessibility", deps.session.canInjectInput()},
+                          {"displays", displays}};
+    if (displays.empty()) object["error"] = loggedIn ? "this session has no display attached" : noSessionText;
+    auto snapshot = deps.tracker.snapshot();
+    nlohmann::json states = nlohmann::json::array();
+    for (const auto& state : snapshot.states) states.push_back(state.json());
+    object["states"] = states;
+    object["console"] = snapshot.console ? nlohmann::json{{"locked", snapshot.console->locked}} : nlohmann::json();
+    object.update(ServerIdentity::json());
+    return object;
+}
+
+void requestPermissions(const Deps& deps, HTTPRequest&, Connection& connection) {
+    // Nothing prompts on X11: the answer is the current state.
+    connection.json(200, {{"ok", true},
+                          {"screenRecording", deps.session.canCaptureScreen()},
+                          {"accessibility", deps.session.canInjectInput()}});
+}
+
+void events(const Deps& deps, HTTPRequest&, Connection& connection) {
+    using Clock = std::chrono::steady_clock;
+    ScreenStateTracker& tracker = deps.tracker;
+    const auto pingInterval = deps.eventPing;
+    if (!connection.writeHead(200, {{"Content-Type", "application/x-ndjson"}, {"Cache-Control", "no-cache"}}, false)) {
+        return;
+    }
+    auto send = [&](const std::string& line) { return connection.transport->send(line); };
+
+    // Only lines posted after this moment are sent.
+    auto seen = tracker.snapshot();
+    uint64_t lastPosted = seen.postedSeq;
+    if (!send(ScreenStateTracker::eventLine(seen.states, seen.console))) return;
+    auto lastWrite = Clock::now();
+    if (connection.peerClosed()) return;
+
+    for (;;) {
+        auto deadline = std::min(lastWrite + pingInterval, Clock::now() + std::chrono::seconds(1));
+        if (!tracker.waitForChange(seen.version, deadline)) return;
+        auto now = tracker.snapshot();
+        if (now.version == seen.version) {
+            if (Clock::now() - lastWrite >= pingInterval) {
+                if (!send(ScreenStateTracker::pingLine)) return;
+                lastWrite = Clock::now();
+            }
+        } else {
+            if (now.stateVersion != seen.stateVersion && !send(ScreenStateTracker::eventLine(now.states, now.console))) {
+                return;
+            }
+            for (const auto& [seq, line] : tracker.posted(lastPosted)) {
+                if (!send(line)) return;
+                lastPosted = seq;
+            }
+            seen = now;
+            lastWrite = Clock::now();
+        }
+        if (connection.peerClosed()) return;
+    }
+}
+
+}  // namespace tovo::Endpoints

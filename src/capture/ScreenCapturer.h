@@ -1,0 +1,68 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace tovo {
+
+// A rectangle of the desktop in desktop pixels, top-left origin.
+struct PixelRect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// Pixels in memory order B, G, R, X (4 bytes each), rows `stride` bytes apart. A view
+// does not own its memory; see where it comes from for how long it stays valid.
+struct PixelView {
+    const uint8_t* data = nullptr;
+    int width = 0;
+    int height = 0;
+    int stride = 0;
+};
+
+// A capture that could not be made; the message says why.
+class CaptureFailure : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Reads pixels of the screen through a connection of its own. One capturer is used by one
+// thread at a time; it keeps its buffers between captures so that a steady stream of
+// captures allocates nothing.
+class ScreenCapturer {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    virtual ~ScreenCapturer() = default;
+
+    // Reads `rect` of the screen, with the pointer drawn in when `withCursor`. The view
+    // stays valid until the next capture or the capturer's end. Throws CaptureFailure.
+    virtual PixelView capture(const PixelRect& rect, bool withCursor) = 0;
+
+    // Reads a top-level window's own pixels (frame included), whatever covers it, through
+    // the compositing extension. Throws CaptureFailure (for example for an unmapped window).
+    virtual PixelView captureWindow(uint32_t window) = 0;
+
+    // Change tracking for streams. Waits until `until`, noting screen changes that touch
+    // `rect`; returns when the first change since the last call arrived, or no value when
+    // nothing changed. The first call after construction reports a change. Throws
+    // CaptureFailure when the display is gone.
+    virtual std::optional<Clock::time_point> waitForChanges(const PixelRect& rect, Clock::time_point until) = 0;
+
+    // Keeps the screen saver and display power management off while set (for this
+    // connection's life at most).
+    virtual void suppressScreenSaver(bool suppress) = 0;
+
+    // False once the connection to the display broke (also noticed without a request);
+    // such a capturer is thrown away.
+    virtual bool usable() const = 0;
+
+};
+
+}  // namespace tovo

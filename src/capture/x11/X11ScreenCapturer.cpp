@@ -1,0 +1,314 @@
+// ScreenCapturer on X11: MIT-SHM reads of the root window (XGetImage when shared memory is
+// not possible, as with a remote display), the pointer from XFixes, changes from XDamage,
+// and MIT-SCREEN-SAVER suspension for streams.
+#include "capture/CursorOverlay.h"
+#include "capture/x11/X11Capture.h"
+#include "x11/X11Connection.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+#include <X11/extensions/Xcomposite.h>
+#include <X11/extensions/Xdamage.h>
+#include <X11/extensions/Xfixes.h>
+#include <X11/extensions/scrnsaver.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <poll.h>
+#include <set>
+#include <thread>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <vector>
+
+namespace tovo {
+namespace {
+
+bool intersects(const PixelRect& a, int x, int y, int width, int height) {
+    return a.x < x + width && x < a.x + a.width && a.y < y + height && y < a.y + a.height;
+}
+
+class X11ScreenCapturer final : public ScreenCapturer {
+public:
+    X11ScreenCapturer() {
+        display = x11::openDisplay(&broken);
+        if (!display) throw CaptureFailure("cannot open the X display");
+        root = DefaultRootWindow(display);
+        int major, minor;
+        Bool pixmaps;
+        useShm = XShmQueryVersion(display, &major, &minor, &pixmaps) == True;
+        int eventBase, errorBase;
+        hasFixes = XFixesQueryExtension(display, &eventBase, &errorBase) == True;
+        if (hasFixes) {
+            int fixesMajor = 0, fixesMinor = 0;
+            XFixesQueryVersion(display, &fixesMajor, &fixesMinor);
+        }
+    }
+
+    ~X11ScreenCapturer() override {
+        releaseShm();
+        if (image) XDestroyImage(image);
+        if (windowImage) XDestroyImage(windowImage);
+        if (damage && !broken) XDamageDestroy(display, damage);
+        XCloseDisplay(display);
+    }
+
+    PixelView capture(const PixelRect& rect, bool withCursor) override {
+        checkAlive();
+        if (rect.width <= 0 || rect.height <= 0) throw CaptureFailure("empty capture rectangle");
+        XImage* read = useShm ? readShared(rect) : nullptr;
+        if (!read) read = readPlain(rect);
+        checkAlive();
+        if (read->bits_per_pixel != 32 || read->red_mask != 0xFF0000 || read->green_mask != 0xFF00 ||
+            read->blue_mask != 0xFF || read->byte_order != LSBFirst) {
+            throw CaptureFailure("unsupported pixel format (" + std::to_string(read->bits_per_pixel) + " bits per pixel)");
+        }
+        auto* pixels = reinterpret_cast<uint8_t*>(read->data);
+        if (withCursor) drawCursor(rect, pixels, read->bytes_per_line);
+        return {pixels, rect.width, rect.height, read->bytes_per_line};
+    }
+
+    PixelView captureWindow(uint32_t window) override {
+        checkAlive();
+        int eventBase, errorBase;
+        if (!XCompositeQueryExtension(display, &eventBase, &errorBase)) {
+            throw CaptureFailure("the X server has no Composite extension");
+        }
+        XWindowAttributes attributes;
+        x11::takeLastError();
+        if (!XGetWindowAttributes(display, window, &attributes)) throw CaptureFailure("the window is gone");
+        if (attributes.map_state != IsViewable) throw CaptureFailure("the window is not mapped");
+        if (redirected.insert(window).second) {
+            // Redirection gives the window storage of its own; the client repaints into it
+            // on the exposure that follows, so give it a moment the first time.
+            XCompositeRedirectWindow(display, window, CompositeRedirectAutomatic);
+            XSync(display, False);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        Pixmap pixmap = XCompositeNameWindowPixmap(display, window);
+        XSync(display, False);
+        if (x11::takeLastError() != 0) {
+            if (pixmap) XFreePixmap(display, pixmap);
+            throw CaptureFailure("the window has no picture");
+        }
+        if (windowImage) XDestroyImage(windowImage);
+        int width = attributes.width + 2 * attributes.border_width;
+        int height = attributes.height + 2 * attributes.border_width;
+        windowImage = XGetImage(display, pixmap, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height),
+                                AllPlanes, ZPixmap);
+        XFreePixmap(display, pixmap);
+        checkAlive();
+        if (!windowImage) throw CaptureFailure("the window's picture could not be read");
+        // An image of a pixmap carries no colour masks; the window's visual has them.
+        const Visual* visual = attributes.visual;
+        if (windowImage->bits_per_pixel != 32 || windowImage->byte_order != LSBFirst || visual->red_mask != 0xFF0000 ||
+            visual->green_mask != 0xFF00 || visual->blue_mask != 0xFF) {
+            throw CaptureFailure("unsupported window pixel format");
+        }
+        return {reinterpret_cast<uint8_t*>(windowImage->data), width, height, windowImage->bytes_per_line};
+    }
+
+    std::optional<Clock::time_point> waitForChanges(const PixelRect& rect, Clock::time_point until) override {
+        checkAlive();
+        if (!damage) {
+            int eventBase, errorBase;
+            if (!XDamageQueryExtension(display, &eventBase, &errorBase)) {
+                throw CaptureFailure("the X server has no DAMAGE extension");
+            }
+            damageEvent = eventBase + XDamageNotify;
+            damage = XDamageCreate(display, root, XDamageReportBoundingBox);
+            // The server reports what was damaged before the object existed at once; the first
+            // picture shows all of it, so that report must not count as a change after it.
+            XSync(display, False);
+            XDamageSubtract(display, damage, None, None);
+            while (XPending(display) > 0) {
+                XEvent event;
+                XNextEvent(display, &event);
+            }
+            firstChange = Clock::now();  // nothing is known yet: the first picture counts as new
+        }
+        const int fd = ConnectionNumber(display);
+        for (;;) {
+            while (XPending(display) > 0) {
+                XEvent event;
+                XNextEvent(display, &event);
+                if (event.type != damageEvent) continue;
+                const auto& notify = reinterpret_cast<const XDamageNotifyEvent&>(event);
+                if (!firstChange && intersects(rect, notify.area.x, notify.area.y, notify.area.width, notify.area.height)) {
+                    firstChange = Clock::now();
+                }
+            }
+            checkAlive();
+            auto now = Clock::now();
+            if (now >= until) break;
+            pollfd p{fd, POLLIN, 0};
+            auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count();
+            int ready = ::poll(&p, 1, static_cast<int>(std::max<int64_t>(1, waitMs)));
+            if (ready < 0 && errno != EINTR) throw CaptureFailure("waiting for the X display failed");
+            if (ready > 0 && (p.revents & (POLLHUP | POLLERR))) {
+                // Let Xlib see the hang-up so that the connection is marked broken.
+                XNoOp(display);
+                XSync(display, False);
+                checkAlive();
+            }
+        }
+        // Re-arm the report for the next interval.
+        XDamageSubtract(display, damage, None, None);
+        XFlush(display);
+        auto change = firstChange;
+        firstChange.reset();
+        return change;
+    }
+
+    void suppressScreenSaver(bool suppress) override {
+        if (broken) return;
+        int eventBase, errorBase;
+        if (XScreenSaverQueryExtension(display, &eventBase, &errorBase)) XScreenSaverSuspend(display, suppress ? True : False);
+        XFlush(display);
+    }
+
+    bool usable() const override {
+        if (broken) return false;
+        // An idle connection learns of a vanished server only through its socket.
+        pollfd p{ConnectionNumber(display), POLLIN, 0};
+        return !(::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)));
+    }
+
+private:
+    void checkAlive() {
+        if (broken) throw CaptureFailure("the X display went away");
+    }
+
+    XImage* readShared(const PixelRect& rect) {
+        if (!image || image->width != rect.width || image->height != rect.height || !shmAttached) {
+            if (!allocateShm(rect.width, rect.height)) {
+                useShm = false;
+                return nullptr;
+            }
+        }
+        if (!XShmGetImage(display, root, image, rect.x, rect.y, AllPlanes)) {
+            throw CaptureFailure("the screen could not be read at " + std::to_string(rect.x) + "," + std::to_string(rect.y));
+        }
+        return image;
+    }
+
+    // The fallback for displays without shared memory; reuses its image while the size stays.
+    XImage* readPlain(const PixelRect& rect) {
+        if (shmAttached) releaseShm();
+        if (image && (image->width != rect.width || image->height != rect.height)) {
+            XDestroyImage(image);
+            image = nullptr;
+        }
+        if (image) {
+            if (!XGetSubImage(display, root, rect.x, rect.y, static_cast<unsigned>(rect.width),
+                              static_cast<unsigned>(rect.height), AllPlanes, ZPixmap, image, 0, 0)) {
+                checkAlive();
+                throw CaptureFailure("the screen could not be read at " + std::to_string(rect.x) + "," + std::to_string(rect.y));
+            }
+            return image;
+        }
+        image = XGetImage(display, root, rect.x, rect.y, static_cast<unsigned>(rect.width),
+                          static_cast<unsigned>(rect.height), AllPlanes, ZPixmap);
+        if (!image) {
+            checkAlive();
+            throw CaptureFailure("the screen could not be read at " + std::to_string(rect.x) + "," + std::to_string(rect.y));
+        }
+        return image;
+    }
+
+    // Makes a shared image of width × height. The segment is marked for removal as soon as
+    // both sides have attached it, so it disappears with the last detach even if this
+    // process dies.
+    bool allocateShm(int width, int height) {
+        releaseShm();
+        if (image) {
+            XDestroyImage(image);
+            image = nullptr;
+        }
+        Visual* visual = DefaultVisual(display, DefaultScreen(display));
+        int depth = DefaultDepth(display, DefaultScreen(display));
+        image = XShmCreateImage(display, visual, static_cast<unsigned>(depth), ZPixmap, nullptr, &segment,
+                                static_cast<unsigned>(width), static_cast<unsigned>(height));
+        if (!image) return false;
+        segment.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(image->bytes_per_line) * static_cast<size_t>(height),
+                               IPC_CREAT | 0600);
+        if (segment.shmid < 0) return failShm();
+        segment.shmaddr = image->data = static_cast<char*>(shmat(segment.shmid, nullptr, 0));
+        if (segment.shmaddr == reinterpret_cast<char*>(-1)) {
+            shmctl(segment.shmid, IPC_RMID, nullptr);
+            image->data = nullptr;
+            return failShm();
+        }
+        segment.readOnly = False;
+        x11::takeLastError();
+        XShmAttach(display, &segment);
+        XSync(display, False);
+        shmctl(segment.shmid, IPC_RMID, nullptr);
+        if (x11::takeLastError() != 0 || broken) {
+            shmdt(segment.shmaddr);
+            image->data = nullptr;
+            return failShm();
+        }
+        shmAttached = true;
+        return true;
+    }
+
+    bool failShm() {
+        if (image) {
+            image->data = nullptr;
+            XDestroyImage(image);
+            image = nullptr;
+        }
+        return false;
+    }
+
+    void releaseShm() {
+        if (!shmAttached) return;
+        if (!broken) {
+            XShmDetach(display, &segment);
+            XSync(display, False);
+        }
+        shmdt(segment.shmaddr);
+        shmAttached = false;
+        if (image) {
+            image->data = nullptr;
+            XDestroyImage(image);
+            image = nullptr;
+        }
+    }
+
+    void drawCursor(const PixelRect& rect, uint8_t* pixels, int stride) {
+        if (!hasFixes) return;
+        XFixesCursorImage* cursor = XFixesGetCursorImage(display);
+        if (!cursor) return;
+        // XFixes hands out one premultiplied ARGB pixel per unsigned long.
+        cursorPixels.resize(static_cast<size_t>(cursor->width) * cursor->height);
+        for (size_t i = 0; i < cursorPixels.size(); ++i) cursorPixels[i] = static_cast<uint32_t>(cursor->pixels[i]);
+        CursorImage overlay{cursorPixels.data(), cursor->width, cursor->height,
+                            cursor->x - cursor->xhot - rect.x, cursor->y - cursor->yhot - rect.y};
+        XFree(cursor);
+        compositeCursor(pixels, rect.width, rect.height, stride, overlay);
+    }
+
+    Display* display = nullptr;
+    Window root = 0;
+    bool broken = false;
+    bool useShm = false;
+    bool hasFixes = false;
+    XImage* image = nullptr;
+    XShmSegmentInfo segment{};
+    bool shmAttached = false;
+    Damage damage = 0;
+    int damageEvent = 0;
+    std::optional<Clock::time_point> firstChange;
+    std::vector<uint32_t> cursorPixels;
+    std::set<uint32_t> redirected;  // windows this connection keeps redirected
+    XImage* windowImage = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<ScreenCapturer> makeX11ScreenCapturer() { return std::make_unique<X11ScreenCapturer>(); }
+
+}  // namespace tovo

@@ -1,0 +1,248 @@
+// InputInjector over XTEST on a connection of its own. Keys are keysyms already; typed
+// characters use their keysyms, borrowing a spare keycode for the moment when the keymap
+// has none for a character.
+#include "input/x11/XTestInputInjector.h"
+#include "x11/X11Connection.h"
+
+#include <X11/Xlib.h>
+#include <X11/XKBlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace tovo {
+namespace {
+
+// The keysym of a Unicode scalar: Latin-1 keysyms equal their code points, the rest use
+// the Unicode keysym range.
+KeySym keysymOfScalar(char32_t c) {
+    if (c == '\t') return XK_Tab;
+    if ((c >= 0x20 && c <= 0x7E) || (c >= 0xA0 && c <= 0xFF)) return static_cast<KeySym>(c);
+    return static_cast<KeySym>(0x01000000 | c);
+}
+
+std::vector<char32_t> scalars(const std::string& text) {
+    std::vector<char32_t> out;
+    for (size_t i = 0; i < text.size();) {
+        unsigned char b = static_cast<unsigned char>(text[i]);
+        int len = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+        char32_t c = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
+        for (int k = 1; k < len && i + k < text.size(); ++k) c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        out.push_back(c);
+        i += static_cast<size_t>(len);
+    }
+    return out;
+}
+
+class XTestInputInjector final : public InputInjector {
+public:
+    ~XTestInputInjector() override {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            ending = true;
+        }
+        wake.notify_all();
+        if (reverter.joinable()) reverter.join();
+        std::lock_guard<std::mutex> guard(lock);
+        restoreBorrowed();
+        if (display) XCloseDisplay(display);
+    }
+
+    bool available() override {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!connect()) return false;
+        int event, error, major, minor;
+        return XTestQueryExtension(display, &event, &error, &major, &minor) == True;
+    }
+
+    void setModifiers(uint64_t flags) override {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!connect()) return;
+        static const std::pair<uint64_t, KeySym> modifiers[] = {{ModifierFlags::command, XK_Super_L},
+                                                                {ModifierFlags::shift, XK_Shift_L},
+                                                                {ModifierFlags::option, XK_Alt_L},
+                                                                {ModifierFlags::control, XK_Control_L}};
+        for (const auto& [flag, keysym] : modifiers) {
+            bool want = (flags & flag) != 0, have = (held & flag) != 0;
+            if (want == have) continue;
+            KeyCode code = XKeysymToKeycode(display, keysym);
+            if (code != 0) XTestFakeKeyEvent(display, code, want ? True : False, CurrentTime);
+        }
+        held = flags;
+        XFlush(display);
+    }
+
+    void moveTo(double x, double y) override {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!connect()) return;
+        XTestFakeMotionEvent(display, -1, static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)), CurrentTime);
+        XFlush(display);
+    }
+
+    void button(MouseButton which, bool down) override {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!connect()) return;
+        XTestFakeButtonEvent(display, which == MouseButton::left ? 1 : 3, down ? True : False, CurrentTime);
+        XFlush(display);
+    }
+
+    void key(Key key, bool down) override {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!connect()) return;
+        KeyCode code = XKeysymToKeycode(display, static_cast<KeySym>(key));
+        if (code == 0) return;
+        XTestFakeKeyEvent(display, code, down ? True : False, CurrentTime);
+        XFlush(display);
+    }
+
+    void typeText(const std::string& text) override {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            if (!connect()) return;
+            for (char32_t c : scalars(text)) typeScalar(c);
+            XSync(display, False);
+            lastBorrowUse = std::chrono::steady_clock::now();
+            if (!borrowed.empty() && !reverter.joinable()) reverter = std::thread([this] { revertWhenIdle(); });
+        }
+        wake.notify_all();
+    }
+
+    void wheel(int vertical, int horizontal) override {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!connect()) return;
+        auto turn = [&](int clicks, unsigned positive, unsigned negative) {
+            for (int i = 0; i < std::abs(clicks); ++i) {
+                unsigned button = clicks > 0 ? positive : negative;
+                XTestFakeButtonEvent(display, button, True, CurrentTime);
+                XTestFakeButtonEvent(display, button, False, CurrentTime);
+            }
+        };
+        turn(vertical, 4, 5);
+        turn(horizontal, 6, 7);
+        XFlush(display);
+    }
+
+private:
+    // Opens (or re-opens after the server went away) this injector's connection.
+    bool connect() {
+        if (display && !broken) return true;
+        if (display) {
+            XCloseDisplay(display);
+            display = nullptr;
+            held = 0;
+            borrowed.clear();
+        }
+        broken = false;
+        display = x11::openDisplay(&broken);
+        return display != nullptr;
+    }
+
+    void typeScalar(char32_t c) {
+        KeySym keysym = keysymOfScalar(c);
+        bool shifted = false;
+        KeyCode code = 0;
+        if (auto it = borrowed.find(keysym); it != borrowed.end()) {
+            code = it->second;
+        } else if ((code = XKeysymToKeycode(display, keysym)) != 0) {
+            // The keysym may sit on the shifted level of its key.
+            shifted = XkbKeycodeToKeysym(display, code, 0, 0) != keysym && XkbKeycodeToKeysym(display, code, 0, 1) == keysym;
+        } else {
+            code = borrowKeycode(keysym);
+            if (code == 0) return;
+        }
+        KeyCode shift = shifted ? XKeysymToKeycode(display, XK_Shift_L) : 0;
+        if (shift) XTestFakeKeyEvent(display, shift, True, CurrentTime);
+        XTestFakeKeyEvent(display, code, True, CurrentTime);
+        XTestFakeKeyEvent(display, code, False, CurrentTime);
+        if (shift) XTestFakeKeyEvent(display, shift, False, CurrentTime);
+        XSync(display, False);
+    }
+
+    // Binds `keysym` to a spare keycode. Clients receive the mapping change before the key
+    // events that follow it, and re-read the keymap when they handle it; the binding stays
+    // until typing has been idle for a while (see revertWhenIdle), so that a client that
+    // reads the keymap late still finds the character there.
+    KeyCode borrowKeycode(KeySym keysym) {
+        KeyCode code = spareKeycode();
+        if (code == 0 && !borrowed.empty()) {
+            restoreBorrowed();
+            code = spareKeycode();
+        }
+        if (code == 0) return 0;
+        KeySym both[2] = {keysym, keysym};
+        XChangeKeyboardMapping(display, code, 2, both, 1);
+        XSync(display, False);
+        borrowed[keysym] = code;
+        return code;
+    }
+
+    // Gives the borrowed keycodes back to the keymap. Call with `lock` held.
+    void restoreBorrowed() {
+        if (!display || broken) {
+            borrowed.clear();
+            return;
+        }
+        KeySym none[2] = {NoSymbol, NoSymbol};
+        for (const auto& [keysym, code] : borrowed) XChangeKeyboardMapping(display, code, 2, none, 1);
+        borrowed.clear();
+        XSync(display, False);
+    }
+
+    // Runs on its own thread while keycodes are borrowed: restores them once typing has
+    // been idle for half a second.
+    void revertWhenIdle() {
+        std::unique_lock<std::mutex> guard(lock);
+        for (;;) {
+            if (ending) return;
+            if (borrowed.empty()) {
+                wake.wait(guard);
+                continue;
+            }
+            auto due = lastBorrowUse + std::chrono::milliseconds(500);
+            if (std::chrono::steady_clock::now() >= due) {
+                restoreBorrowed();
+                continue;
+            }
+            wake.wait_until(guard, due);
+        }
+    }
+
+    // A keycode without any keysym, to carry a character the keymap lacks; 0 when none.
+    KeyCode spareKeycode() {
+        int minCode, maxCode, perCode;
+        XDisplayKeycodes(display, &minCode, &maxCode);
+        KeySym* map = XGetKeyboardMapping(display, static_cast<KeyCode>(minCode), maxCode - minCode + 1, &perCode);
+        if (!map) return 0;
+        KeyCode spare = 0;
+        for (int code = maxCode; code >= minCode && spare == 0; --code) {
+            bool empty = true;
+            for (int k = 0; k < perCode; ++k) empty = empty && map[(code - minCode) * perCode + k] == NoSymbol;
+            if (empty) spare = static_cast<KeyCode>(code);
+        }
+        XFree(map);
+        return spare;
+    }
+
+    std::mutex lock;  // guards everything below; each call posts whole
+    std::condition_variable wake;
+    Display* display = nullptr;
+    bool broken = false;
+    uint64_t held = 0;
+    std::map<KeySym, KeyCode> borrowed;  // characters bound to spare keycodes for now
+    std::chrono::steady_clock::time_point lastBorrowUse;
+    std::thread reverter;
+    bool ending = false;
+};
+
+}  // namespace
+
+std::unique_ptr<InputInjector> makeXTestInputInjector() { return std::make_unique<XTestInputInjector>(); }
+
+}  // namespace tovo
