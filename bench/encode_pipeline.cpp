@@ -5,7 +5,9 @@
 //   encode_pipeline [PICTURES] [MAXWIDTH] [FPS] [CODEC] [KBPS]
 #include "capture/Displays.h"
 #include "capture/FrameStream.h"
+#include "capture/x11/X11Capture.h"
 #include "video/VideoEncoder.h"
+#include "video/libav/LibavEncoderSession.h"
 
 #include <algorithm>
 #include <chrono>
@@ -16,16 +18,20 @@
 
 int main(int argc, char** argv) {
     int count = argc > 1 ? std::atoi(argv[1]) : 300;
+    tovo::x11::SharedDisplay connection;
+    auto source = tovo::makeX11DisplaySource(connection);
+    tovo::Displays displays(*source);
+    tovo::VideoCaptureLatency latency;
     tovo::CaptureParams params;
-    params.display = tovo::Displays::resolve(std::nullopt);
+    params.display = displays.resolve(std::nullopt);
     params.maxWidth = argc > 2 ? std::atoi(argv[2]) : 1920;
     int fps = argc > 3 ? std::atoi(argv[3]) : 30;
     auto codec = tovo::videoCodecNamed(argc > 4 ? argv[4] : "h264").value_or(tovo::VideoCodec::h264);
     int kbps = argc > 5 ? std::atoi(argv[5]) : 3500;
 
-    tovo::FrameStream frames(params, fps, true);
+    tovo::FrameStream frames(params, fps, true, displays, tovo::makeX11ScreenCapturer, latency);
     frames.start();
-    tovo::VideoEncoder encoder(codec, kbps * 1000, fps);
+    tovo::VideoEncoder encoder(codec, kbps * 1000, fps, tovo::libavSessionFactory());
     std::vector<double> ms;
     size_t bytes = 0;
     uint64_t seen = 0;

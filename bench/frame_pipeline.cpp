@@ -1,9 +1,10 @@
-// The server-side cost of one still picture: captureFrameOnce (capture, scale, JPEG) run
+// The server-side cost of one still picture: StillCapture::frame (capture, scale, JPEG) run
 // in-process on the current $DISPLAY, N times. Prints one JSON line.
 //
 //   frame_pipeline [COUNT] [MAXWIDTH] [QUALITY]
 #include "capture/Displays.h"
 #include "capture/StillCapture.h"
+#include "capture/x11/X11Capture.h"
 
 #include <algorithm>
 #include <chrono>
@@ -13,16 +14,20 @@
 
 int main(int argc, char** argv) {
     int count = argc > 1 ? std::atoi(argv[1]) : 200;
+    tovo::x11::SharedDisplay connection;
+    auto source = tovo::makeX11DisplaySource(connection);
+    tovo::Displays displays(*source);
+    tovo::StillCapture stills(displays, tovo::makeX11ScreenCapturer);
     tovo::CaptureParams params;
-    params.display = tovo::Displays::resolve(std::nullopt);
+    params.display = displays.resolve(std::nullopt);
     params.maxWidth = argc > 2 ? std::atoi(argv[2]) : 1280;
     params.quality = argc > 3 ? std::atoi(argv[3]) : 70;
-    tovo::captureFrameOnce(params);  // warm-up: connection and shared memory
+    stills.frame(params);  // warm-up: connection and shared memory
     std::vector<double> ms;
     size_t bytes = 0;
     for (int i = 0; i < count; ++i) {
         auto t0 = std::chrono::steady_clock::now();
-        auto frame = tovo::captureFrameOnce(params);
+        auto frame = stills.frame(params);
         ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
         bytes = frame.data.size();
     }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 
 namespace tovo {
 namespace {
@@ -19,6 +20,19 @@ std::string uppered(std::string_view s) {
     std::string out(s);
     std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::toupper(c); });
     return out;
+}
+
+// Numbers that hold a whole value are written as integers (1920, not 1920.0), as clients
+// expect; fractions are written as they are.
+void wholeNumbersAsIntegers(nlohmann::json& value) {
+    if (value.is_number_float()) {
+        double number = value.get<double>();
+        if (std::isfinite(number) && std::trunc(number) == number && std::fabs(number) < 9.0e15) {
+            value = static_cast<int64_t>(number);
+        }
+    } else if (value.is_structured()) {
+        for (auto& item : value) wholeNumbersAsIntegers(item);
+    }
 }
 
 }  // namespace
@@ -116,9 +130,11 @@ bool Connection::writeHead(int status, const Headers& headers, bool keepAlive) {
 void Connection::json(int status, const nlohmann::json& object) {
     std::string body;
     try {
+        nlohmann::json value = object;
+        wholeNumbersAsIntegers(value);
         // nlohmann's object type is a std::map, so keys come out sorted. Text that is not
         // UTF-8 is repaired rather than failing the whole answer.
-        body = object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        body = value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     } catch (const nlohmann::json::exception&) {
         body = "{}";
     }

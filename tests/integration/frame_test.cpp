@@ -2,6 +2,7 @@
 // ImageMagick, xdotool and a window of a known colour.
 #include "capture/Displays.h"
 #include "capture/FrameStream.h"
+#include "capture/x11/X11Capture.h"
 #include "support/Paths.h"
 #include "support/Process.h"
 #include "support/ServiceProcess.h"
@@ -145,7 +146,7 @@ TEST(Frame, VanishedXServerLeavesNoSharedMemory) {
     ASSERT_TRUE(xvfb.wait(10s));
     auto gone = service.frame("");
     EXPECT_EQ(gone.status, 503) << gone.body;
-    EXPECT_EQ(gone.body, R"({"error":"no GUI login session for this macOS user"})");
+    EXPECT_EQ(gone.body, R"({"error":"no graphical login session for this user"})");
     EXPECT_EQ(segmentsOf(service.process->pid()), 0);
     EXPECT_TRUE(service.process->running());
 }
@@ -153,10 +154,14 @@ TEST(Frame, VanishedXServerLeavesNoSharedMemory) {
 TEST(FrameStreamOnX11, IdleTicksThenCompletePicturesWhenAWindowMoves) {
     VirtualDesktop::shared();
     ASSERT_EQ(runCommand({"/usr/bin/xdotool", "mousemove", "1900", "1000"}).code, 0);
+    x11::SharedDisplay connection;
+    auto source = makeX11DisplaySource(connection);
+    Displays displays(*source);
+    VideoCaptureLatency latency;
     CaptureParams params;
-    params.display = Displays::resolve(std::nullopt);
+    params.display = displays.resolve(std::nullopt);
     params.maxWidth = 960;
-    FrameStream stream(params, 30, false);
+    FrameStream stream(params, 30, false, displays, makeX11ScreenCapturer, latency);
     stream.start();
     EXPECT_EQ(stream.first(1.5), FrameStream::FirstOutcome::picture);
     std::this_thread::sleep_for(1s);

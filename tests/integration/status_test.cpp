@@ -147,7 +147,7 @@ TEST(Status, FollowsTheXServerAwayAndBack) {
     auto status = service.status();
     EXPECT_EQ(status["ok"], false);
     EXPECT_EQ(status["displays"], json::array());
-    EXPECT_EQ(status["error"], "no GUI login session for this macOS user");
+    EXPECT_EQ(status["error"], "no graphical login session for this user");
     EXPECT_TRUE(service.process->running());
 
     auto again = startXvfb(number);

@@ -60,3 +60,25 @@ inline EncoderSessionFactory fakeFactory(Script& script) {
 }
 
 }  // namespace tovo::test
+
+namespace tovo::test {
+
+// Sessions that always give a unit, each with a script of its own.
+inline EncoderSessionFactory fakeEncoderFactory() {
+    return [](const EncoderSessionConfig&, std::string&) -> std::unique_ptr<EncoderSession> {
+        struct Owned final : EncoderSession {
+            Script script;
+            FakeSession session{script};
+            std::string encoderID() const override { return session.encoderID(); }
+            std::optional<bool> isHardware() const override { return session.isHardware(); }
+            std::string parameterSets() const override { return session.parameterSets(); }
+            bool setBitrate(int bps) override { return session.setBitrate(bps); }
+            int submit(const VideoPicture& p, int64_t pts, bool key) override { return session.submit(p, pts, key); }
+            EncoderOutput receive() override { return session.receive(); }
+            EncoderOutput flush() override { return session.flush(); }
+        };
+        return std::make_unique<Owned>();
+    };
+}
+
+}  // namespace tovo::test

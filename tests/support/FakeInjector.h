@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/InputInjector.h"
+#include "input/InputInjector.h"
 
 #include <mutex>
 #include <string>
@@ -22,7 +22,7 @@ public:
     void button(MouseButton b, bool down) override {
         record(std::string(down ? "down " : "up ") + (b == MouseButton::left ? "left" : "right"));
     }
-    void key(uint16_t code, bool down) override { record("key " + std::to_string(code) + (down ? " down" : " up")); }
+    void key(Key k, bool down) override { record("key " + std::to_string(static_cast<uint32_t>(k)) + (down ? " down" : " up")); }
     void typeText(const std::string& text) override { record("type " + text); }
     void wheel(int vertical, int horizontal) override {
         record("wheel " + std::to_string(vertical) + " " + std::to_string(horizontal));

@@ -1,38 +1,42 @@
 #pragma once
 
-#include "service/ScreenHost.h"
+#include "base/Log.h"
 
-#include <algorithm>
 #include <mutex>
 #include <string>
 #include <vector>
 
 namespace tovo::test {
 
-// Collects every line the service logs while it lives, from any thread.
+// Collects the service's log lines for as long as it lives.
 class LogCapture {
 public:
-    LogCapture() : previous(ScreenHost::logSink) {
-        ScreenHost::logSink = [this](std::string_view line) {
+    LogCapture() {
+        previous = setLogSink([this](std::string_view line) {
             std::lock_guard<std::mutex> guard(lock);
             captured.emplace_back(line);
-        };
+        });
     }
-    ~LogCapture() { ScreenHost::logSink = previous; }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
+    ~LogCapture() { setLogSink(previous); }
 
     std::vector<std::string> lines() {
         std::lock_guard<std::mutex> guard(lock);
         return captured;
     }
     int count(const std::string& line) {
-        std::lock_guard<std::mutex> guard(lock);
-        return static_cast<int>(std::count(captured.begin(), captured.end(), line));
+        int n = 0;
+        for (const auto& l : lines()) n += l == line;
+        return n;
+    }
+    bool contains(const std::string& text) {
+        for (const auto& line : lines()) {
+            if (line.find(text) != std::string::npos) return true;
+        }
+        return false;
     }
 
 private:
-    std::function<void(std::string_view)> previous;
+    LogSink previous;
     std::mutex lock;  // guards captured
     std::vector<std::string> captured;
 };

@@ -12,9 +12,7 @@ using namespace tovo;
 
 TEST(CommandLine, AppRoleIsChosenOnlyByNoArgumentsOrExactlyApp) {
     EXPECT_TRUE(TovoApp::isAppLaunch({}));
-    EXPECT_TRUE(TovoApp::isAppLaunch({"-psn_0_12345"}));
     EXPECT_TRUE(TovoApp::isAppLaunch({"--app"}));
-    EXPECT_TRUE(TovoApp::isAppLaunch({"-psn_0_1", "--app", "-psn_0_2"}));
     EXPECT_FALSE(TovoApp::isAppLaunch({"--app", "--socket", "/x"}));
     EXPECT_FALSE(TovoApp::isAppLaunch({"--app", "--app"}));
     EXPECT_FALSE(TovoApp::isAppLaunch({"--socket", "/x"}));

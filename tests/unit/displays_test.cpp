@@ -2,7 +2,6 @@
 #include "base/Clock.h"
 #include "capture/DisplayNames.h"
 #include "capture/Displays.h"
-#include "http/HTTPError.h"
 
 #include <gtest/gtest.h>
 
@@ -41,16 +40,8 @@ MonitorRecord monitor(uint32_t id, int x, int y, int w, int h, bool primary = fa
 struct DisplaysFixture : ::testing::Test {
     std::shared_ptr<FakeDisplaySource> source = std::make_shared<FakeDisplaySource>();
     std::vector<std::chrono::milliseconds> sleeps;
-    void SetUp() override {
-        ::unsetenv("TOVO_X11_MONITORS");
-        Displays::setSource(source);
-        setPauseFunction([this](std::chrono::milliseconds d) { sleeps.push_back(d); });
-    }
-    void TearDown() override {
-        ::unsetenv("TOVO_X11_MONITORS");
-        Displays::setSource(nullptr);
-        setPauseFunction(nullptr);
-    }
+    Pause pause = [this](std::chrono::milliseconds d) { sleeps.push_back(d); };
+    Displays displays{*source, std::nullopt, pause};
 };
 
 }  // namespace
@@ -94,61 +85,55 @@ TEST(DisplayList, LogicalLayouts) {
 
 TEST_F(DisplaysFixture, EnvironmentSplitsTheScreen) {
     source->list = {monitor(60, 0, 0, 1920, 1080, true)};
-    ::setenv("TOVO_X11_MONITORS", "960x1080+0+0,960x1080+960+0*", 1);
-    auto list = Displays::active();
+    Displays split(*source, "960x1080+0+0,960x1080+960+0*", pause);
+    auto list = split.active();
     ASSERT_EQ(list.size(), 2u);
     EXPECT_TRUE(list[1].main);
-    EXPECT_EQ(Displays::resolve(std::nullopt), 2u);
-    EXPECT_EQ(Displays::resolve(1), 1u);
+    EXPECT_EQ(split.resolve(std::nullopt), 2u);
+    EXPECT_EQ(split.resolve(1), 1u);
 
     // Without a desktop there are no displays, layout or not.
     source->list.clear();
-    EXPECT_TRUE(Displays::active().empty());
-    ::setenv("TOVO_X11_MONITORS", "garbage", 1);
+    EXPECT_TRUE(split.active().empty());
     source->list = {monitor(60, 0, 0, 1920, 1080, true)};
-    EXPECT_EQ(Displays::online(), std::vector<uint32_t>{60});
+    EXPECT_EQ(Displays(*source, "garbage", pause).online(), std::vector<uint32_t>{60});
 }
 
 TEST_F(DisplaysFixture, ResolveAndTargetSize) {
     source->list = {monitor(5, 0, 0, 1366, 768), monitor(6, 1366, 0, 1921, 1081, true)};
-    EXPECT_EQ(Displays::resolve(std::nullopt), 6u);
-    EXPECT_EQ(Displays::resolve(5), 5u);
+    EXPECT_EQ(displays.resolve(std::nullopt), 6u);
+    EXPECT_EQ(displays.resolve(5), 5u);
     try {
-        Displays::resolve(99);
+        displays.resolve(99);
         FAIL();
-    } catch (const HTTPError& e) {
-        EXPECT_EQ(e.status, 404);
-        EXPECT_EQ(e.message, "unknown display 99");
+    } catch (const DisplayError& e) {
+        EXPECT_EQ(e.kind, DisplayError::Kind::unknownDisplay);
+        EXPECT_EQ(e.id, 99);
     }
-    EXPECT_EQ(Displays::targetSize(6, 10000), std::make_pair(1920, 1080));  // odd sizes made even
-    EXPECT_EQ(Displays::targetSize(5, 800), std::make_pair(800, 450));
-    EXPECT_EQ(Displays::targetSize(5, 1), std::make_pair(2, 2));
+    EXPECT_EQ(displays.targetSize(6, 10000), std::make_pair(1920, 1080));  // odd sizes made even
+    EXPECT_EQ(displays.targetSize(5, 800), std::make_pair(800, 450));
+    EXPECT_EQ(displays.targetSize(5, 1), std::make_pair(2, 2));
     EXPECT_EQ(Displays::scaledSize(3000, 3000, 1, 3000), std::make_pair(3000, 2));
 
     source->list.clear();
-    try {
-        Displays::resolve(std::nullopt);
-        FAIL();
-    } catch (const HTTPError& e) {
-        EXPECT_EQ(e.status, 503);
-    }
+    EXPECT_THROW(displays.resolve(std::nullopt), DisplayError);
 }
 
 TEST_F(DisplaysFixture, WakeWaitsForASleepingDisplay) {
     source->list = {monitor(1, 0, 0, 800, 600)};
-    Displays::wake(1);
+    displays.wake(1);
     EXPECT_EQ(source->activity, 0);
     EXPECT_TRUE(sleeps.empty());
 
     source->sleepingChecks = 3;  // asleep at the first check and two more
-    Displays::wake(1);
+    displays.wake(1);
     EXPECT_EQ(source->activity, 1);
     using ms = std::chrono::milliseconds;
     EXPECT_EQ(sleeps, (std::vector<ms>{ms(100), ms(100), ms(300)}));
 
     sleeps.clear();
     source->sleepingChecks = 1000;  // never wakes: 20 checks, then the settling pause
-    Displays::wake(1);
+    displays.wake(1);
     EXPECT_EQ(sleeps.size(), 21u);
     EXPECT_EQ(sleeps.back(), ms(300));
 }

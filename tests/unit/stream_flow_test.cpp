@@ -19,7 +19,7 @@ StreamFlowController warmed(double rtt, double interval, double& at, int picture
     uint64_t seq = 0;
     for (int i = 0; i < pictures; ++i) {
         c.pictureSent(++seq, at, 1000);
-        c.ack(seq, false, at + rtt);
+        c.onAck(seq, false, at + rtt);
         at += interval;
     }
     return c;
@@ -43,17 +43,17 @@ TEST(StreamFlowWindow, AFullWindowProbesOnceASecondThenSwitchesOffAndBackOn) {
     uint64_t seq = c.lastSentSeq;
     double lastAck = *c.lastAckAt;
     for (int i = 0; i < 4; ++i) {
-        ASSERT_EQ(c.gate(at).kind, Kind::go);
+        ASSERT_EQ(c.gate(at, seq).kind, Kind::go);
         c.pictureSent(++seq, at, 1000);
         at += 0.05;
     }
     double lastPicture = *c.lastPictureAt;
-    auto wait = c.gate(at);
+    auto wait = c.gate(at, seq);
     ASSERT_EQ(wait.kind, Kind::wait);
     EXPECT_DOUBLE_EQ(wait.until, lastPicture + 1.0);
-    EXPECT_EQ(c.gate(lastPicture + 1.0).kind, Kind::probe);
+    EXPECT_EQ(c.gate(lastPicture + 1.0, seq).kind, Kind::probe);
     c.pictureSent(++seq, lastPicture + 1.0, 1000);
-    EXPECT_EQ(c.gate(lastPicture + 1.5).kind, Kind::wait);
+    EXPECT_EQ(c.gate(lastPicture + 1.5, seq).kind, Kind::wait);
 
     // 3 s after the last ack (the oldest picture is younger) the window goes off, once.
     ASSERT_TRUE(c.stallDeadline());
@@ -61,15 +61,25 @@ TEST(StreamFlowWindow, AFullWindowProbesOnceASecondThenSwitchesOffAndBackOn) {
     EXPECT_FALSE(c.checkStall(*c.stallDeadline() - 0.01));
     EXPECT_TRUE(c.checkStall(*c.stallDeadline()));
     EXPECT_FALSE(c.checkStall(at + 10));
-    EXPECT_EQ(c.gate(at + 10).kind, Kind::go);
+    EXPECT_EQ(c.gate(at + 10, seq).kind, Kind::go);
+
+    // A client stuck re-sending an old ack does not hold the window open.
+    {
+        auto d = warmed(0.010, 0.1, at);
+        uint64_t next = d.lastSentSeq;
+        double t = at;
+        d.pictureSent(++next, t, 1000);
+        for (int i = 1; i <= 40; ++i) d.onAck(next - 1, false, t + i * 0.1);
+        EXPECT_TRUE(d.checkStall(t + 4.1));
+    }
 
     // A quick ack turns it on again; a slow one does not.
     at += 10;
     c.pictureSent(++seq, at, 1000);
-    c.ack(seq, false, at + 1.5);
+    c.onAck(seq, false, at + 1.5);
     EXPECT_TRUE(c.disabled);
     c.pictureSent(++seq, at + 2, 1000);
-    c.ack(seq, false, at + 2.2);
+    c.onAck(seq, false, at + 2.2);
     EXPECT_FALSE(c.disabled);
     EXPECT_EQ(c.reenables, 1);
 }
@@ -79,13 +89,13 @@ TEST(StreamFlowWindow, TheSixthSwitchOffIsPermanent) {
     double at = 10;
     uint64_t seq = 0;
     c.pictureSent(++seq, at, 100);
-    c.ack(seq, false, at + 0.01);
+    c.onAck(seq, false, at + 0.01);
     for (int off = 1; off <= 6; ++off) {
         c.pictureSent(++seq, at, 100);
         ASSERT_TRUE(c.checkStall(at + 3.5)) << off;
         at += 4;
         c.pictureSent(++seq, at, 100);
-        c.ack(seq, false, at + 0.01);
+        c.onAck(seq, false, at + 0.01);
         EXPECT_EQ(c.disabled, off == 6) << off;
         at += 1;
     }
@@ -100,7 +110,7 @@ std::vector<StreamFlowAction> feed(StreamFlowController& c, double from, double 
     for (double at = from; at < to; at += 0.1) {
         uint64_t seq = c.lastSentSeq + 1;
         c.pictureSent(seq, at, bytes);
-        auto actions = c.ack(seq, false, at + base + queue);
+        auto actions = c.onAck(seq, false, at + base + queue);
         all.insert(all.end(), actions.begin(), actions.end());
     }
     return all;
@@ -143,11 +153,11 @@ TEST(StreamFlowRate, RecoversToTheStartRateAndClimbsOnlyAfterCleanTime) {
     EXPECT_EQ(c.bitrateKbps, 3125);  // 1.25 × 1.25 × 2000, one step per 0.5 s
     feed(c, 1.0, 2.1, 0.02, 0);
     EXPECT_EQ(c.bitrateKbps, 3500);  // capped at the start rate while recovering
-    EXPECT_EQ(c.climbs, 0);
+    EXPECT_EQ(c.counters().climbs, 0);
     feed(c, 2.1, 8, 0.02, 0);  // 3.2 Mb/s sent stops the climb below 4 Mb/s
     EXPECT_GT(c.bitrateKbps, 3500);
     EXPECT_LT(c.bitrateKbps, 4500);
-    EXPECT_GE(c.climbs, 1);
+    EXPECT_GE(c.counters().climbs, 1);
 }
 
 TEST(StreamTuningEnvironment, CapAndClientCap) {
@@ -246,7 +256,7 @@ TEST(StreamFlowObject, AcksQueueActionsLogTheWindowReturnAndTheGrade) {
         now += 0.08;
     }
     EXPECT_EQ(wakes, 6);
-    EXPECT_TRUE(flow->withController([](StreamFlowController& c) { return c.keyPending; }));
+    EXPECT_TRUE(flow->withController([](StreamFlowController& c) { return c.keyPending(); }));
     auto quality = flow->netQuality();
     EXPECT_EQ(quality.grade, StreamNetQuality::Grade::good);
     EXPECT_EQ(logs.count("video: display stream testclient01 net good rtt 20/20/20 ms jitter 0 ms"), 1);
@@ -265,7 +275,7 @@ TEST(StreamFlowObject, AcksQueueActionsLogTheWindowReturnAndTheGrade) {
     flow->ack(7, false);
     EXPECT_EQ(wakes, before);
 
-    auto& registry = StreamFlowRegistry::shared();
+    StreamFlowRegistry registry;
     registry.add(flow);
     auto replacement = std::make_shared<StreamFlow>("testclient01", "x", StreamFlowController(tuning, {}, 0.1),
                                                     [&] { return now; }, nullptr);

@@ -3,6 +3,7 @@
 #include "support/LogCapture.h"
 #include "video/AccessUnit.h"
 #include "video/VideoEncoder.h"
+#include "video/libav/LibavEncoderSession.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +31,7 @@ class RealEncoder : public ::testing::TestWithParam<VideoCodec> {};
 
 TEST_P(RealEncoder, KeyUnitsCarryParameterSetsAndDeltasDoNot) {
     VideoCodec codec = GetParam();
-    VideoEncoder encoder(codec, 2000000, 30);
+    VideoEncoder encoder(codec, 2000000, 30, libavSessionFactory());
     auto key = encoder.encode(picture(320, 240, 3), 1.0, true, 0.5);
     ASSERT_TRUE(key);
     EXPECT_TRUE(key->isKey);
@@ -73,7 +74,7 @@ TEST_P(RealEncoder, KeyUnitsCarryParameterSetsAndDeltasDoNot) {
 
 TEST_P(RealEncoder, TooSmallPicturesFailWithoutASessionError) {
     test::LogCapture logs;
-    VideoEncoder encoder(GetParam(), 1000000, 30);
+    VideoEncoder encoder(GetParam(), 1000000, 30, libavSessionFactory());
     EXPECT_EQ(encoder.encodeFrame(picture(15, 64, 1), 0, true, 0.5).kind, VideoEncodeResult::Kind::failed);
     EXPECT_EQ(encoder.sessionsCreated, 0);
     EXPECT_TRUE(logs.lines().empty());

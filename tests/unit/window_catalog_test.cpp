@@ -111,7 +111,7 @@ TEST(WindowCatalog, FocusedAppFollowsTheActiveWindow) {
 }
 
 #include "capture/HiddenApps.h"
-#include "http/HTTPError.h"
+#include "base/BadInput.h"
 
 TEST(HiddenApps, PatternsAndTheirLimits) {
     auto hidden = HiddenApps::parse(std::string(" com.example.* , org.exact ,, "));
@@ -125,8 +125,8 @@ TEST(HiddenApps, PatternsAndTheirLimits) {
     auto message = [](const std::string& text) {
         try {
             HiddenApps::parse(text);
-        } catch (const HTTPError& e) {
-            return e.message;
+        } catch (const BadInput& e) {
+            return std::string(e.what());
         }
         return std::string();
     };

@@ -1,0 +1,132 @@
+// The API built over fakes, without an X server: routes, validation, the features' errors
+// mapped to status codes, and what reaches the platform.
+#include "support/FakePlatform.h"
+
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+namespace tovo::test {
+namespace {
+
+TEST(Api, FrameIsAJPEGOfTheDisplaySizedByMaxWidth) {
+    FakeService fake;
+    auto [status, body] = fake.call("GET", "/frame?maxWidth=320&quality=50");
+    ASSERT_EQ(status, 200) << body;
+    EXPECT_EQ(body.substr(0, 3), "\xFF\xD8\xFF");
+    EXPECT_NE(fake.head.find("X-Frame-Width: 320\r\nX-Frame-Height: 240\r\nX-Display: 1"), std::string::npos) << fake.head;
+}
+
+TEST(Api, DisplayAndPermissionFailuresKeepTheirCodes) {
+    FakeService fake;
+    EXPECT_EQ(fake.call("GET", "/frame?display=9"), std::make_pair(404, std::string("unknown display 9")));
+    EXPECT_EQ(fake.call("GET", "/frame?display=x"), std::make_pair(400, std::string("display must be an integer")));
+    fake.session->capture = false;
+    EXPECT_EQ(fake.call("GET", "/frame").first, 403);
+    fake.displays->set({});
+    EXPECT_EQ(fake.call("GET", "/frame"), std::make_pair(503, std::string("this session has no display attached")));
+    fake.session->loggedIn = false;
+    EXPECT_EQ(fake.call("GET", "/frame"), std::make_pair(503, std::string("no graphical login session for this user")));
+}
+
+TEST(Api, InputPostsAtDisplayPixels) {
+    FakeService fake;
+    EXPECT_EQ(fake.call("POST", "/input", R"({"type":"click","x":0.5,"y":1})").first, 200);
+    EXPECT_EQ(fake.injector->calls(), (std::vector<std::string>{"move 320 479", "down left", "up left"}));
+    fake.injector->clear();
+    EXPECT_EQ(fake.call("POST", "/input", R"({"type":"key","key":"Page_Up","modifiers":["cmd"]})").first, 200);
+    EXPECT_EQ(fake.injector->calls(),
+              (std::vector<std::string>{"mods 0x100000", "key 65365 down", "key 65365 up", "mods 0x0"}));
+}
+
+TEST(Api, BadInputIsRefusedBeforeAnythingIsPosted) {
+    FakeService fake;
+    const std::pair<std::string, std::string> cases[] = {
+        {"[", "invalid JSON body: the body is not JSON"},
+        {R"({"x":1})", "invalid JSON body: type is missing"},
+        {R"({"type":"click"})", "click needs x and y (0…1)"},
+        {R"({"type":"key","key":"nope"})", "unknown key nope"},
+        {R"({"type":"key","key":"a","modifiers":["hyper"]})", "unknown modifier hyper"},
+        {R"({"type":"scroll","x":0.5,"y":0.5})", "scroll needs dx and/or dy"},
+        {R"({"type":"move","x":0.5,"y":0.5,"seq":-1})", "seq must be a non-negative integer"},
+        {R"({"type":"fly"})", "unknown input type fly"},
+    };
+    for (const auto& [body, message] : cases) EXPECT_EQ(fake.call("POST", "/input", body), std::make_pair(400, message));
+    EXPECT_EQ(fake.call("POST", "/input", R"({"type":"click","x":0.5,"y":0.5,"display":3})").first, 404);
+    fake.session->input = false;
+    EXPECT_EQ(fake.call("POST", "/input", R"({"type":"click","x":0.5,"y":0.5})").first, 403);
+    EXPECT_TRUE(fake.injector->calls().empty());
+}
+
+TEST(Api, WindowsListsAppsPlacedOnTheirDisplay) {
+    FakeService fake;
+    auto [status, body] = fake.call("GET", "/windows");
+    ASSERT_EQ(status, 200);
+    auto json = nlohmann::json::parse(body);
+    EXPECT_EQ(json["apps"][0]["bundleId"], "org.example.Editor");
+    EXPECT_EQ(json["windows"][0], nlohmann::json::parse(R"({"pid":4242,"display":1,"x":0.1,"y":0.1,"w":0.5,"h":0.5,"layer":0})"));
+    EXPECT_EQ(fake.call("GET", "/app/screenshot?window=78").first, 404);
+    EXPECT_EQ(fake.call("GET", "/app/screenshot?window=77&hide=org.example.*").first, 403);
+    EXPECT_EQ(fake.call("GET", "/app/screenshot?window=77").first, 200);
+}
+
+TEST(Api, WholeNumbersAreWrittenAsIntegers) {
+    FakeService fake;
+    auto [status, body] = fake.call("GET", "/status");
+    ASSERT_EQ(status, 200);
+    EXPECT_NE(body.find(R"("height":480,)"), std::string::npos) << body;
+    EXPECT_NE(body.find(R"("scale":1,)"), std::string::npos) << body;
+}
+
+TEST(Api, QueriesAreCheckedParameterByParameter) {
+    FakeService fake;
+    const std::tuple<std::string, int, std::string> cases[] = {
+        {"/hit?y=0.5", 400, "x is required"},
+        {"/hit?x=2&y=0.5", 400, "x must be a number in 0…1"},
+        {"/stream?stream=short", 400, "stream must be 8–64 characters of A-Z a-z 0-9 _ -"},
+        {"/stream?ack=2", 400, "ack must be 1"},
+        {"/stream?cursor=server", 400, "cursor must be client"},
+        {"/stream?maxKbps=99", 400, "maxKbps must be an integer 100…100000"},
+        {"/stream?status=yes", 400, "status must be 1"},
+        {"/app/windows", 400, "bundleId is required"},
+        {"/app/ax?window=77", 404, ""},  // the app answers no accessible window
+        {"/app/ax", 400, "window is required"},
+        {"/audio", 503, "/audio is not available in this build"},
+        {"/nowhere", 404, "no such endpoint /nowhere"},
+    };
+    for (const auto& [target, status, message] : cases) {
+        auto answer = fake.call("GET", target);
+        EXPECT_EQ(answer.first, status) << target;
+        if (!message.empty()) EXPECT_EQ(answer.second, message) << target;
+    }
+    EXPECT_EQ(fake.call("POST", "/frame").first, 405);
+}
+
+// A stream request that fails validation is no stream: it must not release a button held
+// through /input (a drag in progress).
+TEST(Api, ARefusedStreamLeavesAHeldButtonDown) {
+    FakeService fake;
+    ASSERT_EQ(fake.call("POST", "/input", R"({"type":"down","x":0.5,"y":0.5})").first, 200);
+    fake.injector->clear();
+    EXPECT_EQ(fake.call("GET", "/stream?ack=2").first, 400);
+    EXPECT_TRUE(fake.injector->calls().empty());
+}
+
+TEST(Api, AnotherListenerServesTheSameRoutesUnderItsAllowList) {
+    FakeService fake;
+    Router remote = fake.service->api().router().restrictedTo({"GET /status"});
+    EXPECT_EQ(remote.list(), std::vector<std::string>{"GET /status"});
+    HTTPRequest request;
+    request.method = "GET";
+    request.path = "/frame";
+    Connection connection(std::make_shared<FakeTransport>());
+    try {
+        remote.handle(request, connection);
+        ADD_FAILURE() << "served a route outside the allow-list";
+    } catch (const HTTPError& e) {
+        EXPECT_EQ(e.status, 404);
+    }
+}
+
+}  // namespace
+}  // namespace tovo::test
