@@ -55,6 +55,9 @@ void StillCapture::prune() {
 }
 
 JPEGFrame StillCapture::frame(const CaptureParams& params) {
+    // Capturers of a display that went away give their shared memory back even when no
+    // picture can be taken now.
+    prune();
     displays.wake(params.display);
     DisplayInfo display = displays.require(params.display);
     auto [width, height] = Displays::scaledSize(display.width * display.scale, display.width, display.height, params.maxWidth);

@@ -162,17 +162,6 @@ bool isEditable(const std::optional<std::string>& role, const std::optional<std:
     return valueSettable && hasSelectedRange;
 }
 
-bool needsEnhancedInterface(const std::string& bundleId) {
-    static const char* browsers[] = {"com.google.Chrome",  "org.chromium.Chromium",      "com.microsoft.edgemac",
-                                     "com.brave.Browser",  "company.thebrowser.Browser", "com.vivaldi.Vivaldi",
-                                     "com.operasoftware.Opera", "com.kagi.kagimacOS"};
-    for (const char* browser : browsers) {
-        std::string prefix(browser);
-        if (bundleId == prefix || bundleId.rfind(prefix + ".", 0) == 0) return true;
-    }
-    return false;
-}
-
 }  // namespace FocusProbe
 }  // namespace tovo
 

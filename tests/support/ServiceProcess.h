@@ -28,7 +28,6 @@ struct ServiceProcess {
         } else {
             options.unsetEnv.push_back("DISPLAY");
         }
-        options.unsetEnv.push_back("TOVO_DISCLAIMED");
         if (!options.setEnv.count("TOVO_X11_MONITORS")) options.unsetEnv.push_back("TOVO_X11_MONITORS");
         std::vector<std::string> argv = {binary, "--socket", socket};
         argv.insert(argv.end(), extra.begin(), extra.end());

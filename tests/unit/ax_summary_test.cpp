@@ -129,6 +129,4 @@ TEST(FocusProbe, EditableRules) {
     EXPECT_TRUE(isEditable("AXGroup", "AXSearchField", std::nullopt, false, false));
     EXPECT_TRUE(isEditable("AXWebArea", std::nullopt, std::nullopt, true, true));
     EXPECT_FALSE(isEditable("AXButton", std::nullopt, true, true, false));
-    EXPECT_TRUE(FocusProbe::needsEnhancedInterface("com.google.Chrome.canary"));
-    EXPECT_FALSE(FocusProbe::needsEnhancedInterface("com.google.Chromecast"));
 }

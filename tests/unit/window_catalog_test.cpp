@@ -120,7 +120,7 @@ TEST(HiddenApps, PatternsAndTheirLimits) {
     EXPECT_TRUE(hidden.hides(std::string("org.exact")));
     EXPECT_FALSE(hidden.hides(std::string("org.exact.more")));
     EXPECT_FALSE(hidden.hides(std::nullopt));
-    EXPECT_TRUE(HiddenApps::parse(std::nullopt).hides(std::string("app.tovo.control.mac")));  // always ourselves
+    EXPECT_TRUE(HiddenApps::parse(std::nullopt).hides(std::string("app.tovo.control.linux")));  // always ourselves
 
     auto message = [](const std::string& text) {
         try {

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Refuses an include across a forbidden edge between the folders of src/:
+#   http includes base and http only;
+#   a feature folder (and its backends) includes no http, api, service or app;
+#   a backend folder (feature/backend) includes no other feature's backend;
+#   nothing includes app but the entry (src/main.cpp);
+#   portable code includes no X11, PulseAudio, AT-SPI, GTK, OpenSSL, Avahi or D-Bus header.
+# Prints every offending include and exits 1 when there is one.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root/src"
+features="x11 session capture video input desktop audio clipboard cursor overlay remote"
+platform='<(X11/|pulse/|atspi/|gtk/|gdk/|openssl/|avahi-|dbus/|libavcodec/|libavutil/|libswscale/|libayatana)'
+bad=0
+refuse() { echo "layering: $1: $2"; bad=1; }
+
+while IFS= read -r file; do
+  folder=${file%/*}
+  top=${folder%%/*}
+  backend=""
+  [[ "$folder" == */* ]] && backend=${folder#*/}
+  while IFS= read -r line; do
+    include=$(sed -nE 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]+)".*/\1/p' <<<"$line")
+    if [[ -n "$include" && "$include" == */* ]]; then
+      target=${include%/*}
+      ttop=${target%%/*}
+      tbackend=""
+      [[ "$target" == */* ]] && tbackend=${target#*/}
+      if [[ "$top" == http && "$ttop" != base && "$ttop" != http ]]; then refuse "$file" "$include (http depends on base only)"; fi
+      if [[ " $features " == *" $top "* && "$ttop" =~ ^(http|api|service|app)$ ]]; then
+        refuse "$file" "$include (a feature does not speak HTTP or reach the service)"
+      fi
+      if [[ -n "$backend" && -n "$tbackend" && "$ttop" != "$top" ]]; then
+        refuse "$file" "$include (another feature's backend)"
+      fi
+      if [[ "$ttop" == app && "$top" != app && "$file" != main.cpp ]]; then refuse "$file" "$include (nothing depends on app)"; fi
+    fi
+    if [[ -z "$backend" && "$top" != x11 && "$top" != app && "$top" != service ]] && grep -qE "^[[:space:]]*#[[:space:]]*include[[:space:]]*$platform" <<<"$line"; then
+      refuse "$file" "$(sed -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*//' <<<"$line") (platform header in portable code)"
+    fi
+  done < <(grep -E '^[[:space:]]*#[[:space:]]*include' "$file")
+done < <(find . -name '*.h' -o -name '*.cpp' | sed 's|^\./||' | sort)
+
+if [[ $bad -eq 0 ]]; then echo "layering: every include follows the allowed edges"; fi
+exit $bad
