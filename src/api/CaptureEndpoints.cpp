@@ -32,6 +32,8 @@ void sendJPEG(Connection& connection, Connection::Headers headers, const std::st
 }  // namespace
 
 void frame(const Deps& deps, HTTPRequest& request, Connection& connection) {
+    // Before anything can fail: a display that went away gives its shared memory back.
+    deps.stills.prune();
     CaptureParams params = Query::captureParams(request, deps.displays);
     // The visible/hide/crop filter is not read yet: pictures always show the whole display.
     if (!deps.session.canCaptureScreen()) throw HTTPError(403, noCaptureText);

@@ -55,11 +55,13 @@ public:
     // Throws CaptureFailure when the window has no picture.
     std::string window(uint32_t window, int width, int height, int quality);
 
+    // Drops idle capturers whose display went away, with their shared memory.
+    void prune();
+
 private:
     struct Worker;
     std::unique_ptr<Worker> take();
     void give(std::unique_ptr<Worker> worker);
-    void prune();
 
     static constexpr size_t maxIdle = 4;
     Displays& displays;
