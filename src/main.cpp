@@ -4,10 +4,10 @@
 #include "base/Log.h"
 #include "service/CommandLine.h"
 #include "service/Lifecycle.h"
-#include "service/MainQueue.h"
 #include "service/ScreenService.h"
 
 #include <exception>
+#include <unistd.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,17 +32,16 @@ int main(int argc, char** argv) {
     Lifecycle::install(*options.socketPath);
     if (options.exitOnStdinEOF) Lifecycle::watchStdin();
 
-    // Lives for the process: the service ends through exit, never by unwinding.
-    auto* service = new ScreenService(ServiceSettings::fromEnvironment(*options.socketPath, options.remoteHome()),
-                                      Platform::linuxDesktop());
-    Lifecycle::installFatalHooks(*service);
+    ScreenService service(ServiceSettings::fromEnvironment(*options.socketPath, options.remoteHome()),
+                          Platform::linuxDesktop());
+    Lifecycle::installFatalHooks(service);
     try {
-        service->start();
+        service.start();
     } catch (const std::exception& error) {
         log(error.what());
         Lifecycle::exitRemovingSocket(1);
     }
-
-    MainQueue mainQueue;
-    mainQueue.run();
+    // The service's threads do the work; the process ends through a signal, the end of
+    // standard input or a dead listener, each of which exits without unwinding this frame.
+    for (;;) ::pause();
 }

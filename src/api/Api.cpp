@@ -63,6 +63,4 @@ Api::Api(ApiDependencies dependencies)
           return list;
       }()) {}
 
-nlohmann::json Api::status() const { return Endpoints::status(deps); }
-
 }  // namespace tovo

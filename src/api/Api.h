@@ -51,9 +51,6 @@ public:
     // Answers one request (what the local listener calls).
     void handle(HTTPRequest& request, Connection& connection) const { routes.handle(request, connection); }
 
-    // The object GET /status answers with.
-    nlohmann::json status() const;
-
 private:
     ApiDependencies deps;
     Router routes;

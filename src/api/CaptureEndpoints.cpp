@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <future>
 
 namespace tovo::Endpoints {
 namespace {
@@ -32,7 +31,8 @@ void sendJPEG(Connection& connection, Connection::Headers headers, const std::st
 }  // namespace
 
 void frame(const Deps& deps, HTTPRequest& request, Connection& connection) {
-    // Before anything can fail: a display that went away gives its shared memory back.
+    // Before anything can fail: capturers of a display that went away give their shared
+    // memory back.
     deps.stills.prune();
     CaptureParams params = Query::captureParams(request, deps.displays);
     // The visible/hide/crop filter is not read yet: pictures always show the whole display.
@@ -61,30 +61,15 @@ void windowScreenshot(const Deps& deps, HTTPRequest& request, Connection& connec
     if (record.minimized) throw HTTPError(409, "window " + number + " is minimized");
     auto plan = AppWindows::planPicture(record, deps.displays, maxWidth);
 
-    // The capture runs on a thread of its own so that a window whose picture never comes
-    // cannot hold the request beyond its bound; the thread finishes on its own.
-    auto pending = std::make_shared<std::promise<std::string>>();
-    auto result = pending->get_future();
-    StillCapture& stills = deps.stills;
-    uint32_t frameWindow = record.frame;
-    std::thread([pending, &stills, frameWindow, plan, quality] {
-        try {
-            pending->set_value(stills.window(frameWindow, plan.width, plan.height, quality));
-        } catch (...) {
-            pending->set_exception(std::current_exception());
-        }
-    }).detach();
-    if (result.wait_for(windowPictureWithin) != std::future_status::ready) {
-        throw HTTPError(409, "no picture of window " + number + " within 5 s");
-    }
-    std::string jpeg;
+    std::optional<std::string> jpeg;
     try {
-        jpeg = result.get();
+        jpeg = deps.stills.window(record.frame, plan.width, plan.height, quality, windowPictureWithin);
     } catch (const CaptureFailure& error) {
         HTTPError mapped = ErrorMapping::of(error, deps.session);
         if (mapped.status == 403) throw mapped;
         throw HTTPError(409, "no picture of window " + number + ": " + error.what());
     }
+    if (!jpeg) throw HTTPError(409, "no picture of window " + number + " within 5 s");
 
     Connection::Headers headers{{"X-Frame-Width", std::to_string(plan.width)},
                                 {"X-Frame-Height", std::to_string(plan.height)},
@@ -94,7 +79,7 @@ void windowScreenshot(const Deps& deps, HTTPRequest& request, Connection& connec
         headers.emplace_back("X-Display", std::to_string(*plan.display));
         headers.emplace_back("X-Window-Bounds", fractions(plan.bounds.x, plan.bounds.y, plan.bounds.w, plan.bounds.h));
     }
-    sendJPEG(connection, std::move(headers), jpeg);
+    sendJPEG(connection, std::move(headers), *jpeg);
 }
 
 }  // namespace tovo::Endpoints

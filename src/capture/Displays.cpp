@@ -119,12 +119,6 @@ std::vector<MonitorRecord> Displays::monitors() {
     return *logical;
 }
 
-std::vector<uint32_t> Displays::online() {
-    std::vector<uint32_t> ids;
-    for (const auto& m : monitors()) ids.push_back(m.id);
-    return ids;
-}
-
 std::vector<DisplayInfo> Displays::active() {
     std::vector<MonitorRecord> list = monitors();
     if (list.empty()) return {};

@@ -54,8 +54,6 @@ public:
     // line when it does not parse. `pause` waits while a display wakes.
     Displays(DisplaySource& source, std::optional<std::string> layout = std::nullopt, Pause pause = sleepFor);
 
-    // Every monitor, mirrored ones included, in the desktop's order.
-    std::vector<uint32_t> online();
     // The displays that mirror no other and have a size: one per distinct screen area.
     std::vector<DisplayInfo> active();
     std::optional<DisplayInfo> info(uint32_t id);

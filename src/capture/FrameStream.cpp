@@ -6,14 +6,6 @@
 #include <cstring>
 
 namespace tovo {
-namespace {
-
-double wallClockMs() {
-    return std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
-}  // namespace
-
 FrameStream::FrameStream(CaptureParams params, int fps, bool showsCursor, Displays& displays,
                          CapturerFactory makeCapturer, VideoCaptureLatency& latency, Clock clock)
     : params(params),
@@ -107,7 +99,7 @@ void FrameStream::run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, 
             {
                 std::lock_guard<std::mutex> guard(lock);
                 ++changeCount;
-                latestPicture = VideoPicture{buffer, width, height, stride, wallClockMs(), changeCount};
+                latestPicture = VideoPicture{buffer, width, height, stride, wallSeconds() * 1000, changeCount};
                 if (!firstFrameAt) firstFrameAt = now;
             }
             cond.notify_all();

@@ -6,10 +6,10 @@
 #include "capture/ScreenCapturer.h"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,23 +51,20 @@ public:
     // One picture of the display (pointer included), sized by the display's target size for
     // params.maxWidth, encoded. Throws DisplayError, CaptureFailure.
     JPEGFrame frame(const CaptureParams& params);
-    // One picture of a top-level window's own pixels, scaled to width × height, encoded.
-    // Throws CaptureFailure when the window has no picture.
-    std::string window(uint32_t window, int width, int height, int quality);
+    // One picture of a top-level window's own pixels, scaled to width × height, encoded;
+    // none when it did not come within `within`. Throws CaptureFailure when the window has
+    // no picture.
+    std::optional<std::string> window(uint32_t window, int width, int height, int quality,
+                                      std::chrono::milliseconds within);
 
     // Drops idle capturers whose display went away, with their shared memory.
     void prune();
 
 private:
     struct Worker;
-    std::unique_ptr<Worker> take();
-    void give(std::unique_ptr<Worker> worker);
-
-    static constexpr size_t maxIdle = 4;
+    struct Pool;
     Displays& displays;
-    const CapturerFactory makeCapturer;
-    std::mutex lock;  // guards idle
-    std::vector<std::unique_ptr<Worker>> idle;
+    const std::shared_ptr<Pool> pool;
 };
 
 }  // namespace tovo

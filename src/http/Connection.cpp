@@ -127,14 +127,13 @@ bool Connection::writeHead(int status, const Headers& headers, bool keepAlive) {
     return transport->send(head);
 }
 
-void Connection::json(int status, const nlohmann::json& object) {
+void Connection::json(int status, nlohmann::json object) {
     std::string body;
     try {
-        nlohmann::json value = object;
-        wholeNumbersAsIntegers(value);
+        wholeNumbersAsIntegers(object);
         // nlohmann's object type is a std::map, so keys come out sorted. Text that is not
         // UTF-8 is repaired rather than failing the whole answer.
-        body = value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        body = object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     } catch (const nlohmann::json::exception&) {
         body = "{}";
     }

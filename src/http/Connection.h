@@ -44,7 +44,7 @@ public:
     // Sends the status line, `headers` in order and the Connection header in one send.
     bool writeHead(int status, const Headers& headers, bool keepAlive);
     // Writes a complete JSON response (keys sorted); sets `reusable` when all was sent.
-    void json(int status, const nlohmann::json& object);
+    void json(int status, nlohmann::json object);
     // Between sections of a streamed response: true when the stream must end (ended by the
     // server, refused by `betweenParts`, or the peer hung up).
     bool peerClosed();

@@ -73,8 +73,7 @@ HTTPServer::HTTPServer(std::string path, Handler handler, int fd)
 
 HTTPServer::~HTTPServer() {
     stop();
-    std::lock_guard<std::mutex> guard(lock);
-    if (!fdClosed) ::close(listenFD);
+    ::close(listenFD);
 }
 
 void HTTPServer::start() {
@@ -84,37 +83,35 @@ void HTTPServer::start() {
 }
 
 void HTTPServer::stop() {
-    std::vector<std::shared_ptr<Connection>> ending;
     {
         std::lock_guard<std::mutex> guard(lock);
         if (!stopped) {
             stopped = true;
-            // shutdown wakes an accept in progress; the descriptor itself is closed once the
-            // accept thread is gone, so that its number cannot be reused under accept.
+            // shutdown wakes an accept in progress; the descriptor is closed by the
+            // destructor, so that its number cannot be reused under accept.
             ::shutdown(listenFD, SHUT_RDWR);
             ::unlink(path.c_str());
         }
-        for (auto& [id, entry] : live) ending.push_back(entry.connection);
+    }
+    // Once the accept thread is gone no connection is admitted, so the set below is final.
+    joinUnlessSelf(acceptThread);
+
+    std::vector<std::shared_ptr<Connection>> ending;
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        for (auto& [id, entry] : live) {
+            ending.push_back(entry.connection);
+            threads.push_back(std::move(entry.thread));
+        }
+        for (auto& thread : finished) threads.push_back(std::move(thread));
+        finished.clear();
     }
     for (auto& connection : ending) {
         connection->endByServer();
         connection->transport->close();
     }
-    joinUnlessSelf(acceptThread);
-
-    std::vector<std::thread> threads;
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        if (!fdClosed && !acceptThread.joinable()) {
-            ::close(listenFD);
-            fdClosed = true;
-        }
-        for (auto& [id, entry] : live) threads.push_back(std::move(entry.thread));
-        for (auto& thread : finished) threads.push_back(std::move(thread));
-        finished.clear();
-    }
     for (auto& thread : threads) joinUnlessSelf(thread);
-    reapFinished();
 }
 
 size_t HTTPServer::liveConnections() {
@@ -180,17 +177,17 @@ void HTTPServer::acceptLoop() {
     if (report && onFatal) onFatal(fatal);
 }
 
-void HTTPServer::refuse(int fd) {
-    static const std::string answer =
-        "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\nContent-Length: 36\r\n"
-        "Connection: close\r\n\r\n{\"error\":\"too many open connections\"}";
-    // A fresh socket's send buffer takes this at once; a client that cannot be told is only closed.
-    ssize_t ignored = ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    (void)ignored;
-    ::close(fd);
-}
-
 void HTTPServer::spawnConnection(int fd) {
+    auto setTimeout = [fd](int option, std::chrono::milliseconds value) {
+        timeval timeout{};
+        timeout.tv_sec = static_cast<time_t>(value.count() / 1000);
+        timeout.tv_usec = static_cast<suseconds_t>((value.count() % 1000) * 1000);
+        ::setsockopt(fd, SOL_SOCKET, option, &timeout, sizeof(timeout));
+    };
+    setTimeout(SO_RCVTIMEO, receiveTimeout);
+    setTimeout(SO_SNDTIMEO, sendTimeout);
+    auto connection = std::make_shared<Connection>(std::make_shared<FDTransport>(fd));
+
     bool admitted, logRefusal;
     size_t count;
     {
@@ -202,20 +199,11 @@ void HTTPServer::spawnConnection(int fd) {
     }
     if (logRefusal) log("too many open connections (" + std::to_string(count) + "); refusing new ones");
     if (!admitted) {
-        refuse(fd);
+        // A fresh socket's send buffer takes the answer at once.
+        connection->json(503, {{"error", "too many open connections"}});
         return;
     }
 
-    auto setTimeout = [fd](int option, std::chrono::milliseconds value) {
-        timeval timeout{};
-        timeout.tv_sec = static_cast<time_t>(value.count() / 1000);
-        timeout.tv_usec = static_cast<suseconds_t>((value.count() % 1000) * 1000);
-        ::setsockopt(fd, SOL_SOCKET, option, &timeout, sizeof(timeout));
-    };
-    setTimeout(SO_RCVTIMEO, receiveTimeout);
-    setTimeout(SO_SNDTIMEO, sendTimeout);
-
-    auto connection = std::make_shared<Connection>(std::make_shared<FDTransport>(fd));
     std::lock_guard<std::mutex> guard(lock);
     uint64_t id = ++nextId;
     try {

@@ -45,8 +45,8 @@ public:
     // Connections being served now.
     size_t liveConnections();
 
-    // Called on the accept thread when accepting fails for good (after the clean-up).
-    // Set before start().
+    // Called on the accept thread when accepting fails for good (after the clean-up). It may
+    // stop the server but must not destroy it. Set before start().
     std::function<void(const std::string&)> onFatal;
     // How long a connection may stay silent while a request is read. Set before start().
     std::chrono::milliseconds receiveTimeout{10000};
@@ -67,7 +67,6 @@ private:
     HTTPServer(std::string path, Handler handler, int fd);
     void acceptLoop();
     void spawnConnection(int fd);
-    void refuse(int fd);
     // Joins the threads of connections that ended. Call without `lock`.
     void reapFinished();
 
@@ -77,7 +76,6 @@ private:
 
     std::mutex lock;         // guards everything below
     bool stopped = false;    // no more connections are accepted
-    bool fdClosed = false;   // listenFD has been closed
     uint64_t nextId = 0;
     std::map<uint64_t, Live> live;
     std::vector<std::thread> finished;  // threads whose connection ended, to be joined

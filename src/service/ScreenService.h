@@ -85,7 +85,6 @@ public:
 
     const ServiceSettings settings;
     Platform platform;
-    ScreenStateTracker& stateTracker() { return *tracker; }
     const Api& api() const { return *endpoints; }
 
 private:

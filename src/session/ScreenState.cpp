@@ -64,10 +64,6 @@ bool ScreenStateCore::update(const ScreenStateInputs& inputs, double now) {
 
 const std::string ScreenStateTracker::pingLine = "{\"type\":\"ping\"}\n";
 
-double ScreenStateTracker::wallClock() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
 ScreenStateTracker::ScreenStateTracker(Clock clock, std::shared_ptr<TaskQueue> queue)
     : clock(std::move(clock)), queue(std::move(queue)) {}
 

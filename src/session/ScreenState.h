@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Clock.h"
 #include "base/TaskQueue.h"
 
 #include <nlohmann/json.hpp>
@@ -92,7 +93,7 @@ public:
         bool stopped = false;
     };
 
-    explicit ScreenStateTracker(Clock clock = wallClock,
+    explicit ScreenStateTracker(Clock clock = wallSeconds,
                                 std::shared_ptr<TaskQueue> queue = std::make_shared<SerialTaskQueue>("tovo-control-state"));
 
     void start();
@@ -119,7 +120,6 @@ public:
 
     static std::string eventLine(const std::vector<ScreenDisplayState>& states, const std::optional<ConsoleState>& console);
     static const std::string pingLine;
-    static double wallClock();
 
 private:
     const Clock clock;

@@ -150,16 +150,17 @@ void StreamFlow::finish() {
 
 StreamFlow::LoopState StreamFlow::poll(double now) {
     LoopState state;
+    int disableAfter;
     {
         std::lock_guard<std::mutex> guard(lock);
         state.actions = std::exchange(pending, {});
         state.stalled = controller.checkStall(now);
         state.keyRequested = controller.keyPending();
         state.stallDeadline = controller.stallDeadline();
+        disableAfter = static_cast<int>(controller.tuning.disableAfter);
     }
     if (state.stalled) {
-        log(label + ": no ack for " + std::to_string(static_cast<int>(controller.tuning.disableAfter)) +
-            " s; flow-control window off for this stream");
+        log(label + ": no ack for " + std::to_string(disableAfter) + " s; flow-control window off for this stream");
     }
     return state;
 }
@@ -180,11 +181,6 @@ void StreamFlow::sent(uint64_t seq, double at, int64_t bytes, bool key) {
     std::lock_guard<std::mutex> guard(lock);
     controller.pictureSent(seq, at, bytes);
     if (key) controller.keySent(at);
-}
-
-std::vector<StreamFlowAction> StreamFlow::takePending() {
-    std::lock_guard<std::mutex> guard(lock);
-    return std::exchange(pending, {});
 }
 
 std::string StreamFlow::summaryLine() {

@@ -39,9 +39,6 @@ public:
     // The stream is over: no more wake-ups reach the loop (an ack handler may still hold the
     // flow), and the last network quality is logged when one was measured.
     void finish();
-    // Bit-rate and resolution changes not yet applied by the loop.
-    std::vector<StreamFlowAction> takePending();
-
     // What the stream loop learns at the top of a turn: the changes to apply, whether the
     // window was just switched off for want of acks (logged here), whether a key frame is
     // wanted, and when the stall check is next due.

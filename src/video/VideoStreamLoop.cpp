@@ -38,19 +38,24 @@ struct VideoStreamWindow {
     }
 
     std::string line(double seconds) const {
-        double worst = 0;
-        for (double ms : encodeMs) worst = std::max(worst, ms);
+        double mean = 0, worst = 0;
+        for (double ms : encodeMs) {
+            mean += ms;
+            worst = std::max(worst, ms);
+        }
+        if (!encodeMs.empty()) mean /= static_cast<double>(encodeMs.size());
         char text[200];
         std::snprintf(text, sizeof(text),
-                      "sent %.1f pics/s (live %d refine %d keepalive %d key %d dropped %d); encode max %.1f ms",
+                      "sent %.1f pics/s (live %d refine %d keepalive %d key %d dropped %d); encode %.1f/%.1f ms (mean/max)",
                       (live + refines + keepalives) / std::max(seconds, 0.001), live, refines, keepalives, keys, drops,
-                      worst);
+                      mean, worst);
         return text;
     }
 };
 
+// The steady-clock moment of `deadline` (monotonic seconds), at least 2 ms from `now`.
 std::chrono::steady_clock::time_point steadyAt(double deadline, double now) {
-    double left = std::clamp(deadline - now, 0.0, 3600.0);
+    double left = std::clamp(deadline - now, 0.002, 3600.0);
     return std::chrono::steady_clock::now() +
            std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(left));
 }
@@ -151,7 +156,7 @@ void videoStreamLoop(VideoPictureSource& source, StreamOutput& output, StreamFlo
         auto decision = schedule.next(in, now);
         if (decision.kind == StreamScheduler::Decision::Kind::end) break;
         if (decision.kind == StreamScheduler::Decision::Kind::wait) {
-            source.waitForPicture(changes, steadyAt(std::max(decision.until, now + 0.002), now));
+            source.waitForPicture(changes, steadyAt(decision.until, now));
             continue;
         }
         if (decision.kind == StreamScheduler::Decision::Kind::pace) {
@@ -168,7 +173,7 @@ void videoStreamLoop(VideoPictureSource& source, StreamOutput& output, StreamFlo
                 double until = gate.until;
                 if (in.stallDeadline) until = std::min(until, *in.stallDeadline);
                 if (in.statsDue) until = std::min(until, *in.statsDue);
-                source.waitForPicture(changes, steadyAt(std::max(until, now + 0.002), now));
+                source.waitForPicture(changes, steadyAt(until, now));
                 continue;
             }
         }
@@ -177,8 +182,8 @@ void videoStreamLoop(VideoPictureSource& source, StreamOutput& output, StreamFlo
             StreamFlow::RefineRoom room{std::nullopt, tuning.maxKbps};
             if (flow) room = flow->refineRoom();
             if (!room.queueDelay || *room.queueDelay <= tuning.congestedDelay) {
-                double cap = std::min<double>(tuning.maxKbps, room.capKbps);
-                int boosted = static_cast<int>(std::min(cap * 1000, std::max<double>(tuning.refineMinBitrate, 2.0 * encoder.bitrate())));
+                int boosted = static_cast<int>(
+                    std::min(room.capKbps * 1000.0, std::max<double>(tuning.refineMinBitrate, 2.0 * encoder.bitrate())));
                 if (boosted > encoder.bitrate()) {
                     restoreBitrate = encoder.bitrate();
                     encoder.setBitrate(boosted);
