@@ -20,13 +20,7 @@ namespace {
 // The GTK probe at (200, 150), 600 × 400; its pointer area starts 40 pixels lower.
 struct Probe {
     Process process{{"/usr/bin/python3", sourceDir + "/tests/support/input_probe.py", "200", "150", "600", "400"}};
-    json ready;
-    size_t consumed = 0;
-
-    Probe() {
-        EXPECT_TRUE(process.waitForOutput("\"ready\"", 15s)) << process.output();
-        ready = events("ready").at(0);
-    }
+    Probe() { EXPECT_TRUE(process.waitForOutput("\"ready\"", 15s)) << process.output(); }
     std::vector<json> all() {
         std::vector<json> out;
         std::istringstream lines(process.output());
@@ -45,12 +39,7 @@ struct Probe {
     }
     // Waits until `count` events of `kind` have arrived.
     bool waitFor(const std::string& kind, size_t count, std::chrono::milliseconds limit = 5s) {
-        auto deadline = std::chrono::steady_clock::now() + limit;
-        while (events(kind).size() < count) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(20ms);
-        }
-        return true;
+        return eventually([&] { return events(kind).size() >= count; }, limit, 20ms);
     }
 };
 
@@ -61,16 +50,9 @@ struct Service : ServiceProcess {
     }
 };
 
-std::pair<int, int> pointer() {
-    auto result = runCommand({"/usr/bin/xdotool", "getmouselocation", "--shell"});
-    int x = -1, y = -1;
-    std::sscanf(result.output.c_str(), "X=%d\nY=%d", &x, &y);
-    return {x, y};
-}
-
 }  // namespace
 
-TEST(Input, ClicksDragsAndDoubleClicksReachTheWindow) {
+TEST(Input, ClicksAndDoubleClicksReachTheWindow) {
     Service service;
     Probe probe;
     // x 0.25, y 0.5 of 1920 × 1080 is (480, 540); the probe's area starts at (200, 190).
@@ -86,65 +68,25 @@ TEST(Input, ClicksDragsAndDoubleClicksReachTheWindow) {
     ASSERT_EQ(service.input(R"({"type":"doubleClick","x":0.25,"y":0.5})").status, 200);
     ASSERT_TRUE(probe.waitFor("release", 3));
     EXPECT_EQ(probe.events("press").back()["clicks"], 2);
-
-    // A plain X window sees every event of a drag (GTK would merge the motions): the press at
-    // the start, ten motions with the button down, the release at the end.
-    Process recorder({colorWindow, "0", "0", "1920", "1080", "404040"});
-    ASSERT_TRUE(recorder.waitForOutput("mapped", 10s));
-    ASSERT_EQ(service.input(R"({"type":"drag","x":0.2,"y":0.4,"dx":0.1,"dy":0.05})").status, 200);
-    ASSERT_TRUE(recorder.waitForOutput("release", 5s));
-    std::string events = recorder.output();
-    std::vector<std::string> lines;
-    std::istringstream stream(events.substr(events.find("press")));
-    for (std::string line; std::getline(stream, line);) lines.push_back(line);
-    ASSERT_EQ(lines.size(), 12u) << events;
-    EXPECT_EQ(lines.front(), "press 1 384 432");
-    for (int i = 1; i <= 10; ++i) EXPECT_EQ(lines[i].substr(lines[i].size() - 2), " 1") << lines[i];
-    EXPECT_EQ(lines[10], "motion 576 486 1");
-    EXPECT_EQ(lines.back(), "release 1 576 486");
-
-    ASSERT_EQ(service.input(R"({"type":"move","x":1.0,"y":1.0})").status, 200);
-    EXPECT_EQ(pointer(), std::make_pair(1919, 1079));
 }
 
 TEST(Input, TypingAndKeysWithModifiers) {
     Service service;
     Probe probe;
     ASSERT_EQ(service.input(R"({"type":"type","text":"Grüße 東京 😀"})").status, 200);
-    bool typed = false;
-    for (int i = 0; i < 100 && !typed; ++i) {
+    EXPECT_TRUE(eventually([&] {
         auto texts = probe.events("text");
-        typed = !texts.empty() && texts.back()["text"] == "Grüße 東京 😀";
-        if (!typed) std::this_thread::sleep_for(20ms);
-    }
-    EXPECT_TRUE(typed) << probe.process.output();
+        return !texts.empty() && texts.back()["text"] == "Grüße 東京 😀";
+    })) << probe.process.output();
 
     ASSERT_EQ(service.input(R"({"type":"key","key":"a","modifiers":["ctrl","shift"]})").status, 200);
-    bool seen = false;
-    for (int i = 0; i < 100 && !seen; ++i) {
+    EXPECT_TRUE(eventually([&] {
         for (auto& e : probe.events("key")) {
-            if ((e["key"] == "a" || e["key"] == "A") && e["modifiers"] == json{"shift", "control"}) seen = true;
+            if ((e["key"] == "a" || e["key"] == "A") && e["modifiers"] == json{"shift", "control"}) return true;
         }
-        if (!seen) std::this_thread::sleep_for(20ms);
-    }
-    EXPECT_TRUE(seen) << probe.process.output();
+        return false;
+    })) << probe.process.output();
     EXPECT_EQ(service.input(R"({"type":"key","key":"Page_Up"})").status, 200);
-    EXPECT_EQ(service.input(R"({"type":"key","key":"nope"})").body, R"({"error":"unknown key nope"})");
-}
-
-TEST(Input, AButtonLeftDownIsReleasedAfterTenQuietSeconds) {
-    Service service;
-    Probe probe;
-    auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(service.input(R"({"type":"down","x":0.25,"y":0.5})").status, 200);
-    ASSERT_TRUE(probe.waitFor("press", 1));
-    EXPECT_TRUE(probe.events("release").empty());
-    ASSERT_TRUE(probe.waitFor("release", 1, 13s)) << service.process->output();
-    auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(waited, 9900ms);
-    EXPECT_NE(service.process->output().find(
-                  "input: left button held on display "),
-              std::string::npos);
 }
 
 TEST(Input, ScrollGestureGlidesAndAClickStopsIt) {
@@ -166,8 +108,6 @@ TEST(Input, ScrollGestureGlidesAndAClickStopsIt) {
     size_t atClick = probe.events("scroll").size();
     std::this_thread::sleep_for(500ms);
     EXPECT_EQ(probe.events("scroll").size(), atClick);
-    EXPECT_TRUE(service.process->waitForOutput("hid scroll gesture: 3 requests", 2s)) << service.process->output();
-    EXPECT_NE(service.process->output().find(" (interrupted)"), std::string::npos) << service.process->output();
 
     // Horizontal, with a negative distance: scrolls left.
     ASSERT_EQ(service.input(R"({"type":"scroll","dx":-200})").status, 200);

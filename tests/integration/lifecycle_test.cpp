@@ -28,21 +28,6 @@ struct Service : ServiceProcess {
 
 }  // namespace
 
-TEST(Lifecycle, AnswersCurlWithAJsonErrorAndClose) {
-    Service service;
-    ASSERT_TRUE(service.ready()) << service.process->output();
-    auto curl = runCommand({"/usr/bin/curl", "-sS", "-D", "-", "--unix-socket", service.socket, "http://x/anything?a=1"});
-    ASSERT_EQ(curl.code, 0) << curl.output;
-    EXPECT_NE(curl.output.find("HTTP/1.1 404 Not Found\r\n"), std::string::npos) << curl.output;
-    EXPECT_NE(curl.output.find("Content-Type: application/json\r\n"), std::string::npos);
-    EXPECT_NE(curl.output.find("Connection: close\r\n"), std::string::npos);
-    EXPECT_NE(curl.output.find(R"({"error":"no such endpoint /anything"})"), std::string::npos);
-
-    std::string log = service.process->output();
-    std::string prefix = "tovo-control[" + std::to_string(service.process->pid()) + "]: ";
-    EXPECT_NE(log.find(prefix + "session: loggedIn=false\n"), std::string::npos) << log;
-}
-
 TEST(Lifecycle, BadCommandLinesExitWithCode2) {
     struct Case {
         std::vector<std::string> arguments;
@@ -100,12 +85,6 @@ TEST(Lifecycle, UnusableSocketExitsWith1) {
     EXPECT_EQ(result.code, 1);
     EXPECT_NE(result.output.find("cannot listen on " + socket + ": bind: No such file or directory"), std::string::npos)
         << result.output;
-
-    // 104 bytes do not fit the address.
-    std::string tooLong = "/tmp/" + std::string(99, 'x');
-    result = runCommand({binary, "--socket", tooLong}, 10s);
-    EXPECT_EQ(result.code, 1);
-    EXPECT_NE(result.output.find("cannot listen on " + tooLong + ": socket path too long"), std::string::npos);
 }
 
 TEST(Lifecycle, DeadListenerExitsWith1AndRemovesTheSocket) {
@@ -150,20 +129,8 @@ TEST(Lifecycle, RunningOutOfDescriptorsDoesNotKillTheService) {
             << service.process->output();
     }
     EXPECT_EQ(service.process->wait(300ms), std::nullopt) << service.process->output();
-    HTTPResponse response;
-    for (int i = 0; i < 100 && response.status != 404; ++i) {
-        response = httpExchange(service.socket, "GET /after HTTP/1.1\r\n\r\n");
-        if (response.status != 404) std::this_thread::sleep_for(100ms);
-    }
-    EXPECT_EQ(response.status, 404);
+    EXPECT_TRUE(eventually([&] { return httpExchange(service.socket, "GET /after HTTP/1.1\r\n\r\n").status == 404; }, 10s,
+                           100ms));
     EXPECT_TRUE(service.process->running());
 }
 
-TEST(Lifecycle, SeesTheDesktopSession) {
-    auto& desktop = VirtualDesktop::shared();
-    Process::Options options;
-    options.setEnv["DISPLAY"] = desktop.display();
-    Service service({}, options);
-    ASSERT_TRUE(service.ready()) << service.process->output();
-    EXPECT_NE(service.process->output().find("session: loggedIn=true"), std::string::npos) << service.process->output();
-}

@@ -26,11 +26,10 @@ TEST(Windows, ListsAppsFrontFirstAndHitsThem) {
     ASSERT_TRUE(red.waitForOutput("mapped", 10s));
 
     json windows;
-    for (int i = 0; i < 50; ++i) {
+    eventually([&] {
         windows = service.getJson("/windows");
-        if (windows["apps"].size() >= 2 && !windows["focused"].is_null()) break;
-        std::this_thread::sleep_for(100ms);
-    }
+        return windows["apps"].size() >= 2 && !windows["focused"].is_null();
+    });
     ASSERT_GE(windows["apps"].size(), 2u) << windows;
     EXPECT_EQ(windows["apps"][0]["pid"], red.pid()) << windows;
     EXPECT_EQ(windows["apps"][0]["name"], "ColorWindow");
@@ -40,12 +39,6 @@ TEST(Windows, ListsAppsFrontFirstAndHitsThem) {
     json redWindow;
     for (auto& w : windows["windows"]) {
         if (w["pid"] == red.pid()) redWindow = w;
-        for (const char* key : {"x", "y", "w", "h"}) {
-            double v = w[key];
-            EXPECT_GE(v, 0);
-            EXPECT_LE(v, 1);
-            EXPECT_DOUBLE_EQ(v, std::round(v * 10000) / 10000);
-        }
     }
     ASSERT_FALSE(redWindow.is_null()) << windows;
     EXPECT_NEAR(redWindow["x"].get<double>(), 100.0 / 1920, 1e-4);
@@ -56,35 +49,6 @@ TEST(Windows, ListsAppsFrontFirstAndHitsThem) {
     auto hitGtk = service.getJson("/hit?x=0.44&y=0.45");
     EXPECT_EQ(hitGtk["app"]["pid"], gtk.pid()) << hitGtk;
     EXPECT_EQ(hitGtk["layer"], 0);
-    auto bad = service.get("/hit?y=0.5");
-    EXPECT_EQ(bad.status, 400);
-    EXPECT_EQ(bad.body, R"({"error":"x is required"})");
-    EXPECT_EQ(service.get("/hit?x=1.5&y=0").body, R"({"error":"x must be a number in 0…1"})");
-    EXPECT_EQ(service.get("/windows?display=4242").status, 404);
-}
-
-TEST(Windows, AWindowAcrossTwoMonitorsIsPlacedWhereItsMiddleIs) {
-    Process::Options options;
-    options.setEnv["TOVO_X11_MONITORS"] = "960x1080+0+0,960x1080+960+0";
-    ServiceProcess service(binary, VirtualDesktop::shared().display(), options);
-    ASSERT_TRUE(service.ready()) << service.process->output();
-    // From x 700 to 1300: its middle (1000) is on the second monitor.
-    Process window({colorWindow, "700", "200", "600", "300", "00ff00"});
-    ASSERT_TRUE(window.waitForOutput("mapped", 10s));
-    json placed, all;
-    for (int i = 0; i < 50 && placed.is_null(); ++i) {
-        all = service.getJson("/windows");
-        for (auto& w : all["windows"]) {
-            if (w["pid"] == window.pid()) placed = w;
-        }
-        if (placed.is_null()) std::this_thread::sleep_for(100ms);
-    }
-    ASSERT_FALSE(placed.is_null()) << all << " " << window.pid();
-    EXPECT_EQ(placed["display"], 2);
-    EXPECT_EQ(placed["x"], 0);
-    EXPECT_NEAR(placed["w"].get<double>(), 340.0 / 960, 1e-4);
-    auto onlyFirst = service.getJson("/windows?display=1");
-    for (auto& w : onlyFirst["windows"]) EXPECT_NE(w["pid"], window.pid());
 }
 
 TEST(Windows, AppWindowsListMinimisedWindowsLast) {
@@ -110,11 +74,10 @@ TEST(Windows, AppWindowsListMinimisedWindowsLast) {
 
     ASSERT_EQ(runCommand({"/usr/bin/xdotool", "windowminimize", std::to_string(secondWindow["id"].get<uint32_t>())}).code, 0);
     json after;
-    for (int i = 0; i < 50; ++i) {
+    eventually([&] {
         after = service.getJson("/app/windows?bundleId=input_probe.py");
-        if (after["windows"].size() == 2 && after["windows"][1]["minimized"] == true) break;
-        std::this_thread::sleep_for(100ms);
-    }
+        return after["windows"].size() == 2 && after["windows"][1]["minimized"] == true;
+    });
     ASSERT_EQ(after["windows"].size(), 2u) << after;
     EXPECT_EQ(after["windows"][0]["onScreen"], true);
     EXPECT_EQ(after["windows"][1]["id"], secondWindow["id"]);
@@ -122,7 +85,6 @@ TEST(Windows, AppWindowsListMinimisedWindowsLast) {
     EXPECT_EQ(after["windows"][1]["minimized"], true);
 
     EXPECT_EQ(service.getJson("/app/windows?bundleId=org.example.none"), (json{{"app", nullptr}, {"windows", json::array()}}));
-    EXPECT_EQ(service.get("/app/windows?bundleId=%20").body, R"({"error":"bundleId is required"})");
 }
 
 TEST(Windows, AScreenshotOfACoveredWindowShowsItsOwnPixels) {
@@ -137,14 +99,13 @@ TEST(Windows, AScreenshotOfACoveredWindowShowsItsOwnPixels) {
 
     uint32_t redId = 0;
     json listed;
-    for (int i = 0; i < 50 && redId == 0; ++i) {
+    ASSERT_TRUE(eventually([&] {
         listed = service.getJson("/app/windows?bundleId=ColorWindow");
         for (auto& w : listed["windows"]) {
             if (std::abs(w["x"].get<double>() - 100.0 / 1920) < 0.001) redId = w["id"];
         }
-        if (redId == 0) std::this_thread::sleep_for(100ms);
-    }
-    ASSERT_NE(redId, 0u) << listed;
+        return redId != 0;
+    })) << listed;
     auto picture = service.get("/app/screenshot?window=" + std::to_string(redId) + "&quality=90");
     ASSERT_EQ(picture.status, 200) << picture.body;
     EXPECT_EQ(picture.headers["x-frame-width"], "400");
@@ -153,24 +114,14 @@ TEST(Windows, AScreenshotOfACoveredWindowShowsItsOwnPixels) {
     EXPECT_EQ(picture.headers["x-window-bounds"], "0.0521,0.0926,0.2083,0.2778");
     std::string file = service.path("window.jpg");
     std::ofstream(file, std::ios::binary) << picture.body;
-    auto pixel = runCommand({"/usr/bin/convert", file, "-format", "%[fx:int(255*p{300,150}.r)],%[fx:int(255*p{300,150}.g)]", "info:"});
-    int r = -1, g = -1;
-    std::sscanf(pixel.output.c_str(), "%d,%d", &r, &g);
-    EXPECT_GT(r, 230) << pixel.output;  // red where green covers it on screen
-    EXPECT_LT(g, 30);
+    EXPECT_TRUE(near(pixelAt(file, 300, 150), 255, 0, 0, 30));  // red where green covers it on screen
 
     uint32_t gtkId = service.getJson("/app/windows?bundleId=input_probe.py")["windows"][0]["id"];
     ASSERT_EQ(runCommand({"/usr/bin/xdotool", "windowminimize", std::to_string(gtkId)}).code, 0);
     HTTPResponse minimized;
-    for (int i = 0; i < 50 && minimized.status != 409; ++i) {
-        minimized = service.get("/app/screenshot?window=" + std::to_string(gtkId));
-        if (minimized.status != 409) std::this_thread::sleep_for(100ms);
-    }
+    eventually([&] { return (minimized = service.get("/app/screenshot?window=" + std::to_string(gtkId))).status == 409; });
     EXPECT_EQ(minimized.body, "{\"error\":\"window " + std::to_string(gtkId) + " is minimized\"}");
     EXPECT_EQ(service.get("/app/screenshot?window=" + std::to_string(redId) + "&hide=colorwin*,ColorWindow").body,
               "{\"error\":\"window " + std::to_string(redId) + " belongs to a hidden app\"}");
-    EXPECT_EQ(service.get("/app/screenshot?window=" + std::to_string(redId) + "&hide=a%20b").status, 400);
     EXPECT_EQ(service.get("/app/screenshot?window=1").body, R"({"error":"no window 1"})");
-    EXPECT_EQ(service.get("/app/screenshot?window=0").status, 404);
-    EXPECT_EQ(service.get("/app/screenshot").body, R"({"error":"window is required"})");
 }

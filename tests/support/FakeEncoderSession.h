@@ -63,21 +63,11 @@ inline EncoderSessionFactory fakeFactory(Script& script) {
 
 namespace tovo::test {
 
-// Sessions that always give a unit, each with a script of its own.
+// Sessions that always give a unit, sharing one script that lives as long as the factory.
 inline EncoderSessionFactory fakeEncoderFactory() {
-    return [](const EncoderSessionConfig&, std::string&) -> std::unique_ptr<EncoderSession> {
-        struct Owned final : EncoderSession {
-            Script script;
-            FakeSession session{script};
-            std::string encoderID() const override { return session.encoderID(); }
-            std::optional<bool> isHardware() const override { return session.isHardware(); }
-            std::string parameterSets() const override { return session.parameterSets(); }
-            bool setBitrate(int bps) override { return session.setBitrate(bps); }
-            int submit(const VideoPicture& p, int64_t pts, bool key) override { return session.submit(p, pts, key); }
-            EncoderOutput receive() override { return session.receive(); }
-            EncoderOutput flush() override { return session.flush(); }
-        };
-        return std::make_unique<Owned>();
+    auto script = std::make_shared<Script>();
+    return [script](const EncoderSessionConfig&, std::string&) -> std::unique_ptr<EncoderSession> {
+        return std::make_unique<FakeSession>(*script);
     };
 }
 

@@ -2,6 +2,7 @@
 
 #include "input/InputInjector.h"
 
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -9,24 +10,22 @@
 namespace tovo::test {
 
 // Records what it was asked to post, one line per call ("move 10 20", "down left",
-// "key 36 up", "mods 0x100000", "type abc", "wheel 1 0").
+// "key 65293 up", "mods 0x100000", "type abc", "wheel 1 0").
 class FakeInjector : public InputInjector {
 public:
     bool available() override { return true; }
     void setModifiers(uint64_t flags) override {
         if (flags == current) return;
         current = flags;
-        record("mods " + hex(flags));
+        record("mods 0x%llx", static_cast<unsigned long long>(flags));
     }
-    void moveTo(double x, double y) override { record("move " + number(x) + " " + number(y)); }
+    void moveTo(double x, double y) override { record("move %g %g", x, y); }
     void button(MouseButton b, bool down) override {
-        record(std::string(down ? "down " : "up ") + (b == MouseButton::left ? "left" : "right"));
+        record("%s %s", down ? "down" : "up", b == MouseButton::left ? "left" : "right");
     }
-    void key(Key k, bool down) override { record("key " + std::to_string(static_cast<uint32_t>(k)) + (down ? " down" : " up")); }
-    void typeText(const std::string& text) override { record("type " + text); }
-    void wheel(int vertical, int horizontal) override {
-        record("wheel " + std::to_string(vertical) + " " + std::to_string(horizontal));
-    }
+    void key(Key k, bool down) override { record("key %u %s", static_cast<unsigned>(k), down ? "down" : "up"); }
+    void typeText(const std::string& text) override { record("type %s", text.c_str()); }
+    void wheel(int vertical, int horizontal) override { record("wheel %d %d", vertical, horizontal); }
 
     std::vector<std::string> calls() {
         std::lock_guard<std::mutex> guard(lock);
@@ -36,21 +35,14 @@ public:
         std::lock_guard<std::mutex> guard(lock);
         log.clear();
     }
-    void record(const std::string& line) {
-        std::lock_guard<std::mutex> guard(lock);
-        log.push_back(line);
-    }
 
 private:
-    static std::string hex(uint64_t v) {
-        char text[32];
-        std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(v));
-        return text;
-    }
-    static std::string number(double v) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%g", v);
-        return text;
+    template <typename... Args>
+    void record(const char* format, Args... args) {
+        char line[256];
+        std::snprintf(line, sizeof line, format, args...);
+        std::lock_guard<std::mutex> guard(lock);
+        log.emplace_back(line);
     }
     std::mutex lock;  // guards log
     std::vector<std::string> log;

@@ -22,21 +22,15 @@ public:
     std::atomic<bool> loggedIn{true}, capture{true}, input{true};
 };
 
+// Set between requests only.
 class FakeDisplaySource : public DisplaySource {
 public:
-    std::vector<MonitorRecord> monitors() override {
-        std::lock_guard<std::mutex> guard(lock);
-        return list;
-    }
+    std::vector<MonitorRecord> monitors() override { return list; }
     bool asleep() override { return false; }
     void declareUserActivity() override {}
-    void set(std::vector<MonitorRecord> monitors) {
-        std::lock_guard<std::mutex> guard(lock);
-        list = std::move(monitors);
-    }
+    void set(std::vector<MonitorRecord> monitors) { list = std::move(monitors); }
 
 private:
-    std::mutex lock;  // guards list
     std::vector<MonitorRecord> list;
 };
 
@@ -109,36 +103,22 @@ struct FakeService {
     std::unique_ptr<ScreenService> service;
 
     FakeService() {
-        Platform platform;
         auto s = std::make_unique<FakeDesktopSession>();
         auto d = std::make_unique<FakeDisplaySource>();
         auto w = std::make_unique<FakeWindows>();
         auto i = std::make_unique<FakeInjector>();
-        session = s.get();
-        displays = d.get();
-        windows = w.get();
-        injector = i.get();
+        session = s.get(), displays = d.get(), windows = w.get(), injector = i.get();
         MonitorRecord monitor;
-        monitor.id = 1;
-        monitor.width = 640;
-        monitor.height = 480;
-        monitor.primary = true;
+        monitor.id = 1, monitor.width = 640, monitor.height = 480, monitor.primary = true;
         displays->set({monitor});
         WindowRecord editor;
-        editor.pid = 4242;
-        editor.bundleId = "org.example.Editor";
-        editor.name = "Editor";
+        editor.pid = 4242, editor.bundleId = "org.example.Editor", editor.name = "Editor";
         editor.bounds = editor.content = Rect{64, 48, 320, 240};
         editor.id = editor.frame = 77;
         windows->records = {editor};
-        platform.session = std::move(s);
-        platform.consoleLock = std::make_unique<FakeConsoleLock>();
-        platform.displays = std::move(d);
-        platform.makeCapturer = [] { return std::make_unique<SolidCapturer>(); };
-        platform.windows = std::move(w);
-        platform.accessibility = std::make_unique<NoAccessibility>();
-        platform.injector = std::move(i);
-        platform.makeEncoderSession = fakeEncoderFactory();
+        Platform platform{nullptr, std::move(s), std::make_unique<FakeConsoleLock>(), std::move(d),
+                          [] { return std::make_unique<SolidCapturer>(); }, std::move(w),
+                          std::make_unique<NoAccessibility>(), std::move(i), fakeEncoderFactory()};
         ServiceSettings settings;
         settings.socketPath = "/nonexistent/screen.sock";
         settings.calibrateEncoders = false;

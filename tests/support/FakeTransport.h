@@ -28,7 +28,6 @@ public:
     }
 
     std::string receive(size_t max) override {
-        ++receiveCalls;
         maxAsked.push_back(max);
         if (chunks.empty()) return {};
         std::string& front = chunks.front();
@@ -38,7 +37,6 @@ public:
         return out;
     }
     bool send(std::string_view data) override {
-        if (failSends) return false;
         sent.append(data);
         return true;
     }
@@ -48,9 +46,7 @@ public:
     std::deque<std::string> chunks;
     std::string sent;
     std::vector<size_t> maxAsked;
-    int receiveCalls = 0;
     int closeCalls = 0;
-    bool failSends = false;
     bool peerGone = false;
 };
 

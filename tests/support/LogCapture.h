@@ -23,17 +23,6 @@ public:
         std::lock_guard<std::mutex> guard(lock);
         return captured;
     }
-    int count(const std::string& line) {
-        int n = 0;
-        for (const auto& l : lines()) n += l == line;
-        return n;
-    }
-    bool contains(const std::string& text) {
-        for (const auto& line : lines()) {
-            if (line.find(text) != std::string::npos) return true;
-        }
-        return false;
-    }
 
 private:
     LogSink previous;

@@ -1,5 +1,6 @@
 #include "support/Process.h"
 
+#include <cstdio>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -78,7 +79,7 @@ Process::~Process() {
         ::kill(childPid, SIGKILL);
         wait(std::chrono::seconds(5));
     }
-    // A re-spawned grandchild lives in the same process group.
+    // Whatever it started lives in the same process group.
     ::kill(-childPid, SIGKILL);
     closeStdin();
     ::unlink(outputPath.c_str());
@@ -97,18 +98,14 @@ bool Process::writeStdin(const std::string& text) {
 }
 
 std::optional<int> Process::wait(std::chrono::milliseconds limit) {
-    if (exitCode) return exitCode;
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
+    eventually([&] {
         int status = 0;
-        pid_t r = ::waitpid(childPid, &status, WNOHANG);
-        if (r == childPid) {
+        if (!exitCode && ::waitpid(childPid, &status, WNOHANG) == childPid) {
             exitCode = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
-            return exitCode;
         }
-        if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+        return exitCode.has_value();
+    }, limit, std::chrono::milliseconds(10));
+    return exitCode;
 }
 
 bool Process::running() { return !wait(std::chrono::milliseconds(0)).has_value(); }
@@ -121,14 +118,8 @@ std::string Process::output() const {
 }
 
 bool Process::waitForOutput(const std::string& text, std::chrono::milliseconds limit) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        if (output().find(text) != std::string::npos) return true;
-        if (!running() || std::chrono::steady_clock::now() >= deadline) {
-            return output().find(text) != std::string::npos;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    eventually([&] { return output().find(text) != std::string::npos || !running(); }, limit, std::chrono::milliseconds(10));
+    return output().find(text) != std::string::npos;
 }
 
 CommandResult runCommand(const std::vector<std::string>& argv, std::chrono::milliseconds limit) {
@@ -151,6 +142,28 @@ TempDir::~TempDir() {
 bool fileExists(const std::string& path) {
     struct stat info;
     return ::lstat(path.c_str(), &info) == 0;
+}
+
+bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit, std::chrono::milliseconds step) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(step);
+    }
+    return true;
+}
+
+std::array<int, 3> pixelAt(const std::string& file, int x, int y) {
+    std::string at = "p{" + std::to_string(x) + "," + std::to_string(y) + "}";
+    auto result = runCommand({"/usr/bin/convert", file, "-format",
+                              "%[fx:int(255*" + at + ".r)],%[fx:int(255*" + at + ".g)],%[fx:int(255*" + at + ".b)]", "info:"});
+    std::array<int, 3> rgb{-1, -1, -1};
+    std::sscanf(result.output.c_str(), "%d,%d,%d", &rgb[0], &rgb[1], &rgb[2]);
+    return rgb;
+}
+
+bool near(const std::array<int, 3>& rgb, int r, int g, int b, int tolerance) {
+    return std::abs(rgb[0] - r) <= tolerance && std::abs(rgb[1] - g) <= tolerance && std::abs(rgb[2] - b) <= tolerance;
 }
 
 }  // namespace tovo::test

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -66,5 +68,14 @@ private:
 };
 
 bool fileExists(const std::string& path);
+
+// Asks `done` every `step` until it says yes or `limit` passed; its last answer.
+bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(5),
+                std::chrono::milliseconds step = std::chrono::milliseconds(50));
+
+// The colour ImageMagick reads at (x, y) of a picture file, as {r, g, b}; and whether it is
+// within `tolerance` of (r, g, b).
+std::array<int, 3> pixelAt(const std::string& file, int x, int y);
+bool near(const std::array<int, 3>& rgb, int r, int g, int b, int tolerance = 24);
 
 }  // namespace tovo::test

@@ -76,13 +76,6 @@ std::string SocketClient::readAll(std::chrono::milliseconds limit) {
     return std::exchange(buffered, {});
 }
 
-bool SocketClient::closedByServer(std::chrono::milliseconds limit) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(limit.count())) <= 0) return false;
-    char byte;
-    return ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
-}
-
 HTTPResponse parseResponse(const std::string& raw) {
     HTTPResponse response;
     size_t end = raw.find("\r\n\r\n");

@@ -26,8 +26,6 @@ public:
     std::optional<std::string> readExactly(size_t count, std::chrono::milliseconds limit);
     // Reads until the server closes the connection or `limit` passes.
     std::string readAll(std::chrono::milliseconds limit = std::chrono::seconds(15));
-    // True when the server closed its end (a read returns end of stream) within `limit`.
-    bool closedByServer(std::chrono::milliseconds limit);
     void close();
 
 private:

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <memory>
 #include <stdexcept>
+#include <thread>
+#include <unistd.h>
 
 #ifndef TOVO_SOURCE_DIR
 #error "TOVO_SOURCE_DIR must name the source tree"
@@ -38,5 +40,24 @@ VirtualDesktop::VirtualDesktop() {
 }
 
 VirtualDesktop::~VirtualDesktop() { runCommand({"/bin/bash", script, "stop", state.path()}); }
+
+BareXServer::BareXServer() {
+    int number = 40 + ::getpid() % 200;
+    while (fileExists("/tmp/.X" + std::to_string(number) + "-lock") || fileExists("/tmp/.X11-unix/X" + std::to_string(number))) {
+        ++number;
+    }
+    display = ":" + std::to_string(number);
+    restart();
+}
+
+void BareXServer::restart() {
+    process = std::make_unique<Process>(
+        std::vector<std::string>{"/usr/bin/Xvfb", display, "-screen", "0", "1280x720x24", "-nolisten", "tcp"});
+    for (int i = 0; i < 200; ++i) {
+        if (runCommand({"/usr/bin/xdpyinfo", "-display", display}, std::chrono::seconds(5)).code == 0) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    throw std::runtime_error("Xvfb " + display + " did not start: " + process->output());
+}
 
 }  // namespace tovo::test

@@ -3,6 +3,7 @@
 #include "support/Process.h"
 
 #include <map>
+#include <memory>
 #include <string>
 
 namespace tovo::test {
@@ -17,12 +18,21 @@ public:
     ~VirtualDesktop();
 
     const std::string& display() const { return env.at("DISPLAY"); }
-    const std::string& busAddress() const { return env.at("DBUS_SESSION_BUS_ADDRESS"); }
 
 private:
     VirtualDesktop();
     TempDir state;
     std::map<std::string, std::string> env;
+};
+
+// A bare Xvfb of its own (no window manager, no bus) on a free display number, for tests
+// that end the X server under the service. Waits until it answers.
+struct BareXServer {
+    BareXServer();
+    // Starts it again on the same number after it was ended.
+    void restart();
+    std::string display;
+    std::unique_ptr<Process> process;
 };
 
 }  // namespace tovo::test

@@ -1,5 +1,5 @@
 """A GTK 3 window with known widgets for accessibility tests: a button with a label inside,
-a text entry with a placeholder (focused), a password entry, a disabled entry, a list of
+a toggle button, a text entry with a placeholder (focused), a password entry, a disabled entry, a list of
 three selectable rows and a short scrolled area holding twenty buttons. It prints "ready"
 once shown. Arguments: X Y (window position)."""
 import sys
@@ -16,6 +16,7 @@ window.move(x, y)
 box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL, spacing=4)
 
 button = Gtk.Button(label="Press me")
+toggle = Gtk.ToggleButton(label="Bold")
 entry = Gtk.Entry()
 entry.set_placeholder_text("Your name")
 password = Gtk.Entry()
@@ -34,7 +35,7 @@ for k in range(20):
     inner.pack_start(Gtk.Button(label=f"Item {k}"), False, False, 0)
 scrolled.add(inner)
 
-for widget in (button, entry, password, disabled, rows):
+for widget in (button, toggle, entry, password, disabled, rows):
     box.pack_start(widget, False, False, 0)
 box.pack_start(scrolled, False, False, 0)
 window.add(box)

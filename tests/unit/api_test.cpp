@@ -14,7 +14,9 @@ TEST(Api, FrameIsAJPEGOfTheDisplaySizedByMaxWidth) {
     auto [status, body] = fake.call("GET", "/frame?maxWidth=320&quality=50");
     ASSERT_EQ(status, 200) << body;
     EXPECT_EQ(body.substr(0, 3), "\xFF\xD8\xFF");
-    EXPECT_NE(fake.head.find("X-Frame-Width: 320\r\nX-Frame-Height: 240\r\nX-Display: 1"), std::string::npos) << fake.head;
+    EXPECT_EQ(fake.head, "HTTP/1.1 200 OK\r\nX-Frame-Width: 320\r\nX-Frame-Height: 240\r\nX-Display: 1\r\n"
+                         "Cache-Control: no-store\r\nContent-Type: image/jpeg\r\nContent-Length: " +
+                             std::to_string(body.size()) + "\r\nConnection: close");
 }
 
 TEST(Api, DisplayAndPermissionFailuresKeepTheirCodes) {
@@ -33,6 +35,12 @@ TEST(Api, InputPostsAtDisplayPixels) {
     FakeService fake;
     EXPECT_EQ(fake.call("POST", "/input", R"({"type":"click","x":0.5,"y":1})").first, 200);
     EXPECT_EQ(fake.injector->calls(), (std::vector<std::string>{"move 320 479", "down left", "up left"}));
+    fake.injector->clear();
+    EXPECT_EQ(fake.call("POST", "/input", R"({"type":"drag","x":0.25,"y":0.5,"dx":0.5,"dy":0.25})").first, 200);
+    auto drag = fake.injector->calls();
+    ASSERT_EQ(drag.size(), 13u);  // the press, ten steps with the button down, the release
+    EXPECT_EQ(std::vector<std::string>(drag.begin(), drag.begin() + 2), (std::vector<std::string>{"move 160 240", "down left"}));
+    EXPECT_EQ(std::vector<std::string>(drag.end() - 2, drag.end()), (std::vector<std::string>{"move 480 360", "up left"}));
     fake.injector->clear();
     EXPECT_EQ(fake.call("POST", "/input", R"({"type":"key","key":"Page_Up","modifiers":["cmd"]})").first, 200);
     EXPECT_EQ(fake.injector->calls(),
@@ -116,15 +124,13 @@ TEST(Api, AnotherListenerServesTheSameRoutesUnderItsAllowList) {
     FakeService fake;
     Router remote = fake.service->api().router().restrictedTo({"GET /status"});
     EXPECT_EQ(remote.list(), std::vector<std::string>{"GET /status"});
-    HTTPRequest request;
-    request.method = "GET";
-    request.path = "/frame";
+    HTTPRequest request{"GET", "/frame", {}, {}, {}};
     Connection connection(std::make_shared<FakeTransport>());
     try {
         remote.handle(request, connection);
         ADD_FAILURE() << "served a route outside the allow-list";
     } catch (const HTTPError& e) {
-        EXPECT_EQ(e.status, 404);
+        EXPECT_EQ(e.status, 404);  // as if it did not exist
     }
 }
 

@@ -1,7 +1,5 @@
 // The command line of both roles and the log line format.
 #include "app/TovoApp.h"
-#include "base/Log.h"
-#include "http/ServerIdentity.h"
 #include "service/CommandLine.h"
 
 #include <gtest/gtest.h>
@@ -43,20 +41,3 @@ TEST(CommandLine, ServiceArguments) {
     EXPECT_EQ(parseServiceArguments({"--remote", "--socket", "c.sock"}).options.remoteHome(), ".");
 }
 
-TEST(LogLine, Format) {
-    EXPECT_EQ(logLine("listening on /x"), "tovo-control[" + std::to_string(::getpid()) + "]: listening on /x\n");
-}
-
-TEST(Identity, JsonCarriesVersionAndBuild) {
-    auto json = ServerIdentity::json();
-    EXPECT_EQ(json["app"], "TovoControl");
-    EXPECT_EQ(json["api"], 1);
-    EXPECT_EQ(json["version"], ServerIdentity::version());
-    EXPECT_FALSE(ServerIdentity::version().empty());
-    if (auto build = ServerIdentity::build()) {
-        EXPECT_EQ(json["build"], *build);
-        EXPECT_EQ(build->find_first_not_of("0123456789abcdef"), std::string::npos) << *build;
-    } else {
-        EXPECT_FALSE(json.contains("build"));
-    }
-}

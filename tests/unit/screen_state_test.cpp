@@ -1,7 +1,6 @@
 // The state computation, the tracker's publication, coalescing and posted lines, and the
 // console debouncing, all on injected clocks and hand-run queues.
 #include "session/ConsoleWatch.h"
-#include "base/Log.h"
 #include "session/ScreenState.h"
 #include "support/ManualTaskQueue.h"
 
@@ -185,27 +184,4 @@ TEST(ConsoleChangeDetector, DebouncesLocksShorterThanTheHold) {
     EXPECT_FALSE(detector.step(unlocked, 40.0));
     EXPECT_FALSE(detector.step(unlocked, 41.3));
     EXPECT_TRUE(detector.step(unlocked, 41.5));
-}
-
-TEST(ConsoleWatcher, ReportsSettledChangesFromItsTimer) {
-    auto queue = std::make_shared<ManualTaskQueue>();
-    double now = 0;
-    bool locked = false;
-    std::vector<std::pair<bool, bool>> changes;
-    auto watcher = std::make_shared<ConsoleWatcher>(
-        [&] { return ConsoleState{locked}; }, [&] { return now; },
-        [&](ConsoleState from, ConsoleState to) { changes.emplace_back(from.locked, to.locked); }, queue);
-    EXPECT_FALSE(watcher->settled());
-    watcher->start();
-    queue->fireTimer();
-    EXPECT_EQ(watcher->settled(), ConsoleState{false});
-    locked = true;
-    for (int i = 0; i < 4; ++i, now += 0.5) queue->fireTimer();
-    EXPECT_EQ(changes, (std::vector<std::pair<bool, bool>>{{false, true}}));
-    EXPECT_EQ(watcher->settled(), ConsoleState{true});
-
-    watcher->stop();
-    locked = false;
-    watcher->tick();  // a tick that races with stop does nothing
-    EXPECT_EQ(changes.size(), 1u);
 }

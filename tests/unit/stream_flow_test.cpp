@@ -1,12 +1,13 @@
 // Flow control and network grading on the numbers they are specified with, driven by
 // explicit times.
-#include "support/LogCapture.h"
 #include "video/StreamFlow.h"
 #include "video/StreamFlowController.h"
 #include "video/StreamReports.h"
 #include "video/StreamTuning.h"
 
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 namespace tovo {
 namespace {
@@ -182,22 +183,22 @@ StreamRTTSummary summary(double minMs, double p90Ms, int n = 10) { return {minMs
 
 TEST(StreamNetGrade, GradesAndReasons) {
     using Grade = StreamNetQuality::Grade;
-    auto jittery = StreamNetQuality::graded(summary(20, 120), std::nullopt);
-    EXPECT_EQ(jittery.grade, Grade::poor);
-    EXPECT_EQ(jittery.reasons, std::vector<std::string>{"jitter"});
-    auto slow = StreamNetQuality::graded(summary(100, 120), std::nullopt);
-    EXPECT_EQ(slow.grade, Grade::fair);
-    EXPECT_EQ(slow.reasons, std::vector<std::string>{"rtt"});
-    auto few = StreamNetQuality::graded(summary(10, 20, 4), std::nullopt);
-    EXPECT_EQ(few.grade, Grade::unknown);
-    EXPECT_EQ(few.reasons, std::vector<std::string>{"few-samples"});
     StreamNetReport failing;
     failing.failures = 3;
-    auto failed = StreamNetQuality::graded(std::nullopt, failing);
-    EXPECT_EQ(failed.grade, Grade::poor);
-    EXPECT_EQ(failed.reasons, (std::vector<std::string>{"failures", "few-samples"}));
-    EXPECT_EQ(StreamNetQuality::graded(summary(10, 20), std::nullopt).grade, Grade::good);
-    EXPECT_EQ(slow.json().dump(), R"({"grade":"fair","jitterMs":20.0,"reasons":["rtt"],"rttMs":{"min":100.0,"p50":110.0,"p90":120.0}})");
+    const std::tuple<std::optional<StreamRTTSummary>, std::optional<StreamNetReport>, Grade, std::vector<std::string>> cases[] = {
+        {summary(20, 120), std::nullopt, Grade::poor, {"jitter"}},
+        {summary(100, 120), std::nullopt, Grade::fair, {"rtt"}},
+        {summary(10, 20, 4), std::nullopt, Grade::unknown, {"few-samples"}},
+        {std::nullopt, failing, Grade::poor, {"failures", "few-samples"}},
+        {summary(10, 20), std::nullopt, Grade::good, {}},
+    };
+    for (const auto& [acks, client, grade, reasons] : cases) {
+        auto graded = StreamNetQuality::graded(acks, client);
+        EXPECT_EQ(graded.grade, grade);
+        EXPECT_EQ(graded.reasons, reasons);
+    }
+    EXPECT_EQ(StreamNetQuality::graded(summary(100, 120), std::nullopt).json().dump(),
+              R"({"grade":"fair","jitterMs":20.0,"reasons":["rtt"],"rttMs":{"min":100.0,"p50":110.0,"p90":120.0}})");
 }
 
 TEST(StreamNetGrade, ClientInputRoundTripsNeedFiveSamples) {
@@ -215,31 +216,7 @@ TEST(StreamNetGrade, ClientInputRoundTripsNeedFiveSamples) {
     EXPECT_EQ(byInput.reasons, std::vector<std::string>{"jitter"});
 }
 
-TEST(StreamRTTSummaryTest, NearestRankPercentiles) {
-    auto s = StreamRTTSummary::of({50, 10, 40, 20, 30, 60, 70, 80, 90, 100});
-    ASSERT_TRUE(s);
-    EXPECT_EQ(s->minMs, 10);
-    EXPECT_EQ(s->p50Ms, 50);
-    EXPECT_EQ(s->p90Ms, 90);
-    EXPECT_FALSE(StreamRTTSummary::of({}));
-}
-
-TEST(StreamReportsTest, AudioReportsMergeCountersAndKeepTheNewestGauges) {
-    auto a = StreamAudioReport::parse(nlohmann::json::parse(R"({"underruns":2,"skewMs":-4000,"ioMs":12,"bluetooth":true})"));
-    auto b = StreamAudioReport::parse(nlohmann::json::parse(R"({"underruns":3,"late":1,"ioMs":20,"cuts":1.5})"));
-    ASSERT_TRUE(a && b);
-    EXPECT_FALSE(a->skewMs);  // out of range
-    auto m = a->merged(*b);
-    EXPECT_EQ(m.underruns, 5);
-    EXPECT_EQ(m.late, 1);
-    EXPECT_FALSE(m.cuts);
-    EXPECT_EQ(m.ioMs, 20);
-    EXPECT_FALSE(m.bluetooth);
-    EXPECT_FALSE(StreamPlayoutReport::parse(nlohmann::json::array()));
-}
-
 TEST(StreamFlowObject, AcksQueueActionsLogTheWindowReturnAndTheGrade) {
-    test::LogCapture logs;
     double now = 0;
     int wakes = 0;
     StreamTuning tuning;
@@ -259,18 +236,11 @@ TEST(StreamFlowObject, AcksQueueActionsLogTheWindowReturnAndTheGrade) {
     EXPECT_TRUE(flow->withController([](StreamFlowController& c) { return c.keyPending(); }));
     auto quality = flow->netQuality();
     EXPECT_EQ(quality.grade, StreamNetQuality::Grade::good);
-    EXPECT_EQ(logs.count("video: display stream testclient01 net good rtt 20/20/20 ms jitter 0 ms"), 1);
-
-    auto report = StreamPlayoutReport::parse(nlohmann::json::parse(R"({"mode":"smooth","fps":29.5,"audio":{"late":2}})"));
-    flow->received(*report);
-    auto tail = flow->takePhoneTail();
-    ASSERT_TRUE(tail);
-    EXPECT_EQ(*tail, "phone mode smooth fps 29.5 audio late 2");
-    EXPECT_FALSE(flow->takePhoneTail());
+    ASSERT_TRUE(quality.rtt);
+    EXPECT_NEAR(quality.rtt->p90Ms, 20, 0.5);
 
     // After the stream ended, a late ack no longer reaches the loop.
     flow->finish();
-    EXPECT_EQ(logs.count("video: display stream testclient01 ended; last net good rtt 20/20/20 ms jitter 0 ms"), 1);
     int before = wakes;
     flow->ack(7, false);
     EXPECT_EQ(wakes, before);

@@ -1,4 +1,6 @@
 // The window catalog on recorded window lists: filtering, attribution, placement, hits.
+#include "base/BadInput.h"
+#include "capture/HiddenApps.h"
 #include "desktop/WindowCatalog.h"
 
 #include <gtest/gtest.h>
@@ -109,9 +111,6 @@ TEST(WindowCatalog, FocusedAppFollowsTheActiveWindow) {
     windows.active.reset();  // no active window: the front-most normal one
     EXPECT_EQ(focusedApp(catalog, windows)->name, "editor");
 }
-
-#include "capture/HiddenApps.h"
-#include "base/BadInput.h"
 
 TEST(HiddenApps, PatternsAndTheirLimits) {
     auto hidden = HiddenApps::parse(std::string(" com.example.* , org.exact ,, "));
