@@ -43,7 +43,7 @@ time_runs() {  # time_runs FILE COMMAND...
   done
 }
 
-echo "== server side (captureFrameOnce in-process, maxWidth 1280, quality 70)"
+echo "== server side (StillCapture::frame in-process, maxWidth 1280, quality 70)"
 "$root/build/bench/frame_pipeline" 200 1280 70
 
 echo "== client round trips"

@@ -89,7 +89,7 @@ TEST(Frame, VanishedXServerLeavesNoSharedMemory) {
     x.process->signal(SIGTERM);
     ASSERT_TRUE(x.process->wait(10s));
     auto gone = service.frame("");
-    EXPECT_EQ(gone.status, 503) << gone.body;
+    EXPECT_EQ(gone.status, 503) << service.process->output();
     EXPECT_EQ(gone.body, R"({"error":"no graphical login session for this user"})");
     EXPECT_EQ(segmentsOf(service.process->pid()), 0);
     EXPECT_TRUE(service.process->running());
