@@ -2,7 +2,8 @@
 # Refuses an include across a forbidden edge between the folders of src/:
 #   http includes base and http only;
 #   a feature folder (and its backends) includes no http, api, service or app;
-#   a backend folder (feature/backend) includes no other feature's backend;
+#   a backend (feature/backend) is included only by its own feature's backends and by the
+#   service, which builds it; likewise the shared X connection (x11/);
 #   nothing includes app but the entry (src/main.cpp);
 #   portable code includes no X11, PulseAudio, AT-SPI, GTK, OpenSSL, Avahi or D-Bus header.
 # Prints every offending include and exits 1 when there is one.
@@ -30,8 +31,9 @@ while IFS= read -r file; do
       if [[ " $features " == *" $top "* && "$ttop" =~ ^(http|api|service|app)$ ]]; then
         refuse "$file" "$include (a feature does not speak HTTP or reach the service)"
       fi
-      if [[ -n "$backend" && -n "$tbackend" && "$ttop" != "$top" ]]; then
-        refuse "$file" "$include (another feature's backend)"
+      if [[ (-n "$tbackend" || "$ttop" == x11) && "$top" != service && "$top" != x11 ]] &&
+         ! [[ -n "$backend" && ("$ttop" == "$top" || "$ttop" == x11) ]]; then
+        refuse "$file" "$include (a backend is reached through its interface; the service builds it)"
       fi
       if [[ "$ttop" == app && "$top" != app && "$file" != main.cpp ]]; then refuse "$file" "$include (nothing depends on app)"; fi
     fi
