@@ -48,14 +48,10 @@ struct Feed {
     }
     // The next state line within `limit`, skipping pings.
     std::optional<json> nextState(std::chrono::milliseconds limit) {
-        auto deadline = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < deadline) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            auto line = next(left);
-            if (!line) return std::nullopt;
-            if ((*line)["type"] == "state") return line;
+        for (;;) {
+            auto line = next(limit);
+            if (!line || (*line)["type"] == "state") return line;
         }
-        return std::nullopt;
     }
 };
 

@@ -1,20 +1,9 @@
-// The command line of both roles and the log line format.
-#include "app/TovoApp.h"
+// The service role's command line.
 #include "service/CommandLine.h"
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 using namespace tovo;
-
-TEST(CommandLine, AppRoleIsChosenOnlyByNoArgumentsOrExactlyApp) {
-    EXPECT_TRUE(TovoApp::isAppLaunch({}));
-    EXPECT_TRUE(TovoApp::isAppLaunch({"--app"}));
-    EXPECT_FALSE(TovoApp::isAppLaunch({"--app", "--socket", "/x"}));
-    EXPECT_FALSE(TovoApp::isAppLaunch({"--app", "--app"}));
-    EXPECT_FALSE(TovoApp::isAppLaunch({"--socket", "/x"}));
-}
 
 TEST(CommandLine, ServiceArguments) {
     auto parsed = parseServiceArguments({"--socket", "/a/b/c.sock", "--exit-on-stdin-eof", "--remote"});
@@ -34,7 +23,6 @@ TEST(CommandLine, ServiceArguments) {
     EXPECT_EQ(parseServiceArguments({"--socket", "/a", "--socket"}).options.socketPath, std::nullopt);
 
     // The first unknown argument is reported, even after a valid prefix.
-    EXPECT_EQ(parseServiceArguments({"--app", "--socket", "/x"}).unknownArgument, "--app");
     EXPECT_EQ(parseServiceArguments({"--remote", "-v", "--bogus"}).unknownArgument, "-v");
 
     EXPECT_EQ(parseServiceArguments({"--remote", "--socket", "/c.sock"}).options.remoteHome(), "/");

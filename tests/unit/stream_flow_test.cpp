@@ -163,9 +163,7 @@ TEST(StreamFlowRate, RecoversToTheStartRateAndClimbsOnlyAfterCleanTime) {
 
 TEST(StreamTuningEnvironment, CapAndClientCap) {
     auto low = StreamTuning::fromEnvironment("50");
-    EXPECT_EQ(low.maxKbps, 100);
-    EXPECT_EQ(low.minKbps, 100);
-    EXPECT_EQ(low.startKbps, 100);
+    EXPECT_EQ(std::make_tuple(low.maxKbps, low.minKbps, low.startKbps), std::make_tuple(100, 100, 100));
     EXPECT_EQ(StreamTuning::fromEnvironment("+2000").startKbps, 2000);
     EXPECT_EQ(StreamTuning::fromEnvironment("fast").maxKbps, 20000);
     auto capped = StreamTuning{}.withClientCap(1000);
