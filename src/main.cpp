@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
         log(error.what());
         Lifecycle::exitRemovingSocket(1);
     }
+    if (auto file = service.socketFile()) Lifecycle::ownSocket(*file);
     // The service's threads do the work; the process ends through a signal, the end of
     // standard input or a dead listener, each of which exits without unwinding this frame.
     for (;;) ::pause();

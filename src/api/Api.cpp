@@ -2,6 +2,7 @@
 
 #include "api/Endpoints.h"
 #include "api/ErrorMapping.h"
+#include "http/HTTPServer.h"
 
 namespace tovo {
 namespace {
@@ -12,7 +13,11 @@ struct Entry {
     const char* method;
     const char* path;
     Handler handler;  // null: the endpoint is not part of this build yet
+    int64_t maxBody = Router::smallBodyBytes;
 };
+
+// Clipboard contents arrive whole in one body, up to the server's largest.
+constexpr int64_t clipboardBodyBytes = HTTPServer::maxBodyBytes;
 
 // The route table, matched in order on method and path.
 const Entry table[] = {
@@ -27,7 +32,7 @@ const Entry table[] = {
     {"GET", "/audio", nullptr},
     {"GET", "/audio/stats", nullptr},
     {"GET", "/clipboard", nullptr},
-    {"POST", "/clipboard", nullptr},
+    {"POST", "/clipboard", nullptr, clipboardBodyBytes},
     {"GET", "/clipboard/image", nullptr},
     {"GET", "/clipboard/file", nullptr},
     {"GET", "/windows", Endpoints::windows},
@@ -58,7 +63,7 @@ Api::Api(ApiDependencies dependencies)
                       ErrorMapping::answering(deps.session, [&] { call(deps, request, connection); });
                   };
               }
-              list.push_back({entry.method, entry.path, std::move(handler)});
+              list.push_back({entry.method, entry.path, std::move(handler), entry.maxBody});
           }
           return list;
       }()) {}

@@ -12,7 +12,7 @@ void input(const Deps& deps, HTTPRequest& request, Connection& connection) {
         connection.json(200, {{"ok", true}, {"stale", true}});
         return;
     }
-    Input::Action action = deps.input.plan(event);
+    Input::Action action = deps.input.plan(event, [&connection] { return connection.peerClosed(); });
     if (!deps.session.canInjectInput()) throw HTTPError(403, noInputText);
     deps.input.perform(event, action);
     connection.json(200, {{"ok", true}});

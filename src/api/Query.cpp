@@ -1,5 +1,6 @@
 #include "api/Query.h"
 
+#include "base/Json.h"
 #include "http/HTTPError.h"
 
 #include <algorithm>
@@ -30,9 +31,9 @@ int clamped(const HTTPRequest& request, const std::string& name, int fallback, i
 }
 
 nlohmann::json jsonBody(const HTTPRequest& request) {
-    nlohmann::json body = nlohmann::json::parse(request.body, nullptr, false);
-    if (body.is_discarded() || !body.is_object()) throw HTTPError(400, "body must be a JSON object");
-    return body;
+    std::optional<nlohmann::json> body = parseJson(request.body);
+    if (!body || !body->is_object()) throw HTTPError(400, "body must be a JSON object");
+    return std::move(*body);
 }
 
 CaptureParams captureParams(const HTTPRequest& request, Displays& displays) {

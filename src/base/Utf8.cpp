@@ -62,4 +62,10 @@ bool isValidUtf8(std::string_view bytes) {
     return true;
 }
 
+size_t codePointCount(std::string_view text) {
+    size_t count = 0;
+    for (unsigned char c : text) count += (c & 0xC0) != 0x80;
+    return count;
+}
+
 }  // namespace tovo

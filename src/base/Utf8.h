@@ -10,6 +10,9 @@ namespace tovo {
 // above U+10FFFF) is replaced by U+FFFD. Valid input comes back unchanged.
 std::string sanitizeUtf8(std::string_view bytes);
 
+// The number of code points in `text`, which must be UTF-8.
+size_t codePointCount(std::string_view text);
+
 // True when `bytes` is well-formed UTF-8.
 bool isValidUtf8(std::string_view bytes);
 

@@ -16,6 +16,12 @@ public:
     // Blocks until at least one byte is there and returns at most `max` bytes. An empty
     // result means end of stream, time-out or failure; callers treat all three alike.
     virtual std::string receive(size_t max) = 0;
+    // As receive, but gives up with the empty result once `seconds` pass without a byte.
+    // A transport that cannot bound one receive keeps its own time-out instead.
+    virtual std::string receiveWithin(size_t max, double seconds) {
+        (void)seconds;
+        return receive(max);
+    }
     // Writes every byte or fails; true only when all were written. Empty data is true.
     virtual bool send(std::string_view data) = 0;
     // Non-blocking: true when the peer has closed or the transport is in error.

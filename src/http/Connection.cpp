@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <optional>
 
 namespace tovo {
 namespace {
@@ -37,7 +38,8 @@ void wholeNumbersAsIntegers(nlohmann::json& value) {
 
 }  // namespace
 
-Connection::Connection(std::shared_ptr<ByteTransport> transport) : transport(std::move(transport)) {}
+Connection::Connection(std::shared_ptr<ByteTransport> transport, MonotonicClock clock)
+    : transport(std::move(transport)), clock(std::move(clock)) {}
 
 Connection::~Connection() { transport->close(); }
 
@@ -47,8 +49,18 @@ std::pair<HTTPRequest, int64_t> Connection::readHead(bool idleIsQuiet) {
     pending.clear();
 
     size_t end = buffer.find(headEnd);
+    std::optional<double> startedAt;
+    if (!buffer.empty()) startedAt = clock();
     while (end == std::string::npos) {
-        std::string chunk = transport->receive(headReceiveSize);
+        std::string chunk;
+        if (!startedAt) {
+            chunk = transport->receive(headReceiveSize);
+            if (!chunk.empty()) startedAt = clock();
+        } else {
+            double left = *startedAt + headDeadline - clock();
+            if (left > 0) chunk = transport->receiveWithin(headReceiveSize, left);
+            if (*startedAt + headDeadline - clock() <= 0) chunk.clear();
+        }
         if (chunk.empty()) {
             if (idleIsQuiet && buffer.empty()) throw Idle{};
             throw HTTPError(400, "connection closed before request was complete");
@@ -86,23 +98,29 @@ std::pair<HTTPRequest, int64_t> Connection::readHead(bool idleIsQuiet) {
 
     HTTPRequest request;
     request.method = uppered(parts[0]);
+    // Every Content-Length must agree: where two parsers could pick different ones, a second
+    // request hides in the first one's body.
+    std::optional<int64_t> contentLength;
     for (size_t i = 1; i < lines.size(); ++i) {
         size_t colon = lines[i].find(':');
         if (colon == std::string_view::npos) continue;
-        request.headers[lowercased(trim(lines[i].substr(0, colon)))] = std::string(trim(lines[i].substr(colon + 1)));
+        std::string name = lowercased(trim(lines[i].substr(0, colon)));
+        std::string value(trim(lines[i].substr(colon + 1)));
+        if (name == "content-length") {
+            auto length = parseDecimalInteger(value);
+            if (!length || *length < 0 || (contentLength && *contentLength != *length)) {
+                throw HTTPError(400, "bad Content-Length");
+            }
+            contentLength = length;
+        }
+        request.headers[name] = std::move(value);
     }
 
-    int64_t contentLength = 0;
-    if (auto it = request.headers.find("content-length"); it != request.headers.end()) {
-        auto value = parseDecimalInteger(it->second);
-        if (!value || *value < 0) throw HTTPError(400, "bad Content-Length");
-        contentLength = *value;
-    }
     if (auto it = request.headers.find("transfer-encoding"); it != request.headers.end()) {
         if (lowercased(it->second) != "identity") throw HTTPError(400, "chunked request bodies are not supported");
     }
     parseRequestTarget(parts[1], request.path, request.query);
-    return {std::move(request), contentLength};
+    return {std::move(request), contentLength.value_or(0)};
 }
 
 std::string Connection::readBody(int64_t length, int64_t max) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Clock.h"
 #include "http/ByteTransport.h"
 #include "http/HTTPRequest.h"
 #include "http/StreamWire.h"
@@ -29,13 +30,15 @@ public:
     static constexpr size_t maxHeadBytes = 65536;
     static constexpr size_t bodyReceiveSize = 65536;
 
-    explicit Connection(std::shared_ptr<ByteTransport> transport);
+    explicit Connection(std::shared_ptr<ByteTransport> transport, MonotonicClock clock = monotonicSeconds);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
     // Reads one request head. Returns the request (empty body) and its Content-Length.
     // Throws HTTPError, or Idle when asked to and the peer closed with nothing buffered.
+    // A head must be complete `headDeadline` seconds after its first byte, however slowly
+    // it trickles in; a late one is refused as incomplete.
     std::pair<HTTPRequest, int64_t> readHead(bool idleIsQuiet = false);
     // Reads exactly `length` body bytes; throws 413 before reading when `length` > `max`.
     std::string readBody(int64_t length, int64_t max);
@@ -65,8 +68,10 @@ public:
     std::function<bool(Connection&)> betweenParts;  // may the stream go on?
     uint64_t partSeq = 0;     // multipart sections written on this connection
     StreamWire wire = StreamWire::legacy();
+    double headDeadline = 10;  // seconds from a head's first byte to its end
 
 private:
+    const MonotonicClock clock;
     std::mutex endLock;  // guards endedByServer and endHook
     bool endedByServer = false;
     std::function<void()> endHook;

@@ -1,6 +1,8 @@
 #include "http/FDTransport.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,6 +20,20 @@ std::string FDTransport::receive(size_t max) {
         buffer.resize(static_cast<size_t>(n));
         return buffer;
     }
+}
+
+std::string FDTransport::receiveWithin(size_t max, double seconds) {
+    // Whole milliseconds, rounded up, so that a deadline a fraction of a millisecond away
+    // still waits for it rather than spinning.
+    auto ms = static_cast<int>(std::min(std::ceil(std::max(seconds, 0.0) * 1000), 2147483647.0));
+    pollfd p{fd, POLLIN, 0};
+    int r;
+    do {
+        r = ::poll(&p, 1, ms);
+    } while (r < 0 && errno == EINTR);
+    // Nothing arrived in time. Readable, hung up or in error: recv tells which.
+    if (r <= 0) return {};
+    return receive(max);
 }
 
 bool FDTransport::send(std::string_view data) {

@@ -17,6 +17,7 @@ public:
     FDTransport& operator=(const FDTransport&) = delete;
 
     std::string receive(size_t max) override;
+    std::string receiveWithin(size_t max, double seconds) override;
     bool send(std::string_view data) override;
     bool hungUp() override;
     void close() override;

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -39,15 +40,44 @@ void joinUnlessSelf(std::thread& thread) {
     }
 }
 
+// Makes way for binding at `path`: a socket whose server is gone is removed; a socket
+// something still accepts on, and any other kind of file, are refused and left alone.
+void clearDeadSocket(const std::string& path, const sockaddr_un& address) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) return;  // nothing there; bind reports other trouble
+    if (!S_ISSOCK(info.st_mode)) throw HTTPError(500, "a file that is not a socket is in the way");
+    int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (probe < 0) throw HTTPError(500, "socket: " + errnoText(errno));
+    int connected = ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+    int error = errno;
+    ::close(probe);
+    // A full backlog (EAGAIN) is a live server too, only a busy one.
+    if (connected == 0 || error == EAGAIN || error == EINPROGRESS) {
+        throw HTTPError(500, "another instance is serving it");
+    }
+    if (error != ECONNREFUSED && error != ENOENT) {
+        throw HTTPError(500, "cannot tell whether the socket there is in use: " + errnoText(error));
+    }
+    ::unlink(path.c_str());
+}
+
 }  // namespace
 
-std::unique_ptr<HTTPServer> HTTPServer::create(std::string path, Handler handler) {
+void removeSocketFileIfSame(const char* path, HTTPServer::SocketFile file) {
+    struct stat info {};
+    if (::lstat(path, &info) != 0) return;
+    if (static_cast<uint64_t>(info.st_dev) == file.device && static_cast<uint64_t>(info.st_ino) == file.inode) {
+        ::unlink(path);
+    }
+}
+
+std::unique_ptr<HTTPServer> HTTPServer::create(std::string path, Handler handler, BodyLimit bodyLimit) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.size() > maxPathBytes) throw HTTPError(500, "socket path too long");
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
 
-    ::unlink(path.c_str());
+    clearDeadSocket(path, address);
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw HTTPError(500, "socket: " + errnoText(errno));
 
@@ -60,16 +90,23 @@ std::unique_ptr<HTTPServer> HTTPServer::create(std::string path, Handler handler
         throw HTTPError(500, "bind: " + errnoText(bindError));
     }
     ::chmod(path.c_str(), 0600);
+    struct stat info {};
+    ::lstat(path.c_str(), &info);
+    SocketFile file{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
     if (::listen(fd, backlog) != 0) {
         int listenError = errno;
         ::close(fd);
+        removeSocketFileIfSame(path.c_str(), file);
         throw HTTPError(500, "listen: " + errnoText(listenError));
     }
-    return std::unique_ptr<HTTPServer>(new HTTPServer(std::move(path), std::move(handler), fd));
+    if (!bodyLimit) bodyLimit = [](const HTTPRequest&) { return maxBodyBytes; };
+    return std::unique_ptr<HTTPServer>(new HTTPServer(std::move(path), std::move(handler), std::move(bodyLimit), fd, file));
 }
 
-HTTPServer::HTTPServer(std::string path, Handler handler, int fd)
-    : path(std::move(path)), handler(std::move(handler)), listenFD(fd) {}
+HTTPServer::HTTPServer(std::string path, Handler handler, BodyLimit bodyLimit, int fd, SocketFile file)
+    : path(std::move(path)), socketFile(file), handler(std::move(handler)), bodyLimit(std::move(bodyLimit)), listenFD(fd) {}
+
+void HTTPServer::removeSocketFile() const { removeSocketFileIfSame(path.c_str(), socketFile); }
 
 HTTPServer::~HTTPServer() {
     stop();
@@ -90,7 +127,7 @@ void HTTPServer::stop() {
             // shutdown wakes an accept in progress; the descriptor is closed by the
             // destructor, so that its number cannot be reused under accept.
             ::shutdown(listenFD, SHUT_RDWR);
-            ::unlink(path.c_str());
+            removeSocketFile();
         }
     }
     // Once the accept thread is gone no connection is admitted, so the set below is final.
@@ -171,7 +208,7 @@ void HTTPServer::acceptLoop() {
         if (!stopped) {
             stopped = true;
             ::shutdown(listenFD, SHUT_RDWR);
-            ::unlink(path.c_str());
+            removeSocketFile();
         }
     }
     if (report && onFatal) onFatal(fatal);
@@ -197,10 +234,12 @@ void HTTPServer::spawnConnection(int fd) {
         logRefusal = !admitted && !refusalLogged;
         refusalLogged = !admitted;
     }
-    if (logRefusal) log("too many open connections (" + std::to_string(count) + "); refusing new ones");
+    if (logRefusal) log("too many connections (" + std::to_string(count) + "); refusing new ones");
     if (!admitted) {
-        // A fresh socket's send buffer takes the answer at once.
-        connection->json(503, {{"error", "too many open connections"}});
+        // Written without waiting: a fresh socket's buffer takes the short answer, and the
+        // accept loop must not stall on a client that sends and never reads.
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        connection->json(503, {{"error", "too many connections"}});
         return;
     }
 
@@ -210,7 +249,7 @@ void HTTPServer::spawnConnection(int fd) {
         // The thread files itself under `finished` when it is done; it cannot get the lock
         // before its entry exists, since the entry is made under the same lock.
         std::thread thread([this, id, connection] {
-            serveOneRequest(*connection, handler, maxBodyBytes);
+            serveOneRequest(*connection, handler, bodyLimit);
             connection->transport->close();
             std::lock_guard<std::mutex> done(lock);
             auto it = live.find(id);
@@ -231,10 +270,10 @@ void answerError(Connection& connection, const HTTPError& error) {
     connection.json(error.status, object);
 }
 
-void serveOneRequest(Connection& connection, const HTTPServer::Handler& handler, int64_t maxBody) {
+void serveOneRequest(Connection& connection, const HTTPServer::Handler& handler, const HTTPServer::BodyLimit& bodyLimit) {
     try {
         auto [request, contentLength] = connection.readHead(false);
-        request.body = connection.readBody(contentLength, maxBody);
+        request.body = connection.readBody(contentLength, bodyLimit(request));
         handler(request, connection);
     } catch (const HTTPError& error) {
         answerError(connection, error);

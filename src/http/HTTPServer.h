@@ -25,13 +25,23 @@ namespace tovo {
 class HTTPServer {
 public:
     using Handler = std::function<void(HTTPRequest&, Connection&)>;
+    // The largest body a request may carry, decided from its head; a larger one is refused
+    // with 413 before a byte of it is read.
+    using BodyLimit = std::function<int64_t(const HTTPRequest&)>;
+    // The socket file this server bound, as the file system names it.
+    struct SocketFile {
+        uint64_t device = 0;
+        uint64_t inode = 0;
+    };
 
     static constexpr size_t maxPathBytes = 103;  // plus the terminating zero: 104 bytes
     static constexpr int backlog = 16;
     static constexpr int64_t maxBodyBytes = 8388608;
 
-    // Creates, binds (mode 0600) and listens; throws HTTPError 500 on failure.
-    static std::unique_ptr<HTTPServer> create(std::string path, Handler handler);
+    // Creates, binds (mode 0600) and listens; throws HTTPError 500 on failure. A socket left
+    // at the path by a process that is gone is replaced; a live one (something accepts a
+    // connection on it) and any file that is not a socket are left alone and refused.
+    static std::unique_ptr<HTTPServer> create(std::string path, Handler handler, BodyLimit bodyLimit = {});
     // Stops first.
     ~HTTPServer();
     HTTPServer(const HTTPServer&) = delete;
@@ -39,7 +49,7 @@ public:
 
     // Starts the accept thread. Call once.
     void start();
-    // Stops listening, removes the socket file, ends the live connections (their streams
+    // Stops listening, removes the socket file (when it is still the one bound), ends the live connections (their streams
     // see the end between sections) and joins every thread. Idempotent.
     void stop();
     // Connections being served now.
@@ -54,9 +64,10 @@ public:
     // a client that stops reading ends its stream. Set before start().
     std::chrono::milliseconds sendTimeout{10000};
     // Connections served at once; one more is answered 503 and closed. Set before start().
-    size_t maxConnections = 512;
+    size_t maxConnections = 256;
 
     const std::string path;
+    const SocketFile socketFile;
 
 private:
     struct Live {
@@ -64,13 +75,15 @@ private:
         std::thread thread;
     };
 
-    HTTPServer(std::string path, Handler handler, int fd);
+    HTTPServer(std::string path, Handler handler, BodyLimit bodyLimit, int fd, SocketFile file);
+    void removeSocketFile() const;
     void acceptLoop();
     void spawnConnection(int fd);
     // Joins the threads of connections that ended. Call without `lock`.
     void reapFinished();
 
     const Handler handler;
+    const BodyLimit bodyLimit;
     const int listenFD;
     std::thread acceptThread;  // touched by start() and stop() only
 
@@ -82,9 +95,13 @@ private:
     bool refusalLogged = false;
 };
 
-// Serves one request on `connection`: reads head and body, calls `handler`, and turns
-// whatever it throws into a JSON error answer.
-void serveOneRequest(Connection& connection, const HTTPServer::Handler& handler, int64_t maxBody);
+// Serves one request on `connection`: reads head and body (at most `bodyLimit(head)` bytes),
+// calls `handler`, and turns whatever it throws into a JSON error answer.
+void serveOneRequest(Connection& connection, const HTTPServer::Handler& handler, const HTTPServer::BodyLimit& bodyLimit);
+
+// Removes the socket file at `path` only when it is still `file`: a later server on the same
+// path keeps its socket. Async-signal-safe.
+void removeSocketFileIfSame(const char* path, HTTPServer::SocketFile file);
 
 // Writes `error` as its JSON answer: `extra` with "error" set to the message.
 void answerError(Connection& connection, const HTTPError& error);

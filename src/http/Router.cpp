@@ -20,6 +20,13 @@ void Router::handle(HTTPRequest& request, Connection& connection) const {
     throw HTTPError(404, "no such endpoint " + request.path);
 }
 
+int64_t Router::bodyLimit(const HTTPRequest& request) const {
+    for (const Route& route : routes) {
+        if (route.path == request.path && route.method == request.method) return route.maxBody;
+    }
+    return smallBodyBytes;
+}
+
 Router Router::restrictedTo(const std::set<std::string>& allowed) const {
     std::vector<Route> kept;
     for (const Route& route : routes) {

@@ -3,6 +3,7 @@
 #include "http/Connection.h"
 #include "http/HTTPRequest.h"
 
+#include <cstdint>
 #include <functional>
 #include <set>
 #include <string>
@@ -17,10 +18,13 @@ namespace tovo {
 class Router {
 public:
     using Handler = std::function<void(HTTPRequest&, Connection&)>;
+    // The body limit of every route that does not name its own: requests are small JSON.
+    static constexpr int64_t smallBodyBytes = 65536;
     struct Route {
         std::string method;
         std::string path;
         Handler handler;  // null: the endpoint is not part of this build
+        int64_t maxBody = smallBodyBytes;
     };
 
     explicit Router(std::vector<Route> routes);
@@ -31,6 +35,9 @@ public:
     // The same routes, but only those whose "{METHOD} {path}" is in `allowed`; the others
     // answer 404 as if unknown.
     Router restrictedTo(const std::set<std::string>& allowed) const;
+    // The largest body the request's route takes (the small limit for unknown routes, which
+    // are refused anyway).
+    int64_t bodyLimit(const HTTPRequest& request) const;
     // "{METHOD} {path}" of every route, in table order.
     std::vector<std::string> list() const;
 

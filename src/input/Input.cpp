@@ -1,7 +1,9 @@
 #include "input/Input.h"
 
 #include "base/BadInput.h"
+#include "base/Log.h"
 #include "base/Text.h"
+#include "base/Utf8.h"
 #include "input/TextSegments.h"
 
 #include <algorithm>
@@ -47,6 +49,15 @@ bool PointerMoveGate::admit(int64_t seq, double now) {
 }
 
 namespace {
+
+// Farther than any real scroll gesture: 2,500 wheel clicks.
+constexpr double maxScrollPixels = 100000;
+
+void requireScrollDistance(const std::optional<double>& pixels, const char* name) {
+    if (pixels && !(std::fabs(*pixels) <= maxScrollPixels)) {
+        throw BadInput(std::string(name) + " must be a number of pixels from -100000 to 100000");
+    }
+}
 
 bool isLineBreak(char32_t c) { return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029; }
 
@@ -158,8 +169,15 @@ std::vector<TypingStep> Input::typingSteps(const std::string& text) {
     return steps;
 }
 
-void Input::type(const std::string& text) {
-    for (const TypingStep& step : typingSteps(text)) {
+void Input::type(const std::string& text, const ClientGone& clientGone) {
+    const std::vector<TypingStep> steps = typingSteps(text);
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const TypingStep& step = steps[i];
+        if (i > 0 && clientGone && clientGone()) {
+            log("type: the client went away; stopped after " + std::to_string(i) + " of " +
+                std::to_string(steps.size()) + " steps");
+            return;
+        }
         if (step.isReturn) {
             keyPress(Key::returnKey, 0);
         } else {
@@ -175,7 +193,7 @@ bool Input::isStale(const InputEvent& event) {
     return !moves.admit(*event.seq, clock());
 }
 
-Input::Action Input::plan(const InputEvent& event) {
+Input::Action Input::plan(const InputEvent& event, const ClientGone& clientGone) {
     const uint64_t flags = modifierFlags(event.modifiers);
     const std::string& type = event.type;
     if (type == "click" || type == "rightClick" || type == "doubleClick") {
@@ -237,6 +255,8 @@ Input::Action Input::plan(const InputEvent& event) {
             at = ScrollMotion::Point{p.x, p.y};
         }
         if (!event.dx && !event.dy) throw BadInput("scroll needs dx and/or dy");
+        requireScrollDistance(event.dx, "dx");
+        requireScrollDistance(event.dy, "dy");
         if (event.phase && *event.phase != "began" && *event.phase != "changed" && *event.phase != "ended") {
             throw BadInput("phase must be began, changed or ended");
         }
@@ -252,8 +272,11 @@ Input::Action Input::plan(const InputEvent& event) {
     }
     if (type == "type") {
         if (!event.text || event.text->empty()) throw BadInput("type needs text");
+        if (codePointCount(*event.text) > maxTypedCharacters) {
+            throw BadInput("text must be at most " + std::to_string(maxTypedCharacters) + " characters");
+        }
         std::string text = *event.text;
-        return [this, text] { this->type(text); };
+        return [this, text, clientGone] { this->type(text, clientGone); };
     }
     if (type == "key") {
         if (!event.key) throw BadInput("key needs key");

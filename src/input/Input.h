@@ -69,6 +69,9 @@ public:
         bool operator==(const Point&) const = default;
     };
     using Action = std::function<void()>;
+    // Asked between steps of a long action: true once the client that asked for it is gone.
+    using ClientGone = std::function<bool()>;
+    static constexpr size_t maxTypedCharacters = 100000;
 
     Input(InputInjector& injector, Displays& displays, PointerHolds& holds, MonotonicClock clock = monotonicSeconds,
           Pause pause = sleepFor);
@@ -79,8 +82,9 @@ public:
     // BadInput for a negative seq.
     bool isStale(const InputEvent& event);
     // Validates `event` and returns the action that posts it; nothing is posted before the
-    // action runs. Throws BadInput or DisplayError.
-    Action plan(const InputEvent& event);
+    // action runs. Typing stops between chunks once `clientGone` says so. Throws BadInput
+    // or DisplayError.
+    Action plan(const InputEvent& event, const ClientGone& clientGone = {});
     // Runs a planned action: stops a gliding scroll before pointer actions, posts, and keeps
     // the pointer-hold registry up to date with the left button.
     void perform(const InputEvent& event, const Action& action);
@@ -101,7 +105,7 @@ private:
     Point point(const InputEvent& event);
     void click(MouseButton button, Point at, uint64_t flags, int count);
     void keyPress(Key key, uint64_t flags);
-    void type(const std::string& text);
+    void type(const std::string& text, const ClientGone& clientGone);
 
     InputInjector& injector;
     Displays& displays;

@@ -1,6 +1,7 @@
 #include "input/InputEvent.h"
 
 #include "base/BadInput.h"
+#include "base/Json.h"
 
 #include <nlohmann/json.hpp>
 
@@ -44,8 +45,9 @@ std::optional<std::string> string(const nlohmann::json& object, const char* key)
 }  // namespace
 
 InputEvent InputEvent::decode(const std::string& body) {
-    nlohmann::json object = nlohmann::json::parse(body, nullptr, false);
-    if (object.is_discarded()) invalid("the body is not JSON");
+    std::optional<nlohmann::json> parsed = parseJson(body);
+    if (!parsed) invalid("the body is not JSON");
+    const nlohmann::json& object = *parsed;
     if (!object.is_object()) invalid("the body must be a JSON object");
     InputEvent event;
     auto type = string(object, "type");

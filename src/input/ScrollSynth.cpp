@@ -2,18 +2,28 @@
 
 #include "base/Log.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace tovo {
 
-std::pair<int, int> WheelClicks::add(int dx, int dy) {
-    x += dx;
-    y += dy;
-    int cx = static_cast<int>(std::trunc(x / pixelsPerClick));
-    int cy = static_cast<int>(std::trunc(y / pixelsPerClick));
-    x -= cx * pixelsPerClick;
-    y -= cy * pixelsPerClick;
+std::pair<int, int> WheelClicks::add(double dx, double dy) {
+    auto take = [](double& owed, double pixels) {
+        if (std::isfinite(pixels)) owed += pixels;
+        double clicks = std::clamp(std::trunc(owed / pixelsPerClick), double(-maxClicksPerStep), double(maxClicksPerStep));
+        owed -= clicks * pixelsPerClick;
+        return static_cast<int>(clicks);
+    };
+    int cx = take(x, dx);
+    int cy = take(y, dy);
     return {cx, cy};
+}
+
+long long WheelClicks::drop() {
+    double whole = std::trunc(x / pixelsPerClick) + std::trunc(y / pixelsPerClick);
+    x = std::fmod(x, pixelsPerClick);
+    y = std::fmod(y, pixelsPerClick);
+    return std::llround(std::fabs(whole));
 }
 
 ScrollSynth::ScrollSynth(std::string name, InputInjector& injector, MonotonicClock clock)
@@ -31,39 +41,61 @@ ScrollSynth::~ScrollSynth() {
 void ScrollSynth::submit(double dx, double dy, const std::optional<std::string>& phase, std::optional<double> vx,
                          std::optional<double> vy, std::optional<ScrollMotion::Point> at, uint64_t flags,
                          const MovePointer& movePointer) {
-    std::lock_guard<std::mutex> guard(lock);
+    std::unique_lock<std::mutex> guard(lock);
     if (at && (at != lastPoint || phase == "began")) {
+        std::lock_guard<std::mutex> posting(postLock);
         movePointer(*at);
         lastPoint = at;
     }
     motion.submit(dx, dy, phase, vx, vy, at, flags, clock());
-    stepLocked();
+    postAfter(guard, stepLocked());
 }
 
 void ScrollSynth::interrupt() {
-    std::lock_guard<std::mutex> guard(lock);
-    if (motion.idle()) return;
-    motion.interrupt(clock());
-    stepLocked();
+    std::unique_lock<std::mutex> guard(lock);
+    if (motion.idle() && !wheel.owes()) return;
+    if (!motion.idle()) motion.interrupt(clock());
+    std::vector<Turn> turns = stepLocked();
+    if (long long dropped = wheel.drop()) log(name + " interrupted; " + std::to_string(dropped) + " wheel clicks dropped");
+    postAfter(guard, turns);
 }
 
-void ScrollSynth::stepLocked() {
+std::vector<ScrollSynth::Turn> ScrollSynth::stepLocked() {
     double now = clock();
-    for (const auto& emit : motion.tick(now)) post(emit);
+    std::vector<Turn> turns;
+    auto take = [&](double dx, double dy) {
+        auto [clicksX, clicksY] = wheel.add(dx, dy);
+        if (clicksX != 0 || clicksY != 0) turns.push_back({clicksX, clicksY, wheelFlags});
+    };
+    for (const auto& emit : motion.tick(now)) {
+        wheelFlags = emit.flags;
+        take(emit.dx, emit.dy);
+    }
+    // Clicks held back by the per-step cap leave with the following steps.
+    if (turns.empty() && wheel.owes()) take(0, 0);
     for (const auto& summary : motion.finished) log(name + " " + summary.description());
     motion.finished.clear();
     wakeAt = motion.nextWake(now);
+    if (wheel.owes()) wakeAt = std::min(wakeAt.value_or(INFINITY), now + ScrollMotion::tickPeriod);
     if (wakeAt && !timer.joinable()) timer = std::thread([this] { run(); });
     wake.notify_all();
+    return turns;
 }
 
-void ScrollSynth::post(const ScrollMotion::Emit& emit) {
-    auto [clicksX, clicksY] = wheel.add(emit.dx, emit.dy);
-    if (clicksX == 0 && clicksY == 0) return;
-    // Positive dy scrolls down (button 5), positive dx right (button 7).
-    injector.setModifiers(emit.flags);
-    injector.wheel(-clicksY, -clicksX);
-    injector.setModifiers(0);
+void ScrollSynth::postAfter(std::unique_lock<std::mutex>& guard, const std::vector<Turn>& turns) {
+    if (turns.empty()) return;
+    std::lock_guard<std::mutex> posting(postLock);
+    guard.unlock();
+    post(turns);
+}
+
+void ScrollSynth::post(const std::vector<Turn>& turns) {
+    for (const Turn& turn : turns) {
+        // Positive dy scrolls down (button 5), positive dx right (button 7).
+        injector.setModifiers(turn.flags);
+        injector.wheel(-turn.y, -turn.x);
+        injector.setModifiers(0);
+    }
 }
 
 // The synthesiser's timer: sleeps until the motion's next wake and steps it.
@@ -80,7 +112,8 @@ void ScrollSynth::run() {
             wake.wait_for(guard, std::chrono::duration<double>(left));
             continue;
         }
-        stepLocked();
+        postAfter(guard, stepLocked());
+        if (!guard.owns_lock()) guard.lock();
     }
 }
 

@@ -4,31 +4,44 @@
 #include "input/InputInjector.h"
 #include "input/ScrollMotion.h"
 
+#include <cmath>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace tovo {
 
 // Turns a wheel's pixel distance into whole clicks, carrying the rest to the next call.
 // X clients scroll by clicks (buttons 4–7); one click stands for 40 pixels, about three
 // lines of text in common toolkits, so a client's pixel distances keep their scale.
+// At most `maxClicksPerStep` clicks per axis leave in one step, so that a huge distance
+// becomes a bounded stream of clicks rather than one flood; the rest stays owed.
 struct WheelClicks {
     static constexpr double pixelsPerClick = 40;
+    // 10 clicks per 120 Hz step: 48,000 px/s, six times the fastest momentum.
+    static constexpr int maxClicksPerStep = 10;
     double x = 0;
     double y = 0;
-    // Clicks for (dx, dy) pixels: positive dx scrolls right, positive dy down.
-    std::pair<int, int> add(int dx, int dy);
+    // Adds (dx, dy) pixels and takes the clicks due now: positive dx scrolls right,
+    // positive dy down.
+    std::pair<int, int> add(double dx, double dy);
+    // Whole clicks are still owed.
+    bool owes() const { return std::fabs(x) >= pixelsPerClick || std::fabs(y) >= pixelsPerClick; }
+    // Forgets the whole clicks owed (keeping fractions) and says how many there were.
+    long long drop();
 };
 
 // Smooth scrolling for one injection path: requests are absorbed by a ScrollMotion and its
 // steps posted at 120 Hz from the synthesiser's own thread while anything is owed.
 //
 // Threads: submit and interrupt are called from request threads and return once their
-// first step has been posted; the motion is touched only under `lock`.
+// first step has been posted; the motion is touched only under `lock`. Clicks are posted
+// after `lock` is released, so a request that only needs the motion never waits for the
+// X server.
 class ScrollSynth {
 public:
     using MovePointer = std::function<void(ScrollMotion::Point)>;
@@ -40,22 +53,37 @@ public:
     void submit(double dx, double dy, const std::optional<std::string>& phase, std::optional<double> vx,
                 std::optional<double> vy, std::optional<ScrollMotion::Point> at, uint64_t flags,
                 const MovePointer& movePointer);
+    // Ends the gesture and its momentum: what the motion owes is posted now, up to one
+    // step's clicks; a backlog beyond that is dropped, since the pointer is about to act
+    // elsewhere.
     void interrupt();
 
     const std::string name;
 
 private:
-    void stepLocked();
-    void post(const ScrollMotion::Emit& emit);
+    struct Turn {
+        int x = 0;
+        int y = 0;
+        uint64_t flags = 0;
+    };
+    // Advances the motion to now and takes the clicks due. Call with `lock` held.
+    std::vector<Turn> stepLocked();
+    // Posts `turns` in order; called with `postLock` held and `lock` released.
+    void post(const std::vector<Turn>& turns);
+    // Takes `postLock` (keeping the order in which steps were taken), releases `guard` and
+    // posts.
+    void postAfter(std::unique_lock<std::mutex>& guard, const std::vector<Turn>& turns);
     void run();
 
     InputInjector& injector;
     const MonotonicClock clock;
 
-    std::mutex lock;  // guards everything below, and orders all posting
+    std::mutex postLock;  // held while posting; taken under `lock` so that posts keep step order
+    std::mutex lock;      // guards everything below
     std::condition_variable wake;
     ScrollMotion motion;
     WheelClicks wheel;
+    uint64_t wheelFlags = 0;  // modifiers of the last step, for clicks still owed
     std::optional<ScrollMotion::Point> lastPoint;
     std::optional<double> wakeAt;  // motion clock
     bool ending = false;

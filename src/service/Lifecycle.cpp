@@ -3,6 +3,7 @@
 #include "base/Log.h"
 #include "service/ScreenService.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -17,9 +18,14 @@ namespace {
 // Set once before the handlers are installed and never freed, so that a signal handler
 // can use it without allocating.
 const char* volatile socketPathCopy = nullptr;
+// The bound file's identity, written before `socketOwned` is set; read by signal handlers.
+HTTPServer::SocketFile ownedFile;
+std::atomic<bool> socketOwned{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "read in signal handlers");
 
 void removeSocketFile() {
-    if (const char* path = socketPathCopy) ::unlink(path);
+    const char* path = socketPathCopy;
+    if (path && socketOwned.load()) removeSocketFileIfSame(path, ownedFile);
 }
 
 extern "C" void onTerminationSignal(int) {
@@ -37,6 +43,11 @@ void install(const std::string& socketPath) {
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
+}
+
+void ownSocket(HTTPServer::SocketFile file) {
+    ownedFile = file;
+    socketOwned.store(true);
 }
 
 void watchStdin() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "http/HTTPServer.h"
+
 #include <string>
 
 namespace tovo {
@@ -12,6 +14,10 @@ namespace tovo::Lifecycle {
 // and makes SIGTERM and SIGINT remove the socket file and end the process with code 0.
 // Call once, on the main thread, before other threads exist.
 void install(const std::string& socketPath);
+
+// Names the socket file this process bound. Until then, and whenever the file at the path
+// is another one (a later instance's), exit paths leave the path alone.
+void ownSocket(HTTPServer::SocketFile file);
 
 // Starts a thread that ends the process with code 0 (after removing the socket file) when
 // standard input reaches end of file.

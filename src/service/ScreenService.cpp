@@ -68,8 +68,9 @@ void ScreenService::start() {
     std::unique_ptr<HTTPServer> created;
     try {
         const Api* api = endpoints.get();
-        created = HTTPServer::create(settings.socketPath,
-                                     [api](HTTPRequest& request, Connection& connection) { api->handle(request, connection); });
+        created = HTTPServer::create(
+            settings.socketPath, [api](HTTPRequest& request, Connection& connection) { api->handle(request, connection); },
+            [api](const HTTPRequest& request) { return api->router().bodyLimit(request); });
     } catch (const HTTPError& error) {
         throw ScreenServiceError("cannot listen on " + settings.socketPath + ": " + error.message);
     }
@@ -97,6 +98,12 @@ void ScreenService::stop() {
     if (!taken) return;
     taken->stop();
     log("stopped");
+}
+
+std::optional<HTTPServer::SocketFile> ScreenService::socketFile() {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!listener) return std::nullopt;
+    return listener->socketFile;
 }
 
 bool ScreenService::isRunning() {

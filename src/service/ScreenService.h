@@ -79,6 +79,8 @@ public:
     // Stops what start() started, ending the connections being served.
     void stop();
     bool isRunning();
+    // The socket file the running listener bound; none while stopped.
+    std::optional<HTTPServer::SocketFile> socketFile();
 
     // Called with the listener's message when it dies at run time. Set before start().
     std::function<void(const std::string&)> onFatal;

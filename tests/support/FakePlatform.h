@@ -126,13 +126,15 @@ struct FakeService {
     }
 
     // One request through the API: (status, body) of what it answered, an HTTPError's
-    // status and message included.
-    std::pair<int, std::string> call(const std::string& method, const std::string& target, const std::string& body = "") {
+    // status and message included. `clientGone`: the client hung up after sending.
+    std::pair<int, std::string> call(const std::string& method, const std::string& target, const std::string& body = "",
+                                     bool clientGone = false) {
         HTTPRequest request;
         request.method = method;
         parseRequestTarget(target, request.path, request.query);
         request.body = body;
         auto transport = std::make_shared<FakeTransport>();
+        transport->peerGone = clientGone;
         {
             Connection connection(transport);
             try {

@@ -3,6 +3,8 @@
 #include "http/ByteTransport.h"
 
 #include <deque>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,7 +29,12 @@ public:
         return out;
     }
 
-    std::string receive(size_t max) override {
+    std::string receive(size_t max) override { return receiveWithin(max, std::nullopt); }
+    std::string receiveWithin(size_t max, double seconds) override {
+        return receiveWithin(max, std::optional<double>(seconds));
+    }
+    std::string receiveWithin(size_t max, std::optional<double> seconds) {
+        if (beforeReceive) beforeReceive(seconds);
         maxAsked.push_back(max);
         if (chunks.empty()) return {};
         std::string& front = chunks.front();
@@ -43,6 +50,8 @@ public:
     bool hungUp() override { return peerGone; }
     void close() override { ++closeCalls; }
 
+    // Called before each receive with its time limit (none for a plain receive).
+    std::function<void(std::optional<double>)> beforeReceive;
     std::deque<std::string> chunks;
     std::string sent;
     std::vector<size_t> maxAsked;

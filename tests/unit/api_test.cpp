@@ -1,6 +1,7 @@
 // The API built over fakes, without an X server: routes, validation, the features' errors
 // mapped to status codes, and what reaches the platform.
 #include "support/FakePlatform.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -58,12 +59,49 @@ TEST(Api, BadInputIsRefusedBeforeAnythingIsPosted) {
         {R"({"type":"scroll","x":0.5,"y":0.5})", "scroll needs dx and/or dy"},
         {R"({"type":"move","x":0.5,"y":0.5,"seq":-1})", "seq must be a non-negative integer"},
         {R"({"type":"fly"})", "unknown input type fly"},
+        // Distances that would flood the desktop with wheel clicks.
+        {R"({"type":"scroll","dy":1e308})", "dy must be a number of pixels from -100000 to 100000"},
+        {R"({"type":"scroll","dx":-100001,"dy":1})", "dx must be a number of pixels from -100000 to 100000"},
+        {R"({"type":"type","text":")" + std::string(100001, 'a') + "\"}", "text must be at most 100000 characters"},
+        // Nesting is refused before it is built.
+        {std::string(65, '[') + std::string(65, ']'), "invalid JSON body: the body is not JSON"},
+        {std::string(64, '[') + std::string(64, ']'), "invalid JSON body: the body must be a JSON object"},
     };
     for (const auto& [body, message] : cases) EXPECT_EQ(fake.call("POST", "/input", body), std::make_pair(400, message));
     EXPECT_EQ(fake.call("POST", "/input", R"({"type":"click","x":0.5,"y":0.5,"display":3})").first, 404);
     fake.session->input = false;
     EXPECT_EQ(fake.call("POST", "/input", R"({"type":"click","x":0.5,"y":0.5})").first, 403);
     EXPECT_TRUE(fake.injector->calls().empty());
+}
+
+TEST(Api, SmallBodyRoutesReadAtMost64KiB) {
+    FakeService fake;
+    auto served = [&](const std::string& head) {
+        auto transport = std::make_shared<FakeTransport>(std::vector<std::string>{head, std::string(65537, ' ')});
+        {
+            Connection connection(transport);
+            serveOneRequest(
+                connection, [&](HTTPRequest& r, Connection& c) { fake.service->api().handle(r, c); },
+                [&](const HTTPRequest& r) { return fake.service->api().router().bodyLimit(r); });
+        }
+        return std::make_pair(transport->sent.substr(0, transport->sent.find("\r\n")), transport->chunks.size());
+    };
+    // Refused from the head alone: the body is never read.
+    EXPECT_EQ(served("POST /input HTTP/1.1\r\nContent-Length: 65537\r\n\r\n"),
+              std::make_pair(std::string("HTTP/1.1 413 Payload Too Large"), size_t{1}));
+    EXPECT_EQ(served("POST /stream/ack HTTP/1.1\r\nContent-Length: 65537\r\n\r\n").first, "HTTP/1.1 413 Payload Too Large");
+    // The clipboard takes large bodies (and answers that it is not built yet).
+    EXPECT_EQ(served("POST /clipboard HTTP/1.1\r\nContent-Length: 65537\r\n\r\n"),
+              std::make_pair(std::string("HTTP/1.1 503 Service Unavailable"), size_t{0}));
+}
+
+TEST(Api, TypingStopsWhenItsClientHasGone) {
+    FakeService fake;
+    LogCapture log;
+    EXPECT_EQ(fake.call("POST", "/input", R"({"type":"type","text":")" + std::string(45, 'a') + "\"}", true).first, 200);
+    // The first chunk of 20 went out before anyone asked.
+    EXPECT_EQ(fake.injector->calls(), std::vector<std::string>{"type " + std::string(20, 'a')});
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"type: the client went away; stopped after 1 of 3 steps"});
 }
 
 TEST(Api, WindowsListsAppsPlacedOnTheirDisplay) {

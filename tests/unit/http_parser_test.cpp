@@ -92,6 +92,8 @@ TEST(HttpParser, BadHeadsAndBodiesAreRefusedWithTheirCodes) {
         {{"POST / HTTP/1.1\r\nContent-Length: 1.5\r\n\r\n"}, 400, "bad Content-Length"},
         {{"POST / HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n"}, 400, "bad Content-Length"},
         {{"POST / HTTP/1.1\r\nContent-Length: +-1\r\n\r\n"}, 400, "bad Content-Length"},
+        // Lengths that disagree would let a second request hide in the first one's body.
+        {{"POST / HTTP/1.1\r\nContent-Length: 5\r\nContent-Length: 0\r\n\r\nGET /"}, 400, "bad Content-Length"},
         {{"POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"}, 400, "chunked request bodies are not supported"},
         {{"GET / HTTP/1.1\r\nHost"}, 400, "connection closed before request was complete"},
         {{"POST / HTTP/1.1\r\nContent-Length: 10\r\n\r\nshort"}, 400, "connection closed before body was complete"},
@@ -112,6 +114,7 @@ TEST(HttpParser, BadHeadsAndBodiesAreRefusedWithTheirCodes) {
     EXPECT_EQ(Reader(FakeTransport::split(fits, {8192})).connection->readHead().first.headers.at("x-big").size(), 65000u);
     EXPECT_EQ(Reader("POST / HTTP/1.1\r\nTransfer-Encoding: IdEnTiTy\r\n\r\n").connection->readHead().second, 0);
     EXPECT_EQ(Reader("POST / HTTP/1.1\r\nContent-Length: +7\r\n\r\n").connection->readHead().second, 7);
+    EXPECT_EQ(Reader("POST / HTTP/1.1\r\nContent-Length: 7\r\ncontent-length: 7\r\n\r\n").connection->readHead().second, 7);
 
     // Between requests a clean close is quiet only when asked for, and only with nothing buffered.
     EXPECT_THROW(Reader(std::vector<std::string>{}).connection->readHead(true), Connection::Idle);
@@ -185,4 +188,27 @@ TEST(HttpConnection, PeerClosedBetweenParts) {
     // Destroying the connection closes its transport.
     { Connection scoped(transport); }
     EXPECT_EQ(transport->closeCalls, 1);
+}
+
+// A head that trickles in must still be whole ten seconds after its first byte; waiting for
+// the first byte is the transport's own time-out.
+TEST(HttpParser, AHeadHasTenSecondsFromItsFirstByte) {
+    double now = 0;
+    auto transport = std::make_shared<FakeTransport>(FakeTransport::split("GET /slow HTTP/1.1\r\n\r\n", {1}));
+    std::vector<double> within;
+    transport->beforeReceive = [&](std::optional<double> seconds) {
+        if (seconds) within.push_back(*seconds);
+        now += 4;
+    };
+    Connection connection(transport, [&] { return now; });
+    EXPECT_EQ(errorOf([&] { connection.readHead(); }),
+              std::make_pair(400, std::string("connection closed before request was complete")));
+    // The first byte came at 4 s; the receives after it were bounded by what was left.
+    EXPECT_EQ(within, (std::vector<double>{10, 6, 2}));
+
+    // The same head at once is fine, however long the wait for it.
+    now = 0;
+    auto prompt = std::make_shared<FakeTransport>(std::vector<std::string>{"GET /ok HTTP/1.1\r\n\r\n"});
+    prompt->beforeReceive = [&](std::optional<double>) { now += 60; };
+    EXPECT_EQ(Connection(prompt, [&] { return now; }).readHead().first.path, "/ok");
 }

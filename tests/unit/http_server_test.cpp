@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 
@@ -70,6 +73,51 @@ TEST(HttpServerSocket, PathLimitIs103Bytes) {
         EXPECT_EQ(e.status, 500);
         EXPECT_EQ(e.message, "socket path too long");
     }
+}
+
+// Whatever is at the path is looked at first: only a socket nobody serves is replaced, and a
+// server removes only the socket file it bound itself.
+TEST(HttpServerSocket, APathInUseIsNeverTakenOver) {
+    TempDir dir;
+    std::string path = dir.path() + "/s.sock";
+    auto refusal = [&](const std::string& at) {
+        try {
+            HTTPServer::create(at, echoHandler);
+        } catch (const HTTPError& e) {
+            return e.message;
+        }
+        return std::string("created");
+    };
+
+    { std::ofstream(path) << "notes"; }
+    EXPECT_EQ(refusal(path), "a file that is not a socket is in the way");
+    EXPECT_EQ((std::stringstream() << std::ifstream(path).rdbuf()).str(), "notes");
+    ::unlink(path.c_str());
+
+    auto first = HTTPServer::create(path, echoHandler);
+    first->start();
+    EXPECT_EQ(refusal(path), "another instance is serving it");
+    EXPECT_EQ(httpExchange(path, "GET /still HTTP/1.1\r\n\r\n").status, 200);
+
+    // A socket whose server is gone.
+    std::string stale = dir.path() + "/stale.sock";
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, stale.c_str());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ::close(fd);
+    EXPECT_EQ(refusal(stale), "created");
+
+    // Another server took the path over (its file replaced the first one's): stopping the
+    // first leaves it alone.
+    ::unlink(path.c_str());
+    auto second = HTTPServer::create(path, echoHandler);
+    second->start();
+    first->stop();
+    EXPECT_EQ(httpExchange(path, "GET /second HTTP/1.1\r\n\r\n").status, 200);
+    second->stop();
+    EXPECT_FALSE(fileExists(path));
 }
 
 TEST_F(ServerFixture, OneRequestPerConnectionThenClose) {
@@ -155,7 +203,7 @@ TEST(HttpServerConnections, CappedAndEndedByStop) {
     ASSERT_TRUE(eventually([&] { return server->liveConnections() == 1; }));
     auto refused = httpExchange(path, "GET /other HTTP/1.1\r\n\r\n");
     EXPECT_EQ(refused.status, 503);
-    EXPECT_EQ(refused.body, R"({"error":"too many open connections"})");
+    EXPECT_EQ(refused.body, R"({"error":"too many connections"})");
 
     server->stop();
     EXPECT_EQ(server->liveConnections(), 0u);

@@ -167,4 +167,14 @@ TEST(WheelClicks, PixelsBecomeClicksWithTheRestCarried) {
     EXPECT_EQ(wheel.add(0, 30), std::make_pair(0, 1));  // 60 px: one click, 20 kept
     EXPECT_EQ(wheel.add(-100, -20), std::make_pair(-2, 0));
     EXPECT_EQ(wheel.add(-20, 0), std::make_pair(-1, 0));  // -20 kept + -20
+    EXPECT_FALSE(wheel.owes());
+
+    // A huge distance leaves ten clicks per step; the rest stays owed until it has all gone.
+    EXPECT_EQ(wheel.add(0, 1000), std::make_pair(0, 10));
+    int total = 10;
+    while (wheel.owes()) total += wheel.add(0, 0).second;
+    EXPECT_EQ(total, 25);
+    EXPECT_EQ(wheel.add(-5000, 0), std::make_pair(-10, 0));
+    EXPECT_EQ(wheel.drop(), 115);
+    EXPECT_FALSE(wheel.owes());
 }
