@@ -39,7 +39,11 @@ stop() {
 case "$command" in
 start)
   mkdir -p "$dir"
+  # State files of an earlier run are emptied first, so that the waits below see only what
+  # this run's processes write.
+  rm -f "$dir/env"
   : > "$dir/display"
+  : > "$dir/bus.address"
   # -displayfd makes Xvfb pick a free display number and report it once it accepts clients.
   # setsid keeps the desktop out of the caller's process group, so that it lives on until
   # "stop" however the caller ends.

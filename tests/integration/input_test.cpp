@@ -114,3 +114,30 @@ TEST(Input, ScrollGestureGlidesAndAClickStopsIt) {
     ASSERT_TRUE(probe.waitFor("scroll", atClick + 5, 2s));
     EXPECT_EQ(probe.events("scroll").back()["direction"], "left");
 }
+
+// A distance that once turned into millions of wheel clicks is refused; the largest allowed
+// one scrolls at a bounded rate while other clients are served at once, and neither grows
+// the window manager.
+TEST(Input, HugeScrollsNeitherFloodTheDesktopNorHoldOtherClients) {
+    Service service;
+    Probe probe;
+    long managerBefore = VirtualDesktop::shared().windowManagerKiB();
+    EXPECT_EQ(service.input(R"({"type":"scroll","x":0.25,"y":0.5,"dy":1e308})").status, 400);
+    ASSERT_EQ(service.input(R"({"type":"scroll","x":0.25,"y":0.5,"dy":100000})").status, 200);
+    for (int i = 0; i < 5; ++i) {
+        auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(service.get("/status").status, 200);
+        EXPECT_EQ(service.input(R"({"type":"key","key":"f5"})").status, 200);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 200ms);
+    }
+    ASSERT_TRUE(probe.waitFor("scroll", 40, 3s)) << probe.process.output();
+    // A click ends the scroll; what it still owed is dropped rather than scrolled under it.
+    ASSERT_EQ(service.input(R"({"type":"click","x":0.25,"y":0.5})").status, 200);
+    EXPECT_TRUE(service.process->waitForOutput("wheel clicks dropped", 2s)) << service.process->output();
+    ASSERT_TRUE(probe.waitFor("release", 1));
+    size_t atClick = probe.events("scroll").size();
+    EXPECT_LT(atClick, 2500u);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(probe.events("scroll").size(), atClick);
+    EXPECT_LT(VirtualDesktop::shared().windowManagerKiB() - managerBefore, 20 * 1024);
+}

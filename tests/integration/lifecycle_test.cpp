@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fstream>
+#include <sstream>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -85,6 +87,37 @@ TEST(Lifecycle, UnusableSocketExitsWith1) {
     EXPECT_EQ(result.code, 1);
     EXPECT_NE(result.output.find("cannot listen on " + socket + ": bind: No such file or directory"), std::string::npos)
         << result.output;
+}
+
+// A second instance on a live socket, or a path with a file in the way, exits 1 and leaves
+// them be; an instance whose socket was replaced leaves the newer one when it exits.
+TEST(Lifecycle, TheSocketPathIsNeverTakenOver) {
+    Service first;
+    ASSERT_TRUE(first.ready()) << first.process->output();
+    auto second = runCommand({binary, "--socket", first.socket}, 10s);
+    EXPECT_EQ(second.code, 1);
+    EXPECT_NE(second.output.find("cannot listen on " + first.socket + ": another instance is serving it"), std::string::npos)
+        << second.output;
+    EXPECT_EQ(first.get("/x").status, 404);
+
+    std::string notes = first.path("notes");
+    { std::ofstream(notes) << "keep me"; }
+    auto blocked = runCommand({binary, "--socket", notes}, 10s);
+    EXPECT_EQ(blocked.code, 1);
+    EXPECT_NE(blocked.output.find("cannot listen on " + notes + ": a file that is not a socket is in the way"),
+              std::string::npos)
+        << blocked.output;
+    EXPECT_EQ((std::stringstream() << std::ifstream(notes).rdbuf()).str(), "keep me");
+
+    ::unlink(first.socket.c_str());
+    Process later({binary, "--socket", first.socket}, Process::Options{.unsetEnv = {"DISPLAY"}});
+    ASSERT_TRUE(later.waitForOutput("listening on", 10s)) << later.output();
+    first.process->signal(SIGTERM);
+    EXPECT_EQ(first.process->wait(10s), 0);
+    EXPECT_EQ(httpExchange(first.socket, "GET /x HTTP/1.1\r\n\r\n").status, 404);
+    later.signal(SIGTERM);
+    EXPECT_EQ(later.wait(10s), 0);
+    EXPECT_FALSE(fileExists(first.socket));
 }
 
 TEST(Lifecycle, DeadListenerExitsWith1AndRemovesTheSocket) {

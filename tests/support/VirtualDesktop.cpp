@@ -39,6 +39,16 @@ VirtualDesktop::VirtualDesktop() {
     for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
 }
 
+long VirtualDesktop::windowManagerKiB() const {
+    std::string pid;
+    std::ifstream(state.path() + "/openbox.pid") >> pid;
+    std::ifstream status("/proc/" + pid + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    }
+    return 0;
+}
+
 VirtualDesktop::~VirtualDesktop() { runCommand({"/bin/bash", script, "stop", state.path()}); }
 
 BareXServer::BareXServer() {

@@ -18,6 +18,8 @@ public:
     ~VirtualDesktop();
 
     const std::string& display() const { return env.at("DISPLAY"); }
+    // Resident memory of its window manager, in KiB (0 when it cannot be read).
+    long windowManagerKiB() const;
 
 private:
     VirtualDesktop();
