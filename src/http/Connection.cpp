@@ -45,6 +45,7 @@ Connection::~Connection() { transport->close(); }
 
 std::pair<HTTPRequest, int64_t> Connection::readHead(bool idleIsQuiet) {
     reusable = false;
+    awaitingRequest = true;
     std::string buffer = std::move(pending);
     pending.clear();
 
@@ -120,6 +121,7 @@ std::pair<HTTPRequest, int64_t> Connection::readHead(bool idleIsQuiet) {
         if (lowercased(it->second) != "identity") throw HTTPError(400, "chunked request bodies are not supported");
     }
     parseRequestTarget(parts[1], request.path, request.query);
+    awaitingRequest = false;
     return {std::move(request), contentLength.value_or(0)};
 }
 

@@ -225,16 +225,32 @@ void HTTPServer::spawnConnection(int fd) {
     setTimeout(SO_SNDTIMEO, sendTimeout);
     auto connection = std::make_shared<Connection>(std::make_shared<FDTransport>(fd));
 
-    bool admitted, logRefusal;
-    size_t count;
+    bool admitted, logFull = false;
+    std::shared_ptr<Connection> dropped;
+    size_t count = 0;
     {
         std::lock_guard<std::mutex> guard(lock);
-        count = live.size();
-        admitted = count < maxConnections;
-        logRefusal = !admitted && !refusalLogged;
-        refusalLogged = !admitted;
+        for (const auto& [id, entry] : live) count += !entry.dropped;
+        if (count >= maxConnections) {
+            // The map runs in admission order: the first idle one has waited longest.
+            for (auto& [id, entry] : live) {
+                if (!entry.dropped && entry.connection->awaitingRequest) {
+                    entry.dropped = true;
+                    dropped = entry.connection;
+                    break;
+                }
+            }
+        }
+        admitted = count < maxConnections || dropped;
+        logFull = count >= maxConnections && !fullLogged;
+        fullLogged = count >= maxConnections;
     }
-    if (logRefusal) log("too many connections (" + std::to_string(count) + "); refusing new ones");
+    if (logFull) {
+        log("too many connections (" + std::to_string(count) + "); " +
+            (dropped ? "dropping the longest idle ones for newcomers" : "refusing new ones"));
+    }
+    // Its receive wakes with nothing and its thread ends.
+    if (dropped) dropped->transport->close();
     if (!admitted) {
         // Written without waiting: a fresh socket's buffer takes the short answer, and the
         // accept loop must not stall on a client that sends and never reads.

@@ -63,7 +63,9 @@ public:
     // How long one send may make no progress before the connection counts as gone, so that
     // a client that stops reading ends its stream. Set before start().
     std::chrono::milliseconds sendTimeout{10000};
-    // Connections served at once; one more is answered 503 and closed. Set before start().
+    // Connections served at once. At the cap a newcomer takes the place of the connection
+    // that has waited longest for its request head; when every one is busy with a request
+    // it is answered 503 and closed. Set before start().
     size_t maxConnections = 256;
 
     const std::string path;
@@ -73,6 +75,7 @@ private:
     struct Live {
         std::shared_ptr<Connection> connection;
         std::thread thread;
+        bool dropped = false;  // closed to make room; its thread is ending
     };
 
     HTTPServer(std::string path, Handler handler, BodyLimit bodyLimit, int fd, SocketFile file);
@@ -92,7 +95,7 @@ private:
     uint64_t nextId = 0;
     std::map<uint64_t, Live> live;
     std::vector<std::thread> finished;  // threads whose connection ended, to be joined
-    bool refusalLogged = false;
+    bool fullLogged = false;  // the cap was reached and said so
 };
 
 // Serves one request on `connection`: reads head and body (at most `bodyLimit(head)` bytes),

@@ -21,6 +21,7 @@ using namespace std::chrono_literals;
 namespace {
 
 std::atomic<bool> floodEnded{false};
+std::atomic<int> holding{0};  // /hold handlers running
 
 // A handler that answers {"path": …} and throws on request; /flood writes until a write fails.
 void echoHandler(HTTPRequest& request, Connection& connection) {
@@ -32,7 +33,9 @@ void echoHandler(HTTPRequest& request, Connection& connection) {
         return;
     }
     if (request.path == "/hold") {
+        ++holding;
         while (!connection.peerClosed()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        --holding;
         return;
     }
     if (request.path == "/teapot") throw HTTPError(409, "busy", {{"retryAfter", 3}, {"error", "overwritten"}});
@@ -190,7 +193,8 @@ TEST_F(ServerFixture, StopRemovesTheSocketOnce) {
     next->stop();
 }
 
-// Connections past the cap are answered at once; stop() ends the live ones (a held stream
+// At the cap a newcomer takes the place of a connection still waiting for its request, and
+// is answered 503 at once when every one is busy; stop() ends the live ones (a held stream
 // sees the end between its sections) and joins their threads.
 TEST(HttpServerConnections, CappedAndEndedByStop) {
     TempDir dir;
@@ -198,9 +202,14 @@ TEST(HttpServerConnections, CappedAndEndedByStop) {
     auto server = HTTPServer::create(path, echoHandler);
     server->maxConnections = 1;
     server->start();
+    SocketClient silent(path);
+    ASSERT_TRUE(eventually([&] { return server->liveConnections() == 1; }));
+    EXPECT_EQ(httpExchange(path, "GET /other HTTP/1.1\r\n\r\n").status, 200);
+    EXPECT_EQ(silent.readAll(1s), "");
+
     SocketClient held(path);
     ASSERT_TRUE(held.send("GET /hold HTTP/1.1\r\n\r\n"));
-    ASSERT_TRUE(eventually([&] { return server->liveConnections() == 1; }));
+    ASSERT_TRUE(eventually([&] { return holding == 1 && server->liveConnections() == 1; }));
     auto refused = httpExchange(path, "GET /other HTTP/1.1\r\n\r\n");
     EXPECT_EQ(refused.status, 503);
     EXPECT_EQ(refused.body, R"({"error":"too many connections"})");
