@@ -4,6 +4,8 @@
 //
 //   http_load --socket PATH --clients N --seconds S [--path /status] [--label NAME]
 //             [--method POST --body TEXT]
+#include "percentile.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -43,13 +45,6 @@ bool oneRequest(const sockaddr_un& address, const std::string& request) {
     }
     ::close(fd);
     return ok;
-}
-
-double percentile(std::vector<double>& values, double p) {
-    if (values.empty()) return 0;
-    size_t k = std::min(values.size() - 1, static_cast<size_t>(p * static_cast<double>(values.size())));
-    std::nth_element(values.begin(), values.begin() + static_cast<long>(k), values.end());
-    return values[k];
 }
 
 }  // namespace

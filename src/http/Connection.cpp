@@ -121,7 +121,6 @@ std::pair<HTTPRequest, int64_t> Connection::readHead(bool idleIsQuiet) {
         if (lowercased(it->second) != "identity") throw HTTPError(400, "chunked request bodies are not supported");
     }
     parseRequestTarget(parts[1], request.path, request.query);
-    awaitingRequest = false;
     return {std::move(request), contentLength.value_or(0)};
 }
 
@@ -137,6 +136,7 @@ std::string Connection::readBody(int64_t length, int64_t max) {
     }
     pending = buffer.substr(wanted);
     buffer.resize(wanted);
+    awaitingRequest = false;
     return buffer;
 }
 

@@ -70,8 +70,9 @@ public:
     uint64_t partSeq = 0;     // multipart sections written on this connection
     StreamWire wire = StreamWire::legacy();
     double headDeadline = 10;  // seconds from a head's first byte to its end
-    // True while the connection waits for (the rest of) a request head: it costs its client
-    // nothing to be dropped now. Set by readHead; read by the server from its own thread.
+    // True while the connection waits for (the rest of) a request, head or body: dropping
+    // it now loses its client no work. Set by readHead, cleared once readBody has the whole
+    // body; read by the server from its own thread.
     std::atomic<bool> awaitingRequest{true};
 
 private:
