@@ -9,8 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <fstream>
-#include <sstream>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -89,8 +87,8 @@ TEST(Lifecycle, UnusableSocketExitsWith1) {
         << result.output;
 }
 
-// A second instance on a live socket, or a path with a file in the way, exits 1 and leaves
-// them be; an instance whose socket was replaced leaves the newer one when it exits.
+// A second instance on a live socket exits 1 and leaves it be; an instance whose socket was
+// replaced leaves the newer one when it exits.
 TEST(Lifecycle, TheSocketPathIsNeverTakenOver) {
     Service first;
     ASSERT_TRUE(first.ready()) << first.process->output();
@@ -99,15 +97,6 @@ TEST(Lifecycle, TheSocketPathIsNeverTakenOver) {
     EXPECT_NE(second.output.find("cannot listen on " + first.socket + ": another instance is serving it"), std::string::npos)
         << second.output;
     EXPECT_EQ(first.get("/x").status, 404);
-
-    std::string notes = first.path("notes");
-    { std::ofstream(notes) << "keep me"; }
-    auto blocked = runCommand({binary, "--socket", notes}, 10s);
-    EXPECT_EQ(blocked.code, 1);
-    EXPECT_NE(blocked.output.find("cannot listen on " + notes + ": a file that is not a socket is in the way"),
-              std::string::npos)
-        << blocked.output;
-    EXPECT_EQ((std::stringstream() << std::ifstream(notes).rdbuf()).str(), "keep me");
 
     ::unlink(first.socket.c_str());
     Process later({binary, "--socket", first.socket}, Process::Options{.unsetEnv = {"DISPLAY"}});
