@@ -42,13 +42,13 @@ const Entry table[] = {
     {"GET", "/app/ax", Endpoints::appAX},
     {"POST", "/automation", nullptr},
     {"POST", "/agent-control", nullptr},
-    {"POST", "/control", nullptr},
-    {"GET", "/remote", nullptr},
-    {"POST", "/remote/pairing", nullptr},
-    {"POST", "/remote/pairing/stop", nullptr},
-    {"POST", "/remote/enabled", nullptr},
-    {"POST", "/remote/devices/remove", nullptr},
-    {"POST", "/remote/disconnect", nullptr},
+    {"POST", "/control", Endpoints::control},
+    {"GET", "/remote", Endpoints::remoteState},
+    {"POST", "/remote/pairing", Endpoints::remotePairing},
+    {"POST", "/remote/pairing/stop", Endpoints::remotePairingStop},
+    {"POST", "/remote/enabled", Endpoints::remoteEnabled},
+    {"POST", "/remote/devices/remove", Endpoints::remoteRemove},
+    {"POST", "/remote/disconnect", Endpoints::remoteDisconnect},
 };
 
 }  // namespace
@@ -66,6 +66,12 @@ Api::Api(ApiDependencies dependencies)
               list.push_back({entry.method, entry.path, std::move(handler), entry.maxBody});
           }
           return list;
-      }()) {}
+      }()),
+      remoteRouter(routes.restrictedTo(remoteRoutes)) {}
+
+const std::set<std::string> Api::remoteRoutes = {
+    "GET /status",     "GET /frame",     "GET /stream", "POST /stream/ack",     "GET /events",
+    "GET /focus",      "GET /audio",     "POST /input", "POST /control",        "GET /clipboard",
+    "POST /clipboard", "GET /clipboard/image",          "GET /clipboard/file"};
 
 }  // namespace tovo

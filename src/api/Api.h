@@ -8,6 +8,8 @@
 #include "http/Router.h"
 #include "input/Input.h"
 #include "input/PointerHold.h"
+#include "remote/RemoteAccess.h"
+#include "remote/RemoteControl.h"
 #include "session/DesktopSession.h"
 #include "session/ScreenState.h"
 #include "video/EncoderSession.h"
@@ -16,6 +18,8 @@
 #include "video/VideoEncoder.h"
 
 #include <chrono>
+#include <memory>
+#include <set>
 
 namespace tovo {
 
@@ -34,7 +38,9 @@ struct ApiDependencies {
     ScreenStateTracker& tracker;
     StreamFlowRegistry& flows;
     EncoderCapabilities& encoders;
+    RemoteControl& control;
     StreamSettings streams;
+    RemoteAccess* remote = nullptr;  // present with --remote
     std::chrono::milliseconds eventPing{15000};  // silence before a ping line on /events
 };
 
@@ -50,10 +56,18 @@ public:
     const Router& router() const { return routes; }
     // Answers one request (what the local listener calls).
     void handle(HTTPRequest& request, Connection& connection) const { routes.handle(request, connection); }
+    // Serves one connection of the remote listener until it ends: requests in a row, each
+    // authenticated by a paired device's token (POST /pair excepted) and limited to the
+    // routes phones may use. Needs `remote` in the dependencies.
+    void serveRemote(std::unique_ptr<SecureStream> stream) const;
+
+    // The routes a paired device may call, as "{METHOD} {path}".
+    static const std::set<std::string> remoteRoutes;
 
 private:
     ApiDependencies deps;
     Router routes;
+    Router remoteRouter;
 };
 
 }  // namespace tovo

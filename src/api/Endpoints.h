@@ -34,4 +34,15 @@ void input(const Deps& deps, HTTPRequest& request, Connection& connection);
 void stream(const Deps& deps, HTTPRequest& request, Connection& connection);
 void streamAck(const Deps& deps, HTTPRequest& request, Connection& connection);
 
+// RemoteEndpoints.cpp
+void control(const Deps& deps, HTTPRequest& request, Connection& connection);
+void remoteState(const Deps& deps, HTTPRequest& request, Connection& connection);
+void remotePairing(const Deps& deps, HTTPRequest& request, Connection& connection);
+void remotePairingStop(const Deps& deps, HTTPRequest& request, Connection& connection);
+void remoteEnabled(const Deps& deps, HTTPRequest& request, Connection& connection);
+void remoteRemove(const Deps& deps, HTTPRequest& request, Connection& connection);
+void remoteDisconnect(const Deps& deps, HTTPRequest& request, Connection& connection);
+// POST /pair, answered by the remote listener before any token is asked for.
+void pair(RemoteAccess& remote, HTTPRequest& request, Connection& connection);
+
 }  // namespace tovo::Endpoints

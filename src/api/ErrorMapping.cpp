@@ -1,6 +1,7 @@
 #include "api/ErrorMapping.h"
 
 #include "base/BadInput.h"
+#include "remote/RemoteControl.h"
 #include "session/ScreenState.h"
 
 namespace tovo::ErrorMapping {
@@ -39,6 +40,13 @@ void answering(DesktopSession& session, const std::function<void()>& handler) {
         throw of(error);
     } catch (const CaptureFailure& error) {
         throw of(error, session);
+    } catch (const ControlRefused& error) {
+        nlohmann::json extra = nlohmann::json::object();
+        if (error.holder) {
+            extra["code"] = "controlled-elsewhere";
+            extra["controllerDevice"] = {{"id", error.holder->id}, {"name", error.holder->name}};
+        }
+        throw HTTPError(409, error.what(), extra);
     }
 }
 

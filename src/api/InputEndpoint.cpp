@@ -6,8 +6,11 @@
 namespace tovo::Endpoints {
 
 void input(const Deps& deps, HTTPRequest& request, Connection& connection) {
+    // Whoever holds control of the screen is asked first.
+    std::optional<RemoteControl::Device> device;
+    if (request.remote) device = RemoteControl::Device{request.remote->id, request.remote->name};
+    deps.control.admitInput(device);
     InputEvent event = InputEvent::decode(request.body);
-    // Control arbitration joins here with remote access; every local request is admitted.
     if (deps.input.isStale(event)) {
         connection.json(200, {{"ok", true}, {"stale", true}});
         return;

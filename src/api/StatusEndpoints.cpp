@@ -25,6 +25,7 @@ nlohmann::json status(const Deps& deps) {
     for (const auto& state : snapshot.states) states.push_back(state.json());
     object["states"] = states;
     object["console"] = snapshot.console ? nlohmann::json{{"locked", snapshot.console->locked}} : nlohmann::json();
+    object["control"] = deps.control.json();
     object.update(ServerIdentity::json());
     return object;
 }

@@ -68,4 +68,13 @@ size_t codePointCount(std::string_view text) {
     return count;
 }
 
+std::vector<std::string> utf8Characters(std::string_view text) {
+    std::vector<std::string> out;
+    for (unsigned char c : text) {
+        if ((c & 0xC0) != 0x80 || out.empty()) out.emplace_back();
+        out.back() += static_cast<char>(c);
+    }
+    return out;
+}
+
 }  // namespace tovo

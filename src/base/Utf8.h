@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tovo {
 
@@ -9,6 +10,9 @@ namespace tovo {
 // (stray continuation bytes, truncated or overlong sequences, surrogates, code points
 // above U+10FFFF) is replaced by U+FFFD. Valid input comes back unchanged.
 std::string sanitizeUtf8(std::string_view bytes);
+
+// The code points of `text` (which must be UTF-8), each as its UTF-8 bytes.
+std::vector<std::string> utf8Characters(std::string_view text);
 
 // The number of code points in `text`, which must be UTF-8.
 size_t codePointCount(std::string_view text);

@@ -11,13 +11,20 @@
 namespace tovo {
 
 // A parsed request. The local socket never sets a sender; requests from paired phones
-// will carry theirs once the remote listener exists.
+// carry theirs.
 struct HTTPRequest {
+    // The paired device a request came from over the remote listener.
+    struct Sender {
+        std::string id;
+        std::string name;
+    };
+
     std::string method;                          // upper-cased
     std::string path;                            // percent-decoded
     std::map<std::string, std::string> query;    // last value of a repeated name wins
     std::map<std::string, std::string> headers;  // names lower-cased, names and values trimmed
     std::string body;                            // exactly Content-Length bytes
+    std::optional<Sender> remote;                // absent on the local socket
 
     // The query value `name` as a decimal integer with an optional sign. Absent or empty
     // gives no value; anything else throws HTTPError 400 "{name} must be an integer".

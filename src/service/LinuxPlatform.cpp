@@ -5,10 +5,20 @@
 #include "desktop/atspi/AtspiAccessibility.h"
 #include "desktop/x11/X11WindowSystem.h"
 #include "input/x11/XTestInputInjector.h"
+#include "remote/avahi/AvahiAdvertiser.h"
+#include "remote/openssl/OpenSSLCrypto.h"
+#include "remote/openssl/TLSListener.h"
 #include "session/dbus/DBusConsoleLock.h"
 #include "session/x11/X11DesktopSession.h"
 #include "video/libav/LibavEncoderSession.h"
 #include "x11/X11Connection.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+
+#include <algorithm>
 
 namespace tovo {
 
@@ -24,7 +34,28 @@ Platform Platform::linuxDesktop() {
     platform.accessibility = makeAtspiAccessibility();
     platform.injector = makeXTestInputInjector();
     platform.makeEncoderSession = libavSessionFactory();
+    platform.crypto = makeOpenSSLCrypto();
+    platform.makeListener = tlsListenerFactory();
+    platform.makeAdvertiser = makeAvahiAdvertiser;
+    platform.addresses = localIPv4Addresses;
     return platform;
+}
+
+std::vector<std::string> localIPv4Addresses() {
+    std::vector<std::string> out;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return out;
+    for (ifaddrs* entry = list; entry; entry = entry->ifa_next) {
+        if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) continue;
+        if (!(entry->ifa_flags & IFF_UP) || (entry->ifa_flags & IFF_LOOPBACK)) continue;
+        char text[INET_ADDRSTRLEN];
+        ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(entry->ifa_addr)->sin_addr, text, sizeof text);
+        std::string address = text;
+        if (address.rfind("169.254.", 0) == 0 || address.rfind("127.", 0) == 0) continue;
+        if (std::find(out.begin(), out.end(), address) == out.end()) out.push_back(address);
+    }
+    ::freeifaddrs(list);
+    return out;
 }
 
 }  // namespace tovo

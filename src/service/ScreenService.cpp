@@ -29,7 +29,8 @@ ScreenService::ScreenService(ServiceSettings serviceSettings, Platform backends)
       stills(displays, platform.makeCapturer),
       holds(monotonicSeconds),
       input(*platform.injector, displays, holds),
-      encoders(platform.makeEncoderSession) {
+      encoders(platform.makeEncoderSession),
+      control(RemoteControl::Clocks{}, std::make_shared<SerialTaskQueue>("tovo-control.control")) {
     std::weak_ptr<ScreenStateTracker> weakTracker = tracker;
     consoleWatcher = std::make_shared<ConsoleWatcher>(
         ConsoleWatcher::readerOf(*platform.consoleLock), monotonicSeconds, [weakTracker](ConsoleState from, ConsoleState to) {
@@ -51,9 +52,25 @@ ScreenService::ScreenService(ServiceSettings serviceSettings, Platform backends)
         if (auto watcher = weakWatcher.lock()) inputs.console = watcher->settled();
         return inputs;
     });
+    PointerHolds& held = holds;
+    control.liftHeldButtons = [&held](const std::string& reason) { held.releaseAll(reason); };
+    control.postEvent = [weakTracker](const std::string& line) {
+        if (auto t = weakTracker.lock()) t->post(line);
+    };
+    if (settings.remoteHome) {
+        remote = std::make_unique<RemoteAccess>(RemoteAccess::Dependencies{
+            *settings.remoteHome, *platform.crypto, control, platform.makeListener,
+            platform.makeAdvertiser ? platform.makeAdvertiser() : nullptr,
+            std::make_shared<SerialTaskQueue>("tovo-control.remote"), monotonicSeconds, wallSeconds, platform.addresses});
+    }
     endpoints = std::make_unique<Api>(ApiDependencies{*platform.session, displays, stills, platform.makeCapturer,
                                                       captureLatency, *platform.windows, *platform.accessibility, input,
-                                                      holds, *tracker, flows, encoders, settings.streams});
+                                                      holds, *tracker, flows, encoders, control, settings.streams,
+                                                      remote.get()});
+    if (remote) {
+        const Api* api = endpoints.get();
+        remote->serveConnection = [api](std::unique_ptr<SecureStream> stream) { api->serveRemote(std::move(stream)); };
+    }
 }
 
 ScreenService::~ScreenService() { stop(); }
@@ -63,7 +80,6 @@ void ScreenService::start() {
     if (listener) return;
 
     log(std::string("session: loggedIn=") + (platform.session->reachable() ? "true" : "false"));
-    if (settings.remoteHome) log("remote: remote access is not part of this build; serving the local socket only");
 
     std::unique_ptr<HTTPServer> created;
     try {
@@ -83,6 +99,7 @@ void ScreenService::start() {
     created->start();
     listener = std::move(created);
     log("listening on " + settings.socketPath);
+    if (remote) remote->start();
     // Measured now so that the first stream does not wait for it.
     if (settings.calibrateEncoders) encoders.calibrateInBackground();
 }
@@ -93,6 +110,7 @@ void ScreenService::stop() {
         std::lock_guard<std::mutex> guard(lock);
         taken = std::move(listener);
     }
+    if (remote) remote->stop();
     consoleWatcher->stop();
     tracker->stop();
     if (!taken) return;

@@ -10,6 +10,10 @@
 #include "input/Input.h"
 #include "input/InputInjector.h"
 #include "input/PointerHold.h"
+#include "remote/Crypto.h"
+#include "remote/RemoteAccess.h"
+#include "remote/RemoteControl.h"
+#include "remote/SecureListener.h"
 #include "session/ConsoleLock.h"
 #include "session/ConsoleWatch.h"
 #include "session/DesktopSession.h"
@@ -22,6 +26,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tovo {
 
@@ -40,10 +45,19 @@ struct Platform {
     std::unique_ptr<Accessibility> accessibility;
     std::unique_ptr<InputInjector> injector;
     EncoderSessionFactory makeEncoderSession;
+    // Remote access (used with --remote only).
+    std::unique_ptr<Crypto> crypto;
+    SecureListenerFactory makeListener;
+    std::function<std::unique_ptr<ServiceAdvertiser>()> makeAdvertiser;
+    std::function<std::vector<std::string>()> addresses;  // this computer's IPv4 addresses
 
     // The Linux desktop this process runs on: X11, D-Bus, AT-SPI and libavcodec.
     static Platform linuxDesktop();
 };
+
+// The IPv4 addresses of the interfaces that are up, loopback and link-local left out, in
+// interface order without duplicates.
+std::vector<std::string> localIPv4Addresses();
 
 // The service's settings, from its command line and environment.
 struct ServiceSettings {
@@ -99,6 +113,8 @@ private:
     Input input;
     StreamFlowRegistry flows;
     EncoderCapabilities encoders;
+    RemoteControl control;
+    std::unique_ptr<RemoteAccess> remote;  // with --remote
     std::unique_ptr<Api> endpoints;
 
     std::mutex lock;  // guards listener

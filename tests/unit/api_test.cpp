@@ -162,7 +162,7 @@ TEST(Api, AnotherListenerServesTheSameRoutesUnderItsAllowList) {
     FakeService fake;
     Router remote = fake.service->api().router().restrictedTo({"GET /status"});
     EXPECT_EQ(remote.list(), std::vector<std::string>{"GET /status"});
-    HTTPRequest request{"GET", "/frame", {}, {}, {}};
+    HTTPRequest request{"GET", "/frame", {}, {}, {}, {}};
     Connection connection(std::make_shared<FakeTransport>());
     try {
         remote.handle(request, connection);

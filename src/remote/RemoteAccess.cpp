@@ -1,0 +1,392 @@
+#include "remote/RemoteAccess.h"
+
+#include "base/Log.h"
+#include "base/Text.h"
+#include "remote/PrivateFile.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <set>
+
+namespace tovo {
+namespace {
+
+// Standard URL-component encoding: unreserved characters stay, everything else is %XX.
+std::string encodeComponent(const std::string& text) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string joined(const std::vector<std::string>& items, const std::string& separator) {
+    std::string out;
+    for (const auto& item : items) out += (out.empty() ? "" : separator) + item;
+    return out;
+}
+
+}  // namespace
+
+RemoteAccess::RemoteAccess(Dependencies d)
+    : control(d.control),
+      home(std::move(d.home)),
+      crypto(d.crypto),
+      makeListener(std::move(d.makeListener)),
+      advertiser(std::move(d.advertiser)),
+      monotonic(std::move(d.monotonic)),
+      wall(std::move(d.wall)),
+      addresses(std::move(d.addresses)),
+      registry(home + "/" + RemoteDevices::fileName, d.crypto, wall),
+      settings(RemoteSettings::load(home + "/" + RemoteSettings::fileName, d.crypto)),
+      queue(std::move(d.queue)) {
+    deviceCount = registry.list().size();
+    registry.onChange = [this] { devicesChanged(); };
+}
+
+RemoteAccess::~RemoteAccess() {
+    stop();
+    queue->stopTimer();
+}
+
+void RemoteAccess::start() {
+    try {
+        makePrivateDirectory(home);
+    } catch (const std::runtime_error& error) {
+        log(std::string("remote: ") + error.what());
+    }
+    std::optional<TLSIdentity> made;
+    std::optional<std::string> error;
+    try {
+        made = TLSIdentity::loadOrCreate(home, static_cast<int64_t>(wall()), crypto);
+    } catch (const std::runtime_error& e) {
+        error = e.what();
+        log(std::string("remote: off: no TLS identity (") + e.what() + ")");
+    }
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        running = true;
+        identity = std::move(made);
+        identityError = error;
+        saveSettingsLocked();
+    }
+    // Retries and the linger's end are noticed by a tick a second.
+    queue->startTimer(std::chrono::milliseconds(1000), [this] { tick(); });
+}
+
+void RemoteAccess::stop() {
+    std::unique_ptr<SecureListener> taken;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        running = false;
+        taken = std::move(listener);
+        listeningPort.reset();
+    }
+    endConnections([](const Tracked&) { return true; });
+    if (taken) {
+        taken->stop();
+        if (advertiser) advertiser->withdraw();
+    }
+}
+
+void RemoteAccess::tick() { update(); }
+
+void RemoteAccess::update() {
+    std::unique_ptr<SecureListener> stopping;
+    std::optional<uint16_t> startOn;
+    std::optional<TLSIdentity> using_;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        bool needed = deviceCount > 0 || registry.pairingCode().has_value() || monotonic() < lingerUntil;
+        bool wanted = running && settings.enabled && identity && needed;
+        if (!wanted && listener) {
+            stopping = std::move(listener);
+            listeningPort.reset();
+        } else if (wanted && !listener && monotonic() >= retryAt) {
+            startOn = portAttempts < portTriesBeforeAny ? settings.port : 0;
+            using_ = identity;
+        }
+    }
+    if (stopping) {
+        stopping->stop();
+        if (advertiser) advertiser->withdraw();
+        log("remote: listener stopped");
+    }
+    if (!startOn) return;
+
+    auto created = makeListener();
+    SecureListener::Handlers handlers;
+    handlers.admit = [this] {
+        std::lock_guard<std::mutex> guard(lock);
+        if (tracked.size() >= maxConnections || unauthenticated >= maxUnauthenticated) return false;
+        ++unauthenticated;
+        return true;
+    };
+    handlers.handshakeFailed = [this] {
+        std::lock_guard<std::mutex> guard(lock);
+        --unauthenticated;
+    };
+    handlers.serve = [this](std::unique_ptr<SecureStream> stream) {
+        if (serveConnection) serveConnection(std::move(stream));
+    };
+    uint16_t port = 0;
+    try {
+        port = created->start(*startOn, *using_, std::move(handlers));
+    } catch (const std::runtime_error& error) {
+        int attempts;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            attempts = ++portAttempts;
+            retryAt = monotonic() + 1;
+        }
+        log("remote: listener on port " + std::to_string(*startOn) + " failed (" + error.what() + "); trying " +
+            (attempts < portTriesBeforeAny ? "again" : "any port") + " in 1 s");
+        return;
+    }
+    std::string fingerprint;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (running) {
+            listener = std::move(created);
+            listeningPort = port;
+            portAttempts = 0;
+            if (port != settings.port) {
+                settings.port = port;
+                saveSettingsLocked();
+            }
+            fingerprint = identity ? identity->fingerprint : "?";
+        }
+    }
+    if (created) {  // stopped while it started
+        created->stop();
+        return;
+    }
+    publish(port);
+    log("remote: listening on port " + std::to_string(port) + " (key " + fingerprint + ")");
+}
+
+void RemoteAccess::publish(uint16_t port) {
+    if (!advertiser) return;
+    std::map<std::string, std::string> txt;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        txt = {{"id", settings.serverId}, {"fp", identity ? identity->fingerprint : ""}, {"api", "1"}};
+    }
+    advertiser->publish(hostName(), port, txt);
+}
+
+void RemoteAccess::saveSettingsLocked() {
+    try {
+        settings.save(home + "/" + RemoteSettings::fileName);
+    } catch (const std::runtime_error& error) {
+        log(std::string("remote: ") + error.what());
+    }
+}
+
+void RemoteAccess::devicesChanged() {
+    std::vector<RemoteDevice> paired = registry.list();
+    std::set<std::string> ids;
+    for (const auto& device : paired) ids.insert(device.id);
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (paired.empty() && deviceCount > 0 && listener) lingerUntil = monotonic() + linger;
+        deviceCount = paired.size();
+    }
+    endConnections([&](const Tracked& t) { return t.device && !ids.count(*t.device); });
+    if (auto holder = control.holder(); holder && !ids.count(holder->id)) control.deviceRemoved(holder->id);
+    queue->post([this] { update(); });
+}
+
+void RemoteAccess::endConnections(const std::function<bool(const Tracked&)>& which) {
+    std::vector<std::function<void()>> ending;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        for (const auto& [id, t] : tracked) {
+            if (which(t)) ending.push_back(t.end);
+        }
+    }
+    for (auto& end : ending) end();
+}
+
+uint64_t RemoteAccess::opened(const std::string& peer, std::function<void()> end) {
+    std::lock_guard<std::mutex> guard(lock);
+    uint64_t id = ++nextId;
+    tracked[id] = Tracked{std::nullopt, peer, std::move(end)};
+    return id;
+}
+
+bool RemoteAccess::bind(uint64_t connection, const std::string& deviceId) {
+    std::lock_guard<std::mutex> guard(lock);
+    auto it = tracked.find(connection);
+    if (it == tracked.end()) return false;
+    if (it->second.device) return *it->second.device == deviceId;
+    it->second.device = deviceId;
+    --unauthenticated;
+    return true;
+}
+
+bool RemoteAccess::isBound(uint64_t connection) {
+    std::lock_guard<std::mutex> guard(lock);
+    auto it = tracked.find(connection);
+    return it != tracked.end() && it->second.device;
+}
+
+void RemoteAccess::closed(uint64_t connection) {
+    std::lock_guard<std::mutex> guard(lock);
+    auto it = tracked.find(connection);
+    if (it == tracked.end()) return;
+    if (!it->second.device) --unauthenticated;
+    tracked.erase(it);
+}
+
+std::optional<RemoteDevice> RemoteAccess::authenticate(const std::optional<std::string>& authorization,
+                                                       const std::string& method, const std::string& path,
+                                                       const std::string& peer) {
+    std::optional<std::string> token;
+    if (authorization) {
+        size_t space = authorization->find(' ');
+        if (space != std::string::npos && lowercased(authorization->substr(0, space)) == "bearer") {
+            token = std::string(trimmed(std::string_view(*authorization).substr(space + 1)));
+        }
+    }
+    if (token && !token->empty()) {
+        if (auto device = registry.authenticate(*token)) return device;
+    }
+    bool logIt = false;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        double now = monotonic();
+        if (!last401Log || now - *last401Log >= unauthorizedLogInterval) {
+            last401Log = now;
+            logIt = true;
+        }
+    }
+    if (logIt) {
+        bool hadValue = authorization && !authorization->empty();
+        log("remote: 401 " + method + " " + path + " from " + peer + ": " + (hadValue ? "unknown token" : "no token"));
+    }
+    return std::nullopt;
+}
+
+RemoteAccess::Paired RemoteAccess::pair(const std::string& code, const std::string& id, const std::string& name) {
+    std::unique_lock<std::mutex> pairing(pairLock, std::try_to_lock);
+    if (!pairing.owns_lock()) throw PairingBusy();
+    std::string token = registry.pair(code, id, name);
+    for (const auto& device : registry.list()) {
+        if (device.id == id) return Paired{token, device};
+    }
+    RemoteDevice fallback;
+    fallback.id = id;
+    fallback.name = RemoteDevices::cleanName(name);
+    return Paired{token, fallback};
+}
+
+void RemoteAccess::startPairing() {
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!settings.enabled) {
+            settings.enabled = true;
+            saveSettingsLocked();
+            log("remote: access turned on");
+        }
+    }
+    registry.startPairing();
+}
+
+void RemoteAccess::stopPairing() { registry.stopPairing(); }
+
+void RemoteAccess::setEnabled(bool enabled) {
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (settings.enabled == enabled) return;
+        settings.enabled = enabled;
+        saveSettingsLocked();
+    }
+    log(std::string("remote: access turned ") + (enabled ? "on" : "off"));
+    if (!enabled) {
+        registry.stopPairing();
+        control.releaseAny("remote access turned off");
+        endConnections([](const Tracked&) { return true; });
+    }
+    queue->post([this] { update(); });
+}
+
+bool RemoteAccess::removeDevice(const std::string& id) {
+    if (!registry.remove(id)) return false;
+    log("remote: removed device " + id);
+    return true;
+}
+
+std::string RemoteAccess::serverId() {
+    std::lock_guard<std::mutex> guard(lock);
+    return settings.serverId;
+}
+
+std::string RemoteAccess::hostName() {
+    if (advertiser) {
+        if (auto name = advertiser->hostName()) return *name;
+    }
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return "localhost";
+    return name;
+}
+
+std::vector<std::string> RemoteAccess::addressesNow() { return addresses ? addresses() : std::vector<std::string>{}; }
+
+std::string RemoteAccess::pairingURL(const PairingCode& code) {
+    std::string id, fingerprint;
+    uint16_t port;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        id = settings.serverId;
+        port = listeningPort.value_or(settings.port);
+        fingerprint = identity ? identity->fingerprint : "";
+    }
+    return "tovocontrol://pair?v=1&id=" + encodeComponent(id) + "&n=" + encodeComponent(hostName()) +
+           "&a=" + encodeComponent(joined(addressesNow(), ",")) + "&p=" + std::to_string(port) +
+           "&fp=" + encodeComponent(fingerprint) + "&c=" + encodeComponent(code.code);
+}
+
+nlohmann::json RemoteAccess::json() {
+    std::vector<RemoteDevice> paired = registry.list();
+    auto code = registry.pairingCode();
+    nlohmann::json object;
+    std::set<std::string> connected;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        object["enabled"] = settings.enabled;
+        object["listening"] = listeningPort.has_value();
+        object["port"] = listeningPort.value_or(settings.port);
+        object["serverId"] = settings.serverId;
+        if (identity) object["fingerprint"] = identity->fingerprint;
+        if (identityError) object["error"] = *identityError;
+        for (const auto& [id, t] : tracked) {
+            if (t.device) connected.insert(*t.device);
+        }
+    }
+    object["name"] = hostName();
+    object["addresses"] = addressesNow();
+    nlohmann::json devices = nlohmann::json::array();
+    for (const auto& device : paired) {
+        nlohmann::json entry = device.json();
+        entry["connected"] = connected.count(device.id) > 0;
+        devices.push_back(entry);
+    }
+    object["devices"] = devices;
+    object["control"] = control.json();
+    object["pairing"] = code ? nlohmann::json{{"code", code->code},
+                                              {"expiresAt", static_cast<int64_t>(std::llround(code->expiresAt * 1000))},
+                                              {"url", pairingURL(*code)}}
+                             : nlohmann::json();
+    return object;
+}
+
+}  // namespace tovo

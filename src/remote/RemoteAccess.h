@@ -1,0 +1,149 @@
+#pragma once
+
+#include "base/Clock.h"
+#include "base/TaskQueue.h"
+#include "remote/Crypto.h"
+#include "remote/RemoteControl.h"
+#include "remote/RemoteDevices.h"
+#include "remote/RemoteSettings.h"
+#include "remote/SecureListener.h"
+#include "remote/TLSIdentity.h"
+
+#include <nlohmann/json.hpp>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tovo {
+
+// A second pairing while one runs.
+class PairingBusy : public std::runtime_error {
+public:
+    PairingBusy() : std::runtime_error("another pairing is in progress") {}
+};
+
+// Remote access for paired phones: the settings, the paired devices and the TLS identity
+// kept in `home`, the TLS listener (running only while it is useful: devices are paired, a
+// pairing code is live, or for 120 s after the last device went), its DNS-SD publication,
+// the connections it serves and the limits on them, and token authentication. The request
+// loop on each connection is the API's; it reports here.
+//
+// Threads: any. The listener is started and stopped only on `queue`; `lock` is never held
+// while ending connections or stopping the listener.
+class RemoteAccess {
+public:
+    static constexpr size_t maxConnections = 32;
+    static constexpr int maxUnauthenticated = 4;
+    static constexpr double linger = 120;
+    static constexpr double unauthorizedLogInterval = 10;
+    static constexpr int portTriesBeforeAny = 6;
+
+    struct Dependencies {
+        std::string home;
+        Crypto& crypto;
+        RemoteControl& control;
+        SecureListenerFactory makeListener;
+        std::unique_ptr<ServiceAdvertiser> advertiser;  // may be null
+        std::shared_ptr<TaskQueue> queue;
+        MonotonicClock monotonic = monotonicSeconds;
+        MonotonicClock wall = wallSeconds;
+        // The computer's IPv4 addresses for phones.
+        std::function<std::vector<std::string>()> addresses;
+    };
+
+    // Loads the settings and devices; starts nothing.
+    explicit RemoteAccess(Dependencies dependencies);
+    ~RemoteAccess();
+
+    // Loads or makes the TLS identity and starts the listener when it is wanted.
+    void start();
+    // Stops the listener and ends every connection.
+    void stop();
+
+    // What serves a connection once its handshake is done (the API's request loop). Set
+    // before start().
+    std::function<void(std::unique_ptr<SecureStream>)> serveConnection;
+
+    // --- the request loop's reports -------------------------------------------------
+    // A connection is being served; `end` ends it from another thread. Returns its id.
+    uint64_t opened(const std::string& peer, std::function<void()> end);
+    // Binds the connection to `device` at its first authenticated request; false when it is
+    // bound to another device already.
+    bool bind(uint64_t connection, const std::string& deviceId);
+    bool isBound(uint64_t connection);
+    void closed(uint64_t connection);
+    // The device an "authorization" header names, or none (a 401 is logged at most every
+    // 10 s, never with the token).
+    std::optional<RemoteDevice> authenticate(const std::optional<std::string>& authorization, const std::string& method,
+                                             const std::string& path, const std::string& peer);
+    struct Paired {
+        std::string token;
+        RemoteDevice device;
+    };
+    // Pairs a phone with the live code; throws PairingBusy or PairError.
+    Paired pair(const std::string& code, const std::string& id, const std::string& name);
+
+    // --- local management --------------------------------------------------------------
+    nlohmann::json json();
+    void startPairing();
+    void stopPairing();
+    void setEnabled(bool enabled);
+    bool removeDevice(const std::string& id);
+    std::string serverId();
+    std::string hostName();
+    std::string pairingURL(const PairingCode& code);
+
+    RemoteDevices& devices() { return registry; }
+    RemoteControl& control;
+
+private:
+    struct Tracked {
+        std::optional<std::string> device;
+        std::string peer;
+        std::function<void()> end;
+    };
+    void devicesChanged();
+    // Starts or stops the listener as needed. On `queue` only.
+    void update();
+    void tick();
+    void saveSettingsLocked();
+    void endConnections(const std::function<bool(const Tracked&)>& which);
+    std::vector<std::string> addressesNow();
+    void publish(uint16_t port);
+
+    const std::string home;
+    Crypto& crypto;
+    const SecureListenerFactory makeListener;
+    const std::unique_ptr<ServiceAdvertiser> advertiser;
+    const MonotonicClock monotonic;
+    const MonotonicClock wall;
+    const std::function<std::vector<std::string>()> addresses;
+    RemoteDevices registry;
+
+    std::mutex lock;  // guards everything below
+    RemoteSettings settings;
+    std::optional<TLSIdentity> identity;
+    std::optional<std::string> identityError;
+    std::unique_ptr<SecureListener> listener;
+    std::optional<uint16_t> listeningPort;
+    int portAttempts = 0;
+    double retryAt = 0;  // monotonic
+    bool running = false;
+    uint64_t nextId = 0;
+    std::map<uint64_t, Tracked> tracked;
+    int unauthenticated = 0;
+    std::optional<double> last401Log;
+    double lingerUntil = 0;  // monotonic
+    size_t deviceCount = 0;
+
+    std::mutex pairLock;  // held while one pairing runs; only tried, never waited for
+    // Last, so that its thread ends before the fields its jobs read.
+    const std::shared_ptr<TaskQueue> queue;
+};
+
+}  // namespace tovo
