@@ -161,18 +161,19 @@ std::string requestText(const std::string& method, const std::string& path, cons
     return text + "\r\n" + body;
 }
 
-// Sends one request and copies the whole answer's body to standard output (or, for a
-// refusal, to standard error). Returns the exit code.
+// Sends one request and copies the answer's body to standard output as it arrives (or, for
+// a refusal, to standard error). Returns the exit code.
 int roundTrip(Link& link, const std::string& request) {
     link.send(request);
     Response response = readHead(link);
-    std::string body = response.rest;
-    for (std::string chunk; !(chunk = link.receive()).empty();) body += chunk;
     if (response.status != 200) {
+        std::string body = response.rest;
+        for (std::string chunk; !(chunk = link.receive()).empty();) body += chunk;
         std::cerr << "HTTP " << response.status << " " << body << "\n";
         return 1;
     }
-    std::cout << body << std::flush;
+    std::cout << response.rest << std::flush;
+    for (std::string chunk; !(chunk = link.receive()).empty();) std::cout << chunk << std::flush;
     return 0;
 }
 

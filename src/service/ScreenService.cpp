@@ -96,10 +96,11 @@ void ScreenService::start() {
 
     consoleWatcher->start();
     tracker->start();
+    // Its identity is loaded before the first local client can ask for a pairing code.
+    if (remote) remote->start();
     created->start();
     listener = std::move(created);
     log("listening on " + settings.socketPath);
-    if (remote) remote->start();
     // Measured now so that the first stream does not wait for it.
     if (settings.calibrateEncoders) encoders.calibrateInBackground();
 }
