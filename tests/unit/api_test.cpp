@@ -158,6 +158,15 @@ TEST(Api, ARefusedStreamLeavesAHeldButtonDown) {
     EXPECT_TRUE(fake.injector->calls().empty());
 }
 
+TEST(Api, RemoteRoutesWithoutRemoteAccess) {
+    FakeService fake;
+    EXPECT_EQ(fake.call("GET", "/remote"), std::make_pair(404, std::string("remote access is not on in this process (no --remote)")));
+    EXPECT_EQ(fake.call("POST", "/control", R"({"controller":"user"})"),
+              std::make_pair(404, std::string("POST /control is for paired devices (the remote listener)")));
+    auto [status, body] = fake.call("GET", "/status");
+    EXPECT_NE(body.find(R"("control":{"controller":"none"})"), std::string::npos) << body;
+}
+
 TEST(Api, AnotherListenerServesTheSameRoutesUnderItsAllowList) {
     FakeService fake;
     Router remote = fake.service->api().router().restrictedTo({"GET /status"});
