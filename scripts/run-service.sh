@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the service in the foreground on the user's
 # X display, or on a private headless desktop (Xvfb 1920x1080 + openbox) when there is none.
-# Ctrl-C stops it.
+# Ctrl-C stops it. Arguments after the script name go to the service, e.g. --remote.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -26,4 +26,5 @@ fi
 
 echo "socket: $socket"
 echo "try:    curl --unix-socket $socket http://x/status"
-"$root/build/tovo-control" --socket "$socket"
+# Further arguments (--remote, --exit-on-stdin-eof) go to the service.
+"$root/build/tovo-control" --socket "$socket" "$@"
