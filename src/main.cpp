@@ -35,13 +35,14 @@ int main(int argc, char** argv) {
     ScreenService service(ServiceSettings::fromEnvironment(*options.socketPath, options.remoteHome()),
                           Platform::linuxDesktop());
     Lifecycle::installFatalHooks(service);
+    // From the moment the socket exists, the exit paths may remove it.
+    service.onBound = Lifecycle::ownSocket;
     try {
         service.start();
     } catch (const std::exception& error) {
         log(error.what());
         Lifecycle::exitRemovingSocket(1);
     }
-    if (auto file = service.socketFile()) Lifecycle::ownSocket(*file);
     // The service's threads do the work; the process ends through a signal, the end of
     // standard input or a dead listener, each of which exits without unwinding this frame.
     for (;;) ::pause();

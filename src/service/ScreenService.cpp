@@ -90,6 +90,7 @@ void ScreenService::start() {
     } catch (const HTTPError& error) {
         throw ScreenServiceError("cannot listen on " + settings.socketPath + ": " + error.message);
     }
+    if (onBound) onBound(created->socketFile);
     created->onFatal = [this](const std::string& message) {
         if (onFatal) onFatal(message);
     };
@@ -117,12 +118,6 @@ void ScreenService::stop() {
     if (!taken) return;
     taken->stop();
     log("stopped");
-}
-
-std::optional<HTTPServer::SocketFile> ScreenService::socketFile() {
-    std::lock_guard<std::mutex> guard(lock);
-    if (!listener) return std::nullopt;
-    return listener->socketFile;
 }
 
 bool ScreenService::isRunning() {

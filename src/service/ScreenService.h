@@ -93,11 +93,12 @@ public:
     // Stops what start() started, ending the connections being served.
     void stop();
     bool isRunning();
-    // The socket file the running listener bound; none while stopped.
-    std::optional<HTTPServer::SocketFile> socketFile();
 
     // Called with the listener's message when it dies at run time. Set before start().
     std::function<void(const std::string&)> onFatal;
+    // Called by start() with the socket file it bound, before anything can connect to it.
+    // Set before start().
+    std::function<void(HTTPServer::SocketFile)> onBound;
 
     const ServiceSettings settings;
     Platform platform;

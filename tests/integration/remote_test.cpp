@@ -201,6 +201,13 @@ TEST(Remote, FloodsAndBadClientsAreCutOffWithoutHurtingOthers) {
     EXPECT_EQ(log.find("not-a-token"), std::string::npos);
     EXPECT_EQ(log.find(token), std::string::npos);
 
+    // Management and pairing bodies of the wrong shape.
+    EXPECT_EQ(remote.local("POST", "/remote/enabled", "{}").body, R"({"error":"enabled must be a boolean"})");
+    EXPECT_EQ(remote.local("POST", "/remote/devices/remove", R"({"id":"nobody-123"})").body,
+              R"({"error":"no paired device nobody-123"})");
+    EXPECT_EQ(runCommand({"/usr/bin/curl", "-sk", remote.url("/pair"), "-d", R"({"code":1})"}).output,
+              R"({"error":"body must be { code, device: { id, name } }"})");
+
     // Ten wrong pairing codes end the live one.
     std::string url = remote.pairingURL();
     std::string code = url.substr(url.find("&c=") + 3);

@@ -199,6 +199,7 @@ TEST(HttpServerConnections, CappedAndEndedByStop) {
     ASSERT_TRUE(eventually([&] { return server->liveConnections() == 1; }));
     EXPECT_EQ(httpExchange(path, "GET /other HTTP/1.1\r\n\r\n").status, 200);
     EXPECT_EQ(silent.readAll(1s), "");
+    ASSERT_TRUE(eventually([&] { return server->liveConnections() == 0; }));
 
     SocketClient held(path);
     ASSERT_TRUE(held.send("GET /hold HTTP/1.1\r\n\r\n"));
