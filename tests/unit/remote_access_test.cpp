@@ -263,4 +263,5 @@ TEST(RemoteAccess, LimitsBindingAndAuthentication) {
     EXPECT_EQ(ended, 1);
     EXPECT_FALSE(r.control.holder());
     EXPECT_FALSE(r.access->authenticate("Bearer " + a, "GET", "/status", "p"));
+    r.access->closed(id);  // as its request loop would
 }
