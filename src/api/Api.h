@@ -3,6 +3,7 @@
 #include "capture/CaptureLatency.h"
 #include "capture/Displays.h"
 #include "capture/StillCapture.h"
+#include "clipboard/ClipboardMonitor.h"
 #include "desktop/Accessibility.h"
 #include "desktop/WindowSystem.h"
 #include "http/Router.h"
@@ -41,6 +42,7 @@ struct ApiDependencies {
     RemoteControl& control;
     StreamSettings streams;
     RemoteAccess* remote = nullptr;  // present with --remote
+    ClipboardMonitor* clipboard = nullptr;
     std::chrono::milliseconds eventPing{15000};  // silence before a ping line on /events
 };
 

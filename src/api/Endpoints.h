@@ -34,6 +34,12 @@ void input(const Deps& deps, HTTPRequest& request, Connection& connection);
 void stream(const Deps& deps, HTTPRequest& request, Connection& connection);
 void streamAck(const Deps& deps, HTTPRequest& request, Connection& connection);
 
+// ClipboardEndpoints.cpp
+void clipboardGet(const Deps& deps, HTTPRequest& request, Connection& connection);
+void clipboardPost(const Deps& deps, HTTPRequest& request, Connection& connection);
+void clipboardImage(const Deps& deps, HTTPRequest& request, Connection& connection);
+void clipboardFile(const Deps& deps, HTTPRequest& request, Connection& connection);
+
 // RemoteEndpoints.cpp
 void control(const Deps& deps, HTTPRequest& request, Connection& connection);
 void remoteState(const Deps& deps, HTTPRequest& request, Connection& connection);

@@ -1,6 +1,7 @@
 // GET /status, GET /events and POST /permissions/request.
 #include "api/Endpoints.h"
 
+#include "clipboard/Clipboard.h"
 #include "http/HTTPError.h"
 #include "http/ServerIdentity.h"
 
@@ -46,10 +47,16 @@ void events(const Deps& deps, HTTPRequest&, Connection& connection) {
     }
     auto send = [&](const std::string& line) { return connection.transport->send(line); };
 
-    // Only lines posted after this moment are sent.
+    // Only lines posted after this moment are sent; the clipboard is read first, so that a
+    // change it finds goes out below, once.
+    if (deps.clipboard) deps.clipboard->poll();
     auto seen = tracker.snapshot();
     uint64_t lastPosted = seen.postedSeq;
     if (!send(ScreenStateTracker::eventLine(seen.states, seen.console))) return;
+    if (deps.clipboard) {
+        ClipboardItem item = deps.clipboard->latest();
+        if (item.kind != "empty" && !send(Clipboard::eventLine(item))) return;
+    }
     auto lastWrite = Clock::now();
     if (connection.peerClosed()) return;
 

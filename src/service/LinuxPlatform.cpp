@@ -2,6 +2,7 @@
 #include "service/ScreenService.h"
 
 #include "capture/x11/X11Capture.h"
+#include "clipboard/x11/X11Clipboard.h"
 #include "desktop/atspi/AtspiAccessibility.h"
 #include "desktop/x11/X11WindowSystem.h"
 #include "input/x11/XTestInputInjector.h"
@@ -38,6 +39,7 @@ Platform Platform::linuxDesktop() {
     platform.makeListener = tlsListenerFactory();
     platform.makeAdvertiser = makeAvahiAdvertiser;
     platform.addresses = localIPv4Addresses;
+    platform.pasteboard = makeX11Clipboard();
     return platform;
 }
 

@@ -57,6 +57,14 @@ ScreenService::ScreenService(ServiceSettings serviceSettings, Platform backends)
     control.postEvent = [weakTracker](const std::string& line) {
         if (auto t = weakTracker.lock()) t->post(line);
     };
+    if (platform.pasteboard) {
+        clipboard = std::make_unique<ClipboardMonitor>(*platform.pasteboard,
+                                                       std::make_shared<SerialTaskQueue>("tovo-control-clipboard"));
+        ClipboardMonitor* monitor = clipboard.get();
+        clipboard->onChange = [weakTracker, monitor] {
+            if (auto t = weakTracker.lock()) t->post(Clipboard::eventLine(monitor->latest()));
+        };
+    }
     if (settings.remoteHome) {
         remote = std::make_unique<RemoteAccess>(RemoteAccess::Dependencies{
             *settings.remoteHome, *platform.crypto, control, platform.makeListener,
@@ -66,7 +74,7 @@ ScreenService::ScreenService(ServiceSettings serviceSettings, Platform backends)
     endpoints = std::make_unique<Api>(ApiDependencies{*platform.session, displays, stills, platform.makeCapturer,
                                                       captureLatency, *platform.windows, *platform.accessibility, input,
                                                       holds, *tracker, flows, encoders, control, settings.streams,
-                                                      remote.get()});
+                                                      remote.get(), clipboard.get()});
     if (remote) {
         const Api* api = endpoints.get();
         remote->serveConnection = [api](std::unique_ptr<SecureStream> stream) { api->serveRemote(std::move(stream)); };
@@ -97,6 +105,7 @@ void ScreenService::start() {
 
     consoleWatcher->start();
     tracker->start();
+    if (clipboard) clipboard->start();
     // Its identity is loaded before the first local client can ask for a pairing code.
     if (remote) remote->start();
     created->start();
@@ -113,6 +122,7 @@ void ScreenService::stop() {
         taken = std::move(listener);
     }
     if (remote) remote->stop();
+    if (clipboard) clipboard->stop();
     consoleWatcher->stop();
     tracker->stop();
     if (!taken) return;

@@ -9,6 +9,8 @@
 #include "http/HTTPServer.h"
 #include "input/Input.h"
 #include "input/InputInjector.h"
+#include "clipboard/ClipboardMonitor.h"
+#include "clipboard/Pasteboard.h"
 #include "input/PointerHold.h"
 #include "remote/Crypto.h"
 #include "remote/RemoteAccess.h"
@@ -50,6 +52,7 @@ struct Platform {
     SecureListenerFactory makeListener;
     std::function<std::unique_ptr<ServiceAdvertiser>()> makeAdvertiser;
     std::function<std::vector<std::string>()> addresses;  // this computer's IPv4 addresses
+    std::unique_ptr<Pasteboard> pasteboard;  // none: no clipboard routes
 
     // The Linux desktop this process runs on: X11, D-Bus, AT-SPI and libavcodec.
     static Platform linuxDesktop();
@@ -116,6 +119,7 @@ private:
     EncoderCapabilities encoders;
     RemoteControl control;
     std::unique_ptr<RemoteAccess> remote;  // with --remote
+    std::unique_ptr<ClipboardMonitor> clipboard;  // with a pasteboard
     std::unique_ptr<Api> endpoints;
 
     std::mutex lock;  // guards listener

@@ -1,0 +1,529 @@
+#include "clipboard/x11/X11Clipboard.h"
+
+#include "base/Log.h"
+#include "capture/PNG.h"
+#include "x11/X11Connection.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/Xfixes.h>
+#include <turbojpeg.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <future>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace tovo {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto answerTimeout = std::chrono::seconds(2);
+constexpr size_t incrChunk = 256 * 1024;
+
+std::string percentDecode(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::string percentEncodePath(const std::string& path) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : path) {
+        if (std::isalnum(c) || std::strchr("/-._~", c)) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+// Absolute paths of the file:// URIs in a text/uri-list or x-special/gnome-copied-files body.
+std::vector<std::string> pathsOf(const std::string& list) {
+    std::vector<std::string> paths;
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find('\n', start);
+        std::string line = list.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind("file://", 0) == 0) {
+            std::string rest = line.substr(7);
+            size_t slash = rest.find('/');  // skip a host name
+            if (slash != std::string::npos) paths.push_back(percentDecode(rest.substr(slash)));
+        }
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return paths;
+}
+
+// A JPEG as PNG, through TurboJPEG.
+std::optional<std::string> jpegToPNG(const std::string& jpeg) {
+    tjhandle handle = tjInitDecompress();
+    if (!handle) return std::nullopt;
+    int width = 0, height = 0, subsampling = 0, colorspace = 0;
+    auto* bytes = reinterpret_cast<const unsigned char*>(jpeg.data());
+    std::optional<std::string> out;
+    if (tjDecompressHeader3(handle, bytes, jpeg.size(), &width, &height, &subsampling, &colorspace) == 0) {
+        std::vector<uint8_t> rgba(static_cast<size_t>(width) * height * 4);
+        if (tjDecompress2(handle, bytes, jpeg.size(), rgba.data(), width, 0, height, TJPF_RGBA, 0) == 0) {
+            out = PNG::encodeRGBA(rgba.data(), width, height);
+        }
+    }
+    tjDestroy(handle);
+    return out;
+}
+
+class X11Clipboard final : public Pasteboard {
+public:
+    X11Clipboard() {
+        x11::initThreads();
+        if (::pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) wakePipe[0] = wakePipe[1] = -1;
+        thread = std::thread([this] { run(); });
+    }
+
+    ~X11Clipboard() override {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            ending = true;
+        }
+        wake();
+        thread.join();
+        if (wakePipe[0] >= 0) ::close(wakePipe[0]);
+        if (wakePipe[1] >= 0) ::close(wakePipe[1]);
+    }
+
+    int64_t changeCount() override { return count.load(); }
+
+    Offer offer() override {
+        return onThread<Offer>(Offer{}, [this] {
+            Offer offer;
+            auto targets = readTargets();
+            for (Atom a : targets) offer.types.push_back(atomName(a));
+            auto has = [&](const char* type) {
+                return std::find(offer.types.begin(), offer.types.end(), type) != offer.types.end();
+            };
+            if (has("x-kde-passwordManagerHint")) {
+                auto hint = convert(atom("x-kde-passwordManagerHint"));
+                if (hint && *hint == "secret") {
+                    offer.concealed = true;
+                    return offer;
+                }
+            }
+            for (const char* type : {"x-special/gnome-copied-files", "text/uri-list"}) {
+                if (!has(type) || !offer.filePaths.empty()) continue;
+                if (auto list = convert(atom(type))) offer.filePaths = pathsOf(*list);
+            }
+            for (const char* type : {"UTF8_STRING", "text/plain;charset=utf-8", "STRING", "TEXT"}) {
+                if (!has(type) || offer.text) continue;
+                offer.text = convert(atom(type));
+            }
+            for (const auto& type : offer.types) offer.hasImage = offer.hasImage || type.rfind("image/", 0) == 0;
+            return offer;
+        });
+    }
+
+    std::optional<std::string> png() override {
+        return onThread<std::optional<std::string>>(std::nullopt, [this]() -> std::optional<std::string> {
+            auto targets = readTargets();
+            auto offers = [&](const char* type) { return std::find(targets.begin(), targets.end(), atom(type)) != targets.end(); };
+            if (offers("image/png")) {
+                auto data = convert(atom("image/png"));
+                if (data && PNG::size(*data)) return data;
+            }
+            for (const char* type : {"image/jpeg", "image/jpg"}) {
+                if (!offers(type)) continue;
+                if (auto data = convert(atom(type))) return jpegToPNG(*data);
+            }
+            return std::nullopt;
+        });
+    }
+
+    int64_t writeText(const std::string& text) override {
+        Owned content;
+        for (const char* type : {"UTF8_STRING", "text/plain;charset=utf-8", "text/plain", "STRING", "TEXT"}) content[type] = text;
+        return take(std::move(content));
+    }
+
+    int64_t writeFiles(const std::vector<std::string>& paths, const std::optional<std::string>& imageType,
+                       const std::string& imageData) override {
+        std::string uris, gnome = "copy";
+        for (const auto& path : paths) {
+            std::string uri = "file://" + percentEncodePath(path);
+            uris += uri + "\r\n";
+            gnome += "\n" + uri;
+        }
+        Owned content{{"text/uri-list", uris}, {"x-special/gnome-copied-files", gnome}};
+        if (imageType) content[*imageType] = imageData;
+        return take(std::move(content));
+    }
+
+private:
+    using Owned = std::map<std::string, std::string>;  // target name → data
+    // An INCR transfer to a requestor, one chunk per deleted property.
+    struct Outgoing {
+        Window requestor;
+        Atom property;
+        Atom type;
+        std::string data;
+        size_t sent = 0;
+        Clock::time_point lastProgress;
+    };
+
+    // Runs `job` on the clipboard thread and waits for its answer (`fallback` without a
+    // display, or after a generous bound).
+    template <typename T>
+    T onThread(T fallback, std::function<T()> job) {
+        auto promise = std::make_shared<std::promise<T>>();
+        std::future<T> answer = promise->get_future();
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            if (ending) return fallback;
+            jobs.push_back([promise, fallback, job = std::move(job)](bool haveDisplay) {
+                promise->set_value(haveDisplay ? job() : fallback);
+            });
+        }
+        wake();
+        if (answer.wait_for(std::chrono::seconds(30)) != std::future_status::ready) return fallback;
+        return answer.get();
+    }
+
+    void wake() {
+        if (wakePipe[1] >= 0) {
+            char byte = 1;
+            [[maybe_unused]] ssize_t n = ::write(wakePipe[1], &byte, 1);
+        }
+    }
+
+    // --- everything below runs on the clipboard thread --------------------------------
+
+    void run() {
+        for (;;) {
+            std::deque<std::function<void(bool)>> batch;
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                if (ending) break;
+                batch.swap(jobs);
+            }
+            bool haveDisplay = ensureDisplay();
+            // Without a display every job answers its fallback at once.
+            for (auto& job : batch) job(haveDisplay && !broken);
+            if (haveDisplay) handlePending();
+            waitForWork(haveDisplay ? 250 : 1000);
+        }
+        {
+            // Whoever still waits gets the fallback.
+            std::lock_guard<std::mutex> guard(lock);
+            for (auto& job : jobs) job(false);
+            jobs.clear();
+        }
+        closeDisplay();
+    }
+
+    void waitForWork(int millis) {
+        pollfd fds[2] = {{wakePipe[0], POLLIN, 0}, {display && !broken ? ConnectionNumber(display) : -1, POLLIN, 0}};
+        ::poll(fds, 2, millis);
+        char buffer[64];
+        while (wakePipe[0] >= 0 && ::read(wakePipe[0], buffer, sizeof buffer) > 0) {
+        }
+    }
+
+    bool ensureDisplay() {
+        if (display && !broken) return true;
+        closeDisplay();
+        display = x11::openDisplay(&broken);
+        if (!display) return false;
+        int eventBase = 0, errorBase = 0;
+        if (!XFixesQueryExtension(display, &eventBase, &errorBase)) {
+            closeDisplay();
+            return false;
+        }
+        fixesEvent = eventBase;
+        window = XCreateSimpleWindow(display, DefaultRootWindow(display), -10, -10, 1, 1, 0, 0, 0);
+        XSelectInput(display, window, PropertyChangeMask);
+        clipboard = atom("CLIPBOARD");
+        XFixesSelectSelectionInput(display, window, clipboard,
+                                   XFixesSetSelectionOwnerNotifyMask | XFixesSelectionWindowDestroyNotifyMask |
+                                       XFixesSelectionClientCloseNotifyMask);
+        XFlush(display);
+        ++count;  // a new connection may see another clipboard
+        return true;
+    }
+
+    void closeDisplay() {
+        if (display) XCloseDisplay(display);
+        display = nullptr;
+        atoms.clear();
+        owned.reset();
+        outgoing.clear();
+    }
+
+    Atom atom(const std::string& name) {
+        auto it = atoms.find(name);
+        if (it != atoms.end()) return it->second;
+        Atom a = XInternAtom(display, name.c_str(), False);
+        atoms[name] = a;
+        return a;
+    }
+
+    std::string atomName(Atom a) {
+        char* name = XGetAtomName(display, a);
+        std::string out = name ? name : "";
+        if (name) XFree(name);
+        return out;
+    }
+
+    // Handles the events that are there, without waiting.
+    void handlePending() {
+        while (display && !broken && XPending(display) > 0) {
+            XEvent event;
+            XNextEvent(display, &event);
+            handle(event);
+        }
+        // Transfers whose requestor stopped taking chunks are dropped.
+        auto now = Clock::now();
+        std::erase_if(outgoing, [&](const Outgoing& o) { return now - o.lastProgress > std::chrono::seconds(10); });
+    }
+
+    // Waits for an event that `wanted` accepts, handling every other one, until `deadline`.
+    std::optional<XEvent> waitFor(const std::function<bool(const XEvent&)>& wanted, Clock::time_point deadline) {
+        for (;;) {
+            while (display && !broken && XPending(display) > 0) {
+                XEvent event;
+                XNextEvent(display, &event);
+                if (wanted(event)) return event;
+                handle(event);
+            }
+            if (!display || broken) return std::nullopt;
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) return std::nullopt;
+            pollfd fd{ConnectionNumber(display), POLLIN, 0};
+            ::poll(&fd, 1, static_cast<int>(left));
+        }
+    }
+
+    void handle(const XEvent& event) {
+        if (event.type == fixesEvent + XFixesSelectionNotify) {
+            ++count;
+            return;
+        }
+        switch (event.type) {
+            case SelectionRequest: serve(event.xselectionrequest); break;
+            case SelectionClear:
+                if (event.xselectionclear.selection == clipboard) owned.reset();
+                break;
+            case PropertyNotify: continueOutgoing(event.xproperty); break;
+            default: break;
+        }
+    }
+
+    std::vector<Atom> readTargets() {
+        std::vector<Atom> targets;
+        if (owned) {
+            for (const auto& [name, data] : *owned) targets.push_back(atom(name));
+            return targets;
+        }
+        auto data = convert(atom("TARGETS"));
+        if (!data) return targets;
+        size_t n = data->size() / sizeof(Atom);
+        targets.resize(n);
+        std::memcpy(targets.data(), data->data(), n * sizeof(Atom));
+        return targets;
+    }
+
+    // The clipboard's content as `target`, following INCR; none when the owner does not
+    // answer in time or has none.
+    std::optional<std::string> convert(Atom target) {
+        if (owned) {
+            auto it = owned->find(atomName(target));
+            if (it == owned->end()) return std::nullopt;
+            return it->second;
+        }
+        if (XGetSelectionOwner(display, clipboard) == None) return std::nullopt;
+        Atom property = atom("TOVO_CLIPBOARD");
+        XDeleteProperty(display, window, property);
+        XConvertSelection(display, clipboard, target, property, window, CurrentTime);
+        XFlush(display);
+        auto notify = waitFor(
+            [&](const XEvent& e) { return e.type == SelectionNotify && e.xselection.requestor == window; },
+            Clock::now() + answerTimeout);
+        if (!notify || notify->xselection.property == None) return std::nullopt;
+        Atom type = None;
+        std::string data;
+        if (!readProperty(property, &type, &data)) return std::nullopt;
+        if (type != atom("INCR")) return data;
+        // INCR: the owner writes chunk after chunk, each after we delete the last one.
+        std::string whole;
+        for (;;) {
+            auto next = waitFor(
+                [&](const XEvent& e) {
+                    return e.type == PropertyNotify && e.xproperty.window == window && e.xproperty.atom == property &&
+                           e.xproperty.state == PropertyNewValue;
+                },
+                Clock::now() + answerTimeout);
+            if (!next) return std::nullopt;
+            std::string chunk;
+            if (!readProperty(property, &type, &chunk)) return std::nullopt;
+            if (chunk.empty()) return whole;
+            whole += chunk;
+        }
+    }
+
+    // Reads and deletes `property` of our window.
+    bool readProperty(Atom property, Atom* type, std::string* out) {
+        long offset = 0;
+        for (;;) {
+            Atom actualType = None;
+            int format = 0;
+            unsigned long items = 0, after = 0;
+            unsigned char* bytes = nullptr;
+            if (XGetWindowProperty(display, window, property, offset, 1 << 22, False, AnyPropertyType, &actualType,
+                                   &format, &items, &after, &bytes) != Success) {
+                return false;
+            }
+            // 32-bit items arrive as longs (Atoms stay Atoms for the caller).
+            size_t unit = format == 32 ? sizeof(long) : static_cast<size_t>(format / 8);
+            if (bytes) {
+                out->append(reinterpret_cast<char*>(bytes), items * unit);
+                XFree(bytes);
+            }
+            *type = actualType;
+            if (after == 0) break;
+            // Offsets count 32-bit units of the property.
+            offset += static_cast<long>(format == 32 ? items : items * unit / 4);
+        }
+        XDeleteProperty(display, window, property);
+        XFlush(display);
+        return true;
+    }
+
+    // Owns the clipboard with `content`; the change count once the server confirmed it.
+    int64_t take(Owned content) {
+        return onThread<int64_t>(count.load(), [this, content = std::move(content)]() mutable {
+            owned = std::move(content);
+            owned->emplace("TARGETS", "");
+            XSetSelectionOwner(display, clipboard, window, CurrentTime);
+            XFlush(display);
+            // Our own XFixes notice counts the change.
+            auto notice = waitFor(
+                [&](const XEvent& e) {
+                    return e.type == fixesEvent + XFixesSelectionNotify &&
+                           reinterpret_cast<const XFixesSelectionNotifyEvent&>(e).owner == window;
+                },
+                Clock::now() + answerTimeout);
+            if (notice) ++count;
+            handOverToManager();
+            return count.load();
+        });
+    }
+
+    // A running clipboard manager keeps the content after this process is gone.
+    void handOverToManager() {
+        Atom manager = atom("CLIPBOARD_MANAGER");
+        if (XGetSelectionOwner(display, manager) == None) return;
+        XConvertSelection(display, manager, atom("SAVE_TARGETS"), None, window, CurrentTime);
+        XFlush(display);
+    }
+
+    void serve(const XSelectionRequestEvent& request) {
+        XSelectionEvent reply{};
+        reply.type = SelectionNotify;
+        reply.display = request.display;
+        reply.requestor = request.requestor;
+        reply.selection = request.selection;
+        reply.target = request.target;
+        reply.time = request.time;
+        reply.property = None;
+        Atom property = request.property == None ? request.target : request.property;
+        if (owned && request.selection == clipboard) {
+            std::string target = atomName(request.target);
+            if (target == "TARGETS") {
+                std::vector<Atom> list;
+                for (const auto& [name, data] : *owned) list.push_back(atom(name));
+                XChangeProperty(display, request.requestor, property, XA_ATOM, 32, PropModeReplace,
+                                reinterpret_cast<unsigned char*>(list.data()), static_cast<int>(list.size()));
+                reply.property = property;
+            } else if (auto it = owned->find(target); it != owned->end()) {
+                Atom type = target == "TEXT" ? atom("UTF8_STRING") : request.target;
+                if (it->second.size() > incrChunk) {
+                    long size = static_cast<long>(it->second.size());
+                    XSelectInput(display, request.requestor, PropertyChangeMask);
+                    XChangeProperty(display, request.requestor, property, atom("INCR"), 32, PropModeReplace,
+                                    reinterpret_cast<unsigned char*>(&size), 1);
+                    outgoing.push_back({request.requestor, property, type, it->second, 0, Clock::now()});
+                } else {
+                    XChangeProperty(display, request.requestor, property, type, 8, PropModeReplace,
+                                    reinterpret_cast<const unsigned char*>(it->second.data()),
+                                    static_cast<int>(it->second.size()));
+                }
+                reply.property = property;
+            }
+        }
+        XSendEvent(display, request.requestor, False, 0, reinterpret_cast<XEvent*>(&reply));
+        XFlush(display);
+    }
+
+    void continueOutgoing(const XPropertyEvent& event) {
+        if (event.state != PropertyDelete) return;
+        for (auto it = outgoing.begin(); it != outgoing.end(); ++it) {
+            if (it->requestor != event.window || it->property != event.atom) continue;
+            size_t n = std::min(incrChunk, it->data.size() - it->sent);
+            XChangeProperty(display, it->requestor, it->property, it->type, 8, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(it->data.data() + it->sent), static_cast<int>(n));
+            XFlush(display);
+            it->lastProgress = Clock::now();
+            if (n == 0) {
+                outgoing.erase(it);  // the empty chunk ended it
+            } else {
+                it->sent += n;
+            }
+            return;
+        }
+    }
+
+    std::atomic<int64_t> count{1};
+    int wakePipe[2] = {-1, -1};
+    std::thread thread;
+
+    std::mutex lock;  // guards jobs and ending
+    std::deque<std::function<void(bool haveDisplay)>> jobs;
+    bool ending = false;
+
+    // The clipboard thread's own.
+    Display* display = nullptr;
+    bool broken = false;
+    Window window = 0;
+    int fixesEvent = 0;
+    Atom clipboard = None;
+    std::map<std::string, Atom> atoms;
+    std::optional<Owned> owned;
+    std::vector<Outgoing> outgoing;
+};
+
+}  // namespace
+
+std::unique_ptr<Pasteboard> makeX11Clipboard() { return std::make_unique<X11Clipboard>(); }
+
+}  // namespace tovo
