@@ -4,6 +4,7 @@
 #include "capture/Displays.h"
 #include "capture/StillCapture.h"
 #include "clipboard/ClipboardMonitor.h"
+#include "cursor/PointerTracker.h"
 #include "desktop/Accessibility.h"
 #include "desktop/WindowSystem.h"
 #include "http/Router.h"
@@ -43,6 +44,9 @@ struct ApiDependencies {
     StreamSettings streams;
     RemoteAccess* remote = nullptr;  // present with --remote
     ClipboardMonitor* clipboard = nullptr;
+    // The client-drawn cursor: the live trackers, and a new one for a display's stream.
+    PointerTrackers* pointers = nullptr;
+    std::function<std::shared_ptr<DisplayPointerTracker>(uint32_t display)> makePointerTracker;
     std::chrono::milliseconds eventPing{15000};  // silence before a ping line on /events
 };
 
@@ -54,6 +58,8 @@ class Api {
 public:
     explicit Api(ApiDependencies dependencies);
 
+    // Set by the service while wiring, before any request.
+    ApiDependencies& dependencies() { return deps; }
     // The full route table, as the local socket serves it.
     const Router& router() const { return routes; }
     // Answers one request (what the local listener calls).

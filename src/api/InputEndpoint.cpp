@@ -18,6 +18,14 @@ void input(const Deps& deps, HTTPRequest& request, Connection& connection) {
     Input::Action action = deps.input.plan(event, [&connection] { return connection.peerClosed(); });
     if (!deps.session.canInjectInput()) throw HTTPError(403, noInputText);
     deps.input.perform(event, action);
+    // Streams that draw the pointer on the client follow injected input at once.
+    if (deps.pointers && deps.pointers->anyRunning()) {
+        try {
+            uint32_t display = deps.displays.resolve(event.display);
+            deps.pointers->noteInput(event.type, event.x, event.y, event.dx, event.dy, display);
+        } catch (const DisplayError&) {
+        }
+    }
     connection.json(200, {{"ok", true}});
 }
 

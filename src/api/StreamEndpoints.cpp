@@ -160,6 +160,11 @@ public:
         if (!connection.transport->send(part)) return std::nullopt;
         return seq;
     }
+    bool sendCursor(const std::string& body) override {
+        double now = std::floor(wallSeconds() * 1000);
+        return connection.transport->send(streamPart(connection.wire.cursor, body, std::nullopt, ++connection.partSeq, now,
+                                                     "cursor", std::nullopt, connection.wire.boundary));
+    }
 
 private:
     Connection& connection;
@@ -220,9 +225,27 @@ void stream(const Deps& deps, HTTPRequest& request, Connection& connection) {
     options.interval = 1.0 / setup.fps;
     options.tuning = deps.streams.tuning.withClientCap(setup.options.maxKbps);
     options.makeSession = deps.encoders.makeSession;
+
+    // The client draws the pointer: a tracker follows it for this display while the stream runs.
+    std::shared_ptr<DisplayPointerTracker> pointer;
+    if (setup.options.cursorClient && deps.makePointerTracker) {
+        pointer = deps.makePointerTracker(setup.params.display);
+        pointer->setOnChange([&frames] { frames.wake(); });
+        pointer->start();
+        deps.pointers->add(pointer);
+        options.cursor = pointer.get();
+    }
     ConnectionOutput output(connection);
     videoStreamLoop(frames, output, deps.flows, options);
     connection.betweenParts = nullptr;
+    if (pointer) {
+        pointer->stop();
+        deps.pointers->remove(pointer.get());
+        pointer->setOnChange(nullptr);
+        size_t shapes = pointer->systemShapes();
+        log("display " + display + ": stream" + (setup.options.streamID ? " " + *setup.options.streamID : std::string()) +
+            ": pointer: " + (shapes ? std::to_string(shapes) + " system cursor shape(s)" : std::string("built-in")));
+    }
 }
 
 void streamAck(const Deps& deps, HTTPRequest& request, Connection& connection) {

@@ -40,4 +40,24 @@ std::optional<int64_t> parseDecimalInteger(std::string_view text) {
     return value;
 }
 
+std::string base64(std::string_view bytes, bool url) {
+    const char* alphabet = url ? "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"
+                               : "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        uint32_t v = (uint32_t(uint8_t(bytes[i])) << 16) | (uint32_t(uint8_t(bytes[i + 1])) << 8) | uint8_t(bytes[i + 2]);
+        for (int shift = 18; shift >= 0; shift -= 6) out += alphabet[(v >> shift) & 63];
+    }
+    if (size_t rest = bytes.size() - i; rest > 0) {
+        uint32_t v = uint32_t(uint8_t(bytes[i])) << 16;
+        if (rest == 2) v |= uint32_t(uint8_t(bytes[i + 1])) << 8;
+        out += alphabet[(v >> 18) & 63];
+        out += alphabet[(v >> 12) & 63];
+        if (rest == 2) out += alphabet[(v >> 6) & 63];
+        if (!url) out += rest == 2 ? "=" : "==";
+    }
+    return out;
+}
+
 }  // namespace tovo

@@ -20,4 +20,8 @@ std::vector<std::string_view> splitOn(std::string_view text, char separator);
 // no value when it does not fit in 64 bits.
 std::optional<int64_t> parseDecimalInteger(std::string_view text);
 
+// `bytes` in Base64: the standard alphabet with "=" padding, or with `url` the URL-safe
+// one ("-", "_") without padding.
+std::string base64(std::string_view bytes, bool url = false);
+
 }  // namespace tovo

@@ -1,5 +1,7 @@
 #include "remote/Crypto.h"
 
+#include "base/Text.h"
+
 namespace tovo {
 
 std::string hexDigits(std::string_view bytes) {
@@ -13,24 +15,7 @@ std::string hexDigits(std::string_view bytes) {
     return out;
 }
 
-std::string base64url(std::string_view bytes) {
-    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-    std::string out;
-    size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        uint32_t v = (uint8_t(bytes[i]) << 16) | (uint8_t(bytes[i + 1]) << 8) | uint8_t(bytes[i + 2]);
-        for (int s = 18; s >= 0; s -= 6) out += alphabet[(v >> s) & 63];
-    }
-    size_t rest = bytes.size() - i;
-    if (rest > 0) {
-        uint32_t v = uint8_t(bytes[i]) << 16;
-        if (rest == 2) v |= uint8_t(bytes[i + 1]) << 8;
-        out += alphabet[(v >> 18) & 63];
-        out += alphabet[(v >> 12) & 63];
-        if (rest == 2) out += alphabet[(v >> 6) & 63];
-    }
-    return out;
-}
+std::string base64url(std::string_view bytes) { return base64(bytes, true); }
 
 bool constantTimeEqual(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;

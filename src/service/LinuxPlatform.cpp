@@ -3,6 +3,7 @@
 
 #include "capture/x11/X11Capture.h"
 #include "clipboard/x11/X11Clipboard.h"
+#include "cursor/x11/X11PointerProbe.h"
 #include "desktop/atspi/AtspiAccessibility.h"
 #include "desktop/x11/X11WindowSystem.h"
 #include "input/x11/XTestInputInjector.h"
@@ -40,6 +41,7 @@ Platform Platform::linuxDesktop() {
     platform.makeAdvertiser = makeAvahiAdvertiser;
     platform.addresses = localIPv4Addresses;
     platform.pasteboard = makeX11Clipboard();
+    platform.pointer = makeX11PointerProbe(*shared);
     return platform;
 }
 

@@ -74,7 +74,24 @@ ScreenService::ScreenService(ServiceSettings serviceSettings, Platform backends)
     endpoints = std::make_unique<Api>(ApiDependencies{*platform.session, displays, stills, platform.makeCapturer,
                                                       captureLatency, *platform.windows, *platform.accessibility, input,
                                                       holds, *tracker, flows, encoders, control, settings.streams,
-                                                      remote.get(), clipboard.get()});
+                                                      remote.get(), clipboard.get(), nullptr, {}});
+    if (platform.pointer) {
+        ApiDependencies& d = endpoints->dependencies();
+        d.pointers = &pointers;
+        d.makePointerTracker = [this](uint32_t display) {
+            auto bounds = [this, display]() -> std::optional<PointerBounds> {
+                try {
+                    DisplayInfo info = displays.require(display);
+                    return PointerBounds{static_cast<double>(info.x), static_cast<double>(info.y),
+                                         static_cast<double>(info.width), static_cast<double>(info.height)};
+                } catch (const DisplayError&) {
+                    return std::nullopt;
+                }
+            };
+            return std::make_shared<DisplayPointerTracker>(display, bounds, *platform.pointer, cursorShapes,
+                                                           std::make_shared<SerialTaskQueue>("tovo-pointer"));
+        };
+    }
     if (remote) {
         const Api* api = endpoints.get();
         remote->serveConnection = [api](std::unique_ptr<SecureStream> stream) { api->serveRemote(std::move(stream)); };

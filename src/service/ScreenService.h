@@ -11,6 +11,7 @@
 #include "input/InputInjector.h"
 #include "clipboard/ClipboardMonitor.h"
 #include "clipboard/Pasteboard.h"
+#include "cursor/PointerTracker.h"
 #include "input/PointerHold.h"
 #include "remote/Crypto.h"
 #include "remote/RemoteAccess.h"
@@ -53,6 +54,7 @@ struct Platform {
     std::function<std::unique_ptr<ServiceAdvertiser>()> makeAdvertiser;
     std::function<std::vector<std::string>()> addresses;  // this computer's IPv4 addresses
     std::unique_ptr<Pasteboard> pasteboard;  // none: no clipboard routes
+    std::unique_ptr<PointerProbe> pointer;   // none: no client-drawn cursor
 
     // The Linux desktop this process runs on: X11, D-Bus, AT-SPI and libavcodec.
     static Platform linuxDesktop();
@@ -120,6 +122,8 @@ private:
     RemoteControl control;
     std::unique_ptr<RemoteAccess> remote;  // with --remote
     std::unique_ptr<ClipboardMonitor> clipboard;  // with a pasteboard
+    CursorShapeIDs cursorShapes;
+    PointerTrackers pointers;
     std::unique_ptr<Api> endpoints;
 
     std::mutex lock;  // guards listener

@@ -1,5 +1,7 @@
 #include "video/VideoStreamLoop.h"
 
+#include "video/StreamCursor.h"
+
 #include "base/Log.h"
 #include "base/StrictTiming.h"
 #include "video/VideoEncoder.h"
@@ -27,6 +29,7 @@ const char* partKind(PictureKind kind) {
 // Counters of one statistics window.
 struct VideoStreamWindow {
     int live = 0, refines = 0, keepalives = 0, keys = 0, drops = 0;
+    std::optional<int> cursorParts;  // counted when the client draws the cursor
     std::vector<double> encodeMs;
 
     void count(PictureKind kind) {
@@ -49,7 +52,9 @@ struct VideoStreamWindow {
                       "sent %.1f pics/s (live %d refine %d keepalive %d key %d dropped %d); encode %.1f/%.1f ms (mean/max)",
                       (live + refines + keepalives) / std::max(seconds, 0.001), live, refines, keepalives, keys, drops,
                       mean, worst);
-        return text;
+        std::string out = text;
+        if (cursorParts) out += "; cursor parts " + std::to_string(*cursorParts);
+        return out;
     }
 };
 
@@ -63,7 +68,9 @@ std::chrono::steady_clock::time_point steadyAt(double deadline, double now) {
 // The statistics of one stream: a log line (and `onStats`) every statsInterval.
 class StreamStatistics {
 public:
-    StreamStatistics(const VideoStreamOptions& options, double now) : options(options), startedAt(now) {}
+    StreamStatistics(const VideoStreamOptions& options, double now) : options(options), startedAt(now) {
+        if (options.cursor) window.cursorParts = 0;
+    }
 
     std::optional<double> due() const {
         if (!options.statsInterval) return std::nullopt;
@@ -94,6 +101,7 @@ public:
                              {"partsPerSecond", partsPerSecond}});
         }
         window = {};
+        if (options.cursor) window.cursorParts = 0;
         startedAt = now;
     }
 
@@ -130,12 +138,25 @@ void videoStreamLoop(VideoPictureSource& source, StreamOutput& output, StreamFlo
 
     source.takeActivityWindow();
     StreamStatistics stats(options, clock());
+    StreamCursorPacer cursorPacer(tuning.cursorMinInterval);
 
     for (;;) {
         bool over = output.ended() || source.isStopped();
         uint64_t changes = source.changes();
         double now = clock();
         stats.emitIfDue(now, source, flow.get());
+
+        // The client-drawn cursor goes between pictures; an early part shortens the wait.
+        std::optional<double> cursorDue;
+        if (options.cursor && !over) {
+            auto [cursor, shape] = options.cursor->current();
+            auto next = cursorPacer.next(cursor, shape, now);
+            if (next.body) {
+                if (!output.sendCursor(*next.body)) break;
+                ++*stats.window.cursorParts;
+            }
+            cursorDue = next.wakeAt;
+        }
 
         StreamScheduler::Inputs in;
         in.over = over;
@@ -156,7 +177,7 @@ void videoStreamLoop(VideoPictureSource& source, StreamOutput& output, StreamFlo
         auto decision = schedule.next(in, now);
         if (decision.kind == StreamScheduler::Decision::Kind::end) break;
         if (decision.kind == StreamScheduler::Decision::Kind::wait) {
-            source.waitForPicture(changes, steadyAt(decision.until, now));
+            source.waitForPicture(changes, steadyAt(std::min(decision.until, cursorDue.value_or(decision.until)), now));
             continue;
         }
         if (decision.kind == StreamScheduler::Decision::Kind::pace) {
@@ -173,6 +194,7 @@ void videoStreamLoop(VideoPictureSource& source, StreamOutput& output, StreamFlo
                 double until = gate.until;
                 if (in.stallDeadline) until = std::min(until, *in.stallDeadline);
                 if (in.statsDue) until = std::min(until, *in.statsDue);
+                if (cursorDue) until = std::min(until, *cursorDue);
                 source.waitForPicture(changes, steadyAt(until, now));
                 continue;
             }

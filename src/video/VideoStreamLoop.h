@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cursor/ClientCursor.h"
+
 #include "base/Clock.h"
 #include "capture/VideoPictureSource.h"
 #include "video/AccessUnit.h"
@@ -27,6 +29,8 @@ public:
     // Sends one picture as the next section; its section number, or none when the write failed.
     virtual std::optional<uint64_t> sendPicture(const VideoAccessUnit& unit, VideoCodec codec, double capturedAt,
                                                 const std::string& kind) = 0;
+    // Sends one cursor part with `body`; false when the write failed.
+    virtual bool sendCursor(const std::string& body) = 0;
 };
 
 struct VideoStreamOptions {
@@ -39,6 +43,8 @@ struct VideoStreamOptions {
     std::function<void(const nlohmann::json&)> onStats;
     EncoderSessionFactory makeSession;
     MonotonicClock clock = monotonicSeconds;
+    // The client draws the cursor: its parts come from here (pictures carry no pointer).
+    CursorFeed* cursor = nullptr;
 };
 
 // "video: display stream" and the stream id, when there is one.
