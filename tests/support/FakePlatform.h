@@ -3,6 +3,7 @@
 #include "service/ScreenService.h"
 #include "support/FakeEncoderSession.h"
 #include "support/FakeInjector.h"
+#include "support/FakePasteboard.h"
 #include "support/FakeTransport.h"
 
 #include <atomic>
@@ -100,6 +101,7 @@ struct FakeService {
     FakeDisplaySource* displays;
     FakeWindows* windows;
     FakeInjector* injector;
+    FakePasteboard* pasteboard;
     std::unique_ptr<ScreenService> service;
 
     FakeService() {
@@ -107,6 +109,8 @@ struct FakeService {
         auto d = std::make_unique<FakeDisplaySource>();
         auto w = std::make_unique<FakeWindows>();
         auto i = std::make_unique<FakeInjector>();
+        auto p = std::make_unique<FakePasteboard>();
+        pasteboard = p.get();
         session = s.get(), displays = d.get(), windows = w.get(), injector = i.get();
         MonitorRecord monitor;
         monitor.id = 1, monitor.width = 640, monitor.height = 480, monitor.primary = true;
@@ -118,7 +122,7 @@ struct FakeService {
         windows->records = {editor};
         Platform platform{nullptr, std::move(s), std::make_unique<FakeConsoleLock>(), std::move(d),
                           [] { return std::make_unique<SolidCapturer>(); }, std::move(w),
-                          std::make_unique<NoAccessibility>(), std::move(i), fakeEncoderFactory(), nullptr, {}, {}, {}, nullptr, nullptr};
+                          std::make_unique<NoAccessibility>(), std::move(i), fakeEncoderFactory(), nullptr, {}, {}, {}, std::move(p), nullptr};
         ServiceSettings settings;
         settings.socketPath = "/nonexistent/screen.sock";
         settings.calibrateEncoders = false;

@@ -90,9 +90,9 @@ TEST(Api, SmallBodyRoutesReadAtMost64KiB) {
     EXPECT_EQ(served("POST /input HTTP/1.1\r\nContent-Length: 65537\r\n\r\n"),
               std::make_pair(std::string("HTTP/1.1 413 Payload Too Large"), size_t{1}));
     EXPECT_EQ(served("POST /stream/ack HTTP/1.1\r\nContent-Length: 65537\r\n\r\n").first, "HTTP/1.1 413 Payload Too Large");
-    // The clipboard takes large bodies (and answers that it is not built yet).
+    // The clipboard reads large bodies (and refuses this one, which is no JSON).
     EXPECT_EQ(served("POST /clipboard HTTP/1.1\r\nContent-Length: 65537\r\n\r\n"),
-              std::make_pair(std::string("HTTP/1.1 503 Service Unavailable"), size_t{0}));
+              std::make_pair(std::string("HTTP/1.1 400 Bad Request"), size_t{0}));
 }
 
 TEST(Api, TypingStopsWhenItsClientHasGone) {
