@@ -193,3 +193,86 @@ TEST(Stream, AStillScreenGetsRefinesAndKeepalivesAndPicturesFollowTheScreen) {
     EXPECT_TRUE(near(pixelAt(last, 400 * 2 / 3, 375 * 2 / 3), 0, 255, 0, 40));
     EXPECT_TRUE(near(pixelAt(last, 250 * 2 / 3, 250 * 2 / 3), 255, 0, 0, 40));
 }
+
+namespace {
+
+// The last picture of `parts` as a PNG in the service's directory (decoded by ffmpeg).
+std::string lastPicture(Service& service, const std::vector<Part>& parts, const std::string& name) {
+    std::string video = service.elementaryStream(parts, name + ".h264"), png = service.path(name + ".png");
+    runCommand({"/usr/bin/ffmpeg", "-v", "error", "-y", "-i", video, "-update", "1", png});
+    return png;
+}
+
+// How far the 5 × 5 pixels around (x, y) of `png` (a picture of the 1920 × 1080 desktop,
+// perhaps scaled) stray from green at most.
+int strayFromGreen(const std::string& png, int x, int y) {
+    auto size = runCommand({"/usr/bin/identify", "-format", "%w", png}).output;
+    double scale = std::atof(size.c_str()) / 1920;
+    int worst = 0;
+    for (int dy = -2; dy <= 2; ++dy) {
+        for (int dx = -2; dx <= 2; ++dx) {
+            auto rgb = pixelAt(png, static_cast<int>((x + dx * 2) * scale), static_cast<int>((y + dy * 2) * scale));
+            worst = std::max({worst, std::abs(rgb[0]), std::abs(rgb[1] - 200), std::abs(rgb[2])});
+        }
+    }
+    return worst;
+}
+
+}  // namespace
+
+TEST(Stream, AClientDrawnCursorComesAsPartsAndStaysOutOfThePictures) {
+    Service service;
+    Process green({colorWindow, "600", "300", "400", "300", "00c800"});
+    ASSERT_TRUE(green.waitForOutput("mapped", 10s));
+    const std::pair<int, int> spots[] = {{700, 400}, {900, 500}, {760, 420}};
+    ASSERT_EQ(runCommand({"/usr/bin/xdotool", "mousemove", "650", "350"}).code, 0);
+
+    StreamReader reader(service.socket, "/stream?fps=10&cursor=client", "application/vnd.tovo-control.stream");
+    std::vector<Part> pictures, cursors;
+    auto take = [&](std::chrono::milliseconds span) {
+        for (auto end = Clock::now() + span; Clock::now() < end;) {
+            auto part = reader.next(2s);
+            if (!part) return;
+            (part->kind() == "cursor" ? cursors : pictures).push_back(std::move(*part));
+        }
+    };
+    take(500ms);
+    for (auto [x, y] : spots) {
+        size_t before = cursors.size();
+        ASSERT_EQ(runCommand({"/usr/bin/xdotool", "mousemove", std::to_string(x), std::to_string(y)}).code, 0);
+        auto moved = Clock::now();
+        take(400ms);
+        // A part at the new place within 100 ms.
+        bool followed = false;
+        for (size_t i = before; i < cursors.size(); ++i) {
+            auto body = nlohmann::json::parse(cursors[i].body);
+            if (std::abs(body["x"].get<double>() * 1920 - x) < 2 && std::abs(body["y"].get<double>() * 1080 - y) < 2) {
+                EXPECT_LT(cursors[i].arrived - moved, 100ms);
+                followed = true;
+                break;
+            }
+        }
+        EXPECT_TRUE(followed) << x << "," << y;
+    }
+    ASSERT_FALSE(cursors.empty());
+    // The shape's image once, then only its id; at most 60 parts a second.
+    auto first = nlohmann::json::parse(cursors[0].body);
+    EXPECT_EQ(cursors[0].headers["Content-Type"], "application/vnd.tovo-control.cursor+json");
+    ASSERT_TRUE(first.contains("shape"));
+    EXPECT_EQ(first["shape"]["id"], first["shapeId"]);
+    for (size_t i = 1; i < cursors.size(); ++i) {
+        auto body = nlohmann::json::parse(cursors[i].body);
+        if (body["shapeId"] == first["shapeId"]) EXPECT_FALSE(body.contains("shape")) << cursors[i].body;
+        EXPECT_GE(std::stod(cursors[i].headers["X-Frame-Time"]) - std::stod(cursors[i - 1].headers["X-Frame-Time"]), 16);
+    }
+    // The pointer is not in the pictures; without cursor=client it is.
+    EXPECT_LT(strayFromGreen(lastPicture(service, pictures, "client"), 760, 420), 60);
+    StreamReader drawn(service.socket, "/stream?fps=10", "application/vnd.tovo-control.stream");
+    std::vector<Part> withPointer;
+    for (auto end = Clock::now() + 1s; Clock::now() < end;) {
+        auto part = drawn.next(2s);
+        if (!part) break;
+        withPointer.push_back(std::move(*part));
+    }
+    EXPECT_GT(strayFromGreen(lastPicture(service, withPointer, "drawn"), 760, 420), 100);
+}
