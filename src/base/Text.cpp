@@ -60,4 +60,40 @@ std::string base64(std::string_view bytes, bool url) {
     return out;
 }
 
+std::string percentEncode(std::string_view text, std::string_view keep) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || keep.find(static_cast<char>(c)) != std::string_view::npos) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> percentDecode(std::string_view text) {
+    auto value = [](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size() || value(text[i + 1]) < 0 || value(text[i + 2]) < 0) return std::nullopt;
+        out += static_cast<char>(value(text[i + 1]) * 16 + value(text[i + 2]));
+        i += 2;
+    }
+    return out;
+}
+
 }  // namespace tovo

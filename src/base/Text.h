@@ -24,4 +24,10 @@ std::optional<int64_t> parseDecimalInteger(std::string_view text);
 // one ("-", "_") without padding.
 std::string base64(std::string_view bytes, bool url = false);
 
+// `text` with every byte that is not an ASCII letter or digit, or one of `keep`, written as
+// %XX (upper-case hex).
+std::string percentEncode(std::string_view text, std::string_view keep);
+// `text` with its %XX escapes decoded; none when an escape is malformed.
+std::optional<std::string> percentDecode(std::string_view text);
+
 }  // namespace tovo

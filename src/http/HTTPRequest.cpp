@@ -16,29 +16,10 @@ std::optional<int64_t> HTTPRequest::integer(const std::string& name) const {
 
 namespace {
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // Percent-decodes `text`; no value on a malformed escape or when the result is not UTF-8.
-std::optional<std::string> percentDecode(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out += text[i];
-            continue;
-        }
-        if (i + 2 >= text.size()) return std::nullopt;
-        int hi = hexValue(text[i + 1]), lo = hexValue(text[i + 2]);
-        if (hi < 0 || lo < 0) return std::nullopt;
-        out += static_cast<char>(hi * 16 + lo);
-        i += 2;
-    }
-    if (!isValidUtf8(out)) return std::nullopt;
+std::optional<std::string> decodeComponent(std::string_view text) {
+    auto out = percentDecode(text);
+    if (!out || !isValidUtf8(*out)) return std::nullopt;
     return out;
 }
 
@@ -67,7 +48,7 @@ void parseRequestTarget(std::string_view target, std::string& path, std::map<std
     std::string_view rest = target.substr(0, target.find('#'));
     size_t mark = rest.find('?');
     std::string_view rawPath = rest.substr(0, mark);
-    auto decodedPath = percentDecode(rawPath);
+    auto decodedPath = decodeComponent(rawPath);
     if (!decodedPath) return fallback();
 
     std::map<std::string, std::string> items;
@@ -78,9 +59,9 @@ void parseRequestTarget(std::string_view target, std::string& path, std::map<std
             std::string_view item = q.substr(0, amp);
             if (!item.empty()) {
                 size_t eq = item.find('=');
-                auto name = percentDecode(item.substr(0, eq));
+                auto name = decodeComponent(item.substr(0, eq));
                 auto value = eq == std::string_view::npos ? std::optional<std::string>("")
-                                                          : percentDecode(item.substr(eq + 1));
+                                                          : decodeComponent(item.substr(eq + 1));
                 if (!name || !value) return fallback();
                 items[*name] = *value;
             }

@@ -13,20 +13,7 @@ namespace tovo {
 namespace {
 
 // Standard URL-component encoding: unreserved characters stay, everything else is %XX.
-std::string encodeComponent(const std::string& text) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : text) {
-        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
+std::string encodeComponent(const std::string& text) { return percentEncode(text, "-._~"); }
 
 std::string joined(const std::vector<std::string>& items, const std::string& separator) {
     std::string out;

@@ -1,6 +1,7 @@
 #include "clipboard/x11/X11Clipboard.h"
 
 #include "base/Log.h"
+#include "base/Text.h"
 #include "capture/PNG.h"
 #include "x11/X11Connection.h"
 
@@ -31,34 +32,7 @@ using Clock = std::chrono::steady_clock;
 constexpr auto answerTimeout = std::chrono::seconds(2);
 constexpr size_t incrChunk = 256 * 1024;
 
-std::string percentDecode(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
-            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
-std::string percentEncodePath(const std::string& path) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : path) {
-        if (std::isalnum(c) || std::strchr("/-._~", c)) {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
+std::string percentEncodePath(const std::string& path) { return percentEncode(path, "/-._~"); }
 
 // Absolute paths of the file:// URIs in a text/uri-list or x-special/gnome-copied-files body.
 std::vector<std::string> pathsOf(const std::string& list) {
@@ -71,7 +45,10 @@ std::vector<std::string> pathsOf(const std::string& list) {
         if (line.rfind("file://", 0) == 0) {
             std::string rest = line.substr(7);
             size_t slash = rest.find('/');  // skip a host name
-            if (slash != std::string::npos) paths.push_back(percentDecode(rest.substr(slash)));
+            if (slash != std::string::npos) {
+                std::string raw = rest.substr(slash);
+                paths.push_back(percentDecode(raw).value_or(raw));
+            }
         }
         if (end == std::string::npos) break;
         start = end + 1;
