@@ -9,12 +9,12 @@ packages=(
   nlohmann-json3-dev googletest libgtest-dev libgmock-dev
   libx11-dev libxrandr-dev libxinerama-dev libxext-dev libxfixes-dev libxdamage-dev libxss-dev
   libxtst-dev libxres-dev libxcomposite-dev libatspi2.0-dev libdbus-1-dev libturbojpeg0-dev libyuv-dev libicu-dev
-  libavcodec-dev libavutil-dev libswscale-dev libssl-dev libavahi-client-dev libpng-dev
+  libavcodec-dev libavutil-dev libswscale-dev libssl-dev libavahi-client-dev libpng-dev libpulse-dev libopus-dev
   # running on a headless desktop
-  xvfb openbox dbus dbus-x11 x11-utils avahi-daemon
+  xvfb openbox dbus dbus-x11 x11-utils avahi-daemon pulseaudio pulseaudio-utils
   # tests and benchmarks
   curl python3 procps python3-gi gir1.2-glib-2.0 gir1.2-gtk-3.0 libglib2.0-bin xdotool imagemagick scrot ffmpeg xterm
-  openssl avahi-utils xclip
+  openssl avahi-utils xclip opus-tools
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/AudioCapture.h"
 #include "capture/CaptureLatency.h"
 #include "capture/Displays.h"
 #include "capture/StillCapture.h"
@@ -44,9 +45,11 @@ struct ApiDependencies {
     StreamSettings streams;
     RemoteAccess* remote = nullptr;  // present with --remote
     ClipboardMonitor* clipboard = nullptr;
+    AudioCaptures* audio = nullptr;
     // The client-drawn cursor: the live trackers, and a new one for a display's stream.
     PointerTrackers* pointers = nullptr;
     std::function<std::shared_ptr<DisplayPointerTracker>(uint32_t display)> makePointerTracker;
+    bool audioEnabled = true;                    // TOVO_AUDIO
     std::chrono::milliseconds eventPing{15000};  // silence before a ping line on /events
 };
 

@@ -34,6 +34,12 @@ void input(const Deps& deps, HTTPRequest& request, Connection& connection);
 void stream(const Deps& deps, HTTPRequest& request, Connection& connection);
 void streamAck(const Deps& deps, HTTPRequest& request, Connection& connection);
 
+// AudioEndpoints.cpp
+void audio(const Deps& deps, HTTPRequest& request, Connection& connection);
+void audioStats(const Deps& deps, HTTPRequest& request, Connection& connection);
+// TOVO_AUDIO (or KILN_AUDIO) set to off, 0, false or no turns audio off.
+bool audioEnabled(const std::function<const char*(const char*)>& environment);
+
 // ClipboardEndpoints.cpp
 void clipboardGet(const Deps& deps, HTTPRequest& request, Connection& connection);
 void clipboardPost(const Deps& deps, HTTPRequest& request, Connection& connection);

@@ -49,4 +49,9 @@ double VideoCaptureLatency::latencyMs() {
     return median.median().value_or(14.0);
 }
 
+std::pair<std::optional<double>, size_t> VideoCaptureLatency::measured() {
+    std::lock_guard<std::mutex> guard(lock);
+    return {median.median(), median.samples.size()};
+}
+
 }  // namespace tovo

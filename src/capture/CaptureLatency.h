@@ -34,6 +34,8 @@ public:
     void note(const void* owner, double ms);
     // The median, or 14 ms before any picture was measured.
     double latencyMs();
+    // The median when there are samples, and how many.
+    std::pair<std::optional<double>, size_t> measured();
 
 private:
     std::mutex lock;  // guards everything below

@@ -1,6 +1,7 @@
 // The Linux backends of every platform facility, built over one shared X connection.
 #include "service/ScreenService.h"
 
+#include "audio/pulse/PulseAudioSource.h"
 #include "capture/x11/X11Capture.h"
 #include "clipboard/x11/X11Clipboard.h"
 #include "cursor/x11/X11PointerProbe.h"
@@ -42,6 +43,7 @@ Platform Platform::linuxDesktop() {
     platform.addresses = localIPv4Addresses;
     platform.pasteboard = makeX11Clipboard();
     platform.pointer = makeX11PointerProbe(*shared);
+    platform.makeAudioSource = pulseAudioSourceFactory();
     return platform;
 }
 

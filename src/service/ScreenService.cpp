@@ -1,6 +1,7 @@
 #include "service/ScreenService.h"
 
 #include "base/Log.h"
+#include "api/Endpoints.h"
 #include "service/ScreenServiceError.h"
 
 #include <cstdlib>
@@ -18,6 +19,7 @@ ServiceSettings ServiceSettings::fromEnvironment(std::string socketPath, std::op
     settings.remoteHome = std::move(remoteHome);
     if (const char* layout = environment("TOVO_X11_MONITORS"); layout && *layout) settings.monitorLayout = layout;
     settings.streams = StreamSettings::fromEnvironment(environment);
+    settings.audioEnabled = Endpoints::audioEnabled(environment);
     return settings;
 }
 
@@ -74,7 +76,13 @@ ScreenService::ScreenService(ServiceSettings serviceSettings, Platform backends)
     endpoints = std::make_unique<Api>(ApiDependencies{*platform.session, displays, stills, platform.makeCapturer,
                                                       captureLatency, *platform.windows, *platform.accessibility, input,
                                                       holds, *tracker, flows, encoders, control, settings.streams,
-                                                      remote.get(), clipboard.get(), nullptr, {}});
+                                                      remote.get(), clipboard.get(), nullptr, nullptr, {}});
+    if (platform.makeAudioSource) {
+        audio = std::make_unique<AudioCaptures>(platform.makeAudioSource, captureLatency,
+                                                std::make_shared<SerialTaskQueue>("tovo-audio-stop"));
+        endpoints->dependencies().audio = audio.get();
+    }
+    endpoints->dependencies().audioEnabled = settings.audioEnabled;
     if (platform.pointer) {
         ApiDependencies& d = endpoints->dependencies();
         d.pointers = &pointers;
@@ -140,6 +148,7 @@ void ScreenService::stop() {
     }
     if (remote) remote->stop();
     if (clipboard) clipboard->stop();
+    if (audio) audio->stopAll();
     consoleWatcher->stop();
     tracker->stop();
     if (!taken) return;

@@ -9,6 +9,8 @@
 #include "http/HTTPServer.h"
 #include "input/Input.h"
 #include "input/InputInjector.h"
+#include "audio/AudioCapture.h"
+#include "audio/AudioSource.h"
 #include "clipboard/ClipboardMonitor.h"
 #include "clipboard/Pasteboard.h"
 #include "cursor/PointerTracker.h"
@@ -55,6 +57,7 @@ struct Platform {
     std::function<std::vector<std::string>()> addresses;  // this computer's IPv4 addresses
     std::unique_ptr<Pasteboard> pasteboard;  // none: no clipboard routes
     std::unique_ptr<PointerProbe> pointer;   // none: no client-drawn cursor
+    AudioSourceFactory makeAudioSource;      // none: no audio
 
     // The Linux desktop this process runs on: X11, D-Bus, AT-SPI and libavcodec.
     static Platform linuxDesktop();
@@ -72,6 +75,7 @@ struct ServiceSettings {
     std::optional<std::string> remoteHome;
     std::optional<std::string> monitorLayout;  // TOVO_X11_MONITORS
     StreamSettings streams;
+    bool audioEnabled = true;  // TOVO_AUDIO / KILN_AUDIO
     // Whether start() measures the video encoders in the background.
     bool calibrateEncoders = true;
 
@@ -124,6 +128,7 @@ private:
     std::unique_ptr<ClipboardMonitor> clipboard;  // with a pasteboard
     CursorShapeIDs cursorShapes;
     PointerTrackers pointers;
+    std::unique_ptr<AudioCaptures> audio;  // with an audio source
     std::unique_ptr<Api> endpoints;
 
     std::mutex lock;  // guards listener

@@ -1,0 +1,130 @@
+#pragma once
+
+#include "audio/AudioClientQueue.h"
+#include "audio/AudioRing.h"
+#include "audio/AudioSource.h"
+#include "audio/OpusPacketEncoder.h"
+#include "base/Clock.h"
+#include "base/TaskQueue.h"
+#include "capture/CaptureLatency.h"
+
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace tovo {
+
+// How far audio runs ahead of the video of the same desktop.
+struct AudioVideoOffset {
+    double tapToSpeakerMs = 18;
+    double captureLatencyMs = 14;
+    int64_t totalMs() const;
+    nlohmann::json json() const;
+};
+
+// dBFS of a peak: 20 log10(p), at least -160.
+double dbfs(double peak);
+
+// One running capture: the source writes into the ring, the "tovo-audio-encode" thread
+// cuts 20 ms blocks, encodes them, stamps them with the wall clock and hands each packet
+// to every client's queue.
+//
+// Threads: clients are added and removed from connection threads; stop() from any thread.
+class AudioCapture {
+public:
+    static constexpr int bitRate = 96000;
+
+    struct Client {
+        std::shared_ptr<AudioClientQueue> queue = std::make_shared<AudioClientQueue>();
+        std::string cookie;
+        AudioVideoOffset videoOffset;
+    };
+
+    // Starts the source and the encode thread; throws AudioError.
+    AudioCapture(std::unique_ptr<AudioSource> source, VideoCaptureLatency& latency);
+    ~AudioCapture();
+
+    std::shared_ptr<Client> addClient();
+    // Removes a client; the number left.
+    size_t removeClient(const std::shared_ptr<Client>& client);
+    size_t clientCount();
+    // Stops the source and the thread, closes every client's queue. Idempotent.
+    void stop();
+    nlohmann::json statsJSON();
+    double tapToSpeakerMs() const { return speakerMs; }
+    // Monotonic seconds since which the capture has read only zeros.
+    double zeroSince();
+
+private:
+    void encodeLoop();
+    void deliver(AudioPacket packet, float peak);
+
+    std::unique_ptr<AudioSource> source;
+    VideoCaptureLatency& latency;
+    AudioSource::Format format;
+    std::unique_ptr<AudioRing> ring;
+    std::unique_ptr<OpusPacketEncoder> encoder;
+    double speakerMs = 18;
+    std::optional<std::string> outputDevice;
+    const double startedAt = wallSeconds();
+    const double startedUptime = monotonicSeconds();
+
+    std::mutex lock;  // guards everything below
+    std::condition_variable wake;
+    bool running = true;
+    std::vector<std::shared_ptr<Client>> clients;
+    int64_t packets = 0, bytes = 0, silentPackets = 0, leftDrops = 0, reanchors = 0;
+    int64_t windowPackets = 0, windowBytes = 0;
+    float peak = 0, peakWindow = 0;
+    std::optional<double> firstIOAt, firstSoundAt, lastSoundUptime;
+
+    std::thread thread;  // last: started once everything above exists
+};
+
+// The one capture of the service: started by its first client, stopped 3 s after its last
+// one left (a client arriving meanwhile reuses it), torn down at once on request (the next
+// start then waits until 1 s after that).
+//
+// Threads: any; `lock` is never held while a capture starts or stops.
+class AudioCaptures {
+public:
+    static constexpr double stopDelay = 3.0;
+    static constexpr double holdAfterTearDown = 1.0;
+
+    AudioCaptures(AudioSourceFactory makeSource, VideoCaptureLatency& latency, std::shared_ptr<TaskQueue> queue,
+                  MonotonicClock clock = monotonicSeconds);
+    ~AudioCaptures();
+
+    // A client of the running capture, starting one first when needed; throws AudioError.
+    std::shared_ptr<AudioCapture::Client> subscribe();
+    void unsubscribe(const std::shared_ptr<AudioCapture::Client>& client);
+    void tearDown(const std::string& reason);
+    nlohmann::json statsJSON();
+    // Stops what runs, now (service shutdown).
+    void stopAll();
+
+private:
+    void checkPendingStop();
+
+    const AudioSourceFactory makeSource;
+    VideoCaptureLatency& latency;
+    const MonotonicClock clock;
+    std::mutex lock;  // guards everything below
+    std::shared_ptr<AudioCapture> current;
+    std::optional<double> stopAt;
+    std::optional<double> holdUntil;
+    std::optional<nlohmann::json> lastStats;
+    int starts = 0, failures = 0;
+    std::optional<std::string> lastError;
+    std::optional<double> lastSpeakerMs;
+    bool timerRunning = false;
+    // Last, so that its thread ends before the fields a tick reads.
+    const std::shared_ptr<TaskQueue> queue;
+};
+
+}  // namespace tovo

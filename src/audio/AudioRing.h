@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace tovo {
+
+// One second of stereo float samples between the audio server's thread (the writer) and
+// the encode thread (the reader). The writer never blocks on the reader: an overflow
+// advances the reader and is counted. Times are monotonic nanoseconds.
+//
+// Threads: write/fillSilence/read and the getters from any thread; one short lock.
+class AudioRing {
+public:
+    struct Anchor {
+        int64_t frame = 0;     // in the reader's gap-free numbering
+        int64_t hostTime = 0;  // ns
+    };
+
+    AudioRing(int capacity, double sampleRate);
+
+    // Appends `frames` frames of `channels` interleaved samples (mono is duplicated) whose
+    // first sample was captured at `hostTime`; they arrived at `arrival`.
+    void write(const float* samples, int frames, int channels, int64_t hostTime, int64_t arrival);
+    // While no data has come for `idle` seconds, writes zeros up to `trail` seconds before
+    // `now` (at most 20 ms after a long pause); returns the frames written.
+    int fillSilence(int64_t now, double idle = 0.1, double trail = 0.025);
+    // Copies `frames` frames out when that many are there.
+    bool read(float* left, float* right, int frames);
+    // The newest anchor since the last call.
+    std::optional<Anchor> takeAnchor();
+
+    int64_t skipped();
+    int64_t callbacks();
+    int64_t silenceFrames();
+
+private:
+    void appendLocked(int64_t start, int frames, int64_t hostTime);
+
+    const int capacity;
+    const double nsPerFrame;
+    std::mutex lock;  // guards everything below
+    std::vector<float> left, right;
+    int64_t written = 0, readPos = 0, skippedFrames = 0;
+    std::optional<Anchor> anchor;
+    std::optional<int64_t> endHost;
+    int64_t lastIOHost = 0;
+    int64_t calls = 0, silence = 0;
+};
+
+}  // namespace tovo

@@ -1,0 +1,228 @@
+#include "audio/pulse/PulseAudioSource.h"
+
+#include "base/Clock.h"
+#include "base/Log.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+namespace tovo {
+namespace {
+
+constexpr int rate = 48000;
+
+class PulseAudioSource final : public AudioSource {
+public:
+    ~PulseAudioSource() override { stop(); }
+
+    Format start(Sink given) override {
+        sink = std::move(given);
+        loop = pa_threaded_mainloop_new();
+        if (!loop) throw AudioError("no audio server: cannot make PulseAudio's event loop");
+        context = pa_context_new(pa_threaded_mainloop_get_api(loop), "tovo-control");
+        pa_context_set_state_callback(context, &PulseAudioSource::onContextState, this);
+        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0 || pa_threaded_mainloop_start(loop) < 0) {
+            std::string why = pa_strerror(pa_context_errno(context));
+            cleanUp();
+            throw AudioError("no audio server (" + why + ")");
+        }
+        pa_threaded_mainloop_lock(loop);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (pa_context_get_state(context) != PA_CONTEXT_READY) {
+            pa_context_state_t state = pa_context_get_state(context);
+            if (!PA_CONTEXT_IS_GOOD(state) || std::chrono::steady_clock::now() > deadline) {
+                std::string why = pa_strerror(pa_context_errno(context));
+                pa_threaded_mainloop_unlock(loop);
+                cleanUp();
+                throw AudioError("no audio server (" + why + ")");
+            }
+            pa_threaded_mainloop_wait(loop);
+        }
+        std::string defaultSink = defaultSinkLocked();
+        if (defaultSink.empty()) {
+            pa_threaded_mainloop_unlock(loop);
+            cleanUp();
+            throw AudioError("the audio server has no output to capture");
+        }
+        pa_context_set_subscribe_callback(context, &PulseAudioSource::onEvent, this);
+        pa_operation_unref(pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr));
+        bool ok = connectLocked(defaultSink);
+        pa_threaded_mainloop_unlock(loop);
+        if (!ok) {
+            cleanUp();
+            throw AudioError("cannot record the monitor of " + defaultSink);
+        }
+        return Format{rate, 2, "48000 Hz 2 ch float32 interleaved (monitor of " + defaultSink + ")"};
+    }
+
+    void stop() override {
+        {
+            std::lock_guard<std::mutex> guard(sinkLock);
+            sink = nullptr;
+        }
+        cleanUp();
+    }
+
+    std::optional<OutputLatency> outputLatency() override {
+        if (!loop) return std::nullopt;
+        pa_threaded_mainloop_lock(loop);
+        struct Query {
+            pa_threaded_mainloop* loop;
+            bool done = false;
+            std::optional<OutputLatency> result;
+        } query;
+        query.loop = loop;
+        pa_operation* op = pa_context_get_sink_info_by_name(
+            context, currentSink.c_str(),
+            [](pa_context*, const pa_sink_info* info, int eol, void* data) {
+                auto* q = static_cast<Query*>(data);
+                if (eol || !info) {
+                    q->done = true;
+                    pa_threaded_mainloop_signal(q->loop, 0);
+                    return;
+                }
+                pa_usec_t usec = info->latency ? info->latency : info->configured_latency;
+                double ms = usec / 1000.0;
+                char line[256];
+                std::snprintf(line, sizeof line, "\"%s\" %.1f ms (latency of the output at %u Hz)", info->description, ms,
+                              info->sample_spec.rate);
+                q->result = OutputLatency{info->description ? info->description : info->name, ms, line};
+            },
+            &query);
+        if (op) {
+            while (!query.done && pa_operation_get_state(op) == PA_OPERATION_RUNNING) pa_threaded_mainloop_wait(loop);
+            pa_operation_unref(op);
+        }
+        pa_threaded_mainloop_unlock(loop);
+        return query.result;
+    }
+
+private:
+    // The default sink's name. With the loop locked.
+    std::string defaultSinkLocked() {
+        struct Query {
+            pa_threaded_mainloop* loop;
+            bool done = false;
+            std::string name;
+        } query;
+        query.loop = loop;
+        pa_operation* op = pa_context_get_server_info(
+            context,
+            [](pa_context*, const pa_server_info* info, void* data) {
+                auto* q = static_cast<Query*>(data);
+                if (info && info->default_sink_name) q->name = info->default_sink_name;
+                q->done = true;
+                pa_threaded_mainloop_signal(q->loop, 0);
+            },
+            &query);
+        if (!op) return {};
+        while (!query.done && pa_operation_get_state(op) == PA_OPERATION_RUNNING) pa_threaded_mainloop_wait(loop);
+        pa_operation_unref(op);
+        return query.name;
+    }
+
+    // Records the monitor of `sinkName`, replacing any earlier stream. With the loop locked.
+    bool connectLocked(const std::string& sinkName) {
+        if (stream) {
+            pa_stream_disconnect(stream);
+            pa_stream_unref(stream);
+            stream = nullptr;
+        }
+        pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, rate, 2};
+        stream = pa_stream_new(context, "tovo-control capture", &spec, nullptr);
+        if (!stream) return false;
+        pa_stream_set_read_callback(stream, &PulseAudioSource::onRead, this);
+        pa_buffer_attr attributes{};
+        attributes.maxlength = static_cast<uint32_t>(-1);
+        attributes.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(10000, &spec));
+        std::string monitor = sinkName + ".monitor";
+        int flags = PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING;
+        if (pa_stream_connect_record(stream, monitor.c_str(), &attributes, static_cast<pa_stream_flags_t>(flags)) < 0) {
+            pa_stream_unref(stream);
+            stream = nullptr;
+            return false;
+        }
+        currentSink = sinkName;
+        return true;
+    }
+
+    void cleanUp() {
+        if (!loop) return;
+        pa_threaded_mainloop_lock(loop);
+        if (stream) {
+            pa_stream_disconnect(stream);
+            pa_stream_unref(stream);
+            stream = nullptr;
+        }
+        if (context) {
+            pa_context_disconnect(context);
+            pa_context_unref(context);
+            context = nullptr;
+        }
+        pa_threaded_mainloop_unlock(loop);
+        pa_threaded_mainloop_stop(loop);
+        pa_threaded_mainloop_free(loop);
+        loop = nullptr;
+    }
+
+    static void onContextState(pa_context*, void* self) {
+        pa_threaded_mainloop_signal(static_cast<PulseAudioSource*>(self)->loop, 0);
+    }
+
+    // The default sink changed: follow it.
+    static void onEvent(pa_context* c, pa_subscription_event_type_t type, uint32_t, void* self) {
+        if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SERVER) return;
+        pa_operation_unref(pa_context_get_server_info(
+            c,
+            [](pa_context*, const pa_server_info* info, void* data) {
+                auto* me = static_cast<PulseAudioSource*>(data);
+                if (!info || !info->default_sink_name || me->currentSink == info->default_sink_name) return;
+                std::string next = info->default_sink_name;
+                log("audio: the default output is now " + next + "; following it");
+                me->connectLocked(next);
+            },
+            self));
+    }
+
+    static void onRead(pa_stream* s, size_t, void* self) {
+        auto* me = static_cast<PulseAudioSource*>(self);
+        const void* data = nullptr;
+        size_t bytes = 0;
+        while (pa_stream_readable_size(s) > 0) {
+            if (pa_stream_peek(s, &data, &bytes) < 0 || bytes == 0) return;
+            int frames = static_cast<int>(bytes / (2 * sizeof(float)));
+            // The chunk ends now (the monitor's own delay is the output's, which the A/V
+            // offset counts). Arrival jitters, so a chunk that follows its predecessor
+            // within 20 ms is placed right after it.
+            auto estimate = static_cast<int64_t>(monotonicSeconds() * 1e9) - static_cast<int64_t>(frames) * 1000000000LL / rate;
+            int64_t hostTime = estimate;
+            if (me->nextHostTime && std::llabs(estimate - *me->nextHostTime) < 20000000) hostTime = *me->nextHostTime;
+            me->nextHostTime = hostTime + static_cast<int64_t>(frames) * 1000000000LL / rate;
+            if (data) {
+                std::lock_guard<std::mutex> guard(me->sinkLock);
+                if (me->sink) me->sink(static_cast<const float*>(data), frames, 2, hostTime);
+            }
+            pa_stream_drop(s);
+        }
+    }
+
+    pa_threaded_mainloop* loop = nullptr;
+    pa_context* context = nullptr;
+    pa_stream* stream = nullptr;  // with the loop locked
+    std::string currentSink;      // with the loop locked
+    std::optional<int64_t> nextHostTime;  // where the next chunk continues; the loop's thread
+    std::mutex sinkLock;          // guards sink, so that stop() ends its calls
+    Sink sink;
+};
+
+}  // namespace
+
+AudioSourceFactory pulseAudioSourceFactory() {
+    return [] { return std::make_unique<PulseAudioSource>(); };
+}
+
+}  // namespace tovo
