@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# A private headless desktop: Xvfb on a free display number, a D-Bus session bus and
-# openbox as the window manager.
+# A private headless desktop: Xvfb on a free display number, a D-Bus session bus, openbox
+# as the window manager and a PulseAudio server whose only output is a null sink.
 #
 #   virtual-desktop.sh start DIR   starts them, writes DIR/env (DISPLAY=…, DBUS_SESSION_BUS_ADDRESS=…)
 #   virtual-desktop.sh stop DIR    stops what start began
@@ -22,7 +22,7 @@ wait_for() {  # wait_for SECONDS TEST...
 
 stop() {
   local f pid
-  for f in "$dir"/openbox.pid "$dir"/dbus.pid "$dir"/xvfb.pid; do
+  for f in "$dir"/pulse.pid "$dir"/openbox.pid "$dir"/dbus.pid "$dir"/xvfb.pid; do
     [[ -f "$f" ]] || continue
     pid=$(cat "$f")
     kill "$pid" 2>/dev/null || true
@@ -73,6 +73,18 @@ start)
   # openbox is managing once it has published its supporting-WM window.
   if ! wait_for 20 bash -c "DISPLAY=$display xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'"; then
     echo "virtual-desktop: openbox did not start:" >&2; cat "$dir/openbox.log" >&2; stop; exit 1
+  fi
+
+  # Sound: a PulseAudio server of this desktop's own (its socket in the private runtime
+  # directory) with a 48 kHz null sink as the default output.
+  mkdir -p "$dir/pulse-home"
+  HOME="$dir/pulse-home" DBUS_SESSION_BUS_ADDRESS=$bus setsid pulseaudio -n --daemonize=no --system=no \
+    --exit-idle-time=-1 --use-pid-file=no --disallow-module-loading=no \
+    --load="module-null-sink sink_name=tovo_null rate=48000 sink_properties=device.description=Null-Output" \
+    --load="module-native-protocol-unix" >"$dir/pulse.log" 2>&1 &
+  echo $! > "$dir/pulse.pid"
+  if ! wait_for 20 pactl info >/dev/null 2>&1; then
+    echo "virtual-desktop: pulseaudio did not start:" >&2; cat "$dir/pulse.log" >&2; stop; exit 1
   fi
 
   printf 'DISPLAY=%s\nDBUS_SESSION_BUS_ADDRESS=%s\nXDG_RUNTIME_DIR=%s\n' "$display" "$bus" "$XDG_RUNTIME_DIR" > "$dir/env"
