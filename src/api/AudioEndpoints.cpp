@@ -31,7 +31,8 @@ bool audioEnabled(const std::function<const char*(const char*)>& environment) {
 }
 
 void audio(const Deps& deps, HTTPRequest& request, Connection& connection) {
-    if (!deps.audio || !deps.audioEnabled) throw HTTPError(503, "audio off");
+    if (!deps.audio) throw HTTPError(503, "/audio is not available in this build");
+    if (!deps.audioEnabled) throw HTTPError(503, "audio off");
     std::optional<std::string> accept;
     if (auto it = request.headers.find("accept"); it != request.headers.end()) accept = it->second;
     connection.wire = StreamWire::negotiate(accept, "application/vnd.tovo-control.audio");

@@ -143,7 +143,7 @@ void AudioCapture::encodeLoop() {
             if (!running) return;
         }
         int64_t nowNs = monotonicNs();
-        ring->fillSilence(nowNs);
+        ring->fillSilence(nowNs, format.silenceAfter);
         if (auto anchor = ring->takeAnchor()) {
             double candidate = wallSeconds() * 1000 - (nowNs - anchor->hostTime) / 1e6 - anchor->frame / rate * 1000;
             if (!base) {

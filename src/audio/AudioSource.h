@@ -23,6 +23,9 @@ public:
         double sampleRate = 48000;
         int channels = 2;
         std::string description;  // e.g. "48000 Hz 2 ch float32"
+        // Seconds without data after which silence stands in (a source that stops while
+        // nothing plays wants it soon; one that always delivers only on a real stall).
+        double silenceAfter = 0.1;
     };
     struct OutputLatency {
         std::string device;

@@ -56,7 +56,8 @@ public:
             cleanUp();
             throw AudioError("cannot record the monitor of " + defaultSink);
         }
-        return Format{rate, 2, "48000 Hz 2 ch float32 interleaved (monitor of " + defaultSink + ")"};
+        // A monitor delivers silence itself; only a stalled or vanished server needs filling.
+        return Format{rate, 2, "48000 Hz 2 ch float32 interleaved (monitor of " + defaultSink + ")", 0.5};
     }
 
     void stop() override {
@@ -140,7 +141,10 @@ private:
         attributes.maxlength = static_cast<uint32_t>(-1);
         attributes.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(10000, &spec));
         std::string monitor = sinkName + ".monitor";
-        int flags = PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING;
+        // Low latency all along, also while nothing plays (an idle sink would otherwise hand
+        // its monitor a second at a time); the first samples may then take a second, with
+        // silence standing in.
+        int flags = PA_STREAM_ADJUST_LATENCY;
         if (pa_stream_connect_record(stream, monitor.c_str(), &attributes, static_cast<pa_stream_flags_t>(flags)) < 0) {
             pa_stream_unref(stream);
             stream = nullptr;
@@ -196,11 +200,11 @@ private:
             if (pa_stream_peek(s, &data, &bytes) < 0 || bytes == 0) return;
             int frames = static_cast<int>(bytes / (2 * sizeof(float)));
             // The chunk ends now (the monitor's own delay is the output's, which the A/V
-            // offset counts). Arrival jitters, so a chunk that follows its predecessor
-            // within 20 ms is placed right after it.
+            // offset counts). Arrival jitters with scheduling, and a record stream has no
+            // gaps, so a chunk goes right after its predecessor unless they are 200 ms apart.
             auto estimate = static_cast<int64_t>(monotonicSeconds() * 1e9) - static_cast<int64_t>(frames) * 1000000000LL / rate;
             int64_t hostTime = estimate;
-            if (me->nextHostTime && std::llabs(estimate - *me->nextHostTime) < 20000000) hostTime = *me->nextHostTime;
+            if (me->nextHostTime && std::llabs(estimate - *me->nextHostTime) < 200000000) hostTime = *me->nextHostTime;
             me->nextHostTime = hostTime + static_cast<int64_t>(frames) * 1000000000LL / rate;
             if (data) {
                 std::lock_guard<std::mutex> guard(me->sinkLock);

@@ -1,0 +1,170 @@
+// GET /audio against a PulseAudio server with a null sink: a tone played with paplay comes
+// back as Opus (decoded here with libopus) at its frequency and level.
+#include "support/Paths.h"
+#include "support/Process.h"
+#include "support/ServiceProcess.h"
+#include "support/SocketClient.h"
+#include "support/VirtualDesktop.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <opus/opus.h>
+
+#include <cmath>
+#include <map>
+#include <sstream>
+
+using namespace tovo::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Packet {
+    uint64_t seq;
+    int64_t timeMs;
+    std::string data;
+};
+
+// Reads one /audio stream's parts.
+class AudioReader {
+public:
+    explicit AudioReader(const std::string& socket) : client(socket) {
+        client.send("GET /audio HTTP/1.1\r\nAccept: application/vnd.tovo-control.audio\r\n\r\n");
+        head = parseResponse(client.readUntil("\r\n\r\n", 15s).value_or("") + "\r\n\r\n");
+    }
+    std::optional<Packet> next() {
+        auto lines = client.readUntil("\r\n\r\n", 5s);
+        if (!lines) return std::nullopt;
+        std::map<std::string, std::string> headers;
+        std::istringstream in(*lines);
+        for (std::string line; std::getline(in, line);) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            auto colon = line.find(": ");
+            if (colon != std::string::npos) headers[line.substr(0, colon)] = line.substr(colon + 2);
+        }
+        auto body = client.readExactly(std::stoul(headers["Content-Length"]) + 2, 5s);
+        if (!body) return std::nullopt;
+        return Packet{std::stoull(headers["X-Audio-Seq"]), std::stoll(headers["X-Audio-Time"]), body->substr(0, body->size() - 2)};
+    }
+    SocketClient client;
+    HTTPResponse head;
+};
+
+// Peak level (dBFS) and frequency (Hz, from zero crossings) of decoded packets.
+std::pair<double, double> levelAndPitch(const std::vector<Packet>& packets) {
+    int error = 0;
+    OpusDecoder* decoder = opus_decoder_create(48000, 2, &error);
+    std::vector<float> pcm(960 * 2), left;
+    for (const auto& p : packets) {
+        int n = opus_decode_float(decoder, reinterpret_cast<const unsigned char*>(p.data.data()),
+                                  static_cast<opus_int32>(p.data.size()), pcm.data(), 960, 0);
+        for (int i = 0; i < n; ++i) left.push_back(pcm[static_cast<size_t>(i) * 2]);
+    }
+    opus_decoder_destroy(decoder);
+    double peak = 0;
+    int crossings = 0;
+    for (size_t i = 1; i < left.size(); ++i) {
+        peak = std::max(peak, static_cast<double>(std::fabs(left[i])));
+        if ((left[i - 1] < 0) != (left[i] < 0)) ++crossings;
+    }
+    return {20 * std::log10(std::max(peak, 1e-9)), crossings / 2.0 / (left.size() / 48000.0)};
+}
+
+std::string makeTone(const std::string& path, double seconds) {
+    runCommand({"/usr/bin/ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+                "sine=frequency=1000:sample_rate=48000:duration=" + std::to_string(seconds), "-af",
+                "volume=0.5,pan=stereo|c0=c0|c1=c0", "-c:a", "pcm_f32le", path});
+    return path;
+}
+
+}  // namespace
+
+TEST(Audio, APlayedToneComesBackAtItsPitchAndLevelInSteadyPackets) {
+    ServiceProcess service(binary, VirtualDesktop::shared().display());
+    ASSERT_TRUE(service.ready()) << service.process->output();
+    // The encoders are measured at start, taking both cores for a few seconds, which would
+    // starve the audio server under the test.
+    ASSERT_TRUE(service.process->waitForOutput("video: hevc encode", 60s)) << service.process->output();
+    std::string tone = makeTone(service.path("tone.wav"), 3);
+    auto played = runCommand({"/usr/bin/ffmpeg", "-i", tone, "-af", "volumedetect", "-f", "null", "-"});
+    double playedPeak = std::stod(played.output.substr(played.output.find("max_volume: ") + 12));
+
+    AudioReader reader(service.socket);
+    ASSERT_EQ(reader.head.status, 200) << reader.head.body;
+    EXPECT_EQ(reader.head.headers["x-audio-codec"], "opus");
+    EXPECT_EQ(reader.head.headers["x-audio-cookie"].substr(0, 10), "T3B1c0hlYW");  // "OpusHea…"
+    auto read = [&](size_t count) {
+        std::vector<Packet> out;
+        while (out.size() < count) {
+            auto p = reader.next();
+            if (!p) break;
+            out.push_back(std::move(*p));
+        }
+        return out;
+    };
+    // Until the audio server's first samples have come (silence stands in before them).
+    EXPECT_TRUE(eventually([&] { return service.getJson("/audio/stats")["capture"]["ioCallbacks"].get<int>() > 0; }, 5s));
+    std::vector<Packet> warmUp = read(60);
+    ASSERT_EQ(warmUp.size(), 60u) << service.process->output();
+
+    Process player({"/usr/bin/paplay", "--latency-msec=20", tone});
+    std::vector<Packet> packets = read(200);
+    ASSERT_EQ(packets.size(), 200u);
+    std::vector<Packet> loud;
+    for (size_t i = 0; i < packets.size(); ++i) {
+        if (i > 0) {
+            EXPECT_EQ(packets[i].seq, packets[i - 1].seq + 1);
+            EXPECT_NEAR(packets[i].timeMs - packets[i - 1].timeMs, 20, 1) << "packet " << i;
+        }
+        if (levelAndPitch({packets[i]}).first > -40) loud.push_back(packets[i]);
+    }
+    ASSERT_GE(loud.size(), 120u);
+    // A second from the middle of the tone.
+    auto [level, pitch] = levelAndPitch({loud.begin() + 35, loud.begin() + 85});
+    EXPECT_NEAR(level, playedPeak, 1.0);
+    EXPECT_NEAR(pitch, 1000, 5);
+
+    // With nothing playing, silent packets keep coming every 20 ms.
+    player.wait(5s);
+    std::vector<Packet> quiet = read(120);
+    ASSERT_EQ(quiet.size(), 120u);
+    EXPECT_NEAR(quiet.back().timeMs - quiet[90].timeMs, 29 * 20, 2);
+    EXPECT_LT(levelAndPitch({quiet.end() - 10, quiet.end()}).first, -100);
+}
+
+TEST(Audio, SharedCaptureSlowClientsAndTheStop) {
+    ServiceProcess service(binary, VirtualDesktop::shared().display());
+    ASSERT_TRUE(service.ready()) << service.process->output();
+    AudioReader fast(service.socket), slow(service.socket);
+    for (int i = 0; i < 10; ++i) ASSERT_TRUE(fast.next());
+    // The A/V offset: the null sink's latency and the capture default.
+    auto stats = service.getJson("/audio/stats");
+    EXPECT_EQ(stats["starts"], 1);
+    EXPECT_EQ(stats["capture"]["clients"], 2);
+    EXPECT_EQ(fast.head.headers["x-audio-video-offset"], std::to_string(stats["videoOffset"]["totalMs"].get<int>()));
+
+    // While the other reads nothing, this one gets every packet in time.
+    std::vector<Packet> fastOnes;
+    auto start = std::chrono::steady_clock::now();
+    while (fastOnes.size() < 75) fastOnes.push_back(*fast.next());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1700ms);
+    for (size_t i = 1; i < fastOnes.size(); ++i) EXPECT_EQ(fastOnes[i].seq, fastOnes[i - 1].seq + 1);
+
+    // Both gone: the capture stops about 3 s later.
+    fast.client.close();
+    slow.client.close();
+    std::this_thread::sleep_for(2s);
+    EXPECT_EQ(service.getJson("/audio/stats")["running"], true);
+    EXPECT_TRUE(eventually([&] { return service.getJson("/audio/stats")["running"] == false; }, 4s, 200ms));
+    EXPECT_EQ(service.getJson("/audio/stats")["last"]["clients"], 0);
+}
+
+TEST(Audio, OffMeansOff) {
+    Process::Options options;
+    options.setEnv["TOVO_AUDIO"] = " OFF ";
+    ServiceProcess service(binary, VirtualDesktop::shared().display(), options);
+    ASSERT_TRUE(service.ready());
+    auto answer = service.get("/audio");
+    EXPECT_EQ(answer.status, 503);
+    EXPECT_EQ(answer.body, R"({"error":"audio off"})");
+}
