@@ -4,6 +4,7 @@
 #
 #   virtual-desktop.sh start DIR   starts them, writes DIR/env (DISPLAY=…, DBUS_SESSION_BUS_ADDRESS=…)
 #   virtual-desktop.sh stop DIR    stops what start began
+#   virtual-desktop.sh restart-sound DIR   kills the sound server and starts a new one
 #
 # TOVO_SCREEN sets the screen (default 1920x1080x24).
 set -euo pipefail
@@ -34,6 +35,20 @@ stop() {
     kill -9 "$pid" 2>/dev/null || true
     rm -f "$f"
   done
+}
+
+# Sound: a PulseAudio server of this desktop's own (its socket in the private runtime
+# directory) with a 48 kHz null sink as the default output.
+start_sound() {  # start_sound BUS
+  mkdir -p "$dir/pulse-home"
+  HOME="$dir/pulse-home" DBUS_SESSION_BUS_ADDRESS=$1 setsid pulseaudio -n --daemonize=no --system=no \
+    --exit-idle-time=-1 --use-pid-file=no \
+    --load="module-null-sink sink_name=tovo_null rate=48000 sink_properties=device.description=Null-Output" \
+    --load="module-native-protocol-unix" >"$dir/pulse.log" 2>&1 &
+  echo $! > "$dir/pulse.pid"
+  if ! wait_for 20 pactl info >/dev/null 2>&1; then
+    echo "virtual-desktop: pulseaudio did not start:" >&2; cat "$dir/pulse.log" >&2; stop; exit 1
+  fi
 }
 
 case "$command" in
@@ -75,22 +90,18 @@ start)
     echo "virtual-desktop: openbox did not start:" >&2; cat "$dir/openbox.log" >&2; stop; exit 1
   fi
 
-  # Sound: a PulseAudio server of this desktop's own (its socket in the private runtime
-  # directory) with a 48 kHz null sink as the default output.
-  mkdir -p "$dir/pulse-home"
-  HOME="$dir/pulse-home" DBUS_SESSION_BUS_ADDRESS=$bus setsid pulseaudio -n --daemonize=no --system=no \
-    --exit-idle-time=-1 --use-pid-file=no --disallow-module-loading=no \
-    --load="module-null-sink sink_name=tovo_null rate=48000 sink_properties=device.description=Null-Output" \
-    --load="module-native-protocol-unix" >"$dir/pulse.log" 2>&1 &
-  echo $! > "$dir/pulse.pid"
-  if ! wait_for 20 pactl info >/dev/null 2>&1; then
-    echo "virtual-desktop: pulseaudio did not start:" >&2; cat "$dir/pulse.log" >&2; stop; exit 1
-  fi
+  start_sound "$bus"
 
   printf 'DISPLAY=%s\nDBUS_SESSION_BUS_ADDRESS=%s\nXDG_RUNTIME_DIR=%s\n' "$display" "$bus" "$XDG_RUNTIME_DIR" > "$dir/env"
   ;;
 stop)
   stop
+  ;;
+restart-sound)
+  export XDG_RUNTIME_DIR="$dir/runtime"
+  kill -9 "$(cat "$dir/pulse.pid")" 2>/dev/null || true
+  wait_for 10 bash -c "! pactl info >/dev/null 2>&1"
+  start_sound "$(head -n1 "$dir/bus.address")"
   ;;
 *)
   echo "usage: $0 start|stop DIR" >&2; exit 2 ;;

@@ -36,7 +36,8 @@ nlohmann::json AudioVideoOffset::json() const {
     return {{"tapToSpeakerMs", round1(tapToSpeakerMs)}, {"captureLatencyMs", round1(captureLatencyMs)}, {"totalMs", totalMs()}};
 }
 
-AudioCapture::AudioCapture(std::unique_ptr<AudioSource> audioSource, VideoCaptureLatency& latency)
+AudioCapture::AudioCapture(std::unique_ptr<AudioSource> audioSource, VideoCaptureLatency& latency,
+                           std::function<void()> lost)
     : source(std::move(audioSource)), latency(latency) {
     encoder = OpusPacketEncoder::make(bitRate);
     if (!encoder) throw AudioError("no Opus encoder");
@@ -46,7 +47,7 @@ AudioCapture::AudioCapture(std::unique_ptr<AudioSource> audioSource, VideoCaptur
     format = source->start([this, target](const float* samples, int frames, int channels, int64_t hostTime) {
         target->write(samples, frames, channels, hostTime, monotonicNs());
         wake.notify_one();
-    });
+    }, std::move(lost));
     if (format.sampleRate != OpusPacketEncoder::sampleRate) {
         source->stop();
         throw AudioError("unsupported audio format " + format.description);
@@ -286,7 +287,13 @@ std::shared_ptr<AudioCapture::Client> AudioCaptures::subscribe() {
     }
     if (!capture) {
         try {
-            capture = std::make_shared<AudioCapture>(makeSource(), latency);
+            // The capture learns of a lost server on the server's thread; the tear-down,
+            // which stops that thread, runs on the queue.
+            auto weak = std::make_shared<std::weak_ptr<AudioCapture>>();
+            capture = std::make_shared<AudioCapture>(makeSource(), latency, [this, weak] {
+                queue->post([this, weak] { lost(*weak); });
+            });
+            *weak = capture;
         } catch (const AudioError& error) {
             {
                 std::lock_guard<std::mutex> guard(lock);
@@ -342,6 +349,15 @@ void AudioCaptures::checkPendingStop() {
     nlohmann::json stats = stopping->statsJSON();
     std::lock_guard<std::mutex> guard(lock);
     lastStats = stats;
+}
+
+void AudioCaptures::lost(const std::weak_ptr<AudioCapture>& capture) {
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!current || current != capture.lock()) return;
+    }
+    log("audio: the audio server went away");
+    tearDown("the audio server went away");
 }
 
 void AudioCaptures::tearDown(const std::string& reason) {

@@ -45,8 +45,9 @@ public:
         AudioVideoOffset videoOffset;
     };
 
-    // Starts the source and the encode thread; throws AudioError.
-    AudioCapture(std::unique_ptr<AudioSource> source, VideoCaptureLatency& latency);
+    // Starts the source and the encode thread; throws AudioError. `lost` runs on the audio
+    // server's thread when the source loses its server.
+    AudioCapture(std::unique_ptr<AudioSource> source, VideoCaptureLatency& latency, std::function<void()> lost = {});
     ~AudioCapture();
 
     std::shared_ptr<Client> addClient();
@@ -110,6 +111,9 @@ public:
 
 private:
     void checkPendingStop();
+    // The audio server went away under `capture`: its clients' streams end, and they
+    // reconnect to a fresh capture.
+    void lost(const std::weak_ptr<AudioCapture>& capture);
 
     const AudioSourceFactory makeSource;
     VideoCaptureLatency& latency;

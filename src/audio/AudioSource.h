@@ -36,8 +36,9 @@ public:
     using Sink = std::function<void(const float* samples, int frames, int channels, int64_t hostTime)>;
 
     virtual ~AudioSource() = default;
-    // Starts delivering to `sink` on the audio server's thread; throws AudioError.
-    virtual Format start(Sink sink) = 0;
+    // Starts delivering to `sink` on the audio server's thread; throws AudioError. `lost`
+    // is called (once, on that thread) when the connection to the audio server is lost.
+    virtual Format start(Sink sink, std::function<void()> lost) = 0;
     // Stops delivering; `sink` is not called afterwards.
     virtual void stop() = 0;
     // How long the output takes from the captured point to the speaker; none when unknown.

@@ -168,3 +168,33 @@ TEST(Audio, OffMeansOff) {
     EXPECT_EQ(answer.status, 503);
     EXPECT_EQ(answer.body, R"({"error":"audio off"})");
 }
+
+TEST(Audio, ASoundServerRestartRebuildsTheCapture) {
+    ServiceProcess service(binary, VirtualDesktop::shared().display());
+    ASSERT_TRUE(service.ready()) << service.process->output();
+    ASSERT_TRUE(service.process->waitForOutput("video: hevc encode", 60s));
+    {
+        AudioReader reader(service.socket);
+        ASSERT_TRUE(reader.next());
+        ASSERT_TRUE(VirtualDesktop::shared().restartSound());
+        // The stream ends once the capture is torn down.
+        bool ended = false;
+        for (int i = 0; i < 500 && !ended; ++i) ended = !reader.next();
+        EXPECT_TRUE(ended);
+    }
+    EXPECT_TRUE(service.process->waitForOutput("audio: capture torn down after the audio server went away", 5s))
+        << service.process->output();
+    // A reconnecting client hears the tone again.
+    std::string tone = makeTone(service.path("tone.wav"), 2);
+    AudioReader again(service.socket);
+    ASSERT_EQ(again.head.status, 200) << again.head.body;
+    Process player({"/usr/bin/paplay", "--latency-msec=20", tone});
+    bool heard = false;
+    for (int i = 0; i < 200 && !heard; ++i) {
+        auto p = again.next();
+        ASSERT_TRUE(p);
+        heard = levelAndPitch({*p}).first > -40;
+    }
+    EXPECT_TRUE(heard);
+    EXPECT_EQ(service.getJson("/audio/stats")["starts"], 2);
+}

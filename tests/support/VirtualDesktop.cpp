@@ -39,6 +39,10 @@ VirtualDesktop::VirtualDesktop() {
     for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
 }
 
+bool VirtualDesktop::restartSound() {
+    return runCommand({"/bin/bash", script, "restart-sound", state.path()}, std::chrono::seconds(40)).code == 0;
+}
+
 long VirtualDesktop::windowManagerKiB() const {
     std::string pid;
     std::ifstream(state.path() + "/openbox.pid") >> pid;

@@ -18,6 +18,8 @@ public:
     ~VirtualDesktop();
 
     const std::string& display() const { return env.at("DISPLAY"); }
+    // Kills the sound server and starts a new one; true when it is back.
+    bool restartSound();
     // Resident memory of its window manager, in KiB (0 when it cannot be read).
     long windowManagerKiB() const;
 

@@ -61,7 +61,7 @@ struct HandSource : AudioSource {
     Sink* sink;
     int* starts;
     HandSource(Sink* sink, int* starts) : sink(sink), starts(starts) {}
-    Format start(Sink given) override {
+    Format start(Sink given, std::function<void()>) override {
         *sink = std::move(given);
         ++*starts;
         return Format{48000, 2, "48000 Hz 2 ch float32 (test)"};

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <utility>
 
 namespace tovo {
 namespace {
@@ -19,8 +20,9 @@ class PulseAudioSource final : public AudioSource {
 public:
     ~PulseAudioSource() override { stop(); }
 
-    Format start(Sink given) override {
+    Format start(Sink given, std::function<void()> onLost) override {
         sink = std::move(given);
+        lost = std::move(onLost);
         loop = pa_threaded_mainloop_new();
         if (!loop) throw AudioError("no audio server: cannot make PulseAudio's event loop");
         context = pa_context_new(pa_threaded_mainloop_get_api(loop), "tovo-control");
@@ -64,6 +66,7 @@ public:
         {
             std::lock_guard<std::mutex> guard(sinkLock);
             sink = nullptr;
+            lost = nullptr;
         }
         cleanUp();
     }
@@ -173,8 +176,19 @@ private:
         loop = nullptr;
     }
 
-    static void onContextState(pa_context*, void* self) {
-        pa_threaded_mainloop_signal(static_cast<PulseAudioSource*>(self)->loop, 0);
+    static void onContextState(pa_context* c, void* self) {
+        auto* me = static_cast<PulseAudioSource*>(self);
+        pa_context_state_t state = pa_context_get_state(c);
+        if ((state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) && me->ready) {
+            std::function<void()> hook;
+            {
+                std::lock_guard<std::mutex> guard(me->sinkLock);
+                hook = std::exchange(me->lost, nullptr);
+            }
+            if (hook) hook();
+        }
+        if (state == PA_CONTEXT_READY) me->ready = true;
+        pa_threaded_mainloop_signal(me->loop, 0);
     }
 
     // The default sink changed: follow it.
@@ -219,8 +233,10 @@ private:
     pa_stream* stream = nullptr;  // with the loop locked
     std::string currentSink;      // with the loop locked
     std::optional<int64_t> nextHostTime;  // where the next chunk continues; the loop's thread
-    std::mutex sinkLock;          // guards sink, so that stop() ends its calls
+    std::mutex sinkLock;          // guards sink and lost, so that stop() ends their calls
     Sink sink;
+    std::function<void()> lost;
+    bool ready = false;  // the loop's thread
 };
 
 }  // namespace
