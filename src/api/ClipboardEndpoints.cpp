@@ -37,24 +37,28 @@ ClipboardItem snapshot(ClipboardMonitor& monitor, bool includeText) {
     return Clipboard::read(monitor.pasteboard, includeText, &monitor, wallSeconds() * 1000);
 }
 
-// The MIME type the system registers for a file name's extension (/etc/mime.types).
+// The MIME type the system registers for a file name's extension: shared-mime-info's
+// "*.ext" globs (the heaviest wins), "application/octet-stream" for none.
 std::string mimeTypeOf(const std::string& name) {
     static std::once_flag loaded;
-    static std::map<std::string, std::string> types;
+    static std::map<std::string, std::pair<int, std::string>> types;  // extension → (weight, type)
     std::call_once(loaded, [] {
-        std::ifstream in("/etc/mime.types");
+        std::ifstream in("/usr/share/mime/globs2");
         for (std::string line; std::getline(in, line);) {
             if (line.empty() || line[0] == '#') continue;
-            std::istringstream words(line);
-            std::string type, extension;
-            words >> type;
-            while (words >> extension) types.emplace(extension, type);
+            size_t first = line.find(':'), second = line.find(':', first + 1);
+            if (first == std::string::npos || second == std::string::npos) continue;
+            std::string glob = line.substr(second + 1, line.find(':', second + 1) - second - 1);
+            if (glob.rfind("*.", 0) != 0 || glob.find_first_of("*?[", 2) != std::string::npos) continue;
+            int weight = std::atoi(line.c_str());
+            auto& entry = types[lowercased(glob.substr(2))];
+            if (entry.second.empty() || weight > entry.first) entry = {weight, line.substr(first + 1, second - first - 1)};
         }
     });
     size_t dot = name.find_last_of('.');
     if (dot == std::string::npos) return "application/octet-stream";
     auto it = types.find(lowercased(name.substr(dot + 1)));
-    return it == types.end() ? "application/octet-stream" : it->second;
+    return it == types.end() ? "application/octet-stream" : it->second.second;
 }
 
 // Percent-encodes the UTF-8 bytes of `name`, leaving only letters, marks and digits of
