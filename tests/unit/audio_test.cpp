@@ -1,11 +1,15 @@
 // The audio ring, client queues and the capture registry over a source the test feeds.
 #include "audio/AudioCapture.h"
+#include "audio/AudioDeafWatchdog.h"
 #include "audio/AudioRing.h"
+#include "support/LogCapture.h"
 #include "support/ManualTaskQueue.h"
+#include "support/Process.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 
 using namespace tovo;
 using namespace tovo::test;
@@ -120,4 +124,80 @@ TEST(AudioCaptures, SharedByClientsStoppedThreeSecondsAfterTheLast) {
     EXPECT_EQ(stats["starts"], 1);
     EXPECT_TRUE(stats["last"]["packets"].get<int>() >= 5) << stats;
     EXPECT_TRUE(second->queue->isClosed());
+}
+
+namespace {
+
+struct FakeServer : AudioServerProbe {
+    bool others = true;
+    AudioTapCheck next{AudioTapCheck::Result::deaf, "paplay pid 1: 3.0 s, peak -160.0 dBFS"};
+    int checks = 0;
+    bool othersPlaying() override { return others; }
+    AudioTapCheck check() override {
+        ++checks;
+        return next;
+    }
+};
+
+struct Watched {
+    FakeServer server;
+    double now = 1000, wall = 1700000000;
+    std::vector<std::string> tornDown;
+    int handedOver = 0;
+    TempDir dir;
+    std::string stamp = dir.path() + "/stamp";
+    std::unique_ptr<AudioDeafWatchdog> watchdog;
+    int owner = 0;
+
+    explicit Watched(bool hostHook) {
+        AudioDeafWatchdog::Hooks hooks;
+        hooks.tearDown = [this](const std::string& why) { tornDown.push_back(why); };
+        if (hostHook) hooks.onDeaf = [this] { ++handedOver; };
+        watchdog = std::make_unique<AudioDeafWatchdog>(server, hooks, std::make_shared<ManualTaskQueue>(), stamp,
+                                                       [this] { return now; }, [this] { return wall; });
+        watchdog->start(&owner, []() -> std::optional<double> { return 1000.0; });  // zeros since 1000
+    }
+    // Ticks every 2 s for `seconds`.
+    void run(double seconds) {
+        for (double end = now + seconds; now < end; now += 2, wall += 2) watchdog->tick();
+    }
+};
+
+}  // namespace
+
+TEST(AudioDeafWatchdog, ChecksOnlyWhileOthersPlayAndActsOncePerResult) {
+    Watched quiet(false);
+    quiet.server.others = false;
+    quiet.run(60);
+    EXPECT_EQ(quiet.server.checks, 0);  // zeros alone never trigger a check
+
+    // Others play: after 4 s a check; deaf tears the capture down, at most every 600 s.
+    Watched w(false);
+    w.run(10);
+    EXPECT_EQ(w.server.checks, 1);
+    EXPECT_EQ(w.tornDown.size(), 1u);
+    w.run(100);  // the cached result is judged once; new checks within 600 s tear nothing
+    EXPECT_EQ(w.tornDown.size(), 1u);
+    EXPECT_EQ(w.watchdog->statsJSON()["lastResult"], "deaf");
+    w.run(600);
+    EXPECT_EQ(w.tornDown.size(), 2u);
+}
+
+TEST(AudioDeafWatchdog, HandsOverToTheHostAtMostOncePer15MinutesAcrossProcesses) {
+    {
+        Watched w(true);
+        std::ofstream(w.stamp) << std::to_string(w.wall - 600) << "\n";  // 10 minutes ago
+        LogCapture log;
+        w.run(100);
+        EXPECT_EQ(w.handedOver, 0);
+        EXPECT_GE(w.watchdog->statsJSON()["suppressed"].get<int>(), 2);
+        int lines = 0;
+        for (const auto& line : log.lines()) lines += line.find("keeping on") != std::string::npos;
+        EXPECT_EQ(lines, 1);
+    }
+    Watched w(true);
+    std::ofstream(w.stamp) << std::to_string(w.wall - 960) << "\n";  // 16 minutes ago
+    w.run(10);
+    EXPECT_EQ(w.handedOver, 1);
+    EXPECT_TRUE(w.tornDown.empty());
 }

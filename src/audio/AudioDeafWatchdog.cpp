@@ -1,0 +1,176 @@
+#include "audio/AudioDeafWatchdog.h"
+
+#include "base/Log.h"
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+
+namespace tovo {
+
+const char* toString(AudioTapCheck::Result result) {
+    switch (result) {
+        case AudioTapCheck::Result::hears: return "hears";
+        case AudioTapCheck::Result::deaf: return "deaf";
+        case AudioTapCheck::Result::failed: return "failed";
+    }
+    return "failed";
+}
+
+AudioTapCheckCache::Entry AudioTapCheckCache::current(AudioServerProbe& probe, double now) {
+    std::lock_guard<std::mutex> one(running);
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (entry) {
+            double maxAge = entry->check.result == AudioTapCheck::Result::hears ? 120 : 30;
+            if (now - entry->at < maxAge) return *entry;
+        }
+    }
+    AudioTapCheck check = probe.check();
+    std::lock_guard<std::mutex> guard(lock);
+    entry = Entry{check, now, ++serial};
+    return *entry;
+}
+
+void AudioTapCheckCache::clear() {
+    std::lock_guard<std::mutex> guard(lock);
+    entry.reset();
+}
+
+AudioDeafWatchdog::AudioDeafWatchdog(AudioServerProbe& probe, Hooks hooks, std::shared_ptr<TaskQueue> queue,
+                                     std::string stampPath, MonotonicClock clock, MonotonicClock wall)
+    : probe(probe),
+      hooks(std::move(hooks)),
+      stampPath(std::move(stampPath)),
+      clock(std::move(clock)),
+      wall(std::move(wall)),
+      queue(std::move(queue)) {}
+
+AudioDeafWatchdog::~AudioDeafWatchdog() { queue->stopTimer(); }
+
+void AudioDeafWatchdog::start(const void* capture, std::function<std::optional<double>()> since) {
+    std::lock_guard<std::mutex> guard(lock);
+    owner = capture;
+    zeroSince = std::move(since);
+    if (!timerRunning) {
+        timerRunning = true;
+        queue->startTimer(tickInterval, [this] { tick(); });
+    }
+}
+
+void AudioDeafWatchdog::stop(const void* capture) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (owner != capture) return;
+    owner = nullptr;
+    zeroSince = nullptr;
+    // The timer ticks on, idle, until the next capture: a tick cannot stop its own timer.
+}
+
+void AudioDeafWatchdog::tick() {
+    const void* watched;
+    std::function<std::optional<double>()> since;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        watched = owner;
+        since = zeroSince;
+    }
+    if (!watched || !since) return;
+    std::optional<double> zeros = since();
+    if (!zeros) return;
+    if (!probe.othersPlaying()) {
+        std::lock_guard<std::mutex> guard(lock);
+        othersSince.reset();
+        return;
+    }
+    double now = clock();
+    double silentFor;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!othersSince) othersSince = now;
+        silentFor = now - std::max(*othersSince, *zeros);
+    }
+    if (silentFor < 4.0) return;
+    AudioTapCheckCache::Entry entry = cache.current(probe, now);
+    char zerosText[32];
+    std::snprintf(zerosText, sizeof zerosText, "%.0f", clock() - *zeros);
+    std::vector<std::string> lines;
+    std::optional<std::string> tearDownReason;
+    bool handOver = false;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (owner != watched || judgedSerial == entry.serial) return;
+        judgedSerial = entry.serial;
+        ++checks;
+        lastResult = entry.check.result;
+        lastAt = now;
+        const std::string& detail = entry.check.detail;
+        switch (entry.check.result) {
+            case AudioTapCheck::Result::hears:
+                failedLogged = suppressLogged = false;
+                break;
+            case AudioTapCheck::Result::failed:
+                if (!failedLogged) {
+                    lines.push_back(std::string("audio: watchdog: the capture read ") + zerosText +
+                                    " s of zeros while others play, but no tap check (" + detail + "); doing nothing");
+                }
+                failedLogged = true;
+                break;
+            case AudioTapCheck::Result::deaf:
+                failedLogged = false;
+                ++deaf;
+                if (!hooks.onDeaf) {
+                    if (!lastTeardown || now - *lastTeardown >= 600) {
+                        lastTeardown = now;
+                        ++teardowns;
+                        lines.push_back(std::string("audio: watchdog: the capture read ") + zerosText +
+                                        " s of zeros while others play and a fresh test sound is not heard (" + detail +
+                                        "); tearing it down");
+                        lines.push_back("audio: this process's capture is deaf; restart the app if the sound does not come back");
+                        tearDownReason = "the watchdog found this process's capture deaf";
+                    }
+                    break;
+                }
+                std::optional<double> stamp;
+                if (std::ifstream in(stampPath); in) {
+                    double value;
+                    if (in >> value && std::isfinite(value)) stamp = value;
+                }
+                double age = stamp ? wall() - *stamp : -1;
+                if (stamp && age >= 0 && age < 900) {
+                    ++suppressed;
+                    if (!suppressLogged) {
+                        lines.push_back("audio: watchdog: this process's capture is deaf (" + detail +
+                                        "), but a helper already exited for that less than 15 min ago, so a restart "
+                                        "does not help; keeping on");
+                    }
+                    suppressLogged = true;
+                } else {
+                    ++exits;
+                    char text[64];
+                    std::snprintf(text, sizeof text, "%.3f\n", wall());
+                    std::ofstream(stampPath) << text;
+                    lines.push_back(std::string("audio: watchdog: this process's capture is deaf (") + zerosText +
+                                    " s of zeros while others play; " + detail + "); handing over to the host (a fresh process)");
+                    handOver = true;
+                }
+                break;
+        }
+    }
+    for (const auto& line : lines) log(line);
+    if (tearDownReason && hooks.tearDown) hooks.tearDown(*tearDownReason);
+    if (handOver) hooks.onDeaf();
+}
+
+nlohmann::json AudioDeafWatchdog::statsJSON() {
+    std::lock_guard<std::mutex> guard(lock);
+    return {{"running", owner != nullptr},
+            {"checks", checks},
+            {"deaf", deaf},
+            {"exits", exits},
+            {"suppressed", suppressed},
+            {"teardowns", teardowns},
+            {"lastResult", lastResult ? nlohmann::json(toString(*lastResult)) : nlohmann::json()},
+            {"lastAgoSeconds", lastAt ? nlohmann::json(std::round((clock() - *lastAt) * 10) / 10) : nlohmann::json()}};
+}
+
+}  // namespace tovo

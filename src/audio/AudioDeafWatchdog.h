@@ -1,0 +1,99 @@
+#pragma once
+
+#include "base/Clock.h"
+#include "base/TaskQueue.h"
+
+#include <nlohmann/json.hpp>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace tovo {
+
+// The outcome of playing an inaudible tone through a separate player and listening to that
+// stream alone.
+struct AudioTapCheck {
+    enum class Result { hears, deaf, failed };
+    Result result = Result::failed;
+    std::string detail;
+};
+const char* toString(AudioTapCheck::Result result);
+
+// What the watchdog asks of the audio server. Callable from the watchdog's queue.
+class AudioServerProbe {
+public:
+    virtual ~AudioServerProbe() = default;
+    // Other processes of this user are playing (unpaused streams), the tone player left out.
+    virtual bool othersPlaying() = 0;
+    // Runs one tap check (several seconds).
+    virtual AudioTapCheck check() = 0;
+};
+
+// One tap check at a time; a result is reused for 120 s when the tap hears, 30 s otherwise.
+class AudioTapCheckCache {
+public:
+    struct Entry {
+        AudioTapCheck check;
+        double at = 0;  // monotonic seconds
+        int serial = 0;
+    };
+    Entry current(AudioServerProbe& probe, double now);
+    void clear();
+
+private:
+    std::mutex running;  // serialises checks
+    std::mutex lock;     // guards entry and serial
+    std::optional<Entry> entry;
+    int serial = 0;
+};
+
+// Watches the running capture: when it reads only zeros for 4 s while other processes of
+// this user play, a tap check decides whether this process's capture is deaf; then the
+// capture is torn down (at most every 600 s), or the host is asked for a fresh process (at
+// most once per 900 s across processes, by a stamp file).
+//
+// Threads: ticks on `queue`; start, stop and statsJSON from any thread; hooks run after
+// the lock is released.
+class AudioDeafWatchdog {
+public:
+    struct Hooks {
+        std::function<void(const std::string& reason)> tearDown;
+        std::function<void()> onDeaf;  // the host's fresh process; none: tear down instead
+    };
+    static constexpr std::chrono::milliseconds tickInterval{2000};
+
+    AudioDeafWatchdog(AudioServerProbe& probe, Hooks hooks, std::shared_ptr<TaskQueue> queue, std::string stampPath,
+                      MonotonicClock clock = monotonicSeconds, MonotonicClock wall = wallSeconds);
+    ~AudioDeafWatchdog();
+
+    // `zeroSince`: the monotonic seconds since which the capture read only zeros.
+    void start(const void* owner, std::function<std::optional<double>()> zeroSince);
+    void stop(const void* owner);
+    void tick();
+    nlohmann::json statsJSON();
+
+    AudioTapCheckCache cache;
+
+private:
+    AudioServerProbe& probe;
+    const Hooks hooks;
+    const std::string stampPath;
+    const MonotonicClock clock, wall;
+    std::mutex lock;  // guards everything below
+    const void* owner = nullptr;
+    std::function<std::optional<double>()> zeroSince;
+    bool timerRunning = false;
+    std::optional<double> othersSince;
+    int checks = 0, deaf = 0, exits = 0, suppressed = 0, teardowns = 0;
+    std::optional<AudioTapCheck::Result> lastResult;
+    std::optional<double> lastAt, lastTeardown;
+    std::optional<int> judgedSerial;
+    bool failedLogged = false, suppressLogged = false;
+    // Last, so that its thread ends before the fields a tick reads.
+    const std::shared_ptr<TaskQueue> queue;
+};
+
+}  // namespace tovo
