@@ -316,7 +316,16 @@ std::shared_ptr<AudioCapture::Client> AudioCaptures::subscribe() {
                 lastSpeakerMs = capture->tapToSpeakerMs();
             }
         }
-        if (extra) extra->stop();
+        if (extra) {
+            extra->stop();
+        } else if (deafness) {
+            deafness->cache.clear();
+            std::weak_ptr<AudioCapture> watched = capture;
+            deafness->start(capture.get(), [watched]() -> std::optional<double> {
+                if (auto c = watched.lock()) return c->zeroSince();
+                return std::nullopt;
+            });
+        }
     }
     return capture->addClient();
 }
@@ -345,6 +354,7 @@ void AudioCaptures::checkPendingStop() {
         stopping = std::move(current);
         stopAt.reset();
     }
+    if (deafness) deafness->stop(stopping.get());
     stopping->stop();
     nlohmann::json stats = stopping->statsJSON();
     std::lock_guard<std::mutex> guard(lock);
@@ -356,7 +366,11 @@ void AudioCaptures::lost(const std::weak_ptr<AudioCapture>& capture) {
         std::lock_guard<std::mutex> guard(lock);
         if (!current || current != capture.lock()) return;
     }
-    log("audio: the audio server went away");
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        ++serverLosses;
+    }
+    log("audio: the audio server went away; rebuilding the capture");
     tearDown("the audio server went away");
 }
 
@@ -369,6 +383,7 @@ void AudioCaptures::tearDown(const std::string& reason) {
         holdUntil = clock() + holdAfterTearDown;
     }
     if (!capture) return;
+    if (deafness) deafness->stop(capture.get());
     size_t count = capture->clientCount();
     capture->stop();
     nlohmann::json stats = capture->statsJSON();
@@ -386,7 +401,9 @@ void AudioCaptures::stopAll() {
         std::lock_guard<std::mutex> guard(lock);
         capture = std::move(current);
     }
-    if (capture) capture->stop();
+    if (!capture) return;
+    if (deafness) deafness->stop(capture.get());
+    capture->stop();
 }
 
 nlohmann::json AudioCaptures::statsJSON() {
@@ -395,13 +412,14 @@ nlohmann::json AudioCaptures::statsJSON() {
     {
         std::lock_guard<std::mutex> guard(lock);
         capture = current;
-        object = {{"running", current != nullptr}, {"starts", starts}, {"failures", failures}};
+        object = {{"running", current != nullptr}, {"starts", starts}, {"failures", failures}, {"serviceRestarts", serverLosses}};
         if (lastError) object["lastError"] = *lastError;
         if (!capture && lastStats) object["last"] = *lastStats;
     }
     if (capture) object["capture"] = capture->statsJSON();
     double speaker = capture ? capture->tapToSpeakerMs() : lastSpeakerMs.value_or(18.0);
     object["videoOffset"] = AudioVideoOffset{speaker, latency.latencyMs()}.json();
+    if (deafness) object["watchdog"] = deafness->statsJSON();
     return object;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/AudioClientQueue.h"
+#include "audio/AudioDeafWatchdog.h"
 #include "audio/AudioRing.h"
 #include "audio/AudioSource.h"
 #include "audio/OpusPacketEncoder.h"
@@ -108,6 +109,8 @@ public:
     nlohmann::json statsJSON();
     // Stops what runs, now (service shutdown).
     void stopAll();
+    // The watchdog that watches each capture while it runs. Set before the first subscribe.
+    void setWatchdog(AudioDeafWatchdog* watchdog) { deafness = watchdog; }
 
 private:
     void checkPendingStop();
@@ -127,6 +130,8 @@ private:
     std::optional<std::string> lastError;
     std::optional<double> lastSpeakerMs;
     bool timerRunning = false;
+    int serverLosses = 0;
+    AudioDeafWatchdog* deafness = nullptr;
     // Last, so that its thread ends before the fields a tick reads.
     const std::shared_ptr<TaskQueue> queue;
 };

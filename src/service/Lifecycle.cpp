@@ -67,6 +67,8 @@ void watchStdin() {
 void installFatalHooks(ScreenService& service) {
     // The listener logged its message already.
     service.onFatal = [](const std::string&) { exitRemovingSocket(1); };
+    // A fresh process hears what this one's capture cannot: the supervisor starts one.
+    service.onAudioDeaf = [] { exitRemovingSocket(75); };
 }
 
 void exitRemovingSocket(int code) {

@@ -23,7 +23,8 @@ void ownSocket(HTTPServer::SocketFile file);
 // standard input reaches end of file.
 void watchStdin();
 
-// Makes a dead listener end the process with code 1, after removing the socket file.
+// Makes a dead listener end the process with code 1, and a deaf audio capture with code 75
+// (the supervisor then starts a fresh process), after removing the socket file.
 void installFatalHooks(ScreenService& service);
 
 // Removes the socket file (if installed) and ends the process with `code`. Callable from

@@ -1,6 +1,7 @@
 // The Linux backends of every platform facility, built over one shared X connection.
 #include "service/ScreenService.h"
 
+#include "audio/pulse/PulseAudioProbe.h"
 #include "audio/pulse/PulseAudioSource.h"
 #include "capture/x11/X11Capture.h"
 #include "clipboard/x11/X11Clipboard.h"
@@ -44,6 +45,7 @@ Platform Platform::linuxDesktop() {
     platform.pasteboard = makeX11Clipboard();
     platform.pointer = makeX11PointerProbe(*shared);
     platform.makeAudioSource = pulseAudioSourceFactory();
+    platform.makeAudioProbe = makePulseAudioProbe;
     return platform;
 }
 

@@ -5,6 +5,7 @@
 #include "service/ScreenServiceError.h"
 
 #include <cstdlib>
+#include <unistd.h>
 
 namespace tovo {
 namespace {
@@ -81,6 +82,19 @@ ScreenService::ScreenService(ServiceSettings serviceSettings, Platform backends)
         audio = std::make_unique<AudioCaptures>(platform.makeAudioSource, captureLatency,
                                                 std::make_shared<SerialTaskQueue>("tovo-audio-stop"));
         endpoints->dependencies().audio = audio.get();
+        if (platform.makeAudioProbe) {
+            audioProbe = platform.makeAudioProbe();
+            AudioCaptures* captures = audio.get();
+            AudioDeafWatchdog::Hooks hooks;
+            hooks.tearDown = [captures](const std::string& reason) { captures->tearDown(reason); };
+            hooks.onDeaf = [this] {
+                if (onAudioDeaf) onAudioDeaf();
+            };
+            deafness = std::make_unique<AudioDeafWatchdog>(*audioProbe, hooks,
+                                                           std::make_shared<SerialTaskQueue>("tovo-audio-watchdog"),
+                                                           "/tmp/tovo-audio-deaf-" + std::to_string(::getuid()));
+            audio->setWatchdog(deafness.get());
+        }
     }
     endpoints->dependencies().audioEnabled = settings.audioEnabled;
     if (platform.pointer) {

@@ -58,6 +58,7 @@ struct Platform {
     std::unique_ptr<Pasteboard> pasteboard;  // none: no clipboard routes
     std::unique_ptr<PointerProbe> pointer;   // none: no client-drawn cursor
     AudioSourceFactory makeAudioSource;      // none: no audio
+    std::function<std::unique_ptr<AudioServerProbe>()> makeAudioProbe;  // none: no deafness watchdog
 
     // The Linux desktop this process runs on: X11, D-Bus, AT-SPI and libavcodec.
     static Platform linuxDesktop();
@@ -105,6 +106,9 @@ public:
 
     // Called with the listener's message when it dies at run time. Set before start().
     std::function<void(const std::string&)> onFatal;
+    // Called when this process's audio capture is deaf and a fresh process would hear;
+    // none: the capture is rebuilt instead. Set before start().
+    std::function<void()> onAudioDeaf;
     // Called by start() with the socket file it bound, before anything can connect to it.
     // Set before start().
     std::function<void(HTTPServer::SocketFile)> onBound;
@@ -128,6 +132,8 @@ private:
     std::unique_ptr<ClipboardMonitor> clipboard;  // with a pasteboard
     CursorShapeIDs cursorShapes;
     PointerTrackers pointers;
+    std::unique_ptr<AudioServerProbe> audioProbe;
+    std::unique_ptr<AudioDeafWatchdog> deafness;
     std::unique_ptr<AudioCaptures> audio;  // with an audio source
     std::unique_ptr<Api> endpoints;
 

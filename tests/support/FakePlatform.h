@@ -122,7 +122,7 @@ struct FakeService {
         windows->records = {editor};
         Platform platform{nullptr, std::move(s), std::make_unique<FakeConsoleLock>(), std::move(d),
                           [] { return std::make_unique<SolidCapturer>(); }, std::move(w),
-                          std::make_unique<NoAccessibility>(), std::move(i), fakeEncoderFactory(), nullptr, {}, {}, {}, std::move(p), nullptr, {}};
+                          std::make_unique<NoAccessibility>(), std::move(i), fakeEncoderFactory(), nullptr, {}, {}, {}, std::move(p), nullptr, {}, {}};
         ServiceSettings settings;
         settings.socketPath = "/nonexistent/screen.sock";
         settings.calibrateEncoders = false;
