@@ -120,7 +120,13 @@ ScreenService::ScreenService(ServiceSettings serviceSettings, Platform backends)
     }
 }
 
-ScreenService::~ScreenService() { stop(); }
+ScreenService::~ScreenService() {
+    stop();
+    // The watchdog's ticks reach the captures and the captures the watchdog: unhook them,
+    // then end the watchdog's thread before the captures go.
+    if (audio) audio->setWatchdog(nullptr);
+    deafness.reset();
+}
 
 void ScreenService::start() {
     std::lock_guard<std::mutex> guard(lock);
