@@ -57,6 +57,9 @@ void audio(const Deps& deps, HTTPRequest& request, Connection& connection) {
     if (!client->cookie.empty()) headers.emplace_back("X-Audio-Cookie", base64(client->cookie));
     headers.emplace_back("X-Audio-Video-Offset", std::to_string(client->videoOffset.totalMs()));
     if (!connection.writeHead(200, headers, false) || connection.peerClosed()) return;
+    // A client that stops reading must fill its own queue, where it loses the oldest
+    // packets, rather than seconds of socket buffer.
+    connection.transport->limitSendBuffer(8192);
     for (;;) {
         auto items = client->queue->popAll(std::chrono::steady_clock::now() + std::chrono::milliseconds(500));
         if (items.empty() && client->queue->isClosed()) return;

@@ -79,7 +79,13 @@ AudioCapture::~AudioCapture() { stop(); }
 std::shared_ptr<AudioCapture::Client> AudioCapture::addClient() {
     auto client = std::make_shared<Client>();
     client->cookie = encoder->cookie();
-    client->videoOffset = AudioVideoOffset{speakerMs, latency.latencyMs()};
+    // An output's latency follows what plays on it (an idle one reports its idle
+    // buffering), so it is read again for each client.
+    if (auto output = source->outputLatency()) {
+        std::lock_guard<std::mutex> guard(lock);
+        speakerMs = output->ms;
+    }
+    client->videoOffset = AudioVideoOffset{tapToSpeakerMs(), latency.latencyMs()};
     size_t count;
     {
         std::lock_guard<std::mutex> guard(lock);
@@ -123,6 +129,11 @@ void AudioCapture::stop() {
     source->stop();
     for (auto& client : taken) client->queue->close();
     log("audio: capture stopped after " + std::to_string(static_cast<int64_t>(wallSeconds() - startedAt)) + " s");
+}
+
+double AudioCapture::tapToSpeakerMs() {
+    std::lock_guard<std::mutex> guard(lock);
+    return speakerMs;
 }
 
 double AudioCapture::zeroSince() {
@@ -260,7 +271,8 @@ nlohmann::json AudioCapture::statsJSON() {
             {"primingFrames", encoder->primingFrames()},
             {"bitRate", bitRate},
             {"zeroSeconds", round1(monotonicSeconds() - std::max(lastSoundUptime.value_or(0), startedUptime))},
-            {"outputDevice", outputDevice ? nlohmann::json(*outputDevice) : nlohmann::json()}};
+            {"outputDevice", outputDevice ? nlohmann::json(*outputDevice) : nlohmann::json()},
+            {"tapToSpeakerMs", std::round(speakerMs * 10) / 10}};
 }
 
 AudioCaptures::AudioCaptures(AudioSourceFactory makeSource, VideoCaptureLatency& latency, std::shared_ptr<TaskQueue> queue,

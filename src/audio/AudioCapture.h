@@ -58,7 +58,8 @@ public:
     // Stops the source and the thread, closes every client's queue. Idempotent.
     void stop();
     nlohmann::json statsJSON();
-    double tapToSpeakerMs() const { return speakerMs; }
+    // The output's latency as last read (at start and for each new client).
+    double tapToSpeakerMs();
     // Monotonic seconds since which the capture has read only zeros.
     double zeroSince();
 
@@ -71,13 +72,13 @@ private:
     AudioSource::Format format;
     std::unique_ptr<AudioRing> ring;
     std::unique_ptr<OpusPacketEncoder> encoder;
-    double speakerMs = 18;
     std::optional<std::string> outputDevice;
     const double startedAt = wallSeconds();
     const double startedUptime = monotonicSeconds();
 
     std::mutex lock;  // guards everything below
     std::condition_variable wake;
+    double speakerMs = 18;
     bool running = true;
     std::vector<std::shared_ptr<Client>> clients;
     int64_t packets = 0, bytes = 0, silentPackets = 0, leftDrops = 0, reanchors = 0;

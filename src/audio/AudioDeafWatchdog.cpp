@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <unistd.h>
 
 namespace tovo {
 
@@ -15,6 +16,14 @@ const char* toString(AudioTapCheck::Result result) {
         case AudioTapCheck::Result::failed: return "failed";
     }
     return "failed";
+}
+
+bool othersPlaying(const std::vector<AudioServerProbe::Playing>& streams, int self, unsigned user, int player) {
+    for (const auto& stream : streams) {
+        if (stream.pid <= 0 || stream.pid == self || stream.pid == player) continue;
+        if (stream.user && *stream.user == user) return true;
+    }
+    return false;
 }
 
 AudioTapCheckCache::Entry AudioTapCheckCache::current(AudioServerProbe& probe, double now) {
@@ -77,7 +86,7 @@ void AudioDeafWatchdog::tick() {
     if (!watched || !since) return;
     std::optional<double> zeros = since();
     if (!zeros) return;
-    if (!probe.othersPlaying()) {
+    if (!othersPlaying(probe.playing(), static_cast<int>(::getpid()), static_cast<unsigned>(::getuid()), probe.testPlayer())) {
         std::lock_guard<std::mutex> guard(lock);
         othersSince.reset();
         return;

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tovo {
 
@@ -25,12 +26,22 @@ const char* toString(AudioTapCheck::Result result);
 // What the watchdog asks of the audio server. Callable from the watchdog's queue.
 class AudioServerProbe {
 public:
+    // An unpaused stream on the server and the process it belongs to.
+    struct Playing {
+        int pid = 0;
+        std::optional<unsigned> user;  // the process's user, when it could be read
+    };
     virtual ~AudioServerProbe() = default;
-    // Other processes of this user are playing (unpaused streams), the tone player left out.
-    virtual bool othersPlaying() = 0;
+    virtual std::vector<Playing> playing() = 0;
+    // The tone player's process while a check runs, else 0.
+    virtual int testPlayer() = 0;
     // Runs one tap check (several seconds).
     virtual AudioTapCheck check() = 0;
 };
+
+// Whether anybody else of this user plays: streams of this process (`self`), of the tone
+// player and of other users (or of processes whose user is unknown) do not count.
+bool othersPlaying(const std::vector<AudioServerProbe::Playing>& streams, int self, unsigned user, int player);
 
 // One tap check at a time; a result is reused for 120 s when the tap hears, 30 s otherwise.
 class AudioTapCheckCache {

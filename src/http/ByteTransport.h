@@ -28,6 +28,10 @@ public:
     virtual bool hungUp() = 0;
     // Idempotent.
     virtual void close() = 0;
+    // Asks for at most about `bytes` of unsent data to be buffered below the transport, so
+    // that a reader that stops shows up as a failed or slow send soon. A hint; the default
+    // does nothing.
+    virtual void limitSendBuffer(size_t bytes) { (void)bytes; }
 };
 
 }  // namespace tovo

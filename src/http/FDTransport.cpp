@@ -61,6 +61,11 @@ bool FDTransport::hungUp() {
     return n <= 0;
 }
 
+void FDTransport::limitSendBuffer(size_t bytes) {
+    int size = static_cast<int>(std::min<size_t>(bytes, 1 << 30));
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+}
+
 void FDTransport::close() {
     // Only shut down here: another thread may still be inside recv or send on the descriptor,
     // and a closed number could be reused under it. The destructor releases it.

@@ -21,6 +21,7 @@ public:
     bool send(std::string_view data) override;
     bool hungUp() override;
     void close() override;
+    void limitSendBuffer(size_t bytes) override;
 
     const int fd;
 

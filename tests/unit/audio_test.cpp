@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <unistd.h>
 
 using namespace tovo;
 using namespace tovo::test;
@@ -132,7 +133,11 @@ struct FakeServer : AudioServerProbe {
     bool others = true;
     AudioTapCheck next{AudioTapCheck::Result::deaf, "paplay pid 1: 3.0 s, peak -160.0 dBFS"};
     int checks = 0;
-    bool othersPlaying() override { return others; }
+    std::vector<Playing> playing() override {
+        if (!others) return {};
+        return {{4242, static_cast<unsigned>(::getuid())}};
+    }
+    int testPlayer() override { return 0; }
     AudioTapCheck check() override {
         ++checks;
         return next;
@@ -164,6 +169,16 @@ struct Watched {
 };
 
 }  // namespace
+
+TEST(AudioDeafWatchdog, OnlyOtherProcessesOfThisUserCountAsPlaying) {
+    using P = AudioServerProbe::Playing;
+    const unsigned me = 1000;
+    EXPECT_TRUE(othersPlaying({{77, me}}, 10, me, 0));
+    EXPECT_FALSE(othersPlaying({{77, 1001}}, 10, me, 0));          // another user's
+    EXPECT_FALSE(othersPlaying({{77, std::nullopt}}, 10, me, 0));  // an unknown user's
+    EXPECT_FALSE(othersPlaying({{10, me}}, 10, me, 0));            // this process's own
+    EXPECT_FALSE(othersPlaying({P{55, me}}, 10, me, 55));          // the tone player
+}
 
 TEST(AudioDeafWatchdog, ChecksOnlyWhileOthersPlayAndActsOncePerResult) {
     Watched quiet(false);

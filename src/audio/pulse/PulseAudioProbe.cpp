@@ -192,17 +192,19 @@ bool writeTone(const std::string& path) {
 
 class PulseAudioProbe final : public AudioServerProbe {
 public:
-    bool othersPlaying() override {
+    std::vector<Playing> playing() override {
+        std::vector<Playing> out;
         Session session;
-        if (!session.ready) return false;
-        const int self = static_cast<int>(::getpid());
+        if (!session.ready) return out;
         for (const auto& input : session.inputs()) {
-            if (input.corked || input.pid <= 0 || input.pid == self || input.pid == player.load()) continue;
+            if (input.corked || input.pid <= 0) continue;
             auto user = userOf(input.pid);
-            if (user && *user == ::getuid()) return true;
+            out.push_back({input.pid, user ? std::optional<unsigned>(*user) : std::nullopt});
         }
-        return false;
+        return out;
     }
+
+    int testPlayer() override { return player.load(); }
 
     AudioTapCheck check() override {
         const std::string tone = "/tmp/tovo-audio-check-" + std::to_string(::getpid()) + ".wav";
