@@ -61,8 +61,6 @@ class Api {
 public:
     explicit Api(ApiDependencies dependencies);
 
-    // Set by the service while wiring, before any request.
-    ApiDependencies& dependencies() { return deps; }
     // The full route table, as the local socket serves it.
     const Router& router() const { return routes; }
     // Answers one request (what the local listener calls).

@@ -52,23 +52,24 @@ AudioCapture::AudioCapture(std::unique_ptr<AudioSource> audioSource, VideoCaptur
         source->stop();
         throw AudioError("unsupported audio format " + format.description);
     }
-    if (auto output = source->outputLatency()) {
+    const std::optional<AudioSource::OutputLatency> output = source->outputLatency();
+    if (output) {
         speakerMs = output->ms;
         outputDevice = output->device;
     }
     log("audio: capture started (" + format.description + ", Opus " + std::to_string(bitRate / 1000) +
         " kbit/s, priming " + std::to_string(encoder->primingFrames()) + ")");
+    const AudioVideoOffset defaults;
     auto [median, count] = latency.measured();
     char capture[96];
     if (median) {
         std::snprintf(capture, sizeof capture, "%.1f ms (median of %zu frames)", *median, count);
     } else {
-        std::snprintf(capture, sizeof capture, "%.0f ms (default: no real display captured yet)", 14.0);
+        std::snprintf(capture, sizeof capture, "%.0f ms (default: no real display captured yet)", defaults.captureLatencyMs);
     }
-    auto output = source->outputLatency();
     char speaker[64];
-    std::snprintf(speaker, sizeof speaker, "%.0f ms (default: the output's latency is unreadable)", 18.0);
-    AudioVideoOffset offset{speakerMs, median.value_or(14.0)};
+    std::snprintf(speaker, sizeof speaker, "%.0f ms (default: the output's latency is unreadable)", defaults.tapToSpeakerMs);
+    AudioVideoOffset offset{speakerMs, median.value_or(defaults.captureLatencyMs)};
     log("audio: A/V offset " + std::to_string(offset.totalMs()) + " ms = tap\u2192speaker " +
         (output ? output->line : std::string(speaker)) + " + capture " + capture);
     thread = std::thread([this] { encodeLoop(); });
@@ -429,7 +430,7 @@ nlohmann::json AudioCaptures::statsJSON() {
         if (!capture && lastStats) object["last"] = *lastStats;
     }
     if (capture) object["capture"] = capture->statsJSON();
-    double speaker = capture ? capture->tapToSpeakerMs() : lastSpeakerMs.value_or(18.0);
+    double speaker = capture ? capture->tapToSpeakerMs() : lastSpeakerMs.value_or(AudioVideoOffset{}.tapToSpeakerMs);
     object["videoOffset"] = AudioVideoOffset{speaker, latency.latencyMs()}.json();
     if (deafness) object["watchdog"] = deafness->statsJSON();
     return object;

@@ -78,7 +78,7 @@ private:
 
     std::mutex lock;  // guards everything below
     std::condition_variable wake;
-    double speakerMs = 18;
+    double speakerMs = AudioVideoOffset{}.tapToSpeakerMs;
     bool running = true;
     std::vector<std::shared_ptr<Client>> clients;
     int64_t packets = 0, bytes = 0, silentPackets = 0, leftDrops = 0, reanchors = 0;

@@ -74,14 +74,9 @@ ScreenService::ScreenService(ServiceSettings serviceSettings, Platform backends)
             platform.makeAdvertiser ? platform.makeAdvertiser() : nullptr,
             std::make_shared<SerialTaskQueue>("tovo-control.remote"), monotonicSeconds, wallSeconds, platform.addresses});
     }
-    endpoints = std::make_unique<Api>(ApiDependencies{*platform.session, displays, stills, platform.makeCapturer,
-                                                      captureLatency, *platform.windows, *platform.accessibility, input,
-                                                      holds, *tracker, flows, encoders, control, settings.streams,
-                                                      remote.get(), clipboard.get(), nullptr, nullptr, {}});
     if (platform.makeAudioSource) {
         audio = std::make_unique<AudioCaptures>(platform.makeAudioSource, captureLatency,
                                                 std::make_shared<SerialTaskQueue>("tovo-audio-stop"));
-        endpoints->dependencies().audio = audio.get();
         if (platform.makeAudioProbe) {
             audioProbe = platform.makeAudioProbe();
             AudioCaptures* captures = audio.get();
@@ -96,11 +91,9 @@ ScreenService::ScreenService(ServiceSettings serviceSettings, Platform backends)
             audio->setWatchdog(deafness.get());
         }
     }
-    endpoints->dependencies().audioEnabled = settings.audioEnabled;
+    std::function<std::shared_ptr<DisplayPointerTracker>(uint32_t)> makePointerTracker;
     if (platform.pointer) {
-        ApiDependencies& d = endpoints->dependencies();
-        d.pointers = &pointers;
-        d.makePointerTracker = [this](uint32_t display) {
+        makePointerTracker = [this](uint32_t display) {
             auto bounds = [this, display]() -> std::optional<PointerBounds> {
                 try {
                     DisplayInfo info = displays.require(display);
@@ -114,6 +107,12 @@ ScreenService::ScreenService(ServiceSettings serviceSettings, Platform backends)
                                                            std::make_shared<SerialTaskQueue>("tovo-pointer"));
         };
     }
+    endpoints = std::make_unique<Api>(ApiDependencies{*platform.session, displays, stills, platform.makeCapturer,
+                                                      captureLatency, *platform.windows, *platform.accessibility, input,
+                                                      holds, *tracker, flows, encoders, control, settings.streams,
+                                                      remote.get(), clipboard.get(), audio.get(),
+                                                      platform.pointer ? &pointers : nullptr, makePointerTracker,
+                                                      settings.audioEnabled});
     if (remote) {
         const Api* api = endpoints.get();
         remote->serveConnection = [api](std::unique_ptr<SecureStream> stream) { api->serveRemote(std::move(stream)); };

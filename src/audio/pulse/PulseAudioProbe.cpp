@@ -1,5 +1,7 @@
 #include "audio/pulse/PulseAudioProbe.h"
 
+#include "audio/pulse/PulseCommon.h"
+
 #include <pulse/pulseaudio.h>
 
 #include <fcntl.h>
@@ -93,8 +95,7 @@ public:
                 query->list.push_back({info->index, info->sink, pid ? std::atoi(pid) : 0, info->corked != 0});
             },
             &q);
-        while (op && !q.done && pa_operation_get_state(op) == PA_OPERATION_RUNNING) pa_threaded_mainloop_wait(loop);
-        if (op) pa_operation_unref(op);
+        awaitOperation(loop, op, q.done);
         pa_threaded_mainloop_unlock(loop);
         return q.list;
     }
@@ -102,8 +103,8 @@ public:
     // Records sink input `input` of `sink` alone into the meter.
     bool listen(uint32_t sink, uint32_t input) {
         pa_threaded_mainloop_lock(loop);
-        pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, 48000, 2};
-        stream = pa_stream_new(context, "tovo-control probe", &spec, nullptr);
+        const auto format = stereoFloat(48000);
+        stream = pa_stream_new(context, "tovo-control probe", &format, nullptr);
         bool ok = stream && pa_stream_set_monitor_stream(stream, input) == 0;
         if (ok) {
             pa_stream_set_read_callback(
@@ -158,8 +159,7 @@ private:
                 }
             },
             &q);
-        while (op && !q.done && pa_operation_get_state(op) == PA_OPERATION_RUNNING) pa_threaded_mainloop_wait(loop);
-        if (op) pa_operation_unref(op);
+        awaitOperation(loop, op, q.done);
         return q.name;
     }
 

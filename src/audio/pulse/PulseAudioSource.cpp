@@ -1,5 +1,7 @@
 #include "audio/pulse/PulseAudioSource.h"
 
+#include "audio/pulse/PulseCommon.h"
+
 #include "base/Clock.h"
 #include "base/Log.h"
 
@@ -97,10 +99,7 @@ public:
                 q->result = OutputLatency{info->description ? info->description : info->name, ms, line};
             },
             &query);
-        if (op) {
-            while (!query.done && pa_operation_get_state(op) == PA_OPERATION_RUNNING) pa_threaded_mainloop_wait(loop);
-            pa_operation_unref(op);
-        }
+        awaitOperation(loop, op, query.done);
         pa_threaded_mainloop_unlock(loop);
         return query.result;
     }
@@ -123,9 +122,7 @@ private:
                 pa_threaded_mainloop_signal(q->loop, 0);
             },
             &query);
-        if (!op) return {};
-        while (!query.done && pa_operation_get_state(op) == PA_OPERATION_RUNNING) pa_threaded_mainloop_wait(loop);
-        pa_operation_unref(op);
+        awaitOperation(loop, op, query.done);
         return query.name;
     }
 
@@ -136,13 +133,13 @@ private:
             pa_stream_unref(stream);
             stream = nullptr;
         }
-        pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, rate, 2};
-        stream = pa_stream_new(context, "tovo-control capture", &spec, nullptr);
+        const auto format = stereoFloat(rate);
+        stream = pa_stream_new(context, "tovo-control capture", &format, nullptr);
         if (!stream) return false;
         pa_stream_set_read_callback(stream, &PulseAudioSource::onRead, this);
         pa_buffer_attr attributes{};
         attributes.maxlength = static_cast<uint32_t>(-1);
-        attributes.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(10000, &spec));
+        attributes.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(10000, &format));
         std::string monitor = sinkName + ".monitor";
         // Low latency all along, also while nothing plays (an idle sink would otherwise hand
         // its monitor a second at a time); the first samples may then take a second, with

@@ -140,7 +140,8 @@ public:
 
     int64_t writeText(const std::string& text) override {
         Owned content;
-        for (const char* type : {"UTF8_STRING", "text/plain;charset=utf-8", "text/plain", "STRING", "TEXT"}) content[type] = text;
+        auto shared = std::make_shared<const std::string>(text);
+        for (const char* type : {"UTF8_STRING", "text/plain;charset=utf-8", "text/plain", "STRING", "TEXT"}) content[type] = shared;
         return take(std::move(content));
     }
 
@@ -152,19 +153,21 @@ public:
             uris += uri + "\r\n";
             gnome += "\n" + uri;
         }
-        Owned content{{"text/uri-list", uris}, {"x-special/gnome-copied-files", gnome}};
-        if (imageType) content[*imageType] = imageData;
+        Owned content{{"text/uri-list", std::make_shared<const std::string>(uris)},
+                      {"x-special/gnome-copied-files", std::make_shared<const std::string>(gnome)}};
+        if (imageType) content[*imageType] = std::make_shared<const std::string>(imageData);
         return take(std::move(content));
     }
 
 private:
-    using Owned = std::map<std::string, std::string>;  // target name → data
+    // Target name → data; the text targets share one copy.
+    using Owned = std::map<std::string, std::shared_ptr<const std::string>>;
     // An INCR transfer to a requestor, one chunk per deleted property.
     struct Outgoing {
         Window requestor;
         Atom property;
         Atom type;
-        std::string data;
+        std::shared_ptr<const std::string> data;  // shared with what we own, not copied
         size_t sent = 0;
         Clock::time_point lastProgress;
     };
@@ -336,7 +339,7 @@ private:
         if (owned) {
             auto it = owned->find(atomName(target));
             if (it == owned->end()) return std::nullopt;
-            return it->second;
+            return *it->second;
         }
         if (XGetSelectionOwner(display, clipboard) == None) return std::nullopt;
         Atom property = atom("TOVO_CLIPBOARD");
@@ -400,7 +403,7 @@ private:
     int64_t take(Owned content) {
         return onThread<int64_t>(count.load(), [this, content = std::move(content)]() mutable {
             owned = std::move(content);
-            owned->emplace("TARGETS", "");
+            owned->emplace("TARGETS", std::make_shared<const std::string>());
             XSetSelectionOwner(display, clipboard, window, CurrentTime);
             XFlush(display);
             // Our own XFixes notice counts the change.
@@ -444,16 +447,16 @@ private:
                 reply.property = property;
             } else if (auto it = owned->find(target); it != owned->end()) {
                 Atom type = target == "TEXT" ? atom("UTF8_STRING") : request.target;
-                if (it->second.size() > incrChunk) {
-                    long size = static_cast<long>(it->second.size());
+                const std::string& data = *it->second;
+                if (data.size() > incrChunk) {
+                    long size = static_cast<long>(data.size());
                     XSelectInput(display, request.requestor, PropertyChangeMask);
                     XChangeProperty(display, request.requestor, property, atom("INCR"), 32, PropModeReplace,
                                     reinterpret_cast<unsigned char*>(&size), 1);
                     outgoing.push_back({request.requestor, property, type, it->second, 0, Clock::now()});
                 } else {
                     XChangeProperty(display, request.requestor, property, type, 8, PropModeReplace,
-                                    reinterpret_cast<const unsigned char*>(it->second.data()),
-                                    static_cast<int>(it->second.size()));
+                                    reinterpret_cast<const unsigned char*>(data.data()), static_cast<int>(data.size()));
                 }
                 reply.property = property;
             }
@@ -466,9 +469,9 @@ private:
         if (event.state != PropertyDelete) return;
         for (auto it = outgoing.begin(); it != outgoing.end(); ++it) {
             if (it->requestor != event.window || it->property != event.atom) continue;
-            size_t n = std::min(incrChunk, it->data.size() - it->sent);
+            size_t n = std::min(incrChunk, it->data->size() - it->sent);
             XChangeProperty(display, it->requestor, it->property, it->type, 8, PropModeReplace,
-                            reinterpret_cast<const unsigned char*>(it->data.data() + it->sent), static_cast<int>(n));
+                            reinterpret_cast<const unsigned char*>(it->data->data() + it->sent), static_cast<int>(n));
             XFlush(display);
             it->lastProgress = Clock::now();
             if (n == 0) {
