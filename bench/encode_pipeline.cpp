@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     auto codec = tovo::videoCodecNamed(argc > 4 ? argv[4] : "h264").value_or(tovo::VideoCodec::h264);
     int kbps = argc > 5 ? std::atoi(argv[5]) : 3500;
 
-    tovo::FrameStream frames(params, fps, true, displays, tovo::makeX11ScreenCapturer, latency);
+    tovo::FrameStream frames(params, fps, true, displays, [] { return tovo::makeX11ScreenCapturer(nullptr); }, latency);
     frames.start();
     tovo::VideoEncoder encoder(codec, kbps * 1000, fps, tovo::libavSessionFactory());
     std::vector<double> ms;

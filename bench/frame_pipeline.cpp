@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
     tovo::x11::SharedDisplay connection;
     auto source = tovo::makeX11DisplaySource(connection);
     tovo::Displays displays(*source);
-    tovo::StillCapture stills(displays, tovo::makeX11ScreenCapturer);
+    tovo::StillCapture stills(displays, [] { return tovo::makeX11ScreenCapturer(nullptr); });
     tovo::CaptureParams params;
     params.display = displays.resolve(std::nullopt);
     params.maxWidth = argc > 2 ? std::atoi(argv[2]) : 1280;

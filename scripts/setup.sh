@@ -10,11 +10,12 @@ packages=(
   libx11-dev libxrandr-dev libxinerama-dev libxext-dev libxfixes-dev libxdamage-dev libxss-dev
   libxtst-dev libxres-dev libxcomposite-dev libatspi2.0-dev libdbus-1-dev libturbojpeg0-dev libyuv-dev libicu-dev
   libavcodec-dev libavutil-dev libswscale-dev libssl-dev libavahi-client-dev libpng-dev libpulse-dev libopus-dev
+  libxrender-dev libcairo2-dev libpango1.0-dev libgtk-3-dev libayatana-appindicator3-dev libqrencode-dev
   # running on a headless desktop
   xvfb openbox dbus dbus-x11 x11-utils avahi-daemon pulseaudio pulseaudio-utils
   # tests and benchmarks
   curl python3 procps python3-gi gir1.2-glib-2.0 gir1.2-gtk-3.0 libglib2.0-bin xdotool imagemagick scrot ffmpeg xterm
-  openssl avahi-utils xclip opus-tools shared-mime-info
+  openssl avahi-utils xclip opus-tools shared-mime-info zbar-tools
 )
 
 missing=()

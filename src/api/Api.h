@@ -11,6 +11,7 @@
 #include "http/Router.h"
 #include "input/Input.h"
 #include "input/PointerHold.h"
+#include "overlay/Automation.h"
 #include "remote/RemoteAccess.h"
 #include "remote/RemoteControl.h"
 #include "session/DesktopSession.h"
@@ -51,6 +52,7 @@ struct ApiDependencies {
     std::function<std::shared_ptr<DisplayPointerTracker>(uint32_t display)> makePointerTracker;
     bool audioEnabled = true;                    // TOVO_AUDIO
     std::chrono::milliseconds eventPing{15000};  // silence before a ping line on /events
+    Automation* automation = nullptr;  // none: /automation answers 503
 };
 
 // The HTTP API: the route table with every endpoint, and the mapping of the features'

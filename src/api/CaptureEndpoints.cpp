@@ -3,7 +3,9 @@
 
 #include "api/ErrorMapping.h"
 #include "api/Query.h"
+#include "capture/FrameFilter.h"
 #include "capture/HiddenApps.h"
+#include "desktop/FramePlan.h"
 #include "desktop/AppWindows.h"
 
 #include <chrono>
@@ -30,23 +32,28 @@ void sendJPEG(Connection& connection, Connection::Headers headers, const std::st
 
 }  // namespace
 
+FilterPlanner filterPlanner(const Deps& deps, uint32_t display, const FrameFilter& filter) {
+    return [&deps, display, filter] {
+        WindowCatalog catalog = WindowCatalog::now(deps.windows, deps.displays);
+        return FilterPlan{NativeFilterPlan::make(catalog, filter).windows, maskOps(catalog, display, filter)};
+    };
+}
+
 void frame(const Deps& deps, HTTPRequest& request, Connection& connection) {
     // Before anything can fail: capturers of a display that went away give their shared
     // memory back.
     deps.stills.prune();
     CaptureParams params = Query::captureParams(request, deps.displays);
-    // The visible/hide/crop filter is not read yet: pictures always show the whole display.
+    auto filter = Query::frameFilter(request);
     if (!deps.session.canCaptureScreen()) throw HTTPError(403, noCaptureText);
-    JPEGFrame picture = deps.stills.frame(params);
+    JPEGFrame picture = filter ? deps.stills.frame(params, *filter, filterPlanner(deps, params.display, *filter))
+                               : deps.stills.frame(params);
     Connection::Headers headers{{"X-Frame-Width", std::to_string(picture.width)},
                                 {"X-Frame-Height", std::to_string(picture.height)},
                                 {"X-Display", std::to_string(picture.display)},
                                 {"Cache-Control", "no-store"}};
-    if (picture.crop) {
-        const auto& c = *picture.crop;
-        headers.emplace_back("X-Crop", fractions(c[0], c[1], c[2], c[3]));
-    }
-    if (picture.filter) headers.emplace_back("X-Frame-Filter", *picture.filter);
+    if (picture.crop) headers.emplace_back("X-Crop", FrameFilter::cropHeader(*picture.crop));
+    if (picture.filter) headers.emplace_back("X-Frame-Filter", toString(*picture.filter));
     sendJPEG(connection, std::move(headers), picture.data);
 }
 

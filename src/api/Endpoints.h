@@ -15,10 +15,14 @@ using Deps = ApiDependencies;
 nlohmann::json status(const Deps& deps);
 void events(const Deps& deps, HTTPRequest& request, Connection& connection);
 void requestPermissions(const Deps& deps, HTTPRequest& request, Connection& connection);
+// POST /automation and POST /agent-control.
+void automation(const Deps& deps, HTTPRequest& request, Connection& connection);
 
 // CaptureEndpoints.cpp
 void frame(const Deps& deps, HTTPRequest& request, Connection& connection);
 void windowScreenshot(const Deps& deps, HTTPRequest& request, Connection& connection);
+// Plans a filtered picture of `display` from a fresh window catalog each time it is asked.
+FilterPlanner filterPlanner(const Deps& deps, uint32_t display, const FrameFilter& filter);
 
 // DesktopEndpoints.cpp
 void windows(const Deps& deps, HTTPRequest& request, Connection& connection);

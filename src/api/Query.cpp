@@ -46,4 +46,8 @@ CaptureParams captureParams(const HTTPRequest& request, Displays& displays) {
     return params;
 }
 
+std::optional<FrameFilter> frameFilter(const HTTPRequest& request) {
+    return FrameFilter::parse(value(request, "visible"), value(request, "hide"), value(request, "crop"));
+}
+
 }  // namespace tovo::Query

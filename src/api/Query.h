@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/FrameFilter.h"
 #include "capture/StillCapture.h"
 #include "http/HTTPRequest.h"
 
@@ -22,5 +23,8 @@ nlohmann::json jsonBody(const HTTPRequest& request);
 // `display`, `maxWidth` and `quality` (in that order), the display resolved and the numbers
 // clamped. Throws HTTPError, DisplayError.
 CaptureParams captureParams(const HTTPRequest& request, Displays& displays);
+
+// `visible`, `hide` and `crop`: the filter they ask for, if any. Throws BadInput.
+std::optional<FrameFilter> frameFilter(const HTTPRequest& request);
 
 }  // namespace tovo::Query

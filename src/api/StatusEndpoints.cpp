@@ -26,6 +26,11 @@ nlohmann::json status(const Deps& deps) {
     for (const auto& state : snapshot.states) states.push_back(state.json());
     object["states"] = states;
     object["console"] = snapshot.console ? nlohmann::json{{"locked", snapshot.console->locked}} : nlohmann::json();
+    if (deps.automation) {
+        AutomationCore automation = deps.automation->core();
+        object["automation"] = automation.json();
+        object["agentControl"] = automation.json(false);
+    }
     object["control"] = deps.control.json();
     object.update(ServerIdentity::json());
     return object;
@@ -82,6 +87,14 @@ void events(const Deps& deps, HTTPRequest&, Connection& connection) {
         }
         if (connection.peerClosed()) return;
     }
+}
+
+void automation(const Deps& deps, HTTPRequest& request, Connection& connection) {
+    if (!deps.automation) throw HTTPError(503, "automation is not available in this process");
+    auto asked = Automation::parse(request.body);
+    nlohmann::json answer = deps.automation->set(asked.active, asked.label).json();
+    answer["ok"] = true;
+    connection.json(200, answer);
 }
 
 }  // namespace tovo::Endpoints

@@ -59,6 +59,7 @@ StreamOptions parseOptions(const HTTPRequest& request) {
 // What a stream captures and how.
 struct StreamSetup {
     CaptureParams params;  // maxWidth is the chosen stream width
+    std::optional<FrameFilter> filter;  // apps kept out of the pictures
     StreamOptions options;
     VideoCodec codec = VideoCodec::h264;
     int fps = 2;
@@ -67,6 +68,9 @@ struct StreamSetup {
 StreamSetup setup(const Deps& deps, const HTTPRequest& request) {
     StreamSetup setup;
     setup.params = Query::captureParams(request, deps.displays);
+    // Streams keep apps out as stills do; a crop would change the stream's size and is not
+    // taken here.
+    setup.filter = FrameFilter::parse(Query::value(request, "visible"), Query::value(request, "hide"), std::nullopt);
     setup.options = parseOptions(request);
     setup.fps = Query::clamped(request, "fps", 2, 1, deps.streams.tuning.maxFPS);
     auto codec = StreamCodecs::choose(setup.options.codecs, deps.streams.codecs,
@@ -183,6 +187,7 @@ void stream(const Deps& deps, HTTPRequest& request, Connection& connection) {
     const std::string display = std::to_string(setup.params.display);
     FrameStream frames(setup.params, setup.fps, !setup.options.cursorClient, deps.displays, deps.makeCapturer,
                        deps.captureLatency);
+    if (setup.filter) frames.filterApps(filterPlanner(deps, setup.params.display, *setup.filter));
     struct Stopper {
         FrameStream& frames;
         Connection& connection;

@@ -18,6 +18,8 @@ FrameStream::FrameStream(CaptureParams params, int fps, bool showsCursor, Displa
 
 FrameStream::~FrameStream() { stop(); }
 
+void FrameStream::filterApps(FilterPlanner plan) { planner = std::move(plan); }
+
 void FrameStream::start() {
     if (started) return;
     displays.wake(params.display);
@@ -57,6 +59,10 @@ void FrameStream::run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, 
     using Steady = std::chrono::steady_clock;
     const auto period = std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(interval));
     Scaler scaler;
+    std::vector<uint8_t> masked;
+    FilterPlan plan;
+    std::optional<Steady::time_point> plannedAt;
+    bool fellBack = false;
     double lastEncode = -1e9;
     std::optional<Steady::time_point> pendingChange;  // a change not yet turned into a picture
     auto nextTick = Steady::now();
@@ -81,7 +87,21 @@ void FrameStream::run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, 
             // A gated change stays pending: the next tick reads it, so it is never lost.
             if (!complete || gated) continue;
 
-            PixelView picture = capturer->capture(rect, showsCursor);
+            PixelView picture;
+            if (planner) {
+                if (!plannedAt || Steady::now() - *plannedAt >= std::chrono::milliseconds(250)) {
+                    plan = planner();
+                    plannedAt = Steady::now();
+                }
+                FilteredPicture filtered = captureFiltered(*capturer, rect, showsCursor, plan, masked);
+                if (filtered.fallback && !fellBack) {
+                    log("stream: native visible filter unavailable (" + *filtered.fallback + "); covering instead");
+                }
+                fellBack = filtered.fallback.has_value();
+                picture = filtered.picture;
+            } else {
+                picture = capturer->capture(rect, showsCursor);
+            }
             auto readAt = Steady::now();
             latency.note(
                 this, std::chrono::duration<double, std::milli>(readAt - *pendingChange).count());

@@ -4,6 +4,7 @@
 #include "capture/CaptureActivity.h"
 #include "capture/CaptureLatency.h"
 #include "capture/Displays.h"
+#include "capture/FilteredCapture.h"
 #include "capture/Scaler.h"
 #include "capture/StillCapture.h"
 #include "capture/VideoPictureSource.h"
@@ -33,6 +34,10 @@ public:
     FrameStream(CaptureParams params, int fps, bool showsCursor, Displays& displays, CapturerFactory makeCapturer,
                 VideoCaptureLatency& latency, Clock clock = monotonicSeconds);
     ~FrameStream() override;
+
+    // Keeps apps out of the pictures as `plan` says; the plan is asked again at most every
+    // 250 ms, so a new window of a kept-out app stays out. Call before start().
+    void filterApps(FilterPlanner plan);
 
     // Wakes the display and starts capturing. Throws DisplayError for a display that is
     // gone, CaptureFailure when capture cannot start.
@@ -66,6 +71,7 @@ private:
     const Clock clock;
     std::thread worker;
     bool started = false;  // touched only by start/stop's thread
+    FilterPlanner planner;  // set before start, then read by the capture thread only
 
     std::mutex lock;  // guards everything below; `cond` is broadcast on every change
     std::condition_variable cond;

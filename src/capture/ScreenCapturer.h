@@ -6,6 +6,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace tovo {
 
@@ -15,6 +16,7 @@ struct PixelRect {
     int y = 0;
     int width = 0;
     int height = 0;
+    bool operator==(const PixelRect&) const = default;
 };
 
 // Pixels in memory order B, G, R, X (4 bytes each), rows `stride` bytes apart. A view
@@ -44,6 +46,11 @@ public:
     // Reads `rect` of the screen, with the pointer drawn in when `withCursor`. The view
     // stays valid until the next capture or the capturer's end. Throws CaptureFailure.
     virtual PixelView capture(const PixelRect& rect, bool withCursor) = 0;
+
+    // Reads `rect` as it would look with only the top-level `windows` on screen (in their
+    // stacking order, on black; this process's own windows never). Windows that are gone are
+    // skipped. Throws CaptureFailure when the server cannot compose pictures.
+    virtual PixelView captureWindows(const PixelRect& rect, const std::vector<uint32_t>& windows, bool withCursor) = 0;
 
     // Reads a top-level window's own pixels (frame included), whatever covers it, through
     // the compositing extension. Throws CaptureFailure (for example for an unmapped window).

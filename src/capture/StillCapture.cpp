@@ -1,5 +1,7 @@
 #include "capture/StillCapture.h"
 
+#include "base/Log.h"
+
 #include <future>
 #include <thread>
 
@@ -9,6 +11,7 @@ struct StillCapture::Worker {
     std::unique_ptr<ScreenCapturer> capturer;
     Scaler scaler;
     JPEGEncoder encoder;
+    std::vector<uint8_t> masked;
 
     std::string encode(const PixelView& picture, int width, int height, int quality) {
         auto jpeg = encoder.encode(scaler.scale(picture, width, height), quality);
@@ -70,22 +73,43 @@ StillCapture::~StillCapture() = default;
 
 void StillCapture::prune() { pool->prune(); }
 
-JPEGFrame StillCapture::frame(const CaptureParams& params) {
+JPEGFrame StillCapture::frame(const CaptureParams& params, const FrameFilter& filter, const FilterPlanner& plan) {
     displays.wake(params.display);
     DisplayInfo display = displays.require(params.display);
-    auto [width, height] = Displays::scaledSize(display.width * display.scale, display.width, display.height, params.maxWidth);
-
-    JPEGFrame frame;
-    frame.display = params.display;
-    frame.width = width;
-    frame.height = height;
-    auto worker = pool->take();
     PixelRect rect{static_cast<int>(display.x), static_cast<int>(display.y), static_cast<int>(display.width),
                    static_cast<int>(display.height)};
-    frame.data = worker->encode(worker->capturer->capture(rect, true), width, height, params.quality);
+    JPEGFrame frame;
+    frame.display = params.display;
+    auto worker = pool->take();
+    PixelView picture;
+    if (filter.filtersApps()) {
+        FilteredPicture filtered = captureFiltered(*worker->capturer, rect, true, plan(), worker->masked);
+        if (filtered.fallback) log("frame: native visible filter unavailable (" + *filtered.fallback + "); covering instead");
+        picture = filtered.picture;
+        frame.filter = filtered.mode;
+    } else {
+        picture = worker->capturer->capture(rect, true);
+    }
+    std::pair<int, int> size = Displays::scaledSize(display.width * display.scale, display.width, display.height,
+                                                     params.maxWidth);
+    if (filter.crop) {
+        PixelRect cut = FrameFilter::pixelRect(*filter.crop, picture.width, picture.height);
+        if (cut.width > 0 && cut.height > 0) {
+            frame.crop = FrameFilter::unitRect(cut, picture.width, picture.height);
+            picture.data += static_cast<size_t>(cut.y) * picture.stride + static_cast<size_t>(cut.x) * 4;
+            picture.width = cut.width;
+            picture.height = cut.height;
+            size = FrameFilter::downscaledSize(cut.width, cut.height, params.maxWidth);
+        }
+    }
+    frame.width = size.first;
+    frame.height = size.second;
+    frame.data = worker->encode(picture, size.first, size.second, params.quality);
     pool->give(std::move(worker));
     return frame;
 }
+
+JPEGFrame StillCapture::frame(const CaptureParams& params) { return frame(params, FrameFilter{}, {}); }
 
 std::optional<std::string> StillCapture::window(uint32_t window, int width, int height, int quality,
                                                 std::chrono::milliseconds within) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "capture/Displays.h"
+#include "capture/FilteredCapture.h"
+#include "capture/FrameFilter.h"
 #include "capture/JPEGEncoder.h"
 #include "capture/Scaler.h"
 #include "capture/ScreenCapturer.h"
@@ -32,8 +34,8 @@ struct JPEGFrame {
     int width = 0;
     int height = 0;
     uint32_t display = 0;
-    std::optional<std::array<double, 4>> crop;  // x, y, w, h normalised, when a crop was applied
-    std::optional<std::string> filter;          // "native" or "mask", when a visible set was asked for
+    std::optional<UnitRect> crop;      // the crop applied, in fractions of the whole picture
+    std::optional<FilterMode> filter;  // how apps were kept out, when the filter names apps
 };
 
 using CapturerFactory = std::function<std::unique_ptr<ScreenCapturer>()>;
@@ -51,6 +53,10 @@ public:
     // One picture of the display (pointer included), sized by the display's target size for
     // params.maxWidth, encoded. Throws DisplayError, CaptureFailure.
     JPEGFrame frame(const CaptureParams& params);
+    // The same under a filter: apps kept out as `plan` says (asked once, when the filter
+    // names apps), then the crop cut from the full-size picture and brought down to
+    // params.maxWidth. A failed composition is logged and covered with masks instead.
+    JPEGFrame frame(const CaptureParams& params, const FrameFilter& filter, const FilterPlanner& plan);
     // One picture of a top-level window's own pixels, scaled to width × height, encoded;
     // none when it did not come within `within`. Throws CaptureFailure when the window has
     // no picture.

@@ -9,6 +9,7 @@
 #include "desktop/atspi/AtspiAccessibility.h"
 #include "desktop/x11/X11WindowSystem.h"
 #include "input/x11/XTestInputInjector.h"
+#include "overlay/x11/X11Overlay.h"
 #include "remote/avahi/AvahiAdvertiser.h"
 #include "remote/openssl/OpenSSLCrypto.h"
 #include "remote/openssl/TLSListener.h"
@@ -27,16 +28,26 @@
 namespace tovo {
 
 Platform Platform::linuxDesktop() {
-    auto shared = std::make_shared<x11::SharedDisplay>();
+    // What the backends share: the X connection for short requests, the list of this
+    // process's own windows (drawn by the banner, left out by captures), and the key presses
+    // this process posted (passed on by the Escape tap).
+    struct Shared {
+        x11::SharedDisplay display;
+        OwnWindows ownWindows;
+        OwnKeyPresses ownKeys;
+    };
+    auto kept = std::make_shared<Shared>();
+    x11::SharedDisplay* shared = &kept->display;
+    OwnWindows* own = &kept->ownWindows;
     Platform platform;
-    platform.keepAlive = shared;
+    platform.keepAlive = kept;
     platform.session = makeX11DesktopSession(*shared);
     platform.consoleLock = makeDBusConsoleLock();
     platform.displays = makeX11DisplaySource(*shared);
-    platform.makeCapturer = makeX11ScreenCapturer;
+    platform.makeCapturer = [own] { return makeX11ScreenCapturer(own); };
     platform.windows = makeX11WindowSystem(*shared);
     platform.accessibility = makeAtspiAccessibility();
-    platform.injector = makeXTestInputInjector();
+    platform.injector = makeXTestInputInjector(&kept->ownKeys);
     platform.makeEncoderSession = libavSessionFactory();
     platform.crypto = makeOpenSSLCrypto();
     platform.makeListener = tlsListenerFactory();
@@ -46,6 +57,10 @@ Platform Platform::linuxDesktop() {
     platform.pointer = makeX11PointerProbe(*shared);
     platform.makeAudioSource = pulseAudioSourceFactory();
     platform.makeAudioProbe = makePulseAudioProbe;
+    platform.makeOverlay = [own](std::function<std::vector<PixelRect>()> screens) {
+        return makeX11AutomationOverlay(std::move(screens), *own);
+    };
+    platform.escapeTap = makeX11EscapeTap(kept->ownKeys);
     return platform;
 }
 

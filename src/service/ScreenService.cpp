@@ -1,5 +1,7 @@
 #include "service/ScreenService.h"
 
+#include "base/Language.h"
+
 #include "base/Log.h"
 #include "api/Endpoints.h"
 #include "service/ScreenServiceError.h"
@@ -23,6 +25,23 @@ ServiceSettings ServiceSettings::fromEnvironment(std::string socketPath, std::op
     settings.audioEnabled = Endpoints::audioEnabled(environment);
     return settings;
 }
+
+namespace {
+
+// Stand-ins where the platform has no banner or keyboard watcher.
+class NoAutomationOverlay final : public AutomationOverlay {
+public:
+    void show(const std::string&) override {}
+    void hide() override {}
+};
+
+class NoEscapeTap final : public EscapeTap {
+public:
+    std::optional<std::string> install(std::function<void()>) override { return std::string("no keyboard watcher here"); }
+    void remove() override {}
+};
+
+}  // namespace
 
 ScreenService::ScreenService(ServiceSettings serviceSettings, Platform backends)
     : settings(std::move(serviceSettings)),
@@ -107,12 +126,32 @@ ScreenService::ScreenService(ServiceSettings serviceSettings, Platform backends)
                                                            std::make_shared<SerialTaskQueue>("tovo-pointer"));
         };
     }
-    endpoints = std::make_unique<Api>(ApiDependencies{*platform.session, displays, stills, platform.makeCapturer,
-                                                      captureLatency, *platform.windows, *platform.accessibility, input,
-                                                      holds, *tracker, flows, encoders, control, settings.streams,
-                                                      remote.get(), clipboard.get(), audio.get(),
-                                                      platform.pointer ? &pointers : nullptr, makePointerTracker,
-                                                      settings.audioEnabled});
+    if (platform.makeOverlay) {
+        overlay = platform.makeOverlay([this] {
+            std::vector<PixelRect> rects;
+            for (const auto& d : displays.active()) {
+                rects.push_back({static_cast<int>(d.x), static_cast<int>(d.y), static_cast<int>(d.width),
+                                 static_cast<int>(d.height)});
+            }
+            return rects;
+        });
+    } else {
+        overlay = std::make_unique<NoAutomationOverlay>();
+    }
+    if (!platform.escapeTap) platform.escapeTap = std::make_unique<NoEscapeTap>();
+    auto environment = [](const char* name) -> const char* { return std::getenv(name); };
+    automation = std::make_unique<Automation>(
+        *overlay, *platform.escapeTap, std::make_unique<SerialTaskQueue>("tovo-control.automation"),
+        [weakTracker](const std::string& line) {
+            if (auto t = weakTracker.lock()) t->post(line);
+        },
+        prefersChinese(environment));
+    ApiDependencies deps{*platform.session, displays, stills, platform.makeCapturer, captureLatency, *platform.windows,
+                         *platform.accessibility, input, holds, *tracker, flows, encoders, control, settings.streams,
+                         remote.get(), clipboard.get(), audio.get(), platform.pointer ? &pointers : nullptr,
+                         makePointerTracker, settings.audioEnabled};
+    deps.automation = automation.get();
+    endpoints = std::make_unique<Api>(std::move(deps));
     if (remote) {
         const Api* api = endpoints.get();
         remote->serveConnection = [api](std::unique_ptr<SecureStream> stream) { api->serveRemote(std::move(stream)); };

@@ -15,6 +15,7 @@
 #include "clipboard/Pasteboard.h"
 #include "cursor/PointerTracker.h"
 #include "input/PointerHold.h"
+#include "overlay/Automation.h"
 #include "remote/Crypto.h"
 #include "remote/RemoteAccess.h"
 #include "remote/RemoteControl.h"
@@ -59,6 +60,10 @@ struct Platform {
     std::unique_ptr<PointerProbe> pointer;   // none: no client-drawn cursor
     AudioSourceFactory makeAudioSource;      // none: no audio
     std::function<std::unique_ptr<AudioServerProbe>()> makeAudioProbe;  // none: no deafness watchdog
+    // The automation banner over the displays `screens` lists, and the Escape tap; none:
+    // automation is kept as state only.
+    std::function<std::unique_ptr<AutomationOverlay>(std::function<std::vector<PixelRect>()> screens)> makeOverlay;
+    std::unique_ptr<EscapeTap> escapeTap;
 
     // The Linux desktop this process runs on: X11, D-Bus, AT-SPI and libavcodec.
     static Platform linuxDesktop();
@@ -135,6 +140,8 @@ private:
     std::unique_ptr<AudioServerProbe> audioProbe;
     std::unique_ptr<AudioDeafWatchdog> deafness;
     std::unique_ptr<AudioCaptures> audio;  // with an audio source
+    std::unique_ptr<AutomationOverlay> overlay;
+    std::unique_ptr<Automation> automation;
     std::unique_ptr<Api> endpoints;
 
     std::mutex lock;  // guards listener

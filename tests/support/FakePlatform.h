@@ -48,6 +48,13 @@ public:
         return {pixels.data(), rect.width, rect.height, rect.width * 4};
     }
     PixelView captureWindow(uint32_t) override { return capture({0, 0, 64, 48}, false); }
+    // Composed pictures are darker, so that a test can tell them from whole screens.
+    PixelView captureWindows(const PixelRect& rect, const std::vector<uint32_t>& windows, bool) override {
+        composed = windows;
+        pixels.assign(static_cast<size_t>(rect.width) * rect.height * 4, 0x20);
+        return {pixels.data(), rect.width, rect.height, rect.width * 4};
+    }
+    std::vector<uint32_t> composed;  // the windows of the last composed picture
     std::optional<Clock::time_point> waitForChanges(const PixelRect&, Clock::time_point until) override {
         if (first) {
             first = false;
@@ -122,7 +129,7 @@ struct FakeService {
         windows->records = {editor};
         Platform platform{nullptr, std::move(s), std::make_unique<FakeConsoleLock>(), std::move(d),
                           [] { return std::make_unique<SolidCapturer>(); }, std::move(w),
-                          std::make_unique<NoAccessibility>(), std::move(i), fakeEncoderFactory(), nullptr, {}, {}, {}, std::move(p), nullptr, {}, {}};
+                          std::make_unique<NoAccessibility>(), std::move(i), fakeEncoderFactory(), nullptr, {}, {}, {}, std::move(p), nullptr, {}, {}, {}, nullptr};
         ServiceSettings settings;
         settings.socketPath = "/nonexistent/screen.sock";
         settings.calibrateEncoders = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/DisplaySource.h"
+#include "capture/OwnWindows.h"
 #include "capture/ScreenCapturer.h"
 #include "x11/X11Connection.h"
 
@@ -13,7 +14,8 @@ namespace tovo {
 std::unique_ptr<DisplaySource> makeX11DisplaySource(x11::SharedDisplay& display);
 
 // A capturer on a connection of its own (MIT-SHM, XDamage, XFixes, Composite); throws
-// CaptureFailure when the display cannot be opened.
-std::unique_ptr<ScreenCapturer> makeX11ScreenCapturer();
+// CaptureFailure when the display cannot be opened. Pictures leave out the windows `own`
+// lists (which must outlive the capturer; none for no such windows).
+std::unique_ptr<ScreenCapturer> makeX11ScreenCapturer(const OwnWindows* own);
 
 }  // namespace tovo

@@ -3,6 +3,7 @@
 // and MIT-SCREEN-SAVER suspension for streams.
 #include "capture/CursorOverlay.h"
 #include "capture/x11/X11Capture.h"
+#include "capture/x11/X11WindowComposer.h"
 #include "x11/X11Connection.h"
 
 #include <X11/Xlib.h>
@@ -31,7 +32,7 @@ bool intersects(const PixelRect& a, int x, int y, int width, int height) {
 
 class X11ScreenCapturer final : public ScreenCapturer {
 public:
-    X11ScreenCapturer() {
+    explicit X11ScreenCapturer(const OwnWindows* own) : own(own) {
         display = x11::openDisplay(&broken);
         if (!display) throw CaptureFailure("cannot open the X display");
         root = DefaultRootWindow(display);
@@ -47,6 +48,7 @@ public:
     }
 
     ~X11ScreenCapturer() override {
+        composer.reset();
         releaseShm();
         if (image) XDestroyImage(image);
         if (windowImage) XDestroyImage(windowImage);
@@ -57,16 +59,58 @@ public:
     PixelView capture(const PixelRect& rect, bool withCursor) override {
         checkAlive();
         if (rect.width <= 0 || rect.height <= 0) throw CaptureFailure("empty capture rectangle");
-        XImage* read = useShm ? readShared(rect) : nullptr;
-        if (!read) read = readPlain(rect);
-        checkAlive();
-        if (read->bits_per_pixel != 32 || read->red_mask != 0xFF0000 || read->green_mask != 0xFF00 ||
-            read->blue_mask != 0xFF || read->byte_order != LSBFirst) {
-            throw CaptureFailure("unsupported pixel format (" + std::to_string(read->bits_per_pixel) + " bits per pixel)");
+        std::vector<OwnWindows::Window> mine = ownWindowsIn(rect);
+        Drawable source = root;
+        PixelRect from = rect;
+        if (!mine.empty()) {
+            // This process's own windows are on screen: rebuild what lies under them from the
+            // windows below, so that no picture shows them.
+            std::vector<PixelRect> covered;
+            for (const auto& window : mine) covered.insert(covered.end(), window.covers.begin(), window.covers.end());
+            std::set<uint32_t> ids;
+            for (const auto& window : mine) ids.insert(window.id);
+            try {
+                composing().prepare();
+                composer->copyScreen(rect);
+                composer->compose(rect, [&](Window w) { return ids.count(static_cast<uint32_t>(w)) == 0; }, &covered);
+                source = composer->target(rect);
+                from = {0, 0, rect.width, rect.height};
+            } catch (const CaptureFailure&) {
+                source = root;  // without Composite the banner cannot be kept out
+            }
         }
-        auto* pixels = reinterpret_cast<uint8_t*>(read->data);
-        if (withCursor) drawCursor(rect, pixels, read->bytes_per_line);
-        return {pixels, rect.width, rect.height, read->bytes_per_line};
+        return read(source, from, rect, withCursor);
+    }
+
+    PixelView captureWindows(const PixelRect& rect, const std::vector<uint32_t>& windows, bool withCursor) override {
+        checkAlive();
+        if (rect.width <= 0 || rect.height <= 0) throw CaptureFailure("empty capture rectangle");
+        std::set<uint32_t> wanted(windows.begin(), windows.end());
+        for (const auto& window : ownWindowsIn(rect)) wanted.erase(window.id);
+        composing().compose(rect, [&](Window w) { return wanted.count(static_cast<uint32_t>(w)) > 0; }, nullptr);
+        return read(composer->target(rect), {0, 0, rect.width, rect.height}, rect, withCursor);
+    }
+
+    // Reads `from` of `source` (the root window, or a composed picture of `rect`).
+    PixelView read(Drawable source, const PixelRect& from, const PixelRect& rect, bool withCursor) {
+        XImage* got = useShm ? readShared(source, from) : nullptr;
+        if (!got) got = readPlain(source, from);
+        checkAlive();
+        if (source != root && got->red_mask == 0) {
+            // An image of a pixmap carries no colour masks; the composed pixmap has the
+            // screen's visual.
+            const Visual* visual = DefaultVisual(display, DefaultScreen(display));
+            got->red_mask = visual->red_mask;
+            got->green_mask = visual->green_mask;
+            got->blue_mask = visual->blue_mask;
+        }
+        if (got->bits_per_pixel != 32 || got->red_mask != 0xFF0000 || got->green_mask != 0xFF00 ||
+            got->blue_mask != 0xFF || got->byte_order != LSBFirst) {
+            throw CaptureFailure("unsupported pixel format (" + std::to_string(got->bits_per_pixel) + " bits per pixel)");
+        }
+        auto* pixels = reinterpret_cast<uint8_t*>(got->data);
+        if (withCursor) drawCursor(rect, pixels, got->bytes_per_line);
+        return {pixels, rect.width, rect.height, got->bytes_per_line};
     }
 
     PixelView captureWindow(uint32_t window) override {
@@ -180,35 +224,51 @@ private:
         if (broken) throw CaptureFailure("the X display went away");
     }
 
-    XImage* readShared(const PixelRect& rect) {
+    std::vector<OwnWindows::Window> ownWindowsIn(const PixelRect& rect) const {
+        std::vector<OwnWindows::Window> found;
+        if (!own) return found;
+        for (auto& window : own->list()) {
+            bool touches = false;
+            for (const auto& c : window.covers) touches = touches || intersects(rect, c.x, c.y, c.width, c.height);
+            if (touches) found.push_back(std::move(window));
+        }
+        return found;
+    }
+
+    X11WindowComposer& composing() {
+        if (!composer) composer = std::make_unique<X11WindowComposer>(display, root);
+        return *composer;
+    }
+
+    XImage* readShared(Drawable source, const PixelRect& rect) {
         if (!image || image->width != rect.width || image->height != rect.height || !shmAttached) {
             if (!allocateShm(rect.width, rect.height)) {
                 useShm = false;
                 return nullptr;
             }
         }
-        if (!XShmGetImage(display, root, image, rect.x, rect.y, AllPlanes)) {
+        if (!XShmGetImage(display, source, image, rect.x, rect.y, AllPlanes)) {
             throw CaptureFailure("the screen could not be read at " + std::to_string(rect.x) + "," + std::to_string(rect.y));
         }
         return image;
     }
 
     // The fallback for displays without shared memory; reuses its image while the size stays.
-    XImage* readPlain(const PixelRect& rect) {
+    XImage* readPlain(Drawable source, const PixelRect& rect) {
         if (shmAttached) releaseShm();
         if (image && (image->width != rect.width || image->height != rect.height)) {
             XDestroyImage(image);
             image = nullptr;
         }
         if (image) {
-            if (!XGetSubImage(display, root, rect.x, rect.y, static_cast<unsigned>(rect.width),
+            if (!XGetSubImage(display, source, rect.x, rect.y, static_cast<unsigned>(rect.width),
                               static_cast<unsigned>(rect.height), AllPlanes, ZPixmap, image, 0, 0)) {
                 checkAlive();
                 throw CaptureFailure("the screen could not be read at " + std::to_string(rect.x) + "," + std::to_string(rect.y));
             }
             return image;
         }
-        image = XGetImage(display, root, rect.x, rect.y, static_cast<unsigned>(rect.width),
+        image = XGetImage(display, source, rect.x, rect.y, static_cast<unsigned>(rect.width),
                           static_cast<unsigned>(rect.height), AllPlanes, ZPixmap);
         if (!image) {
             checkAlive();
@@ -305,10 +365,14 @@ private:
     std::vector<uint32_t> cursorPixels;
     std::set<uint32_t> redirected;  // windows this connection keeps redirected
     XImage* windowImage = nullptr;
+    const OwnWindows* own;
+    std::unique_ptr<X11WindowComposer> composer;
 };
 
 }  // namespace
 
-std::unique_ptr<ScreenCapturer> makeX11ScreenCapturer() { return std::make_unique<X11ScreenCapturer>(); }
+std::unique_ptr<ScreenCapturer> makeX11ScreenCapturer(const OwnWindows* own) {
+    return std::make_unique<X11ScreenCapturer>(own);
+}
 
 }  // namespace tovo

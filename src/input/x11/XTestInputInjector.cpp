@@ -43,6 +43,8 @@ std::vector<char32_t> scalars(const std::string& text) {
 
 class XTestInputInjector final : public InputInjector {
 public:
+    explicit XTestInputInjector(OwnKeyPresses* own) : own(own) {}
+
     ~XTestInputInjector() override {
         {
             std::lock_guard<std::mutex> guard(lock);
@@ -98,6 +100,7 @@ public:
         if (!connect()) return;
         KeyCode code = XKeysymToKeycode(display, static_cast<KeySym>(key));
         if (code == 0) return;
+        if (down && own) own->note(static_cast<uint32_t>(key));
         XTestFakeKeyEvent(display, code, down ? True : False, CurrentTime);
         XFlush(display);
     }
@@ -239,10 +242,13 @@ private:
     std::chrono::steady_clock::time_point lastBorrowUse;
     std::thread reverter;
     bool ending = false;
+    OwnKeyPresses* const own;  // set once at construction, not guarded
 };
 
 }  // namespace
 
-std::unique_ptr<InputInjector> makeXTestInputInjector() { return std::make_unique<XTestInputInjector>(); }
+std::unique_ptr<InputInjector> makeXTestInputInjector(OwnKeyPresses* own) {
+    return std::make_unique<XTestInputInjector>(own);
+}
 
 }  // namespace tovo

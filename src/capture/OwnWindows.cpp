@@ -1,0 +1,27 @@
+#include "capture/OwnWindows.h"
+
+namespace tovo {
+
+void OwnWindows::set(uint32_t id, std::vector<PixelRect> covers) {
+    std::lock_guard<std::mutex> guard(lock);
+    windows[id] = std::move(covers);
+}
+
+void OwnWindows::remove(uint32_t id) {
+    std::lock_guard<std::mutex> guard(lock);
+    windows.erase(id);
+}
+
+std::vector<OwnWindows::Window> OwnWindows::list() const {
+    std::lock_guard<std::mutex> guard(lock);
+    std::vector<Window> out;
+    for (const auto& [id, covers] : windows) out.push_back({id, covers});
+    return out;
+}
+
+bool OwnWindows::empty() const {
+    std::lock_guard<std::mutex> guard(lock);
+    return windows.empty();
+}
+
+}  // namespace tovo

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "capture/ScreenCapturer.h"
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <vector>
+
+namespace tovo {
+
+// The windows this process shows on screen (the automation banner), with the parts of the
+// screen they cover. Captures leave them out: what lies under them is rebuilt from the
+// windows below.
+//
+// Threads: any; one lock guards the table and is held only to copy it.
+class OwnWindows {
+public:
+    struct Window {
+        uint32_t id = 0;
+        std::vector<PixelRect> covers;  // desktop pixels, top-left origin
+    };
+
+    void set(uint32_t id, std::vector<PixelRect> covers);
+    void remove(uint32_t id);
+    std::vector<Window> list() const;
+    bool empty() const;
+
+private:
+    mutable std::mutex lock;  // guards windows
+    std::map<uint32_t, std::vector<PixelRect>> windows;
+};
+
+}  // namespace tovo

@@ -1,0 +1,23 @@
+#include "input/OwnKeyPresses.h"
+
+namespace tovo {
+
+void OwnKeyPresses::note(uint32_t keysym, Clock::time_point at) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (presses.size() == capacity) presses.pop_front();
+    presses.emplace_back(keysym, at);
+}
+
+bool OwnKeyPresses::take(uint32_t keysym, Clock::time_point at) {
+    std::lock_guard<std::mutex> guard(lock);
+    while (!presses.empty() && at - presses.front().second >= keep) presses.pop_front();
+    for (auto it = presses.begin(); it != presses.end(); ++it) {
+        if (it->first == keysym) {
+            presses.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace tovo

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+namespace tovo {
+
+// The banner shown while a program drives the desktop: an orange border around every
+// display and a capsule at the top with `text`. Stays out of this service's own pictures.
+//
+// Threads: any; calls return at once and the drawing happens on the overlay's own thread.
+class AutomationOverlay {
+public:
+    virtual ~AutomationOverlay() = default;
+    // Shows the banner with `text`, or changes its text.
+    virtual void show(const std::string& text) = 0;
+    virtual void hide() = 0;
+};
+
+namespace AutomationOverlayGeometry {
+
+// The capsule's words: who is using the computer, and how to stop it when Escape works.
+std::string capsuleText(const std::string& label, bool esc, bool chinese);
+
+}  // namespace AutomationOverlayGeometry
+
+}  // namespace tovo

@@ -1,0 +1,157 @@
+// The Escape tap: a passive grab of Escape on the root window, with the keyboard frozen
+// until each press is judged, so that a press can either be taken (the user's) or replayed
+// to the application as if no grab existed (one this process posted).
+#include "overlay/x11/X11Overlay.h"
+
+#include "base/Log.h"
+#include "x11/X11Connection.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <thread>
+#include <unistd.h>
+
+namespace tovo {
+namespace {
+
+// The lock-like modifiers an Escape may carry and still count as plain (Caps Lock, Num
+// Lock); one grab per combination.
+constexpr unsigned lockCombinations[] = {0, LockMask, Mod2Mask, LockMask | Mod2Mask};
+
+class X11EscapeTap final : public EscapeTap {
+public:
+    explicit X11EscapeTap(OwnKeyPresses& own) : own(own) {}
+    ~X11EscapeTap() override { remove(); }
+
+    std::optional<std::string> install(std::function<void()> onEscape) override {
+        std::lock_guard<std::mutex> serial(installing);
+        if (thread.joinable()) return std::nullopt;
+        stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (stopFd < 0) return std::string("no event descriptor");
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            handler = std::move(onEscape);
+            outcome.reset();
+        }
+        thread = std::thread([this] { run(); });
+        std::unique_lock<std::mutex> guard(lock);
+        reported.wait(guard, [this] { return outcome.has_value(); });
+        auto failure = *outcome;
+        guard.unlock();
+        if (failure) {
+            thread.join();
+            ::close(stopFd);
+            stopFd = -1;
+        }
+        return failure;
+    }
+
+    void remove() override {
+        std::lock_guard<std::mutex> serial(installing);
+        if (!thread.joinable()) return;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            handler = nullptr;
+        }
+        uint64_t one = 1;
+        [[maybe_unused]] auto written = ::write(stopFd, &one, sizeof one);
+        thread.join();
+        ::close(stopFd);
+        stopFd = -1;
+    }
+
+private:
+    void report(std::optional<std::string> failure) {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            outcome = std::move(failure);
+        }
+        reported.notify_all();
+    }
+
+    void run() {
+        bool broken = false;
+        Display* display = x11::openDisplay(&broken);
+        if (!display) return report(std::string("no X display"));
+        Window root = DefaultRootWindow(display);
+        KeyCode escape = XKeysymToKeycode(display, XK_Escape);
+        if (escape == 0) {
+            XCloseDisplay(display);
+            return report(std::string("the keyboard has no Escape key"));
+        }
+        x11::takeLastError();
+        for (unsigned mods : lockCombinations) {
+            XGrabKey(display, escape, mods, root, False, GrabModeAsync, GrabModeSync);
+        }
+        XSync(display, False);
+        if (x11::takeLastError() != 0 || broken) {
+            XUngrabKey(display, escape, AnyModifier, root);
+            XCloseDisplay(display);
+            return report(std::string("another program holds the Escape key"));
+        }
+        report(std::nullopt);
+
+        pollfd fds[2] = {{ConnectionNumber(display), POLLIN, 0}, {stopFd, POLLIN, 0}};
+        while (!broken) {
+            while (XPending(display) > 0) {
+                XEvent event;
+                XNextEvent(display, &event);
+                if (event.type == KeyPress && event.xkey.keycode == escape) judge(display, event.xkey);
+            }
+            if (broken) break;
+            if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
+            if (fds[1].revents & POLLIN) break;
+            if (fds[0].revents & (POLLHUP | POLLERR)) {
+                XNoOp(display);
+                XSync(display, False);
+            }
+        }
+        if (broken) log("automation: the Escape tap lost the X display");
+        if (!broken) {
+            XUngrabKey(display, escape, AnyModifier, root);
+            XAllowEvents(display, AsyncKeyboard, CurrentTime);
+            XSync(display, False);
+        }
+        XCloseDisplay(display);
+    }
+
+    // Runs on the tap's thread with the keyboard frozen: it must answer at once.
+    void judge(Display* display, const XKeyEvent& press) {
+        std::function<void()> onEscape;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            onEscape = handler;
+        }
+        if (!onEscape || own.take(XK_Escape)) {
+            XAllowEvents(display, ReplayKeyboard, press.time);
+            XFlush(display);
+            return;
+        }
+        XAllowEvents(display, AsyncKeyboard, press.time);
+        XFlush(display);
+        onEscape();
+    }
+
+    OwnKeyPresses& own;
+    std::mutex installing;  // serialises install and remove; guards thread and stopFd
+    std::thread thread;
+    int stopFd = -1;
+
+    std::mutex lock;  // guards handler and outcome
+    std::condition_variable reported;
+    std::function<void()> handler;
+    std::optional<std::optional<std::string>> outcome;  // set by the tap's thread once it knows
+};
+
+}  // namespace
+
+std::unique_ptr<EscapeTap> makeX11EscapeTap(OwnKeyPresses& own) { return std::make_unique<X11EscapeTap>(own); }
+
+}  // namespace tovo
