@@ -276,3 +276,27 @@ TEST(Stream, AClientDrawnCursorComesAsPartsAndStaysOutOfThePictures) {
     }
     EXPECT_GT(strayFromGreen(lastPicture(service, withPointer, "drawn"), 760, 420), 100);
 }
+
+TEST(Stream, KeepsAppsOutAsStillsDo) {
+    Service service;
+    ASSERT_EQ(runCommand({"/usr/bin/xdotool", "mousemove", "1900", "1000"}).code, 0);
+    Process xterm({"/usr/bin/xterm", "-bg", "blue", "-geometry", "80x24+100+100", "-e", "sh", "-c", "sleep 600"});
+    Process green({colorWindow, "300", "200", "500", "400", "00c800"});
+    ASSERT_TRUE(green.waitForOutput("mapped", 10s));
+    ASSERT_TRUE(eventually([&] { return service.getJson("/windows")["apps"].size() >= 2; }, 10s));
+
+    StreamReader reader(service.socket, "/stream?fps=10&visible=xterm", "application/vnd.tovo-control.stream");
+    ASSERT_EQ(reader.head.status, 200) << service.process->output();
+    std::vector<Part> parts;
+    for (auto end = Clock::now() + 1500ms; Clock::now() < end;) {
+        auto part = reader.next(2s);
+        if (!part) break;
+        parts.push_back(std::move(*part));
+    }
+    ASSERT_FALSE(parts.empty());
+    auto png = lastPicture(service, parts, "visible");
+    double scale = std::atof(runCommand({"/usr/bin/identify", "-format", "%w", png}).output.c_str()) / 1920;
+    auto at = [&](int x, int y) { return pixelAt(png, static_cast<int>(x * scale), static_cast<int>(y * scale)); };
+    EXPECT_TRUE(near(at(350, 300), 0, 0, 255, 50));  // the xterm under the green window
+    EXPECT_TRUE(near(at(700, 500), 0, 0, 0, 40));    // the green window's own place
+}

@@ -2,6 +2,7 @@
 
 #include "base/Log.h"
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,6 +23,10 @@ public:
     std::vector<std::string> lines() {
         std::lock_guard<std::mutex> guard(lock);
         return captured;
+    }
+    bool contains(const std::string& line) {
+        std::lock_guard<std::mutex> guard(lock);
+        return std::find(captured.begin(), captured.end(), line) != captured.end();
     }
 
 private:

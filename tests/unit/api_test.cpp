@@ -20,6 +20,19 @@ TEST(Api, FrameIsAJPEGOfTheDisplaySizedByMaxWidth) {
                              std::to_string(body.size()) + "\r\nConnection: close");
 }
 
+TEST(Api, FrameFiltersCropAndSayHowAppsWereKeptOut) {
+    FakeService fake;
+    auto [status, body] = fake.call("GET", "/frame?maxWidth=640&visible=org.example.Editor&crop=0.25,0.25,0.5,0.5");
+    ASSERT_EQ(status, 200) << body;
+    EXPECT_NE(fake.head.find("X-Frame-Width: 320\r\nX-Frame-Height: 240\r\nX-Display: 1\r\nCache-Control: no-store\r\n"
+                             "X-Crop: 0.2500,0.2500,0.5000,0.5000\r\nX-Frame-Filter: native\r\nContent-Type: image/jpeg"),
+              std::string::npos)
+        << fake.head;
+    EXPECT_EQ(fake.call("GET", "/frame?crop=abc"), std::make_pair(400, std::string("crop must be x,y,w,h (normalized 0…1)")));
+    EXPECT_EQ(fake.call("GET", "/stream?hide=a%20b"),
+              std::make_pair(400, std::string("hide: a b is not a bundle id (a trailing * matches a prefix)")));
+}
+
 TEST(Api, DisplayAndPermissionFailuresKeepTheirCodes) {
     FakeService fake;
     EXPECT_EQ(fake.call("GET", "/frame?display=9"), std::make_pair(404, std::string("unknown display 9")));
