@@ -6,7 +6,8 @@
 #   virtual-desktop.sh stop DIR    stops what start began
 #   virtual-desktop.sh restart-sound DIR   kills the sound server and starts a new one
 #
-# TOVO_SCREEN sets the screen (default 1920x1080x24).
+# TOVO_SCREEN sets the screen (default 1920x1080x24); TOVO_XVFB_ARGS adds Xvfb options (for
+# example "-extension Composite" for a server that cannot compose windows).
 set -euo pipefail
 
 command=${1:-}
@@ -62,7 +63,8 @@ start)
   # -displayfd makes Xvfb pick a free display number and report it once it accepts clients.
   # setsid keeps the desktop out of the caller's process group, so that it lives on until
   # "stop" however the caller ends.
-  setsid Xvfb -displayfd 3 -screen 0 "${TOVO_SCREEN:-1920x1080x24}" -nolisten tcp -noreset \
+  # shellcheck disable=SC2086 # the extra options are words
+  setsid Xvfb -displayfd 3 -screen 0 "${TOVO_SCREEN:-1920x1080x24}" -nolisten tcp -noreset ${TOVO_XVFB_ARGS:-} \
     3>"$dir/display" >"$dir/xvfb.log" 2>&1 &
   echo $! > "$dir/xvfb.pid"
   if ! wait_for 20 test -s "$dir/display"; then

@@ -3,7 +3,9 @@
 #include "capture/Masks.h"
 #include "capture/ScreenCapturer.h"
 
+#include <chrono>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,11 +29,32 @@ struct FilteredPicture {
     std::optional<std::string> fallback;  // why composing failed, when the mask way was taken
 };
 
-// `rect` with only the planned windows (composed by the server), or, when the server cannot
-// compose, the whole of it with the planned masks painted over (into `maskBuffer`). The
-// picture stays valid until the capturer's next capture or the buffer's next use. Throws
-// CaptureFailure when nothing can be read.
-FilteredPicture captureFiltered(ScreenCapturer& capturer, const PixelRect& rect, bool withCursor, const FilterPlan& plan,
+// `rect` with only `windows` (composed by the server), or, when the server cannot compose,
+// the whole of it with the masks painted over (into `maskBuffer`). Masks are asked for only
+// then, so that they can be planned afresh: a window list a moment old is safe to compose
+// (windows new since are left out), masks a moment old are not (a window may have moved).
+// The picture stays valid until the capturer's next capture or the buffer's next use.
+// Throws CaptureFailure when nothing can be read.
+FilteredPicture captureFiltered(ScreenCapturer& capturer, const PixelRect& rect, bool withCursor,
+                                const std::vector<uint32_t>& windows, const std::function<std::vector<MaskOp>()>& masks,
                                 std::vector<uint8_t>& maskBuffer);
+
+// The last plan for one filter, reused for composing while it is younger than `maxAge`.
+//
+// Threads: any; `lock` guards the entry and is not held while planning.
+class FilterPlanCache {
+public:
+    explicit FilterPlanCache(std::chrono::milliseconds maxAge) : maxAge(maxAge) {}
+    // The windows to compose for `key` (the filter and display), planned by `plan` when
+    // there is no young enough entry.
+    std::vector<uint32_t> windows(const std::string& key, const FilterPlanner& plan);
+
+private:
+    const std::chrono::milliseconds maxAge;
+    std::mutex lock;  // guards the fields below
+    std::string key;
+    std::chrono::steady_clock::time_point madeAt;
+    std::vector<uint32_t> planned;
+};
 
 }  // namespace tovo

@@ -60,8 +60,7 @@ void FrameStream::run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, 
     const auto period = std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(interval));
     Scaler scaler;
     std::vector<uint8_t> masked;
-    FilterPlan plan;
-    std::optional<Steady::time_point> plannedAt;
+    FilterPlanCache plans(std::chrono::milliseconds(250));
     bool fellBack = false;
     double lastEncode = -1e9;
     std::optional<Steady::time_point> pendingChange;  // a change not yet turned into a picture
@@ -89,11 +88,8 @@ void FrameStream::run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, 
 
             PixelView picture;
             if (planner) {
-                if (!plannedAt || Steady::now() - *plannedAt >= std::chrono::milliseconds(250)) {
-                    plan = planner();
-                    plannedAt = Steady::now();
-                }
-                FilteredPicture filtered = captureFiltered(*capturer, rect, showsCursor, plan, masked);
+                FilteredPicture filtered = captureFiltered(*capturer, rect, showsCursor, plans.windows("", planner),
+                                                           [&] { return planner().masks; }, masked);
                 if (filtered.fallback && !fellBack) {
                     log("stream: native visible filter unavailable (" + *filtered.fallback + "); covering instead");
                 }

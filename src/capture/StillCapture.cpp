@@ -73,6 +73,21 @@ StillCapture::~StillCapture() = default;
 
 void StillCapture::prune() { pool->prune(); }
 
+namespace {
+
+// What a composed picture's window list depends on: the display and the apps filtered.
+std::string planKey(const CaptureParams& params, const FrameFilter& filter) {
+    std::string key = std::to_string(params.display) + "|";
+    if (filter.visible) {
+        for (const auto& id : *filter.visible) key += id + ",";
+    }
+    key += "|";
+    for (const auto& pattern : filter.hidden.patterns) key += pattern + ",";
+    return key;
+}
+
+}  // namespace
+
 JPEGFrame StillCapture::frame(const CaptureParams& params, const FrameFilter& filter, const FilterPlanner& plan) {
     displays.wake(params.display);
     DisplayInfo display = displays.require(params.display);
@@ -83,7 +98,8 @@ JPEGFrame StillCapture::frame(const CaptureParams& params, const FrameFilter& fi
     auto worker = pool->take();
     PixelView picture;
     if (filter.filtersApps()) {
-        FilteredPicture filtered = captureFiltered(*worker->capturer, rect, true, plan(), worker->masked);
+        FilteredPicture filtered = captureFiltered(*worker->capturer, rect, true, plans.windows(planKey(params, filter), plan),
+                                                   [&] { return plan().masks; }, worker->masked);
         if (filtered.fallback) log("frame: native visible filter unavailable (" + *filtered.fallback + "); covering instead");
         picture = filtered.picture;
         frame.filter = filtered.mode;

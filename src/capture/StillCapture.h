@@ -53,9 +53,10 @@ public:
     // One picture of the display (pointer included), sized by the display's target size for
     // params.maxWidth, encoded. Throws DisplayError, CaptureFailure.
     JPEGFrame frame(const CaptureParams& params);
-    // The same under a filter: apps kept out as `plan` says (asked once, when the filter
-    // names apps), then the crop cut from the full-size picture and brought down to
-    // params.maxWidth. A failed composition is logged and covered with masks instead.
+    // The same under a filter: apps kept out as `plan` says, then the crop cut from the
+    // full-size picture and brought down to params.maxWidth. The windows to compose are
+    // planned at most once a second for one filter; a failed composition is logged and
+    // covered with masks planned afresh.
     JPEGFrame frame(const CaptureParams& params, const FrameFilter& filter, const FilterPlanner& plan);
     // One picture of a top-level window's own pixels, scaled to width × height, encoded;
     // none when it did not come within `within`. Throws CaptureFailure when the window has
@@ -71,6 +72,7 @@ private:
     struct Pool;
     Displays& displays;
     const std::shared_ptr<Pool> pool;
+    FilterPlanCache plans{std::chrono::seconds(1)};
 };
 
 }  // namespace tovo

@@ -151,17 +151,23 @@ public:
 TEST(FrameFilter, FallsBackToMasksOnlyWhileTheDisplayLives) {
     tovo::test::SolidCapturer composing;
     std::vector<uint8_t> buffer;
-    FilterPlan plan{{7}, {{MaskOp::Kind::mask, 0, 0, 0.5, 1, ""}}};
-    auto composed = captureFiltered(composing, {0, 0, 20, 10}, true, plan, buffer);
+    int planned = 0;
+    auto masks = [&] {
+        ++planned;
+        return std::vector<MaskOp>{{MaskOp::Kind::mask, 0, 0, 0.5, 1, ""}};
+    };
+    auto composed = captureFiltered(composing, {0, 0, 20, 10}, true, {7}, masks, buffer);
     EXPECT_EQ(composed.mode, FilterMode::native);
     EXPECT_EQ(composing.composed, std::vector<uint32_t>{7});
+    EXPECT_EQ(planned, 0);  // masks are planned only when they are needed
 
     NoComposing failing;
-    auto masked = captureFiltered(failing, {0, 0, 20, 10}, true, plan, buffer);
+    auto masked = captureFiltered(failing, {0, 0, 20, 10}, true, {7}, masks, buffer);
     EXPECT_EQ(masked.mode, FilterMode::mask);
     EXPECT_EQ(masked.fallback, "the X server has no Composite 0.2 extension");
     EXPECT_EQ(masked.picture.data[0], maskGrey);
     EXPECT_EQ(masked.picture.data[15 * 4], 0x80);
     failing.alive = false;
-    EXPECT_THROW(captureFiltered(failing, {0, 0, 20, 10}, true, plan, buffer), CaptureFailure);
+    EXPECT_THROW(captureFiltered(failing, {0, 0, 20, 10}, true, {7}, masks, buffer), CaptureFailure);
+    EXPECT_EQ(planned, 1);
 }
