@@ -135,3 +135,31 @@ TEST(Privacy, TheBannerStaysOutOfPicturesAndEscapeEndsIt) {
         return !isOrange(pixelAt(root, 2, 540));
     }, 5s));
 }
+
+TEST(Privacy, TheBannerAndTheEscapeKeyFollowAnXServerThatComesBack) {
+    BareXServer x;
+    ServiceProcess service(binary, x.display);
+    ASSERT_TRUE(service.ready()) << service.process->output();
+    auto post = [&](const std::string& body) {
+        return httpExchange(service.socket, "POST /automation HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) +
+                                                "\r\n\r\n" + body);
+    };
+    ASSERT_EQ(json::parse(post(R"({"active":true})").body)["esc"], true);
+    auto bannerShown = [&] {
+        auto tree = runCommand({"/usr/bin/xwininfo", "-display", x.display, "-root", "-tree"}).output;
+        return tree.find("Tovo Control automation") != std::string::npos;
+    };
+    ASSERT_TRUE(eventually(bannerShown, 3s));
+
+    x.process->signal(SIGTERM);
+    ASSERT_TRUE(x.process->wait(10s));
+    x.restart();
+    EXPECT_TRUE(eventually(bannerShown, 5s)) << service.process->output();
+    // The grab is made again on the new server: the user's Escape still ends automation.
+    EXPECT_TRUE(eventually([&] {
+        runCommand({"/usr/bin/env", "DISPLAY=" + x.display, "/usr/bin/xdotool", "key", "Escape"});
+        return service.getJson("/status")["automation"]["active"] == false;
+    }, 8s, 500ms)) << service.process->output();
+    EXPECT_TRUE(eventually([&] { return !bannerShown(); }, 3s));
+    EXPECT_TRUE(service.process->running());
+}

@@ -76,15 +76,37 @@ private:
         reported.notify_all();
     }
 
+    // True when remove() asked the thread to end within `limit`.
+    bool stopRequested(int limitMs) {
+        pollfd p{stopFd, POLLIN, 0};
+        return ::poll(&p, 1, limitMs) > 0;
+    }
+
+    // The tap's thread. Follows an X server that goes away and comes back: the grab is made
+    // again on the new server.
     void run() {
+        bool first = true;
+        for (;;) {
+            bool grabbed = false;
+            auto failure = watch(first, grabbed);
+            if (first && !grabbed) return report(failure);
+            first = false;
+            if (!failure) return;  // asked to stop
+            if (stopRequested(1000)) return;
+        }
+    }
+
+    // Grabs Escape and judges presses until asked to stop (none) or the display fails (why).
+    // The first time, success is reported as soon as the grab holds.
+    std::optional<std::string> watch(bool first, bool& grabbed) {
         bool broken = false;
         Display* display = x11::openDisplay(&broken);
-        if (!display) return report(std::string("no X display"));
+        if (!display) return std::string("no X display");
         Window root = DefaultRootWindow(display);
         KeyCode escape = XKeysymToKeycode(display, XK_Escape);
         if (escape == 0) {
             XCloseDisplay(display);
-            return report(std::string("the keyboard has no Escape key"));
+            return std::string("the keyboard has no Escape key");
         }
         x11::takeLastError();
         for (unsigned mods : lockCombinations) {
@@ -92,14 +114,20 @@ private:
         }
         XSync(display, False);
         if (x11::takeLastError() != 0 || broken) {
-            XUngrabKey(display, escape, AnyModifier, root);
+            if (!broken) XUngrabKey(display, escape, AnyModifier, root);
             XCloseDisplay(display);
-            return report(std::string("another program holds the Escape key"));
+            return std::string("another program holds the Escape key");
         }
-        report(std::nullopt);
+        grabbed = true;
+        if (first) {
+            report(std::nullopt);
+        } else {
+            log("automation: the Escape tap is back on the X display");
+        }
 
         pollfd fds[2] = {{ConnectionNumber(display), POLLIN, 0}, {stopFd, POLLIN, 0}};
-        while (!broken) {
+        bool stop = false;
+        while (!broken && !stop) {
             while (XPending(display) > 0) {
                 XEvent event;
                 XNextEvent(display, &event);
@@ -107,19 +135,21 @@ private:
             }
             if (broken) break;
             if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
-            if (fds[1].revents & POLLIN) break;
+            if (fds[1].revents & POLLIN) stop = true;
             if (fds[0].revents & (POLLHUP | POLLERR)) {
                 XNoOp(display);
                 XSync(display, False);
             }
         }
-        if (broken) log("automation: the Escape tap lost the X display");
         if (!broken) {
             XUngrabKey(display, escape, AnyModifier, root);
             XAllowEvents(display, AsyncKeyboard, CurrentTime);
             XSync(display, False);
         }
         XCloseDisplay(display);
+        if (stop) return std::nullopt;
+        log("automation: the Escape tap lost the X display");
+        return std::string("the X display went away");
     }
 
     // Runs on the tap's thread with the keyboard frozen: it must answer at once.
