@@ -86,12 +86,15 @@ private:
     // again on the new server.
     void run() {
         bool first = true;
+        std::optional<std::string> lastFailure;
         for (;;) {
             bool grabbed = false;
             auto failure = watch(first, grabbed);
             if (first && !grabbed) return report(failure);
             first = false;
             if (!failure) return;  // asked to stop
+            if (!grabbed && failure != lastFailure) log("automation: no Escape tap for now (" + *failure + ")");
+            lastFailure = grabbed ? std::nullopt : failure;
             if (stopRequested(1000)) return;
         }
     }
