@@ -23,6 +23,8 @@ std::optional<int64_t> parseDecimalInteger(std::string_view text);
 // `bytes` in Base64: the standard alphabet with "=" padding, or with `url` the URL-safe
 // one ("-", "_") without padding.
 std::string base64(std::string_view bytes, bool url = false);
+// The bytes of standard base64 text (padding optional); none for anything else.
+std::optional<std::string> base64Decode(std::string_view text);
 
 // `text` with every byte that is not an ASCII letter or digit, or one of `keep`, written as
 // %XX (upper-case hex).
