@@ -64,7 +64,7 @@ std::vector<MenuItem> items(const MenuInputs& in, const Texts& L) {
         permission(in.status->screenRecording, "Screen Recording", "屏幕录制");
         permission(in.status->accessibility, "Accessibility", "辅助功能");
         if (!in.status->screenRecording || !in.status->accessibility) {
-            out.push_back({L("Request Permissions…", "请求权限…"), "requestPermissions"});
+            out.push_back(MenuItem::choice(L("Request Permissions…", "请求权限…"), "requestPermissions"));
         }
         out.push_back(MenuItem::line());
     }
@@ -74,37 +74,38 @@ std::vector<MenuItem> items(const MenuInputs& in, const Texts& L) {
         if (remote.controller) {
             out.push_back(MenuItem::info(L(remote.controller->name + " is controlling this computer",
                                            remote.controller->name + " 正在控制这台电脑")));
-            out.push_back({L("Take Back Control", "收回控制权"), "disconnectRemote"});
+            out.push_back(MenuItem::choice(L("Take Back Control", "收回控制权"), "disconnectRemote"));
         }
         if (remote.enabled) {
-            out.push_back({L("Pair iPhone…", "配对 iPhone…"), "showPairing"});
+            out.push_back(MenuItem::choice(L("Pair iPhone…", "配对 iPhone…"), "showPairing"));
             if (!remote.devices.empty()) {
-                MenuItem devices{L("Paired Devices", "已配对的设备")};
+                MenuItem devices = MenuItem::choice(L("Paired Devices", "已配对的设备"), "");
                 for (const auto& device : remote.devices) {
-                    MenuItem entry{device.name + (device.connected ? L(" · connected", " · 已连接") : "")};
-                    entry.submenu.push_back({L("Remove “" + device.name + "”", "移除“" + device.name + "”"), "removeDevice",
-                                             device.id});
+                    MenuItem entry =
+                        MenuItem::choice(device.name + (device.connected ? L(" · connected", " · 已连接") : ""), "");
+                    entry.submenu.push_back(MenuItem::choice(L("Remove “" + device.name + "”", "移除“" + device.name + "”"),
+                                                             "removeDevice", device.id));
                     devices.submenu.push_back(entry);
                 }
                 out.push_back(devices);
             }
         }
-        MenuItem allow{L("Allow Remote Access", "允许远程访问"), "toggleRemote"};
+        MenuItem allow = MenuItem::choice(L("Allow Remote Access", "允许远程访问"), "toggleRemote");
         allow.checked = remote.enabled;
         out.push_back(allow);
         out.push_back(MenuItem::line());
     }
 
     if (in.loginItem) {
-        MenuItem login{L("Open at Login", "登录时打开"), "toggleLoginItem"};
+        MenuItem login = MenuItem::choice(L("Open at Login", "登录时打开"), "toggleLoginItem");
         login.checked = *in.loginItem;
         out.push_back(login);
     }
-    if (in.updater) out.push_back({L("Check for Updates…", "检查更新…"), "checkForUpdates"});
-    out.push_back({L("Restart Service", "重启服务"), "restartService"});
-    out.push_back({L("Show Log", "显示日志"), "showLog"});
+    if (in.updater) out.push_back(MenuItem::choice(L("Check for Updates…", "检查更新…"), "checkForUpdates"));
+    out.push_back(MenuItem::choice(L("Restart Service", "重启服务"), "restartService"));
+    out.push_back(MenuItem::choice(L("Show Log", "显示日志"), "showLog"));
     out.push_back(MenuItem::line());
-    out.push_back({L("Quit Tovo Control", "退出 Tovo Control"), "quit"});
+    out.push_back(MenuItem::choice(L("Quit Tovo Control", "退出 Tovo Control"), "quit"));
     return out;
 }
 

@@ -22,7 +22,18 @@ struct MenuItem {
     bool separator = false;
     std::vector<MenuItem> submenu;
 
-    static MenuItem info(std::string title) { return MenuItem{std::move(title), "", "", false}; }
+    static MenuItem choice(std::string title, std::string action, std::string argument = "") {
+        MenuItem item;
+        item.title = std::move(title);
+        item.action = std::move(action);
+        item.argument = std::move(argument);
+        return item;
+    }
+    static MenuItem info(std::string title) {
+        MenuItem item = choice(std::move(title), "");
+        item.enabled = false;
+        return item;
+    }
     static MenuItem line() {
         MenuItem item;
         item.separator = true;

@@ -289,7 +289,7 @@ TEST(StatusMenu, ItemsAndStateLinesInBothLanguages) {
                                         "Restart Service", "Show Log", "—", "Quit Tovo Control"}));
     const MenuItem& device = english[7].submenu.at(0);
     EXPECT_EQ(device.title, "Anna’s 手机 · connected");
-    EXPECT_EQ(device.submenu.at(0), (MenuItem{"Remove “Anna’s 手机”", "removeDevice", "d1"}));
+    EXPECT_EQ(device.submenu.at(0), MenuItem::choice("Remove “Anna’s 手机”", "removeDevice", "d1"));
     EXPECT_TRUE(english[8].checked);
     EXPECT_TRUE(english[3].checked && !english[3].enabled);
     EXPECT_EQ(titles(StatusMenu::items(in, zh)),
