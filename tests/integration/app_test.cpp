@@ -90,11 +90,10 @@ TEST(App, SupervisesTheServiceBacksOffAndStopsItCleanly) {
     ASSERT_TRUE(eventually([&] { return lineWith(app.log(), "next start in 4 s") != ""; }, 15s)) << app.log();
     std::string log = app.log();
     const std::string killed = lineWith(log, "service ended (killed by signal 9) after 0 s; next start in 1 s");
-    const std::string failed1 = lineWith(log, "service ended (exit code 1) after 0 s; next start in 2 s");
-    const std::string failed2 = lineWith(log, "service ended (exit code 1) after 0 s; next start in 4 s");
+    const std::string failed1 = lineWith(log, "next start in 2 s"), failed2 = lineWith(log, "next start in 4 s");
     ASSERT_NE(killed, "") << log;
-    ASSERT_NE(failed1, "") << log;
-    ASSERT_NE(failed2, "") << log;
+    EXPECT_NE(failed1.find("service ended (exit code 1)"), std::string::npos) << log;
+    EXPECT_NE(failed2.find("service ended (exit code 1)"), std::string::npos) << log;
     double restarted1 = stampOf(lineWith(log, "service started", 1)), restarted2 = stampOf(lineWith(log, "service started", 2));
     EXPECT_NEAR(restarted1 - stampOf(killed), 1.0, 0.3);
     EXPECT_NEAR(restarted2 - stampOf(failed1), 2.0, 0.3);
