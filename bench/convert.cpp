@@ -3,7 +3,7 @@
 // libyuv's ARGBToI420 (BT.601 only, for scale). Prints one JSON line with ms per picture and
 // the largest difference from the exact BT.709 result.
 //   convert [COUNT]
-#include "video/Bt709Conversion.h"
+#include "capture/Bt709Conversion.h"
 
 extern "C" {
 #include <libswscale/swscale.h>

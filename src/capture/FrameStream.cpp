@@ -1,9 +1,11 @@
 #include "capture/FrameStream.h"
 
 #include "base/Log.h"
+#include "capture/Bt709Conversion.h"
 
 #include <chrono>
 #include <cstring>
+#include <deque>
 
 namespace tovo {
 FrameStream::FrameStream(CaptureParams params, int fps, bool showsCursor, Displays& displays,
@@ -62,6 +64,12 @@ void FrameStream::run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, 
     std::vector<uint8_t> masked;
     FilterPlanCache plans(std::chrono::milliseconds(250));
     bool fellBack = false;
+    const bool scaled = width != rect.width || height != rect.height;
+    const int stride = (width + 1) & ~1;
+    // The rows each recent picture changed, so that a buffer written a few pictures ago is
+    // brought up to date by converting only those.
+    std::deque<std::pair<uint64_t, ScreenCapturer::ChangedRows>> history;
+    constexpr size_t historyLength = 16;
     double lastEncode = -1e9;
     std::optional<Steady::time_point> pendingChange;  // a change not yet turned into a picture
     auto nextTick = Steady::now();
@@ -87,6 +95,7 @@ void FrameStream::run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, 
             if (!complete || gated) continue;
 
             PixelView picture;
+            ScreenCapturer::ChangedRows changed{0, height};
             if (planner) {
                 FilteredPicture filtered = captureFiltered(*capturer, rect, showsCursor, plans.windows("", planner),
                                                            [&] { return planner().masks; }, masked);
@@ -95,27 +104,46 @@ void FrameStream::run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, 
                 }
                 fellBack = filtered.fallback.has_value();
                 picture = filtered.picture;
-            } else {
+            } else if (scaled) {
                 picture = capturer->capture(rect, showsCursor);
+            } else {
+                auto partial = capturer->captureChanges(rect, showsCursor);
+                picture = partial.picture;
+                changed = partial.changed;
             }
             auto readAt = Steady::now();
             latency.note(
                 this, std::chrono::duration<double, std::milli>(readAt - *pendingChange).count());
             pendingChange.reset();
             lastEncode = now;
-            PixelView scaled = scaler.scale(picture, width, height);
+            if (scaled) picture = scaler.scale(picture, width, height);
 
-            auto buffer = freeBuffer();
-            const int stride = width * 4;
-            buffer->resize(static_cast<size_t>(stride) * static_cast<size_t>(height));
-            for (int y = 0; y < height; ++y) {
-                std::memcpy(buffer->data() + static_cast<size_t>(y) * stride,
-                            scaled.data + static_cast<size_t>(y) * scaled.stride, static_cast<size_t>(stride));
+            const uint64_t seq = changeCount + 1;  // changeCount is written on this thread only
+            history.emplace_back(seq, changed);
+            if (history.size() > historyLength) history.pop_front();
+            Slot& slot = freeSlot();
+            ScreenCapturer::ChangedRows rows{0, height};
+            if (slot.holds != 0 && slot.holds + 1 >= history.front().first) {
+                rows = {};
+                for (const auto& [at, part] : history) {
+                    if (at <= slot.holds || part.empty()) continue;
+                    rows = rows.empty() ? part : ScreenCapturer::ChangedRows{std::min(rows.first, part.first),
+                                                                              std::max(rows.last, part.last)};
+                }
             }
+            slot.data->resize(VideoPicture::yuv420Bytes(stride, height));
+            uint8_t* base = slot.data->data();
+            const size_t uAt = static_cast<size_t>(stride) * height;
+            const size_t vAt = uAt + static_cast<size_t>(stride / 2) * ((height + 1) / 2);
+            bgrxToYuv420Bt709Rows(picture.data, picture.stride, width, height, rows.first, rows.last,
+                                  {base, stride, base + uAt, stride / 2, base + vAt, stride / 2});
+            slot.holds = seq;
+            auto buffer = slot.data;
             {
                 std::lock_guard<std::mutex> guard(lock);
                 ++changeCount;
-                latestPicture = VideoPicture{buffer, width, height, stride, wallSeconds() * 1000, changeCount};
+                latestPicture = VideoPicture{buffer, width, height, stride, wallSeconds() * 1000, changeCount,
+                                             PictureFormat::yuv420};
                 if (!firstFrameAt) firstFrameAt = now;
             }
             cond.notify_all();
@@ -131,14 +159,17 @@ void FrameStream::run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, 
     cond.notify_all();
 }
 
-std::shared_ptr<std::vector<uint8_t>> FrameStream::freeBuffer() {
+FrameStream::Slot& FrameStream::freeSlot() {
     std::lock_guard<std::mutex> guard(lock);
-    for (auto& buffer : buffers) {
-        if (buffer.use_count() == 1) return buffer;
+    // Of the buffers no reader holds, the one written last needs the fewest rows converted.
+    Slot* best = nullptr;
+    for (auto& slot : buffers) {
+        if (slot.data.use_count() == 1 && (!best || slot.holds > best->holds)) best = &slot;
     }
+    if (best) return *best;
     // Every buffer is held (by the latest picture and by readers): one more. Readers
     // release theirs after a picture, so the set stays small.
-    buffers.push_back(std::make_shared<std::vector<uint8_t>>());
+    buffers.push_back({std::make_shared<std::vector<uint8_t>>(), 0});
     return buffers.back();
 }
 

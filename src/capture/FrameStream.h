@@ -11,6 +11,7 @@
 #include "capture/ScreenCapturer.h"
 
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -21,7 +22,10 @@ namespace tovo {
 // A live picture source for one video stream: a capture thread ticks at the stream's frame
 // rate; a tick whose interval saw a change of the display's area reads a new picture
 // ("complete"), one without is "idle" and keeps nothing. Pictures are sized by the
-// display's target size for params.maxWidth.
+// display's target size for params.maxWidth and kept as BT.709 YUV 4:2:0, converted on the
+// capture thread straight from the captured pixels. At the display's own size only the
+// rows that changed are read from the server and converted; the rest of a picture comes
+// from the buffer's earlier contents.
 //
 // Threads: start/stop from the stream's connection thread; the capture thread writes the
 // fields under `lock`; readers wait on `cond`. The screen saver stays suppressed while the
@@ -62,8 +66,12 @@ public:
 
 private:
     void run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, int width, int height);
+    struct Slot {
+        std::shared_ptr<std::vector<uint8_t>> data;
+        uint64_t holds = 0;  // the picture it was last written with (0: none)
+    };
     // A buffer no reader holds, for the next picture.
-    std::shared_ptr<std::vector<uint8_t>> freeBuffer();
+    Slot& freeSlot();
 
     Displays& displays;
     const CapturerFactory makeCapturer;
@@ -82,7 +90,7 @@ private:
     std::optional<VideoPicture> latestPicture;
     uint64_t changeCount = 0;
     std::optional<double> firstFrameAt;
-    std::vector<std::shared_ptr<std::vector<uint8_t>>> buffers;
+    std::deque<Slot> buffers;  // a deque: slots stay where they are as it grows
 };
 
 }  // namespace tovo

@@ -47,6 +47,24 @@ public:
     // stays valid until the next capture or the capturer's end. Throws CaptureFailure.
     virtual PixelView capture(const PixelRect& rect, bool withCursor) = 0;
 
+    // The rows [first, last) of a picture that differ from the previous one.
+    struct ChangedRows {
+        int first = 0;
+        int last = 0;
+        bool empty() const { return last <= first; }
+    };
+    struct PartialPicture {
+        PixelView picture;
+        ChangedRows changed;
+    };
+    // For streams: `rect` as capture() gives it, but read from the server only where the
+    // screen changed since the previous call (the changes waitForChanges() saw, and where
+    // the pointer was and is); the other rows are the previous call's. The first call, a
+    // new `rect`, or a picture that had to be composed read everything.
+    virtual PartialPicture captureChanges(const PixelRect& rect, bool withCursor) {
+        return {capture(rect, withCursor), {0, rect.height}};
+    }
+
     // Reads `rect` as it would look with only the top-level `windows` on screen (in their
     // stacking order, on black; this process's own windows never). Windows that are gone are
     // skipped. Throws CaptureFailure when the server cannot compose pictures.

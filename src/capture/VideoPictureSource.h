@@ -10,8 +10,14 @@
 
 namespace tovo {
 
-// One kept picture of a live source: BGRX, tightly packed, shared read-only with whoever
-// holds it (the producer never writes a buffer that is still held).
+enum class PictureFormat {
+    bgrx,    // 4 bytes a pixel, rows `stride` bytes apart
+    yuv420,  // BT.709 studio range: Y (rows `stride` bytes apart), then U, then V (each
+             // stride/2 bytes a row, (height + 1)/2 rows); `stride` is even
+};
+
+// One kept picture of a live source, shared read-only with whoever holds it (the producer
+// never writes a buffer that is still held).
 struct VideoPicture {
     std::shared_ptr<const std::vector<uint8_t>> pixels;
     int width = 0;
@@ -19,6 +25,14 @@ struct VideoPicture {
     int stride = 0;
     double at = 0;       // wall-clock capture time, ms since 1970
     uint64_t seq = 0;    // count of pictures kept up to this one
+    PictureFormat format = PictureFormat::bgrx;
+
+    // For yuv420: where the chroma planes start in `pixels`.
+    size_t uOffset() const { return static_cast<size_t>(stride) * height; }
+    size_t vOffset() const { return uOffset() + static_cast<size_t>(stride / 2) * ((height + 1) / 2); }
+    static size_t yuv420Bytes(int stride, int height) {
+        return static_cast<size_t>(stride) * height + 2 * static_cast<size_t>(stride / 2) * ((height + 1) / 2);
+    }
 };
 
 // Where a video stream takes its pictures from. Thread-safe.

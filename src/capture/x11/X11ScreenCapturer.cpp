@@ -58,6 +58,7 @@ public:
 
     PixelView capture(const PixelRect& rect, bool withCursor) override {
         checkAlive();
+        partialValid = false;  // the shared image is about to hold something else
         if (rect.width <= 0 || rect.height <= 0) throw CaptureFailure("empty capture rectangle");
         std::vector<OwnWindows::Window> mine = ownWindowsIn(rect);
         Drawable source = root;
@@ -84,6 +85,7 @@ public:
 
     PixelView captureWindows(const PixelRect& rect, const std::vector<uint32_t>& windows, bool withCursor) override {
         checkAlive();
+        partialValid = false;
         if (rect.width <= 0 || rect.height <= 0) throw CaptureFailure("empty capture rectangle");
         std::set<uint32_t> wanted(windows.begin(), windows.end());
         for (const auto& window : ownWindowsIn(rect)) wanted.erase(window.id);
@@ -179,8 +181,9 @@ public:
                 XNextEvent(display, &event);
                 if (event.type != damageEvent) continue;
                 const auto& notify = reinterpret_cast<const XDamageNotifyEvent&>(event);
-                if (!firstChange && intersects(rect, notify.area.x, notify.area.y, notify.area.width, notify.area.height)) {
-                    firstChange = Clock::now();
+                if (intersects(rect, notify.area.x, notify.area.y, notify.area.width, notify.area.height)) {
+                    if (!firstChange) firstChange = Clock::now();
+                    noteDamagedRows(notify.area.y - rect.y, notify.area.y - rect.y + notify.area.height);
                 }
             }
             checkAlive();
@@ -224,6 +227,33 @@ private:
         if (broken) throw CaptureFailure("the X display went away");
     }
 
+    PartialPicture captureChanges(const PixelRect& rect, bool withCursor) override {
+        checkAlive();
+        if (rect.width <= 0 || rect.height <= 0) throw CaptureFailure("empty capture rectangle");
+        const bool whole = !partialValid || !(rect == partialRect) || !useShm || !ownWindowsIn(rect).empty();
+        ChangedRows rows{0, rect.height};
+        if (!whole) {
+            rows = damagedRows;
+            // The pointer drawn into the last picture must go, and it may have moved.
+            if (withCursor) {
+                rows = unite(rows, cursorRows);
+                if (auto now = cursorRowsNow(rect)) rows = unite(rows, *now);
+            }
+            rows.first = std::max(rows.first, 0);
+            rows.last = std::min(rows.last, rect.height);
+        }
+        damagedRows = {};
+        if (whole) {
+            PixelView all = capture(rect, false);
+            partialRect = rect;
+            partialValid = useShm && image && ownWindowsIn(rect).empty();
+            return {finishPartial(all, rect, withCursor), rows};
+        }
+        if (!rows.empty()) readBand(rect, rows);
+        PixelView all{reinterpret_cast<uint8_t*>(image->data), rect.width, rect.height, image->bytes_per_line};
+        return {finishPartial(all, rect, withCursor), rows};
+    }
+
     std::vector<OwnWindows::Window> ownWindowsIn(const PixelRect& rect) const {
         std::vector<OwnWindows::Window> found;
         if (!own) return found;
@@ -233,6 +263,49 @@ private:
             if (touches) found.push_back(std::move(window));
         }
         return found;
+    }
+
+    static ChangedRows unite(ChangedRows a, ChangedRows b) {
+        if (a.empty()) return b;
+        if (b.empty()) return a;
+        return {std::min(a.first, b.first), std::max(a.last, b.last)};
+    }
+
+    void noteDamagedRows(int first, int last) { damagedRows = unite(damagedRows, {first, last}); }
+
+    // The rows the pointer covers now, relative to `rect`.
+    std::optional<ChangedRows> cursorRowsNow(const PixelRect& rect) {
+        if (!hasFixes) return std::nullopt;
+        XFixesCursorImage* cursor = XFixesGetCursorImage(display);
+        if (!cursor) return std::nullopt;
+        int top = cursor->y - cursor->yhot - rect.y;
+        ChangedRows rows{top, top + cursor->height};
+        XFree(cursor);
+        return rows;
+    }
+
+    // Draws the pointer into the picture and remembers its rows, which the next partial read
+    // takes from the server again.
+    PixelView finishPartial(PixelView picture, const PixelRect& rect, bool withCursor) {
+        cursorRows = {};
+        if (withCursor) {
+            drawCursor(rect, const_cast<uint8_t*>(picture.data), picture.stride);
+            cursorRows = lastCursorRows;
+        }
+        return picture;
+    }
+
+    // Reads the full-width rows of `rows` into their place in the shared image: an image
+    // header over that part of the segment, so that the server writes at the right offset.
+    void readBand(const PixelRect& rect, ChangedRows rows) {
+        XImage band = *image;
+        band.height = rows.last - rows.first;
+        band.data = image->data + static_cast<size_t>(rows.first) * image->bytes_per_line;
+        if (!XShmGetImage(display, root, &band, rect.x, rect.y + rows.first, AllPlanes)) {
+            partialValid = false;
+            throw CaptureFailure("the screen could not be read at " + std::to_string(rect.x) + "," +
+                                 std::to_string(rect.y + rows.first));
+        }
     }
 
     X11WindowComposer& composing() {
@@ -347,6 +420,7 @@ private:
         for (size_t i = 0; i < cursorPixels.size(); ++i) cursorPixels[i] = static_cast<uint32_t>(cursor->pixels[i]);
         CursorImage overlay{cursorPixels.data(), cursor->width, cursor->height,
                             cursor->x - cursor->xhot - rect.x, cursor->y - cursor->yhot - rect.y};
+        lastCursorRows = {overlay.top, overlay.top + overlay.height};
         XFree(cursor);
         compositeCursor(pixels, rect.width, rect.height, stride, overlay);
     }
@@ -362,6 +436,12 @@ private:
     Damage damage = 0;
     int damageEvent = 0;
     std::optional<Clock::time_point> firstChange;
+    // Partial reads for streams: the shared image holds the last picture of `partialRect`.
+    ChangedRows damagedRows;     // changed since the last partial read (from damage events)
+    ChangedRows cursorRows;      // where the last partial read drew the pointer
+    ChangedRows lastCursorRows;  // where drawCursor drew it last
+    PixelRect partialRect;
+    bool partialValid = false;
     std::vector<uint32_t> cursorPixels;
     std::set<uint32_t> redirected;  // windows this connection keeps redirected
     XImage* windowImage = nullptr;

@@ -2,6 +2,8 @@
 // libx264 / libx265 tuned for one picture in, one access unit out.
 #include "video/libav/LibavEncoderSession.h"
 
+#include "capture/Bt709Conversion.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/hwcontext.h>
@@ -51,12 +53,14 @@ class LibavEncoderSession final : public EncoderSession {
 public:
     ~LibavEncoderSession() override {
         av_frame_free(&frame);
+        av_frame_free(&wrapped);
         av_frame_free(&hwFrame);
         av_packet_free(&packet);
         avcodec_free_context(&ctx);
         av_buffer_unref(&hwFrames);
         av_buffer_unref(&hwDevice);
         sws_freeContext(sws);
+        sws_freeContext(swsYuv);
     }
 
     // Null with `error` set when this encoder cannot run here.
@@ -91,13 +95,50 @@ public:
 
     int submit(const VideoPicture& picture, int64_t ptsMicros, bool forceKey) override {
         if (picture.width != config.width || picture.height != config.height || !picture.pixels) return AVERROR(EINVAL);
-        int status = av_frame_make_writable(frame);
-        if (status < 0) return status;
-        const uint8_t* src[4] = {picture.pixels->data(), nullptr, nullptr, nullptr};
-        const int srcStride[4] = {picture.stride, 0, 0, 0};
-        sws_scale(sws, src, srcStride, 0, picture.height, frame->data, frame->linesize);
-
+        const bool yuv = picture.format == PictureFormat::yuv420;
+        if (yuv && picture.pixels->size() < VideoPicture::yuv420Bytes(picture.stride, picture.height)) return AVERROR(EINVAL);
         AVFrame* input = frame;
+        int status = 0;
+        if (yuv && softwareFormat == AV_PIX_FMT_YUV420P) {
+            // The picture is already what the encoder takes: hand it over as it is, kept
+            // alive by the frame's reference for as long as the encoder holds it.
+            av_frame_unref(wrapped);
+            auto* keep = new std::shared_ptr<const std::vector<uint8_t>>(picture.pixels);
+            uint8_t* base = const_cast<uint8_t*>((*keep)->data());
+            wrapped->buf[0] = av_buffer_create(
+                base, (*keep)->size(),
+                [](void* opaque, uint8_t*) { delete static_cast<std::shared_ptr<const std::vector<uint8_t>>*>(opaque); }, keep,
+                AV_BUFFER_FLAG_READONLY);
+            if (!wrapped->buf[0]) {
+                delete keep;
+                return AVERROR(ENOMEM);
+            }
+            wrapped->format = AV_PIX_FMT_YUV420P;
+            wrapped->width = picture.width;
+            wrapped->height = picture.height;
+            wrapped->data[0] = base;
+            wrapped->data[1] = base + picture.uOffset();
+            wrapped->data[2] = base + picture.vOffset();
+            wrapped->linesize[0] = picture.stride;
+            wrapped->linesize[1] = wrapped->linesize[2] = picture.stride / 2;
+            input = wrapped;
+        } else {
+            if ((status = av_frame_make_writable(frame)) < 0) return status;
+            if (!yuv && softwareFormat == AV_PIX_FMT_YUV420P) {
+                bgrxToYuv420Bt709(picture.pixels->data(), picture.stride, picture.width, picture.height,
+                                  {frame->data[0], frame->linesize[0], frame->data[1], frame->linesize[1], frame->data[2],
+                                   frame->linesize[2]});
+            } else if (yuv) {
+                const uint8_t* base = picture.pixels->data();
+                const uint8_t* src[4] = {base, base + picture.uOffset(), base + picture.vOffset(), nullptr};
+                const int srcStride[4] = {picture.stride, picture.stride / 2, picture.stride / 2, 0};
+                sws_scale(yuvConverter(), src, srcStride, 0, picture.height, frame->data, frame->linesize);
+            } else {
+                const uint8_t* src[4] = {picture.pixels->data(), nullptr, nullptr, nullptr};
+                const int srcStride[4] = {picture.stride, 0, 0, 0};
+                sws_scale(sws, src, srcStride, 0, picture.height, frame->data, frame->linesize);
+            }
+        }
         if (candidate.backend == Backend::vaapi) {
             av_frame_unref(hwFrame);
             if ((status = av_hwframe_get_buffer(hwFrames, hwFrame, 0)) < 0) return status;
@@ -135,9 +176,10 @@ private:
         quietLibav();
         ctx = avcodec_alloc_context3(codec);
         frame = av_frame_alloc();
+        wrapped = av_frame_alloc();
         hwFrame = av_frame_alloc();
         packet = av_packet_alloc();
-        if (!ctx || !frame || !hwFrame || !packet) {
+        if (!ctx || !frame || !wrapped || !hwFrame || !packet) {
             error = "out of memory";
             return false;
         }
@@ -152,7 +194,7 @@ private:
         ctx->colorspace = AVCOL_SPC_BT709;
         ctx->color_range = AVCOL_RANGE_MPEG;
         applyRate(config.bitrate);
-        AVPixelFormat softwareFormat = AV_PIX_FMT_YUV420P;
+        softwareFormat = AV_PIX_FMT_YUV420P;
 
         AVDictionary* options = nullptr;
         av_dict_set(&options, "forced-idr", "1", 0);
@@ -248,12 +290,25 @@ private:
     const Candidate candidate;
     const EncoderSessionConfig config;
     AVCodecContext* ctx = nullptr;
+    // A YUV 4:2:0 picture (studio-range BT.709) to the encoder's own system-memory format
+    // (NV12 for VAAPI); made when first needed.
+    SwsContext* yuvConverter() {
+        if (!swsYuv) {
+            swsYuv = sws_getContext(config.width, config.height, AV_PIX_FMT_YUV420P, config.width, config.height,
+                                    softwareFormat, SWS_POINT, nullptr, nullptr, nullptr);
+        }
+        return swsYuv;
+    }
+
+    AVPixelFormat softwareFormat = AV_PIX_FMT_YUV420P;  // what the encoder takes in system memory
     AVFrame* frame = nullptr;    // the converted picture, in system memory
+    AVFrame* wrapped = nullptr;  // a YUV picture handed over without a copy
     AVFrame* hwFrame = nullptr;  // its upload, for VAAPI
     AVPacket* packet = nullptr;
     AVBufferRef* hwDevice = nullptr;
     AVBufferRef* hwFrames = nullptr;
-    SwsContext* sws = nullptr;
+    SwsContext* sws = nullptr;     // BGRX to the encoder's format
+    SwsContext* swsYuv = nullptr;  // YUV 4:2:0 to the encoder's format
 };
 
 // Hardware encoders that failed to open once are not tried again in this process: a device

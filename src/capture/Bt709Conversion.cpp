@@ -1,4 +1,4 @@
-#include "video/Bt709Conversion.h"
+#include "capture/Bt709Conversion.h"
 
 #include <algorithm>
 

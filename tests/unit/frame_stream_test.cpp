@@ -1,0 +1,135 @@
+// The frame stream's pictures when the capturer reports only the rows that changed: every
+// picture equals a whole conversion of the screen at that moment, however the buffers are
+// reused and held by readers.
+#include "capture/Bt709Conversion.h"
+#include "capture/FrameStream.h"
+#include "support/FakePlatform.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+
+using namespace tovo;
+
+namespace {
+
+// A screen the test paints; each capture returns it with the rows the test declared.
+struct Screen {
+    std::mutex lock;  // guards everything below
+    std::vector<uint8_t> pixels;
+    ScreenCapturer::ChangedRows changed;
+    bool pending = true;
+};
+
+class PartialCapturer : public tovo::test::SolidCapturer {
+public:
+    explicit PartialCapturer(Screen& screen) : screen(screen) {}
+    std::optional<Clock::time_point> waitForChanges(const PixelRect&, Clock::time_point until) override {
+        std::this_thread::sleep_until(until);
+        std::lock_guard<std::mutex> guard(screen.lock);
+        if (!screen.pending) return std::nullopt;
+        screen.pending = false;
+        return Clock::now();
+    }
+    PartialPicture captureChanges(const PixelRect& rect, bool) override {
+        std::lock_guard<std::mutex> guard(screen.lock);
+        copy = screen.pixels;
+        auto rows = first ? ScreenCapturer::ChangedRows{0, rect.height} : screen.changed;
+        first = false;
+        screen.changed = {};
+        return {{copy.data(), rect.width, rect.height, rect.width * 4}, rows};
+    }
+
+private:
+    Screen& screen;
+    std::vector<uint8_t> copy;
+    bool first = true;
+};
+
+}  // namespace
+
+TEST(FrameStream, PartialUpdatesKeepEveryPictureWhole) {
+    const int w = 64, h = 48;
+    tovo::test::FakeDisplaySource source;
+    MonitorRecord monitor;
+    monitor.id = 1, monitor.width = w, monitor.height = h, monitor.primary = true;
+    source.set({monitor});
+    Displays displays(source, std::nullopt, [](std::chrono::milliseconds) {});
+    VideoCaptureLatency latency;
+    Screen screen;
+    screen.pixels.assign(static_cast<size_t>(w) * h * 4, 30);
+    CaptureParams params;
+    params.display = 1;
+    params.maxWidth = w;
+    FrameStream frames(params, 200, false, displays, [&] { return std::make_unique<PartialCapturer>(screen); }, latency);
+    frames.start();
+
+    std::vector<VideoPicture> held;
+    uint64_t seen = 0;
+    for (int step = 0; step < 40; ++step) {
+        if (step > 0) {
+            // Paint a band of rows (odd and even starts) and say only those changed.
+            std::lock_guard<std::mutex> guard(screen.lock);
+            int first = (step * 7) % (h - 6), last = first + 1 + step % 5;
+            for (int y = first; y < last; ++y) {
+                for (int x = 0; x < w * 4; ++x) screen.pixels[y * w * 4 + x] = static_cast<uint8_t>(step * 37 + x);
+            }
+            screen.changed = {first, last};
+            screen.pending = true;
+        }
+        ASSERT_TRUE(frames.waitForPicture(seen, std::chrono::steady_clock::now() + std::chrono::seconds(2)));
+        auto picture = frames.latest();
+        ASSERT_TRUE(picture);
+        seen = picture->seq;
+        ASSERT_EQ(picture->format, PictureFormat::yuv420);
+
+        std::vector<uint8_t> expected(VideoPicture::yuv420Bytes(picture->stride, h));
+        {
+            std::lock_guard<std::mutex> guard(screen.lock);
+            uint8_t* base = expected.data();
+            bgrxToYuv420Bt709(screen.pixels.data(), w * 4, w, h,
+                              {base, picture->stride, base + picture->uOffset(), picture->stride / 2,
+                               base + picture->vOffset(), picture->stride / 2});
+        }
+        ASSERT_EQ(*picture->pixels, expected) << "step " << step;
+        // Readers that keep pictures a while make the stream use other buffers.
+        if (step % 3 == 0) held.push_back(*picture);
+        if (held.size() > 2) held.erase(held.begin());
+    }
+    frames.stop();
+}
+
+TEST(Bt709Conversion, WithinOneCodeValueOfTheExactResult) {
+    // An odd size: the last column and row have no partner for chroma.
+    const int w = 37, h = 11, stride = 38;
+    std::vector<uint8_t> bgrx(static_cast<size_t>(w) * h * 4);
+    uint32_t state = 12345;
+    for (auto& b : bgrx) b = static_cast<uint8_t>((state = state * 1103515245 + 12345) >> 16);
+    for (int i = 0; i < 4; ++i) bgrx[i] = 255;  // white at the corner: Y 235
+    std::vector<uint8_t> y(stride * h), u(stride / 2 * 6), v(stride / 2 * 6);
+    bgrxToYuv420Bt709(bgrx.data(), w * 4, w, h, {y.data(), stride, u.data(), stride / 2, v.data(), stride / 2});
+    auto px = [&](int x, int row, int c) { return static_cast<double>(bgrx[(static_cast<size_t>(row) * w + x) * 4 + c]); };
+    EXPECT_EQ(y[0], 235);
+    for (int row = 0; row < h; ++row) {
+        for (int x = 0; x < w; ++x) {
+            double exact = 16 + 219 * (0.2126 * px(x, row, 2) + 0.7152 * px(x, row, 1) + 0.0722 * px(x, row, 0)) / 255;
+            ASSERT_LE(std::abs(y[row * stride + x] - exact), 1.0) << x << "," << row;
+        }
+    }
+    for (int cy = 0; cy < (h + 1) / 2; ++cy) {
+        for (int cx = 0; cx < (w + 1) / 2; ++cx) {
+            double r = 0, g = 0, b = 0;
+            for (int dy = 0; dy < 2; ++dy) {
+                for (int dx = 0; dx < 2; ++dx) {
+                    int x = std::min(2 * cx + dx, w - 1), row = std::min(2 * cy + dy, h - 1);
+                    r += px(x, row, 2) / 4, g += px(x, row, 1) / 4, b += px(x, row, 0) / 4;
+                }
+            }
+            double luma = 0.2126 * r + 0.7152 * g + 0.0722 * b;
+            double cb = 128 + 224 * (b - luma) / 1.8556 / 255, cr = 128 + 224 * (r - luma) / 1.5748 / 255;
+            ASSERT_LE(std::abs(u[cy * stride / 2 + cx] - cb), 1.0) << cx << "," << cy;
+            ASSERT_LE(std::abs(v[cy * stride / 2 + cx] - cr), 1.0) << cx << "," << cy;
+        }
+    }
+}
