@@ -42,7 +42,7 @@ public:
     // Applies a new average bit rate (and its VBV limits) to the running encoder, without a
     // key frame; false when this encoder cannot change it while running.
     virtual bool setBitrate(int bps) = 0;
-    // Hands one BGRX picture of the session's size to the encoder. 0, or the backend's
+    // Hands one picture (BGRX or YUV 4:2:0) of the session's size to the encoder. 0, or the backend's
     // error code.
     virtual int submit(const VideoPicture& picture, int64_t ptsMicros, bool forceKey) = 0;
     // The output for the pictures submitted so far, if there is one yet.
