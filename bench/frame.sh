@@ -43,7 +43,7 @@ time_runs() {  # time_runs FILE COMMAND...
   done
 }
 
-echo "== server side (StillCapture::frame in-process, maxWidth 1280, quality 70)"
+echo "== server side (StillCapture::frame in-process, maxWidth 1280, quality 70; fresh: the pointer moved before each picture; unchanged: nothing moved)"
 "$root/build/bench/frame_pipeline" 200 1280 70
 
 echo "== client round trips"
@@ -66,7 +66,7 @@ t = p50("curl")
 print(f"ratio p50: scrot/tovo {p50('scrot') / t:.1f}x, ffmpeg/tovo {p50('ffmpeg') / t:.1f}x")
 PY
 
-echo "== sustained load over the socket (load generator, one request per connection)"
+echo "== sustained load over the socket (load generator, one request per connection; the desktop is still, so pictures after the first are answered again)"
 for clients in 1 4; do
   "$root/build/bench/http_load" --socket "$work/tovo.sock" --clients "$clients" --seconds "$seconds" \
     --path "/frame?maxWidth=1280&quality=70" --label "frame x$clients" | tee "$work/load$clients.json"

@@ -28,6 +28,16 @@ struct PixelView {
     int stride = 0;
 };
 
+// What a still picture depends on besides its parameters: changes seen on the screen, and
+// the pointer's place and shape. Equal marks mean an equal picture.
+struct ScreenMark {
+    uint64_t changes = 0;
+    int pointerX = 0;
+    int pointerY = 0;
+    uint64_t cursorChanges = 0;
+    bool operator==(const ScreenMark&) const = default;
+};
+
 // A capture that could not be made; the message says why.
 class CaptureFailure : public std::runtime_error {
 public:
@@ -79,6 +89,11 @@ public:
     // nothing changed. The first call after construction reports a change. Throws
     // CaptureFailure when the display is gone.
     virtual std::optional<Clock::time_point> waitForChanges(const PixelRect& rect, Clock::time_point until) = 0;
+
+    // The mark of `rect` now: every change of the screen there since this capturer first
+    // made a mark moves it on. None when changes cannot be followed (pictures are then never
+    // reused).
+    virtual std::optional<ScreenMark> mark(const PixelRect&) { return std::nullopt; }
 
     // Keeps the screen saver and display power management off while set (for this
     // connection's life at most).

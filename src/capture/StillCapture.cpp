@@ -125,7 +125,37 @@ JPEGFrame StillCapture::frame(const CaptureParams& params, const FrameFilter& fi
     return frame;
 }
 
-JPEGFrame StillCapture::frame(const CaptureParams& params) { return frame(params, FrameFilter{}, {}); }
+JPEGFrame StillCapture::frame(const CaptureParams& params) {
+    displays.wake(params.display);
+    DisplayInfo display = displays.require(params.display);
+    PixelRect rect{static_cast<int>(display.x), static_cast<int>(display.y), static_cast<int>(display.width),
+                   static_cast<int>(display.height)};
+    // Taken before the picture: a change while it is made moves the next mark on.
+    std::optional<ScreenMark> mark = markOf(rect);
+    if (mark) {
+        std::lock_guard<std::mutex> guard(lastLock);
+        if (last && last->params == params && last->mark == *mark) return last->frame;
+    }
+    JPEGFrame picture = frame(params, FrameFilter{}, {});
+    if (mark) {
+        std::lock_guard<std::mutex> guard(lastLock);
+        last = Reusable{params, *mark, picture};
+    }
+    return picture;
+}
+
+std::optional<ScreenMark> StillCapture::markOf(const PixelRect& rect) {
+    std::lock_guard<std::mutex> guard(watching);
+    try {
+        if (watcher && !watcher->usable()) watcher.reset();
+        if (!watcher) watcher = pool->makeCapturer();
+        return watcher->mark(rect);
+    } catch (const CaptureFailure&) {
+        // No marks without a connection of their own; pictures are made afresh each time.
+        watcher.reset();
+        return std::nullopt;
+    }
+}
 
 std::optional<std::string> StillCapture::window(uint32_t window, int width, int height, int quality,
                                                 std::chrono::milliseconds within) {

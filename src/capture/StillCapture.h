@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +27,7 @@ struct CaptureParams {
 
     static constexpr int minWidth = 160, maxMaxWidth = 3840, defaultWidth = 1280;
     static constexpr int minQuality = 10, maxQuality = 95, defaultQuality = 70;
+    bool operator==(const CaptureParams&) const = default;
 };
 
 // One encoded still picture.
@@ -51,7 +53,9 @@ public:
     ~StillCapture();
 
     // One picture of the display (pointer included), sized by the display's target size for
-    // params.maxWidth, encoded. Throws DisplayError, CaptureFailure.
+    // params.maxWidth, encoded. When nothing changed on the display, and the pointer has not
+    // moved or changed its shape, since the last picture with the same parameters, that
+    // picture is answered again. Throws DisplayError, CaptureFailure.
     JPEGFrame frame(const CaptureParams& params);
     // The same under a filter: apps kept out as `plan` says, then the crop cut from the
     // full-size picture and brought down to params.maxWidth. The windows to compose are
@@ -70,8 +74,20 @@ public:
 private:
     struct Worker;
     struct Pool;
+    // The screen's mark now (none: pictures are not reused).
+    std::optional<ScreenMark> markOf(const PixelRect& rect);
+
     Displays& displays;
     const std::shared_ptr<Pool> pool;
+    std::mutex watching;  // guards watcher: its own connection, which only makes marks
+    std::unique_ptr<ScreenCapturer> watcher;
+    struct Reusable {
+        CaptureParams params;
+        ScreenMark mark;
+        JPEGFrame frame;
+    };
+    std::mutex lastLock;  // guards last
+    std::optional<Reusable> last;
     FilterPlanCache plans{std::chrono::seconds(1)};
 };
 

@@ -95,3 +95,23 @@ TEST(Frame, VanishedXServerLeavesNoSharedMemory) {
     EXPECT_TRUE(service.process->running());
 }
 
+
+TEST(Frame, AnUnchangedScreenIsAnsweredWithThePreviousPicture) {
+    Service service(VirtualDesktop::shared().display());
+    auto red = openWindow(200, 200, 300, 200, "ff0000");
+    ASSERT_EQ(runCommand({"/usr/bin/xdotool", "mousemove", "1500", "900"}).code, 0);
+    auto first = service.frame("maxWidth=960&quality=80");
+    auto again = service.frame("maxWidth=960&quality=80");
+    ASSERT_EQ(first.status, 200);
+    EXPECT_EQ(again.body, first.body);
+    EXPECT_NE(service.frame("maxWidth=960&quality=81").body, first.body);  // other parameters: a new picture
+
+    // A moved pointer, or a change on screen, makes a new picture.
+    ASSERT_EQ(runCommand({"/usr/bin/xdotool", "mousemove", "1510", "900"}).code, 0);
+    auto moved = service.frame("maxWidth=960&quality=80");
+    EXPECT_NE(moved.body, first.body);
+    auto blue = openWindow(600, 300, 200, 200, "0000ff");
+    auto changed = service.frame("maxWidth=960&quality=80", "changed.jpg");
+    EXPECT_NE(changed.body, moved.body);
+    EXPECT_TRUE(near(pixelAt(service.path("changed.jpg"), 350, 175), 0, 0, 255));
+}

@@ -53,6 +53,7 @@ public:
         if (image) XDestroyImage(image);
         if (windowImage) XDestroyImage(windowImage);
         if (damage && !broken) XDamageDestroy(display, damage);
+        if (markDamage && !broken) XDamageDestroy(display, markDamage);
         XCloseDisplay(display);
     }
 
@@ -206,6 +207,41 @@ public:
         auto change = firstChange;
         firstChange.reset();
         return change;
+    }
+
+    std::optional<ScreenMark> mark(const PixelRect& rect) override {
+        checkAlive();
+        if (!markDamage) {
+            int eventBase, errorBase;
+            if (!XDamageQueryExtension(display, &eventBase, &errorBase) || !hasFixes) return std::nullopt;
+            damageEvent = eventBase + XDamageNotify;
+            int fixesEvent, fixesError;
+            XFixesQueryExtension(display, &fixesEvent, &fixesError);
+            cursorEvent = fixesEvent + XFixesCursorNotify;
+            markDamage = XDamageCreate(display, root, XDamageReportBoundingBox);
+            XFixesSelectCursorInput(display, root, XFixesDisplayCursorNotifyMask);
+            markCount = 1;  // whatever came before is unknown: the first mark matches no picture
+        }
+        // After the round trip every change made before this call has been reported.
+        XSync(display, False);
+        while (XPending(display) > 0) {
+            XEvent event;
+            XNextEvent(display, &event);
+            if (event.type == damageEvent) {
+                const auto& notify = reinterpret_cast<const XDamageNotifyEvent&>(event);
+                if (intersects(rect, notify.area.x, notify.area.y, notify.area.width, notify.area.height)) ++markCount;
+            } else if (event.type == cursorEvent) {
+                ++cursorCount;
+            }
+        }
+        // Re-arm the report: the next change is reported even inside the area seen so far.
+        XDamageSubtract(display, markDamage, None, None);
+        Window rootReturn, child;
+        int x = 0, y = 0, wx, wy;
+        unsigned mask;
+        XQueryPointer(display, root, &rootReturn, &child, &x, &y, &wx, &wy, &mask);
+        checkAlive();
+        return ScreenMark{markCount, x, y, cursorCount};
     }
 
     void suppressScreenSaver(bool suppress) override {
@@ -435,6 +471,11 @@ private:
     bool shmAttached = false;
     Damage damage = 0;
     int damageEvent = 0;
+    // Marks for stills (a capturer that makes marks is not used for streams).
+    Damage markDamage = 0;
+    int cursorEvent = -1;
+    uint64_t markCount = 0;
+    uint64_t cursorCount = 0;
     std::optional<Clock::time_point> firstChange;
     // Partial reads for streams: the shared image holds the last picture of `partialRect`.
     ChangedRows damagedRows;     // changed since the last partial read (from damage events)
