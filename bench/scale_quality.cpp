@@ -1,5 +1,5 @@
-// Scales one raw BGRX picture with libyuv's box and bilinear filters and times each:
-// writes WIDTH×HEIGHT raw BGRX files OUT.box and OUT.bilinear and prints the ms per picture.
+// Scales one raw BGRX picture with each of libyuv's filters (box, bilinear, linear, none)
+// and times each: writes NEW_W×NEW_H raw BGRX files OUT.<filter> and prints ms per picture.
 //   scale_quality RAW W H NEW_W NEW_H OUT
 #include <libyuv/scale_argb.h>
 
@@ -15,7 +15,10 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> in(static_cast<size_t>(w) * h * 4), out(static_cast<size_t>(nw) * nh * 4);
     std::ifstream(argv[1], std::ios::binary).read(reinterpret_cast<char*>(in.data()), static_cast<std::streamsize>(in.size()));
     std::printf("{");
-    const std::pair<const char*, libyuv::FilterMode> filters[] = {{"box", libyuv::kFilterBox}, {"bilinear", libyuv::kFilterBilinear}};
+    const std::pair<const char*, libyuv::FilterMode> filters[] = {{"box", libyuv::kFilterBox},
+                                                                  {"bilinear", libyuv::kFilterBilinear},
+                                                                  {"linear", libyuv::kFilterLinear},
+                                                                  {"none", libyuv::kFilterNone}};
     for (const auto& [name, mode] : filters) {
         auto t0 = std::chrono::steady_clock::now();
         for (int i = 0; i < 50; ++i) libyuv::ARGBScale(in.data(), w * 4, w, h, out.data(), nw * 4, nw, nh, mode);

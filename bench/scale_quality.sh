@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Which filter to scale stills with: the frame benchmark's desktop (a terminal of text and an
 # image, 1920×1080) brought to 1280 (1.5×) and 640 (3×) wide by libyuv's box and bilinear
-# filters, each compared by ffmpeg's SSIM with a Lanczos reduction of the same picture, and
+# filters (and the cheaper linear and nearest-pixel ones), each compared by ffmpeg's SSIM with a Lanczos reduction of the same picture, and
 # timed.
 #   bench/scale_quality.sh
 set -euo pipefail
@@ -21,7 +21,7 @@ for size in 1280x720 640x360; do
   ffmpeg -nostdin -loglevel error -f rawvideo -pix_fmt bgr0 -video_size 1920x1080 -i "$work/full.bgrx" \
     -vf "scale=$w:$h:flags=lanczos" -f rawvideo -pix_fmt bgr0 -y "$work/lanczos.bgrx"
   line="$size $times"
-  for f in box bilinear; do
+  for f in box bilinear linear none; do
     s=$(ffmpeg -nostdin -loglevel info -f rawvideo -pix_fmt bgr0 -video_size "$size" -i "$work/small.$f" \
           -f rawvideo -pix_fmt bgr0 -video_size "$size" -i "$work/lanczos.bgrx" -lavfi ssim -f null - 2>&1 |
         sed -n 's/.*All:\([0-9.]*\).*/\1/p' | tail -n 1)
