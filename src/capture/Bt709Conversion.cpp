@@ -1,6 +1,7 @@
 #include "capture/Bt709Conversion.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace tovo {
 namespace {
@@ -32,30 +33,31 @@ __attribute__((always_inline)) inline uint32_t pixelAt(const uint8_t* row, int x
     return p;
 }
 
-__attribute__((always_inline)) inline void lumaRow(const uint8_t* __restrict src, uint8_t* __restrict y, int width) {
-    for (int x = 0; x < width; ++x) {
-        const uint32_t p = pixelAt(src, x);
-        const int32_t b = p & 0xFF, g = (p >> 8) & 0xFF, r = (p >> 16) & 0xFF;
-        y[x] = static_cast<uint8_t>((yR * r + yG * g + yB * b + yOffset) >> 16);
-    }
-}
-
-// One row of chroma from two rows of pixels.
-__attribute__((always_inline)) inline void chromaRow(const uint8_t* __restrict top, const uint8_t* __restrict bottom,
-                                                     uint8_t* __restrict u, uint8_t* __restrict v, int width) {
+// Two rows of luma and their row of chroma in one pass over the pixels, which are read once.
+__attribute__((always_inline)) inline void rowPair(const uint8_t* __restrict top, const uint8_t* __restrict bottom,
+                                                   uint8_t* __restrict y0, uint8_t* __restrict y1, uint8_t* __restrict u,
+                                                   uint8_t* __restrict v, int width) {
     const int pairs = width / 2;
     for (int x = 0; x < pairs; ++x) {
         const uint32_t a = pixelAt(top, 2 * x), b2 = pixelAt(top, 2 * x + 1), c = pixelAt(bottom, 2 * x),
                        d = pixelAt(bottom, 2 * x + 1);
-        const int32_t b = (a & 0xFF) + (b2 & 0xFF) + (c & 0xFF) + (d & 0xFF);
-        const int32_t g = ((a >> 8) & 0xFF) + ((b2 >> 8) & 0xFF) + ((c >> 8) & 0xFF) + ((d >> 8) & 0xFF);
-        const int32_t r = ((a >> 16) & 0xFF) + ((b2 >> 16) & 0xFF) + ((c >> 16) & 0xFF) + ((d >> 16) & 0xFF);
+        const int32_t ab = a & 0xFF, ag = (a >> 8) & 0xFF, ar = (a >> 16) & 0xFF;
+        const int32_t bb = b2 & 0xFF, bg = (b2 >> 8) & 0xFF, br = (b2 >> 16) & 0xFF;
+        const int32_t cb = c & 0xFF, cg = (c >> 8) & 0xFF, cr = (c >> 16) & 0xFF;
+        const int32_t db = d & 0xFF, dg = (d >> 8) & 0xFF, dr = (d >> 16) & 0xFF;
+        y0[2 * x] = static_cast<uint8_t>((yR * ar + yG * ag + yB * ab + yOffset) >> 16);
+        y0[2 * x + 1] = static_cast<uint8_t>((yR * br + yG * bg + yB * bb + yOffset) >> 16);
+        y1[2 * x] = static_cast<uint8_t>((yR * cr + yG * cg + yB * cb + yOffset) >> 16);
+        y1[2 * x + 1] = static_cast<uint8_t>((yR * dr + yG * dg + yB * db + yOffset) >> 16);
+        const int32_t b = ab + bb + cb + db, g = ag + bg + cg + dg, r = ar + br + cr + dr;
         // The sums are four pixels: the coefficients take a quarter.
         u[x] = clampByte((uR * r + uG * g + uB * b + 4 * cOffset) >> 18);
         v[x] = clampByte((vR * r + vG * g + vB * b + 4 * cOffset) >> 18);
     }
     if (width % 2) {
         const uint32_t a = pixelAt(top, width - 1), c = pixelAt(bottom, width - 1);
+        y0[width - 1] = static_cast<uint8_t>((yR * ((a >> 16) & 0xFF) + yG * ((a >> 8) & 0xFF) + yB * (a & 0xFF) + yOffset) >> 16);
+        y1[width - 1] = static_cast<uint8_t>((yR * ((c >> 16) & 0xFF) + yG * ((c >> 8) & 0xFF) + yB * (c & 0xFF) + yOffset) >> 16);
         const int32_t b = 2 * ((a & 0xFF) + (c & 0xFF)), g = 2 * (((a >> 8) & 0xFF) + ((c >> 8) & 0xFF)),
                       r = 2 * (((a >> 16) & 0xFF) + ((c >> 16) & 0xFF));
         u[pairs] = clampByte((uR * r + uG * g + uB * b + 4 * cOffset) >> 18);
@@ -68,13 +70,19 @@ __attribute__((always_inline)) inline void chromaRow(const uint8_t* __restrict t
 TOVO_VECTOR_CLONES void bgrxToYuv420Bt709Rows(const uint8_t* bgrx, int stride, int width, int height, int y0, int y1,
                                               const Yuv420Planes& out) {
     y1 = std::min(y1, height);
+    std::vector<uint8_t> spare;  // the luma of a missing last row goes here (odd heights)
     for (int row = y0 & ~1; row < y1; row += 2) {
         const uint8_t* top = bgrx + static_cast<size_t>(row) * stride;
         const uint8_t* bottom = row + 1 < height ? top + stride : top;
-        lumaRow(top, out.y + static_cast<size_t>(row) * out.yStride, width);
-        if (row + 1 < height) lumaRow(bottom, out.y + static_cast<size_t>(row + 1) * out.yStride, width);
-        chromaRow(top, bottom, out.u + static_cast<size_t>(row / 2) * out.uStride,
-                  out.v + static_cast<size_t>(row / 2) * out.vStride, width);
+        uint8_t* y0 = out.y + static_cast<size_t>(row) * out.yStride;
+        // A last odd row has no partner below: its own row stands in for it.
+        uint8_t* y1 = y0 + out.yStride;
+        if (row + 1 >= height) {
+            spare.resize(static_cast<size_t>(width));
+            y1 = spare.data();
+        }
+        rowPair(top, bottom, y0, y1, out.u + static_cast<size_t>(row / 2) * out.uStride,
+                out.v + static_cast<size_t>(row / 2) * out.vStride, width);
     }
 }
 

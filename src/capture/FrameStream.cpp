@@ -22,6 +22,24 @@ FrameStream::~FrameStream() { stop(); }
 
 void FrameStream::filterApps(FilterPlanner plan) { planner = std::move(plan); }
 
+void FrameStream::encodeStarted(std::chrono::steady_clock::time_point at) {
+    using namespace std::chrono_literals;
+    std::lock_guard<std::mutex> guard(lock);
+    if (!keptAt) return;
+    // The consumer takes pictures at its own pace, an interval apart. A picture that waits
+    // long for its slot was taken too early: the ticks move later by half the excess. One
+    // taken at once may have kept the consumer waiting: they move a little earlier, until
+    // pictures are ready about a millisecond ahead of the slots.
+    std::chrono::duration<double> waited = at - *keptAt;
+    const std::chrono::duration<double> most(interval / 4);
+    if (waited > 2ms) {
+        phaseShift += std::min(std::chrono::duration<double>((waited - 1ms) / 2), most);
+    } else if (waited < 500us) {
+        phaseShift -= std::chrono::duration<double>(300us);
+    }
+    keptAt.reset();
+}
+
 void FrameStream::start() {
     if (started) return;
     displays.wake(params.display);
@@ -82,6 +100,12 @@ void FrameStream::run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, 
             auto change = capturer->waitForChanges(rect, nextTick);
             if (change && !pendingChange) pendingChange = change;
             nextTick += period;
+            {
+                // Move the ticks by what the consumer reported (see encodeStarted).
+                std::lock_guard<std::mutex> guard(lock);
+                nextTick += std::chrono::duration_cast<Steady::duration>(phaseShift);
+                phaseShift = {};
+            }
             if (nextTick < Steady::now()) nextTick = Steady::now() + period;  // no catching up
 
             double now = clock();
@@ -144,6 +168,7 @@ void FrameStream::run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, 
                 ++changeCount;
                 latestPicture = VideoPicture{buffer, width, height, stride, wallSeconds() * 1000, changeCount,
                                              PictureFormat::yuv420};
+                keptAt = Steady::now();
                 if (!firstFrameAt) firstFrameAt = now;
             }
             cond.notify_all();

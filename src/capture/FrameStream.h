@@ -59,6 +59,8 @@ public:
     uint64_t changes() override;
     bool isStopped() override;
     void wake() override;
+    // Moves the capture ticks so that pictures are kept just before the consumer's slots.
+    void encodeStarted(std::chrono::steady_clock::time_point at) override;
 
     const CaptureParams params;
     const double interval;  // seconds between ticks
@@ -90,6 +92,8 @@ private:
     std::optional<VideoPicture> latestPicture;
     uint64_t changeCount = 0;
     std::optional<double> firstFrameAt;
+    std::optional<std::chrono::steady_clock::time_point> keptAt;  // when the latest picture was kept
+    std::chrono::duration<double> phaseShift{0};  // to move the next tick by (encodeStarted)
     std::deque<Slot> buffers;  // a deque: slots stay where they are as it grows
 };
 

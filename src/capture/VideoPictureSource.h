@@ -53,6 +53,9 @@ public:
     virtual void wake() = 0;
     // The capture activity since the last call, and starts a new window.
     virtual CaptureActivityWindow takeActivityWindow() = 0;
+    // The consumer started encoding a picture at `at`, and will take the next one an
+    // interval later: a source may time its captures to be ready just before then.
+    virtual void encodeStarted(std::chrono::steady_clock::time_point) {}
 };
 
 }  // namespace tovo

@@ -214,6 +214,7 @@ void videoStreamLoop(VideoPictureSource& source, StreamOutput& output, StreamFlo
         }
 
         schedule.encodeStarted(now);
+        source.encodeStarted(std::chrono::steady_clock::now());
         auto started = std::chrono::steady_clock::now();
         auto result = encoder.encodeFrame(*picture, now, decision.key, encodeTimeout);
         double encodeMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
