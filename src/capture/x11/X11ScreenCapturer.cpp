@@ -222,8 +222,12 @@ public:
             XFixesSelectCursorInput(display, root, XFixesDisplayCursorNotifyMask);
             markCount = 1;  // whatever came before is unknown: the first mark matches no picture
         }
-        // After the round trip every change made before this call has been reported.
-        XSync(display, False);
+        // One round trip: the pointer's place, and every change made before it has been
+        // reported by the time its answer arrives (events come in order with replies).
+        Window rootReturn, child;
+        int x = 0, y = 0, wx, wy;
+        unsigned mask;
+        XQueryPointer(display, root, &rootReturn, &child, &x, &y, &wx, &wy, &mask);
         while (XPending(display) > 0) {
             XEvent event;
             XNextEvent(display, &event);
@@ -236,10 +240,7 @@ public:
         }
         // Re-arm the report: the next change is reported even inside the area seen so far.
         XDamageSubtract(display, markDamage, None, None);
-        Window rootReturn, child;
-        int x = 0, y = 0, wx, wy;
-        unsigned mask;
-        XQueryPointer(display, root, &rootReturn, &child, &x, &y, &wx, &wy, &mask);
+        XFlush(display);
         checkAlive();
         return ScreenMark{markCount, x, y, cursorCount};
     }
