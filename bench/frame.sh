@@ -10,14 +10,7 @@ runs=${2:-30}
 . "$(dirname "$0")/lib.sh"
 start_desktop
 
-# Real content: a terminal full of text on the left, a generated image on the right.
-find /usr/include -name '*.h' | head -400 | xargs cat > "$work/text.txt" 2>/dev/null || true
-# Only a screenful, so that the terminal is idle while measuring.
-xterm -geometry 120x70+0+0 -fa Monospace -fs 9 -e "head -n 68 $work/text.txt; sleep 1000" &
-pids+=($!)
-convert -size 900x700 plasma:fractal -blur 0x1 "$work/image.png"
-display -geometry +1000+150 "$work/image.png" &
-pids+=($!)
+still_content
 sleep 2
 
 start_service

@@ -11,15 +11,9 @@ seconds=${1:-5}
 desktop_with_content() {  # desktop_with_content DIR
   "$root/scripts/virtual-desktop.sh" start "$1" >/dev/null
   set -a; . "$1/env"; set +a
-  xterm -geometry 120x70+0+0 -fa Monospace -fs 9 -e "head -n 68 $work/text.txt; sleep 1000" &
-  pids+=($!)
-  display -geometry +1000+150 "$work/image.png" &
-  pids+=($!)
+  still_content
   sleep 2
 }
-
-find /usr/include -name '*.h' | head -400 | xargs cat > "$work/text.txt" 2>/dev/null || true
-convert -size 900x700 plasma:fractal -blur 0x1 "$work/image.png"
 
 load() {  # load SOCKET LABEL QUERY
   "$root/build/bench/http_load" --socket "$1" --clients 1 --seconds "$seconds" \

@@ -24,3 +24,21 @@ start_service() {
   pids+=($!)
   wait_socket "$work/tovo.sock"
 }
+
+# still_content: real content that does not move: a terminal showing a screenful of text on
+# the left, a generated image on the right.
+still_content() {
+  find /usr/include -name '*.h' | head -400 | xargs cat > "$work/text.txt" 2>/dev/null || true
+  xterm -geometry 120x70+0+0 -fa Monospace -fs 9 -e "head -n 68 $work/text.txt; sleep 1000" &
+  pids+=($!)
+  [[ -f "$work/image.png" ]] || convert -size 900x700 plasma:fractal -blur 0x1 "$work/image.png"
+  display -geometry +1000+150 "$work/image.png" &
+  pids+=($!)
+}
+
+# scrolling_content: a terminal scrolling text over the whole screen, as fast as it can.
+scrolling_content() {
+  find /usr/include -name '*.h' | head -2000 | xargs cat > "$work/scroll.txt" 2>/dev/null || true
+  xterm -geometry 240x80+0+0 -fa Monospace -fs 9 -e "while :; do cat $work/scroll.txt; done" &
+  pids+=($!)
+}

@@ -7,12 +7,7 @@
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 start_desktop
-find /usr/include -name '*.h' | head -400 | xargs cat > "$work/text.txt" 2>/dev/null || true
-xterm -geometry 120x70+0+0 -fa Monospace -fs 9 -e "head -n 68 $work/text.txt; sleep 1000" &
-pids+=($!)
-convert -size 900x700 plasma:fractal -blur 0x1 "$work/image.png"
-display -geometry +1000+150 "$work/image.png" &
-pids+=($!)
+still_content
 sleep 2
 ffmpeg -nostdin -loglevel error -f x11grab -video_size 1920x1080 -i "$DISPLAY" -frames:v 1 -f rawvideo -pix_fmt bgr0 "$work/full.bgrx"
 for size in 1280x720 640x360; do

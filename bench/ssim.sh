@@ -12,9 +12,7 @@ fps=${2:-30}
 frames=90
 . "$(dirname "$0")/lib.sh"
 start_desktop
-find /usr/include -name '*.h' | head -2000 | xargs cat > "$work/text.txt" 2>/dev/null || true
-xterm -geometry 240x80+0+0 -fa Monospace -fs 9 -e "while :; do cat $work/text.txt; done" &
-pids+=($!)
+scrolling_content
 sleep 2
 
 ffmpeg -nostdin -loglevel error -f x11grab -framerate "$fps" -video_size 1920x1080 -i "$DISPLAY" -frames:v "$frames" \

@@ -10,9 +10,7 @@ seconds=${1:-10}
 . "$(dirname "$0")/lib.sh"
 start_desktop
 
-find /usr/include -name '*.h' | head -2000 | xargs cat > "$work/text.txt" 2>/dev/null || true
-xterm -geometry 240x80+0+0 -fa Monospace -fs 9 -e "while :; do cat $work/text.txt; done" &
-pids+=($!)
+scrolling_content
 sleep 2
 
 # The service picks its bit rate itself (3500 kbps at the start of a stream without flow

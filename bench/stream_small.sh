@@ -11,12 +11,7 @@ seconds=${1:-10}
 other=${2:-}
 . "$(dirname "$0")/lib.sh"
 start_desktop
-find /usr/include -name '*.h' | head -400 | xargs cat > "$work/text.txt" 2>/dev/null || true
-xterm -geometry 120x70+0+0 -fa Monospace -fs 9 -e "head -n 68 $work/text.txt; sleep 1000" &
-pids+=($!)
-convert -size 900x700 plasma:fractal -blur 0x1 "$work/image.png"
-display -geometry +1000+150 "$work/image.png" &
-pids+=($!)
+still_content
 xterm -geometry 40x4+1300+900 -e "while :; do date +%T.%N; sleep 0.03; done" &
 pids+=($!)
 sleep 2

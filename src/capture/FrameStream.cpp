@@ -26,17 +26,15 @@ void FrameStream::encodeStarted(std::chrono::steady_clock::time_point at) {
     using namespace std::chrono_literals;
     std::lock_guard<std::mutex> guard(lock);
     if (!keptAt) return;
-    // The consumer takes pictures at its own pace, an interval apart. A picture that waits
-    // long for its slot was taken too early: the ticks move later by half the excess. One
-    // taken at once may have kept the consumer waiting: they move a little earlier, until
-    // pictures are ready about a millisecond ahead of the slots.
+    // The consumer takes pictures at most an interval apart, counted from when it started
+    // the last one. A picture kept before that moment waits for it, and the consumer's
+    // start then slips by its own wake-up each time; one kept just after it is taken at once
+    // and the consumer follows the capture's steady ticks. So a picture that waited more
+    // than a millisecond moves the ticks later, to land half a millisecond after the slot;
+    // they never move earlier.
     std::chrono::duration<double> waited = at - *keptAt;
-    const std::chrono::duration<double> most(interval / 4);
-    if (waited > 2ms) {
-        phaseShift += std::min(std::chrono::duration<double>((waited - 1ms) / 2), most);
-    } else if (waited < 500us) {
-        phaseShift -= std::chrono::duration<double>(300us);
-    }
+    const std::chrono::duration<double> most(interval / 2);
+    if (waited > 1ms) phaseShift += std::min<std::chrono::duration<double>>(waited + 500us, most);
     keptAt.reset();
 }
 
