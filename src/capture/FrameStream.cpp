@@ -3,6 +3,7 @@
 #include "base/Log.h"
 #include "capture/Bt709Conversion.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <deque>
@@ -26,15 +27,14 @@ void FrameStream::encodeStarted(std::chrono::steady_clock::time_point at) {
     using namespace std::chrono_literals;
     std::lock_guard<std::mutex> guard(lock);
     if (!keptAt) return;
-    // The consumer takes pictures at most an interval apart, counted from when it started
-    // the last one. A picture kept before that moment waits for it, and the consumer's
-    // start then slips by its own wake-up each time; one kept just after it is taken at once
-    // and the consumer follows the capture's steady ticks. So a picture that waited more
-    // than a millisecond moves the ticks later, to land half a millisecond after the slot;
-    // they never move earlier.
-    std::chrono::duration<double> waited = at - *keptAt;
-    const std::chrono::duration<double> most(interval / 2);
-    if (waited > 1ms) phaseShift += std::min<std::chrono::duration<double>>(waited + 500us, most);
+    // The consumer takes pictures at most an interval apart. A picture kept long before its
+    // slot waits there; one kept after it keeps the consumer waiting instead. Each report
+    // moves the ticks by half the difference from a wait of half a millisecond, later or
+    // earlier, so that pictures are kept just ahead of the slots while the ticks keep their
+    // rate on average.
+    const std::chrono::duration<double> waited = at - *keptAt, target = 500us;
+    const std::chrono::duration<double> most(interval / 4), least = -std::chrono::duration<double>(500us);
+    phaseShift += std::clamp<std::chrono::duration<double>>((waited - target) / 2, least, most);
     keptAt.reset();
 }
 

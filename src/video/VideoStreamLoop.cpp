@@ -126,6 +126,7 @@ void videoStreamLoop(VideoPictureSource& source, StreamOutput& output, StreamFlo
     VideoEncoder encoder(options.codec, tuning.startKbps * 1000,
                          static_cast<int>(std::floor(1 / std::max(options.interval, 0.001))), options.makeSession);
     StreamScheduler schedule(tuning, options.interval);
+    std::optional<double> pacedTo;  // the moment the last pace sleep waited for
 
     std::shared_ptr<StreamFlow> flow;
     if (options.streamID) {
@@ -182,6 +183,7 @@ void videoStreamLoop(VideoPictureSource& source, StreamOutput& output, StreamFlo
         }
         if (decision.kind == StreamScheduler::Decision::Kind::pace) {
             StrictTiming::sleep(decision.until - now);
+            pacedTo = decision.until;
             continue;
         }
 
@@ -213,7 +215,13 @@ void videoStreamLoop(VideoPictureSource& source, StreamOutput& output, StreamFlo
             }
         }
 
-        schedule.encodeStarted(now);
+        // A start that waited for its pace counts from the moment it was allowed, not from
+        // when this thread woke up after it: otherwise every wake-up delay would push all later
+        // pictures back, and the stream would fall below its frame rate.
+        double startedAt = now;
+        if (pacedTo && now >= *pacedTo && now - *pacedTo < options.interval / 2) startedAt = *pacedTo;
+        pacedTo.reset();
+        schedule.encodeStarted(startedAt);
         source.encodeStarted(std::chrono::steady_clock::now());
         auto started = std::chrono::steady_clock::now();
         auto result = encoder.encodeFrame(*picture, now, decision.key, encodeTimeout);
