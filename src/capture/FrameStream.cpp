@@ -23,18 +23,22 @@ FrameStream::~FrameStream() { stop(); }
 
 void FrameStream::filterApps(FilterPlanner plan) { planner = std::move(plan); }
 
-void FrameStream::encodeStarted(std::chrono::steady_clock::time_point at) {
+void FrameStream::encodeStarted(std::chrono::steady_clock::time_point at, bool paced) {
     using namespace std::chrono_literals;
     std::lock_guard<std::mutex> guard(lock);
     if (!keptAt) return;
-    // The consumer takes pictures at most an interval apart. A picture kept long before its
-    // slot waits there; one kept after it keeps the consumer waiting instead. Each report
-    // moves the ticks by half the difference from a wait of half a millisecond, later or
-    // earlier, so that pictures are kept just ahead of the slots while the ticks keep their
-    // rate on average.
+    // A picture that waited for the consumer's slot was kept early: the ticks move later by
+    // half of what it waited beyond half a millisecond. One taken within a millisecond of
+    // being kept, without waiting for a slot, probably kept the consumer waiting: the ticks
+    // move a little earlier. A picture the consumer took late because it was busy says
+    // nothing about the ticks.
     const std::chrono::duration<double> waited = at - *keptAt, target = 500us;
-    const std::chrono::duration<double> most(interval / 4), least = -std::chrono::duration<double>(500us);
-    phaseShift += std::clamp<std::chrono::duration<double>>((waited - target) / 2, least, most);
+    const std::chrono::duration<double> most(interval / 4);
+    if (paced) {
+        if (waited > target) phaseShift += std::min<std::chrono::duration<double>>((waited - target) / 2, most);
+    } else if (waited < 1ms) {
+        phaseShift -= std::chrono::duration<double>(200us);
+    }
     keptAt.reset();
 }
 

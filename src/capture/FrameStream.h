@@ -60,7 +60,7 @@ public:
     bool isStopped() override;
     void wake() override;
     // Moves the capture ticks so that pictures are kept just before the consumer's slots.
-    void encodeStarted(std::chrono::steady_clock::time_point at) override;
+    void encodeStarted(std::chrono::steady_clock::time_point at, bool paced) override;
 
     const CaptureParams params;
     const double interval;  // seconds between ticks

@@ -219,10 +219,14 @@ void videoStreamLoop(VideoPictureSource& source, StreamOutput& output, StreamFlo
         // when this thread woke up after it: otherwise every wake-up delay would push all later
         // pictures back, and the stream would fall below its frame rate.
         double startedAt = now;
-        if (pacedTo && now >= *pacedTo && now - *pacedTo < options.interval / 2) startedAt = *pacedTo;
+        const bool paced = pacedTo && now >= *pacedTo && now - *pacedTo < options.interval / 2;
+        if (paced) startedAt = *pacedTo;
         pacedTo.reset();
         schedule.encodeStarted(startedAt);
-        source.encodeStarted(std::chrono::steady_clock::now());
+        source.encodeStarted(std::chrono::steady_clock::now() -
+                                 std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                     std::chrono::duration<double>(clock() - startedAt)),
+                             paced);
         auto started = std::chrono::steady_clock::now();
         auto result = encoder.encodeFrame(*picture, now, decision.key, encodeTimeout);
         double encodeMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
