@@ -22,6 +22,10 @@ public:
 
 private:
     void* handle = nullptr;
+    // The output buffer, kept between pictures: a fresh one per picture costs the kernel
+    // page faults for megabytes each time.
+    unsigned char* output = nullptr;
+    unsigned long capacity = 0;
 };
 
 }  // namespace tovo
