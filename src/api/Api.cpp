@@ -12,7 +12,7 @@ using Handler = void (*)(const ApiDependencies&, HTTPRequest&, Connection&);
 struct Entry {
     const char* method;
     const char* path;
-    Handler handler;  // null: the endpoint is not part of this build yet
+    Handler handler;
     int64_t maxBody = Router::smallBodyBytes;
 };
 
@@ -57,12 +57,9 @@ Api::Api(ApiDependencies dependencies)
     : deps(std::move(dependencies)), routes([this] {
           std::vector<Router::Route> list;
           for (const Entry& entry : table) {
-              Router::Handler handler;
-              if (entry.handler) {
-                  handler = [this, call = entry.handler](HTTPRequest& request, Connection& connection) {
-                      ErrorMapping::answering(deps.session, [&] { call(deps, request, connection); });
-                  };
-              }
+              Router::Handler handler = [this, call = entry.handler](HTTPRequest& request, Connection& connection) {
+                  ErrorMapping::answering(deps.session, [&] { call(deps, request, connection); });
+              };
               list.push_back({entry.method, entry.path, std::move(handler), entry.maxBody});
           }
           return list;

@@ -9,18 +9,11 @@
 #include "desktop/AppWindows.h"
 
 #include <chrono>
-#include <cstdio>
 
 namespace tovo::Endpoints {
 namespace {
 
 constexpr auto windowPictureWithin = std::chrono::seconds(5);
-
-std::string fractions(double x, double y, double w, double h) {
-    char text[128];
-    std::snprintf(text, sizeof(text), "%.4f,%.4f,%.4f,%.4f", x, y, w, h);
-    return text;
-}
 
 void sendJPEG(Connection& connection, Connection::Headers headers, const std::string& jpeg) {
     headers.emplace_back("Content-Type", "image/jpeg");
@@ -84,7 +77,9 @@ void windowScreenshot(const Deps& deps, HTTPRequest& request, Connection& connec
                                 {"Cache-Control", "no-store"}};
     if (plan.display) {
         headers.emplace_back("X-Display", std::to_string(*plan.display));
-        headers.emplace_back("X-Window-Bounds", fractions(plan.bounds.x, plan.bounds.y, plan.bounds.w, plan.bounds.h));
+        // The same four fractions as X-Crop's.
+        headers.emplace_back("X-Window-Bounds",
+                             FrameFilter::cropHeader(UnitRect{plan.bounds.x, plan.bounds.y, plan.bounds.w, plan.bounds.h}));
     }
     sendJPEG(connection, std::move(headers), *jpeg);
 }

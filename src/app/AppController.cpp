@@ -1,6 +1,5 @@
 #include "app/AppController.h"
 
-#include "base/Json.h"
 
 #include <nlohmann/json.hpp>
 
@@ -148,8 +147,7 @@ void AppController::remoteCall(const std::string& method, const std::string& pat
         std::optional<RemoteStatus> status;
         try {
             auto answer = request(method, path, body, 3.0);
-            auto json = parseJson(answer.body);
-            if (answer.status == 200 && json && json->is_object()) status = RemoteStatus::from(*json);
+            status = RemoteStatus::fromAnswer(answer.status, answer.body);
         } catch (const std::exception&) {
         }
         loop->post([weak, status, done] {

@@ -1,5 +1,7 @@
 #include "app/ServiceStatus.h"
 
+#include "base/Json.h"
+
 namespace tovo {
 namespace {
 
@@ -31,6 +33,13 @@ ServiceStatus ServiceStatus::from(const nlohmann::json& o) {
         if (label && !label->empty()) status.automationLabel = label;
     }
     return status;
+}
+
+std::optional<RemoteStatus> RemoteStatus::fromAnswer(int status, const std::string& body) {
+    if (status != 200) return std::nullopt;
+    auto json = parseJson(body);
+    if (!json || !json->is_object()) return std::nullopt;
+    return from(*json);
 }
 
 bool RemoteStatus::anyConnected() const {

@@ -48,6 +48,8 @@ struct RemoteStatus {
 
     bool anyConnected() const;
     static RemoteStatus from(const nlohmann::json& object);
+    // From an answer of the /remote routes: only a 200 with a JSON object counts.
+    static std::optional<RemoteStatus> fromAnswer(int status, const std::string& body);
 };
 
 }  // namespace tovo

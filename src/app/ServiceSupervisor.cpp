@@ -14,6 +14,10 @@ namespace tovo {
 double RestartPolicy::delay(std::optional<int> exitCode, double uptime) {
     if (uptime >= stableAfter) failures = 0;
     if (uptime >= minUptimeForRestartExit && exitCode == restartExitCode) return 0;
+    return failed();
+}
+
+double RestartPolicy::failed() {
     const int n = failures++;
     return std::min(std::pow(2.0, std::min(n, 30)) * firstDelay, maxDelay);
 }
@@ -54,8 +58,7 @@ void ServiceSupervisor::start() {
     } catch (const AppError& error) {
         log.write(std::string("cannot start the service: ") + error.what());
         lastEnd = error.what();
-        const int n = policy.failures++;
-        schedule(std::min(std::pow(2.0, std::min(n, 30)), RestartPolicy::maxDelay));
+        schedule(policy.failed());
     }
 }
 

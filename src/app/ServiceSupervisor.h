@@ -24,6 +24,8 @@ struct RestartPolicy {
     // ran 60 s clears the failures; exit 75 after 2 s asks for a fresh process at once;
     // anything else counts a failure and waits 1, 2, 4 … 60 s.
     double delay(std::optional<int> exitCode, double uptime);
+    // Counts a failure and answers its pause: 1, 2, 4 … 60 s.
+    double failed();
     void reset() { failures = 0; }
 };
 

@@ -41,8 +41,7 @@ void StatusMonitor::refresh() {
         if (status) {
             try {
                 auto answer = request("GET", "/remote", std::nullopt, 2.0);
-                auto json = parseJson(answer.body);
-                if (answer.status == 200 && json && json->is_object()) remote = RemoteStatus::from(*json);
+                remote = RemoteStatus::fromAnswer(answer.status, answer.body);
             } catch (const std::exception&) {
             }
         }

@@ -17,7 +17,7 @@ struct UnitRect {
     bool operator==(const UnitRect&) const = default;
 };
 
-// Which apps a picture shows or keeps out, and the part of it wanted: the `visible`,
+// Which apps a picture shows or keeps out, and the rectangle of it wanted: the `visible`,
 // `hide` and `crop` query values.
 struct FrameFilter {
     std::optional<std::set<std::string>> visible;  // only these apps' windows, when given

@@ -152,9 +152,7 @@ void FrameStream::run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, 
             if (slot.holds != 0 && slot.holds + 1 >= history.front().first) {
                 rows = {};
                 for (const auto& [at, part] : history) {
-                    if (at <= slot.holds || part.empty()) continue;
-                    rows = rows.empty() ? part : ScreenCapturer::ChangedRows{std::min(rows.first, part.first),
-                                                                              std::max(rows.last, part.last)};
+                    if (at > slot.holds) rows = rows.with(part);
                 }
             }
             slot.data->resize(VideoPicture::yuv420Bytes(stride, height));

@@ -19,9 +19,4 @@ std::vector<OwnWindows::Window> OwnWindows::list() const {
     return out;
 }
 
-bool OwnWindows::empty() const {
-    std::lock_guard<std::mutex> guard(lock);
-    return windows.empty();
-}
-
 }  // namespace tovo

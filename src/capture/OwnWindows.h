@@ -9,7 +9,7 @@
 
 namespace tovo {
 
-// The windows this process shows on screen (the automation banner), with the parts of the
+// The windows this process shows on screen (the automation banner), with the rectangles of the
 // screen they cover. Captures leave them out: what lies under them is rebuilt from the
 // windows below.
 //
@@ -24,7 +24,6 @@ public:
     void set(uint32_t id, std::vector<PixelRect> covers);
     void remove(uint32_t id);
     std::vector<Window> list() const;
-    bool empty() const;
 
 private:
     mutable std::mutex lock;  // guards windows

@@ -62,6 +62,12 @@ public:
         int first = 0;
         int last = 0;
         bool empty() const { return last <= first; }
+        // The rows of both (and any between them).
+        ChangedRows with(ChangedRows other) const {
+            if (empty()) return other;
+            if (other.empty()) return *this;
+            return {first < other.first ? first : other.first, last > other.last ? last : other.last};
+        }
     };
     struct PartialPicture {
         PixelView picture;

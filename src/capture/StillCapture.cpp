@@ -86,13 +86,25 @@ std::string planKey(const CaptureParams& params, const FrameFilter& filter) {
     return key;
 }
 
+PixelRect rectOf(const DisplayInfo& display) {
+    return {static_cast<int>(display.x), static_cast<int>(display.y), static_cast<int>(display.width),
+            static_cast<int>(display.height)};
+}
+
 }  // namespace
 
+DisplayInfo StillCapture::awake(uint32_t display) {
+    displays.wake(display);
+    return displays.require(display);
+}
+
 JPEGFrame StillCapture::frame(const CaptureParams& params, const FrameFilter& filter, const FilterPlanner& plan) {
-    displays.wake(params.display);
-    DisplayInfo display = displays.require(params.display);
-    PixelRect rect{static_cast<int>(display.x), static_cast<int>(display.y), static_cast<int>(display.width),
-                   static_cast<int>(display.height)};
+    return make(params, awake(params.display), filter, plan);
+}
+
+JPEGFrame StillCapture::make(const CaptureParams& params, const DisplayInfo& display, const FrameFilter& filter,
+                             const FilterPlanner& plan) {
+    const PixelRect rect = rectOf(display);
     JPEGFrame frame;
     frame.display = params.display;
     auto worker = pool->take();
@@ -126,17 +138,14 @@ JPEGFrame StillCapture::frame(const CaptureParams& params, const FrameFilter& fi
 }
 
 JPEGFrame StillCapture::frame(const CaptureParams& params) {
-    displays.wake(params.display);
-    DisplayInfo display = displays.require(params.display);
-    PixelRect rect{static_cast<int>(display.x), static_cast<int>(display.y), static_cast<int>(display.width),
-                   static_cast<int>(display.height)};
+    const DisplayInfo display = awake(params.display);
     // Taken before the picture: a change while it is made moves the next mark on.
-    std::optional<ScreenMark> mark = markOf(rect);
+    std::optional<ScreenMark> mark = markOf(rectOf(display));
     if (mark) {
         std::lock_guard<std::mutex> guard(lastLock);
         if (last && last->params == params && last->mark == *mark) return last->frame;
     }
-    JPEGFrame picture = frame(params, FrameFilter{}, {});
+    JPEGFrame picture = make(params, display, FrameFilter{}, {});
     if (mark) {
         std::lock_guard<std::mutex> guard(lastLock);
         last = Reusable{params, *mark, picture};

@@ -74,6 +74,11 @@ public:
 private:
     struct Worker;
     struct Pool;
+    // Wakes the display and returns it. Throws DisplayError.
+    DisplayInfo awake(uint32_t display);
+    // One picture of `display` (awake) under `filter`.
+    JPEGFrame make(const CaptureParams& params, const DisplayInfo& display, const FrameFilter& filter,
+                   const FilterPlanner& plan);
     // The screen's mark now (none: pictures are not reused).
     std::optional<ScreenMark> markOf(const PixelRect& rect);
 

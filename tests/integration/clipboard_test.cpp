@@ -19,10 +19,6 @@ namespace {
 struct Service : ServiceProcess {
     Service() : ServiceProcess(binary, VirtualDesktop::shared().display()) { EXPECT_TRUE(ready()) << process->output(); }
     json clipboard(const std::string& query = "") { return getJson("/clipboard" + query); }
-    HTTPResponse post(const std::string& body) {
-        return httpExchange(socket, "POST /clipboard HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) +
-                                        "\r\n\r\n" + body);
-    }
 };
 
 // Copies `file` with xclip as `type`; xclip serves it until another owner takes over.
@@ -56,7 +52,7 @@ TEST(ClipboardX11, TextBothWaysAndTheEventsFeed) {
     EXPECT_EQ(item["kind"], "text");
     EXPECT_EQ(item["text"], "copied by xclip \u2713");
 
-    auto posted = service.post(R"({"text":"from the agent","source":"agent"})");
+    auto posted = service.post("/clipboard", R"({"text":"from the agent","source":"agent"})");
     EXPECT_EQ(json::parse(posted.body)["source"], "agent");
     EXPECT_EQ(runCommand({"/usr/bin/xclip", "-o", "-selection", "clipboard"}).output, "from the agent");
 
@@ -95,7 +91,7 @@ TEST(ClipboardX11, ImagesFilesAndConcealedCopies) {
     // Files for GTK apps (text/uri-list and the GNOME list), one downloadable by index.
     const std::string name = service.path("r\u00e9sum\u00e9 1.txt");
     std::ofstream(name) << "twelve bytes";
-    json posted = json::parse(service.post(json{{"files", {name, service.dir.path()}}}.dump()).body);
+    json posted = json::parse(service.post("/clipboard", json{{"files", {name, service.dir.path()}}}.dump()).body);
     EXPECT_EQ(posted["kind"], "files");
     auto uris = runCommand({"/usr/bin/python3", sourceDir + "/tests/support/clipboard_probe.py", "uris"});
     EXPECT_EQ(json::parse(uris.output, nullptr, false)[0], "file://" + service.dir.path() + "/r%C3%A9sum%C3%A9%201.txt")

@@ -45,9 +45,7 @@ struct Probe {
 
 struct Service : ServiceProcess {
     Service() : ServiceProcess(binary, VirtualDesktop::shared().display()) { EXPECT_TRUE(ready()) << process->output(); }
-    HTTPResponse input(const std::string& body) {
-        return httpExchange(socket, "POST /input HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
-    }
+    HTTPResponse input(const std::string& body) { return post("/input", body); }
 };
 
 }  // namespace

@@ -25,10 +25,6 @@ struct Service : ServiceProcess {
         std::ofstream(path(file), std::ios::binary) << response.body;
         return response;
     }
-    HTTPResponse post(const std::string& target, const std::string& body) {
-        return httpExchange(socket, "POST " + target + " HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) +
-                                        "\r\n\r\n" + body);
-    }
 };
 
 bool isBlue(const std::array<int, 3>& rgb) { return near(rgb, 0, 0, 255, 40); }
@@ -50,7 +46,7 @@ TEST(Privacy, VisibleHideAndCropShapeTheStill) {
     Service service;
     ASSERT_EQ(runCommand({"/usr/bin/xdotool", "mousemove", "1900", "1000"}).code, 0);
     Process xterm({"/usr/bin/xterm", "-bg", "blue", "-geometry", "80x24+100+100", "-e", "sh", "-c", "sleep 600"});
-    // The GTK window lies above the xterm and covers part of it.
+    // The GTK window lies above the xterm and covers a corner of it.
     Process gtk({"/usr/bin/python3", sourceDir + "/tests/support/input_probe.py", "300", "200", "600", "400"});
     ASSERT_TRUE(gtk.waitForOutput("\"ready\"", 15s)) << gtk.output();
     ASSERT_TRUE(eventually([&] { return service.getJson("/windows")["apps"].size() >= 2; }, 10s));
@@ -140,10 +136,7 @@ TEST(Privacy, TheBannerAndTheEscapeKeyFollowAnXServerThatComesBack) {
     BareXServer x;
     ServiceProcess service(binary, x.display);
     ASSERT_TRUE(service.ready()) << service.process->output();
-    auto post = [&](const std::string& body) {
-        return httpExchange(service.socket, "POST /automation HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) +
-                                                "\r\n\r\n" + body);
-    };
+    auto post = [&](const std::string& body) { return service.post("/automation", body); };
     ASSERT_EQ(json::parse(post(R"({"active":true})").body)["esc"], true);
     auto bannerShown = [&] {
         auto tree = runCommand({"/usr/bin/xwininfo", "-display", x.display, "-root", "-tree"}).output;

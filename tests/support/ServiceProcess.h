@@ -41,6 +41,11 @@ struct ServiceProcess {
     HTTPResponse get(const std::string& target) {
         return httpExchange(socket, "GET " + target + " HTTP/1.1\r\n\r\n");
     }
+    // POST `body` to `target`.
+    HTTPResponse post(const std::string& target, const std::string& body) {
+        return httpExchange(socket, "POST " + target + " HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) +
+                                        "\r\n\r\n" + body);
+    }
     // GET `target`, expected to answer 200 with JSON (a failed expectation otherwise).
     nlohmann::json getJson(const std::string& target) {
         auto response = get(target);

@@ -209,6 +209,41 @@ public:
         return change;
     }
 
+    PartialPicture captureChanges(const PixelRect& rect, bool withCursor) override {
+        checkAlive();
+        if (rect.width <= 0 || rect.height <= 0) throw CaptureFailure("empty capture rectangle");
+        const bool composed = !ownWindowsIn(rect).empty();
+        const bool whole = !partialValid || !(rect == partialRect) || !useShm || composed;
+        ChangedRows rows{0, rect.height};
+        // The pointer is read once: where it is now, and then drawn there.
+        std::optional<CursorImage> pointer = withCursor ? pointerImage(rect) : std::nullopt;
+        if (!whole) {
+            // Besides what changed, the pointer drawn into the last picture must go, and it may
+            // have moved.
+            rows = damagedRows.with(cursorRows);
+            if (pointer) rows = rows.with({pointer->top, pointer->top + pointer->height});
+            rows.first = std::max(rows.first, 0);
+            rows.last = std::min(rows.last, rect.height);
+        }
+        damagedRows = {};
+        PixelView all;
+        if (whole) {
+            all = capture(rect, false);
+            partialRect = rect;
+            partialValid = useShm && image && !composed;
+        } else {
+            if (!rows.empty()) readBand(rect, rows);
+            all = {reinterpret_cast<uint8_t*>(image->data), rect.width, rect.height, image->bytes_per_line};
+        }
+        // The rows the pointer covers are taken from the server again next time.
+        cursorRows = {};
+        if (pointer) {
+            compositeCursor(const_cast<uint8_t*>(all.data), all.width, all.height, all.stride, *pointer);
+            cursorRows = {pointer->top, pointer->top + pointer->height};
+        }
+        return {all, rows};
+    }
+
     std::optional<ScreenMark> mark(const PixelRect& rect) override {
         checkAlive();
         if (!markDamage) {
@@ -264,33 +299,6 @@ private:
         if (broken) throw CaptureFailure("the X display went away");
     }
 
-    PartialPicture captureChanges(const PixelRect& rect, bool withCursor) override {
-        checkAlive();
-        if (rect.width <= 0 || rect.height <= 0) throw CaptureFailure("empty capture rectangle");
-        const bool whole = !partialValid || !(rect == partialRect) || !useShm || !ownWindowsIn(rect).empty();
-        ChangedRows rows{0, rect.height};
-        if (!whole) {
-            rows = damagedRows;
-            // The pointer drawn into the last picture must go, and it may have moved.
-            if (withCursor) {
-                rows = unite(rows, cursorRows);
-                if (auto now = cursorRowsNow(rect)) rows = unite(rows, *now);
-            }
-            rows.first = std::max(rows.first, 0);
-            rows.last = std::min(rows.last, rect.height);
-        }
-        damagedRows = {};
-        if (whole) {
-            PixelView all = capture(rect, false);
-            partialRect = rect;
-            partialValid = useShm && image && ownWindowsIn(rect).empty();
-            return {finishPartial(all, rect, withCursor), rows};
-        }
-        if (!rows.empty()) readBand(rect, rows);
-        PixelView all{reinterpret_cast<uint8_t*>(image->data), rect.width, rect.height, image->bytes_per_line};
-        return {finishPartial(all, rect, withCursor), rows};
-    }
-
     std::vector<OwnWindows::Window> ownWindowsIn(const PixelRect& rect) const {
         std::vector<OwnWindows::Window> found;
         if (!own) return found;
@@ -302,38 +310,10 @@ private:
         return found;
     }
 
-    static ChangedRows unite(ChangedRows a, ChangedRows b) {
-        if (a.empty()) return b;
-        if (b.empty()) return a;
-        return {std::min(a.first, b.first), std::max(a.last, b.last)};
-    }
-
-    void noteDamagedRows(int first, int last) { damagedRows = unite(damagedRows, {first, last}); }
-
-    // The rows the pointer covers now, relative to `rect`.
-    std::optional<ChangedRows> cursorRowsNow(const PixelRect& rect) {
-        if (!hasFixes) return std::nullopt;
-        XFixesCursorImage* cursor = XFixesGetCursorImage(display);
-        if (!cursor) return std::nullopt;
-        int top = cursor->y - cursor->yhot - rect.y;
-        ChangedRows rows{top, top + cursor->height};
-        XFree(cursor);
-        return rows;
-    }
-
-    // Draws the pointer into the picture and remembers its rows, which the next partial read
-    // takes from the server again.
-    PixelView finishPartial(PixelView picture, const PixelRect& rect, bool withCursor) {
-        cursorRows = {};
-        if (withCursor) {
-            drawCursor(rect, const_cast<uint8_t*>(picture.data), picture.stride);
-            cursorRows = lastCursorRows;
-        }
-        return picture;
-    }
+    void noteDamagedRows(int first, int last) { damagedRows = damagedRows.with({first, last}); }
 
     // Reads the full-width rows of `rows` into their place in the shared image: an image
-    // header over that part of the segment, so that the server writes at the right offset.
+    // header over those rows of the segment, so that the server writes at the right offset.
     void readBand(const PixelRect& rect, ChangedRows rows) {
         XImage band = *image;
         band.height = rows.last - rows.first;
@@ -448,18 +428,23 @@ private:
         }
     }
 
-    void drawCursor(const PixelRect& rect, uint8_t* pixels, int stride) {
-        if (!hasFixes) return;
+    // The pointer's picture, placed relative to `rect`; valid until the next call. None
+    // without XFixes or a pointer.
+    std::optional<CursorImage> pointerImage(const PixelRect& rect) {
+        if (!hasFixes) return std::nullopt;
         XFixesCursorImage* cursor = XFixesGetCursorImage(display);
-        if (!cursor) return;
+        if (!cursor) return std::nullopt;
         // XFixes hands out one premultiplied ARGB pixel per unsigned long.
         cursorPixels.resize(static_cast<size_t>(cursor->width) * cursor->height);
         for (size_t i = 0; i < cursorPixels.size(); ++i) cursorPixels[i] = static_cast<uint32_t>(cursor->pixels[i]);
-        CursorImage overlay{cursorPixels.data(), cursor->width, cursor->height,
-                            cursor->x - cursor->xhot - rect.x, cursor->y - cursor->yhot - rect.y};
-        lastCursorRows = {overlay.top, overlay.top + overlay.height};
+        CursorImage overlay{cursorPixels.data(), cursor->width, cursor->height, cursor->x - cursor->xhot - rect.x,
+                            cursor->y - cursor->yhot - rect.y};
         XFree(cursor);
-        compositeCursor(pixels, rect.width, rect.height, stride, overlay);
+        return overlay;
+    }
+
+    void drawCursor(const PixelRect& rect, uint8_t* pixels, int stride) {
+        if (auto pointer = pointerImage(rect)) compositeCursor(pixels, rect.width, rect.height, stride, *pointer);
     }
 
     Display* display = nullptr;
@@ -481,7 +466,6 @@ private:
     // Partial reads for streams: the shared image holds the last picture of `partialRect`.
     ChangedRows damagedRows;     // changed since the last partial read (from damage events)
     ChangedRows cursorRows;      // where the last partial read drew the pointer
-    ChangedRows lastCursorRows;  // where drawCursor drew it last
     PixelRect partialRect;
     bool partialValid = false;
     std::vector<uint32_t> cursorPixels;

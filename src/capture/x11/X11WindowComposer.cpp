@@ -39,7 +39,7 @@ void X11WindowComposer::redirectAll() {
     XCompositeRedirectSubwindows(display, root, CompositeRedirectAutomatic);
     XSync(display, False);
     redirected = true;
-    // Covered parts of existing windows are painted by their clients on the exposure that
+    // Covered areas of existing windows are painted by their clients on the exposure that
     // redirection causes; give them a moment once.
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
 }

@@ -245,7 +245,7 @@ private:
         cairo_close_path(cr);
     }
 
-    // The parts of the window that exist: the border band and the capsule.
+    // Where the shaped window has pixels: the border band and the capsule.
     std::vector<PixelRect> coverRects(const Banner& b) {
         const PixelRect& s = b.screen;
         const int w = s.width, h = s.height, t = borderWidth;
