@@ -54,8 +54,8 @@ peer_cpu, peer_fps, fps = float(sys.argv[3]), float(sys.argv[4]), int(sys.argv[5
 print(f"ratio: CPU {tovo['cpu_per_s'] / peer_cpu:.2f}x ffmpeg's "
       f"({tovo['parts_per_s']} vs {peer_fps} pictures/s); "
       f"CPU per picture {tovo['cpu_per_s'] / max(tovo['parts_per_s'], 0.1) / (peer_cpu / max(peer_fps, 0.1)):.2f}x")
-budget = 1000 / fps + enc["encode_p50_ms"]
-print(f"latency p50 {tovo['latency_p50_ms']} ms vs target {budget:.1f} ms (one frame interval + encode p50): "
-      f"{'met' if tovo['latency_p50_ms'] < budget else 'missed'}")
+budget = enc["encode_p50_ms"] + 5
+print(f"latency p50 {tovo['latency_p50_ms']} ms vs target {budget:.1f} ms (encode p50 + 5 ms): "
+      f"{'met' if tovo['latency_p50_ms'] <= budget else 'missed'}")
 PY
 done

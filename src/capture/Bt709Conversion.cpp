@@ -20,7 +20,7 @@ __attribute__((always_inline)) inline uint8_t clampByte(int32_t v) { return stat
 // Built for AVX2 (eight lanes of 32-bit products) and for the baseline; the loader picks
 // one for the machine.
 #if defined(__x86_64__) && defined(__clang__)
-#define TOVO_VECTOR_CLONES __attribute__((target_clones("avx2", "sse4.1", "default")))
+#define TOVO_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "sse4.1", "default")))
 #else
 #define TOVO_VECTOR_CLONES
 #endif

@@ -17,29 +17,16 @@ FrameStream::FrameStream(CaptureParams params, int fps, bool showsCursor, Displa
       displays(displays),
       makeCapturer(std::move(makeCapturer)),
       latency(latency),
-      clock(std::move(clock)) {}
+      clock(std::move(clock)),
+      ticks(std::chrono::duration_cast<CaptureTicks::Duration>(std::chrono::duration<double>(interval))) {}
 
 FrameStream::~FrameStream() { stop(); }
 
 void FrameStream::filterApps(FilterPlanner plan) { planner = std::move(plan); }
 
-void FrameStream::encodeStarted(std::chrono::steady_clock::time_point at, bool paced) {
-    using namespace std::chrono_literals;
+void FrameStream::encodeStarted(std::chrono::steady_clock::time_point at) {
     std::lock_guard<std::mutex> guard(lock);
-    if (!keptAt) return;
-    // A picture that waited for the consumer's slot was kept early: the ticks move later by
-    // half of what it waited beyond half a millisecond. One taken within a millisecond of
-    // being kept, without waiting for a slot, probably kept the consumer waiting: the ticks
-    // move a little earlier. A picture the consumer took late because it was busy says
-    // nothing about the ticks.
-    const std::chrono::duration<double> waited = at - *keptAt, target = 500us;
-    const std::chrono::duration<double> most(interval / 4);
-    if (paced) {
-        if (waited > target) phaseShift += std::min<std::chrono::duration<double>>((waited - target) / 2, most);
-    } else if (waited < 1ms) {
-        phaseShift -= std::chrono::duration<double>(200us);
-    }
-    keptAt.reset();
+    ticks.consumerStarted(at);
 }
 
 void FrameStream::start() {
@@ -90,29 +77,28 @@ void FrameStream::run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, 
     // brought up to date by converting only those.
     std::deque<std::pair<uint64_t, ScreenCapturer::ChangedRows>> history;
     constexpr size_t historyLength = 16;
-    double lastEncode = -1e9;
+    std::optional<Steady::time_point> lastKeptTick;
     std::optional<Steady::time_point> pendingChange;  // a change not yet turned into a picture
-    auto nextTick = Steady::now();
+    auto tick = Steady::now();
     try {
         for (;;) {
             {
                 std::lock_guard<std::mutex> guard(lock);
                 if (stopping) break;
             }
-            auto change = capturer->waitForChanges(rect, nextTick);
+            auto change = capturer->waitForChanges(rect, tick);
             if (change && !pendingChange) pendingChange = change;
-            nextTick += period;
+            const auto thisTick = tick;
             {
-                // Move the ticks by what the consumer reported (see encodeStarted).
                 std::lock_guard<std::mutex> guard(lock);
-                nextTick += std::chrono::duration_cast<Steady::duration>(phaseShift);
-                phaseShift = {};
+                tick = ticks.next(thisTick, Steady::now());
             }
-            if (nextTick < Steady::now()) nextTick = Steady::now() + period;  // no catching up
 
             double now = clock();
             bool complete = pendingChange.has_value();
-            bool gated = complete && (now - lastEncode) < interval * 0.9;
+            // Measured between ticks, not wake-ups: a tick that woke late must not gate the
+            // next one, which is on time.
+            bool gated = complete && lastKeptTick && thisTick - *lastKeptTick < period * 9 / 10;
             {
                 std::lock_guard<std::mutex> guard(lock);
                 activity.note(complete ? FrameStatus::complete : FrameStatus::idle, now, gated);
@@ -141,7 +127,7 @@ void FrameStream::run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, 
             latency.note(
                 this, std::chrono::duration<double, std::milli>(readAt - *pendingChange).count());
             pendingChange.reset();
-            lastEncode = now;
+            lastKeptTick = thisTick;
             if (scaled) picture = scaler.scale(picture, width, height);
 
             const uint64_t seq = changeCount + 1;  // changeCount is written on this thread only
@@ -168,7 +154,7 @@ void FrameStream::run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, 
                 ++changeCount;
                 latestPicture = VideoPicture{buffer, width, height, stride, wallSeconds() * 1000, changeCount,
                                              PictureFormat::yuv420};
-                keptAt = Steady::now();
+                ticks.kept(thisTick, Steady::now());
                 if (!firstFrameAt) firstFrameAt = now;
             }
             cond.notify_all();

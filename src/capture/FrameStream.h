@@ -3,6 +3,7 @@
 #include "base/Clock.h"
 #include "capture/CaptureActivity.h"
 #include "capture/CaptureLatency.h"
+#include "capture/CaptureTicks.h"
 #include "capture/Displays.h"
 #include "capture/FilteredCapture.h"
 #include "capture/Scaler.h"
@@ -59,8 +60,8 @@ public:
     uint64_t changes() override;
     bool isStopped() override;
     void wake() override;
-    // Moves the capture ticks so that pictures are kept just before the consumer's slots.
-    void encodeStarted(std::chrono::steady_clock::time_point at, bool paced) override;
+    // Aligns the capture ticks so that pictures are kept just before the consumer's slots.
+    void encodeStarted(std::chrono::steady_clock::time_point at) override;
 
     const CaptureParams params;
     const double interval;  // seconds between ticks
@@ -92,8 +93,7 @@ private:
     std::optional<VideoPicture> latestPicture;
     uint64_t changeCount = 0;
     std::optional<double> firstFrameAt;
-    std::optional<std::chrono::steady_clock::time_point> keptAt;  // when the latest picture was kept
-    std::chrono::duration<double> phaseShift{0};  // to move the next tick by (encodeStarted)
+    CaptureTicks ticks;
     std::deque<Slot> buffers;  // a deque: slots stay where they are as it grows
 };
 

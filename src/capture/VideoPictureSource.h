@@ -53,11 +53,10 @@ public:
     virtual void wake() = 0;
     // The capture activity since the last call, and starts a new window.
     virtual CaptureActivityWindow takeActivityWindow() = 0;
-    // The consumer started encoding the latest picture at `at`, and takes the next one an
-    // interval later at the earliest; `paced` says it had the picture before it was allowed
-    // to start (so `at` is that moment). A source may time its captures to be ready just
-    // before then.
-    virtual void encodeStarted(std::chrono::steady_clock::time_point, bool /*paced*/) {}
+    // The consumer started encoding the latest picture at `at` (the moment it was allowed to,
+    // when it had the picture before), and takes the next one an interval later at the
+    // earliest. A source may time its captures to be ready just before then.
+    virtual void encodeStarted(std::chrono::steady_clock::time_point /*at*/) {}
 };
 
 }  // namespace tovo

@@ -224,9 +224,8 @@ void videoStreamLoop(VideoPictureSource& source, StreamOutput& output, StreamFlo
         pacedTo.reset();
         schedule.encodeStarted(startedAt);
         source.encodeStarted(std::chrono::steady_clock::now() -
-                                 std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                     std::chrono::duration<double>(clock() - startedAt)),
-                             paced);
+                             std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                 std::chrono::duration<double>(clock() - startedAt)));
         auto started = std::chrono::steady_clock::now();
         auto result = encoder.encodeFrame(*picture, now, decision.key, encodeTimeout);
         double encodeMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();

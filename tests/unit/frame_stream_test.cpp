@@ -133,3 +133,39 @@ TEST(Bt709Conversion, WithinOneCodeValueOfTheExactResult) {
         }
     }
 }
+
+// The capture ticks against an encoder at 60 fps, in whole microseconds.
+namespace {
+using std::chrono::microseconds;
+const CaptureTicks::Time t0{};
+CaptureTicks::Time at(int64_t us) { return t0 + microseconds(us); }
+int64_t us(CaptureTicks::Time t) { return std::chrono::duration_cast<microseconds>(t - t0).count(); }
+}  // namespace
+
+TEST(CaptureTicks, FollowTheConsumersSlotsLessTheSlowTailOfRecentCaptures) {
+    CaptureTicks ticks(microseconds(16667));
+    // Alone, one period apart; a tick missed is not caught up.
+    EXPECT_EQ(us(ticks.next(at(0), at(1000))), 16667);
+    EXPECT_EQ(us(ticks.next(at(0), at(20000))), 33334);
+
+    // Pictures took 1 ms from tick to kept, one in eight took 5 ms: the lead is the slow tail
+    // (the percentile, not the mean) plus 0.3 ms.
+    for (int i = 0; i < 32; ++i) ticks.kept(at(0), at(i % 8 == 7 ? 5000 : 1000));
+    EXPECT_EQ(std::chrono::duration_cast<microseconds>(ticks.lead()).count(), 5300);
+
+    // The encoder started at 100 ms: the next tick is its next slot less the lead.
+    ticks.consumerStarted(at(100000));
+    EXPECT_EQ(us(ticks.next(at(90000), at(91000))), 116667 - 5300);
+    // A late picture moved the encoder's slots 3 ms later: the ticks follow, one period and
+    // 3 ms apart, rather than leaving every later picture late.
+    ticks.consumerStarted(at(116667 + 3000));
+    EXPECT_EQ(us(ticks.next(at(116667 - 5300), at(116667))), 136334 - 5300);
+    // Ticks never come closer than 0.9 of a period, whatever the slots say: the aligned
+    // tick 3 ms after this one is passed over for the one after it.
+    ticks.consumerStarted(at(134000));
+    EXPECT_EQ(us(ticks.next(at(125700), at(127000))), 134000 + 16667 - 5300);
+
+    // However slow the captures, the lead stays within three quarters of a period.
+    for (int i = 0; i < 32; ++i) ticks.kept(at(0), at(40000));
+    EXPECT_EQ(std::chrono::duration_cast<microseconds>(ticks.lead()).count(), 16667 * 3 / 4);
+}

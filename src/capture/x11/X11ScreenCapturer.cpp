@@ -190,9 +190,12 @@ public:
             checkAlive();
             auto now = Clock::now();
             if (now >= until) break;
+            // To the nanosecond: a whole-millisecond poll wakes up to a millisecond late, and the
+            // stream's ticks must land just before the encoder's slots.
             pollfd p{fd, POLLIN, 0};
-            auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count();
-            int ready = ::poll(&p, 1, static_cast<int>(std::max<int64_t>(1, waitMs)));
+            auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(until - now).count();
+            timespec wait{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
+            int ready = ::ppoll(&p, 1, &wait, nullptr);
             if (ready < 0 && errno != EINTR) throw CaptureFailure("waiting for the X display failed");
             if (ready > 0 && (p.revents & (POLLHUP | POLLERR))) {
                 // Let Xlib see the hang-up so that the connection is marked broken.
