@@ -221,7 +221,9 @@ int strayFromGreen(const std::string& png, int x, int y) {
 }  // namespace
 
 TEST(Stream, AClientDrawnCursorComesAsPartsAndStaysOutOfThePictures) {
-    Service service;
+    Process::Options fullWidth;
+    fullWidth.setEnv["TOVO_VIDEO_MAX_WIDTH"] = "1920";
+    Service service(fullWidth);
     Process green({colorWindow, "600", "300", "400", "300", "00c800"});
     ASSERT_TRUE(green.waitForOutput("mapped", 10s));
     const std::pair<int, int> spots[] = {{700, 400}, {900, 500}, {760, 420}};
@@ -265,16 +267,25 @@ TEST(Stream, AClientDrawnCursorComesAsPartsAndStaysOutOfThePictures) {
         if (body["shapeId"] == first["shapeId"]) EXPECT_FALSE(body.contains("shape")) << cursors[i].body;
         EXPECT_GE(std::stod(cursors[i].headers["X-Frame-Time"]) - std::stod(cursors[i - 1].headers["X-Frame-Time"]), 16);
     }
-    // The pointer is not in the pictures; without cursor=client it is.
+    // The pointer is not in the pictures; without cursor=client it is, and at full size (where
+    // only changed rows are read) it moves without leaving a trace where it was.
     EXPECT_LT(strayFromGreen(lastPicture(service, pictures, "client"), 760, 420), 60);
-    StreamReader drawn(service.socket, "/stream?fps=10", "application/vnd.tovo-control.stream");
+    StreamReader drawn(service.socket, "/stream?fps=10&maxWidth=1920", "application/vnd.tovo-control.stream");
     std::vector<Part> withPointer;
-    for (auto end = Clock::now() + 1s; Clock::now() < end;) {
-        auto part = drawn.next(2s);
-        if (!part) break;
-        withPointer.push_back(std::move(*part));
-    }
+    auto read = [&](std::chrono::milliseconds span) {
+        for (auto end = Clock::now() + span; Clock::now() < end;) {
+            auto part = drawn.next(2s);
+            if (!part) break;
+            withPointer.push_back(std::move(*part));
+        }
+    };
+    read(1s);
     EXPECT_GT(strayFromGreen(lastPicture(service, withPointer, "drawn"), 760, 420), 100);
+    ASSERT_EQ(runCommand({"/usr/bin/xdotool", "mousemove", "900", "500"}).code, 0);
+    read(1s);
+    auto moved = lastPicture(service, withPointer, "moved");
+    EXPECT_GT(strayFromGreen(moved, 900, 500), 100);
+    EXPECT_LT(strayFromGreen(moved, 760, 420), 60);
 }
 
 TEST(Stream, KeepsAppsOutAsStillsDo) {

@@ -7,18 +7,22 @@
 #include "x11/X11Connection.h"
 
 #include <X11/Xlib.h>
+#include <X11/Xlib-xcb.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xcomposite.h>
 #include <X11/extensions/Xdamage.h>
 #include <X11/extensions/Xfixes.h>
 #include <X11/extensions/scrnsaver.h>
+#include <xcb/xfixes.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <poll.h>
 #include <set>
 #include <thread>
+#include <utility>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <vector>
@@ -96,6 +100,7 @@ public:
 
     // Reads `from` of `source` (the root window, or a composed picture of `rect`).
     PixelView read(Drawable source, const PixelRect& from, const PixelRect& rect, bool withCursor) {
+        std::optional<PointerQuestion> question = withCursor ? askPointer() : std::nullopt;
         XImage* got = useShm ? readShared(source, from) : nullptr;
         if (!got) got = readPlain(source, from);
         checkAlive();
@@ -112,7 +117,9 @@ public:
             throw CaptureFailure("unsupported pixel format (" + std::to_string(got->bits_per_pixel) + " bits per pixel)");
         }
         auto* pixels = reinterpret_cast<uint8_t*>(got->data);
-        if (withCursor) drawCursor(rect, pixels, got->bytes_per_line);
+        if (auto pointer = pointerAnswer(question, rect)) {
+            compositeCursor(pixels, rect.width, rect.height, got->bytes_per_line, *pointer);
+        }
         return {pixels, rect.width, rect.height, got->bytes_per_line};
     }
 
@@ -165,6 +172,14 @@ public:
             }
             damageEvent = eventBase + XDamageNotify;
             damage = XDamageCreate(display, root, XDamageReportBoundingBox);
+            // The pointer is no damage: its shape changes come as events, its moves are asked
+            // for at each tick (see pointerMoved).
+            if (hasFixes) {
+                int fixesEvent, fixesError;
+                XFixesQueryExtension(display, &fixesEvent, &fixesError);
+                cursorEvent = fixesEvent + XFixesCursorNotify;
+                XFixesSelectCursorInput(display, root, XFixesDisplayCursorNotifyMask);
+            }
             // The server reports what was damaged before the object existed at once; the first
             // picture shows all of it, so that report must not count as a change after it.
             XSync(display, False);
@@ -180,6 +195,7 @@ public:
             while (XPending(display) > 0) {
                 XEvent event;
                 XNextEvent(display, &event);
+                if (event.type == cursorEvent && drawnPointer && !firstChange) firstChange = Clock::now();
                 if (event.type != damageEvent) continue;
                 const auto& notify = reinterpret_cast<const XDamageNotifyEvent&>(event);
                 if (intersects(rect, notify.area.x, notify.area.y, notify.area.width, notify.area.height)) {
@@ -189,7 +205,10 @@ public:
             }
             checkAlive();
             auto now = Clock::now();
-            if (now >= until) break;
+            if (now >= until) {
+                if (!firstChange && pointerMoved()) firstChange = now;
+                break;
+            }
             // To the nanosecond: a whole-millisecond poll wakes up to a millisecond late, and the
             // stream's ticks must land just before the encoder's slots.
             pollfd p{fd, POLLIN, 0};
@@ -217,18 +236,16 @@ public:
         if (rect.width <= 0 || rect.height <= 0) throw CaptureFailure("empty capture rectangle");
         const bool composed = !ownWindowsIn(rect).empty();
         const bool whole = !partialValid || !(rect == partialRect) || !useShm || composed;
+        // What the server must send again: what changed, and where the pointer was drawn into
+        // the last picture.
         ChangedRows rows{0, rect.height};
-        // The pointer is read once: where it is now, and then drawn there.
-        std::optional<CursorImage> pointer = withCursor ? pointerImage(rect) : std::nullopt;
         if (!whole) {
-            // Besides what changed, the pointer drawn into the last picture must go, and it may
-            // have moved.
             rows = damagedRows.with(cursorRows);
-            if (pointer) rows = rows.with({pointer->top, pointer->top + pointer->height});
             rows.first = std::max(rows.first, 0);
             rows.last = std::min(rows.last, rect.height);
         }
         damagedRows = {};
+        std::optional<PointerQuestion> question = withCursor ? askPointer() : std::nullopt;
         PixelView all;
         if (whole) {
             all = capture(rect, false);
@@ -237,6 +254,11 @@ public:
         } else {
             if (!rows.empty()) readBand(rect, rows);
             all = {reinterpret_cast<uint8_t*>(image->data), rect.width, rect.height, image->bytes_per_line};
+        }
+        std::optional<CursorImage> pointer = pointerAnswer(question, rect);
+        // The picture also changed where the pointer is drawn now.
+        if (pointer && !whole) {
+            rows = rows.with({std::max(pointer->top, 0), std::min(pointer->top + pointer->height, rect.height)});
         }
         // The rows the pointer covers are taken from the server again next time.
         cursorRows = {};
@@ -433,21 +455,62 @@ private:
 
     // The pointer's picture, placed relative to `rect`; valid until the next call. None
     // without XFixes or a pointer.
-    std::optional<CursorImage> pointerImage(const PixelRect& rect) {
+    // A request for the pointer's image and place, sent but not yet answered. Asked before a
+    // picture is read and answered after, it shares the picture's round trip: on a busy server
+    // each round trip waits its turn. An unanswered one is discarded.
+    class PointerQuestion {
+    public:
+        explicit PointerQuestion(xcb_connection_t* connection)
+            : connection(connection), cookie(xcb_xfixes_get_cursor_image(connection)) {}
+        PointerQuestion(PointerQuestion&& other) noexcept
+            : connection(std::exchange(other.connection, nullptr)), cookie(other.cookie) {}
+        PointerQuestion(const PointerQuestion&) = delete;
+        PointerQuestion& operator=(const PointerQuestion&) = delete;
+        PointerQuestion& operator=(PointerQuestion&&) = delete;
+        ~PointerQuestion() {
+            if (connection) xcb_discard_reply(connection, cookie.sequence);
+        }
+        // Waits for the answer (null when the server refused); the caller frees it.
+        xcb_xfixes_get_cursor_image_reply_t* answer() {
+            xcb_generic_error_t* error = nullptr;
+            auto* reply = xcb_xfixes_get_cursor_image_reply(std::exchange(connection, nullptr), cookie, &error);
+            std::free(error);
+            return reply;
+        }
+
+    private:
+        xcb_connection_t* connection;
+        xcb_xfixes_get_cursor_image_cookie_t cookie;
+    };
+
+    std::optional<PointerQuestion> askPointer() {
         if (!hasFixes) return std::nullopt;
-        XFixesCursorImage* cursor = XFixesGetCursorImage(display);
+        return PointerQuestion(XGetXCBConnection(display));
+    }
+    // The pointer over `rect`; the image stays valid until the next answer.
+    std::optional<CursorImage> pointerAnswer(std::optional<PointerQuestion>& question, const PixelRect& rect) {
+        if (!question) return std::nullopt;
+        xcb_xfixes_get_cursor_image_reply_t* cursor = question->answer();
         if (!cursor) return std::nullopt;
-        // XFixes hands out one premultiplied ARGB pixel per unsigned long.
-        cursorPixels.resize(static_cast<size_t>(cursor->width) * cursor->height);
-        for (size_t i = 0; i < cursorPixels.size(); ++i) cursorPixels[i] = static_cast<uint32_t>(cursor->pixels[i]);
+        // Premultiplied ARGB, one 32-bit pixel each.
+        const uint32_t* pixels = xcb_xfixes_get_cursor_image_cursor_image(cursor);
+        cursorPixels.assign(pixels, pixels + xcb_xfixes_get_cursor_image_cursor_image_length(cursor));
         CursorImage overlay{cursorPixels.data(), cursor->width, cursor->height, cursor->x - cursor->xhot - rect.x,
                             cursor->y - cursor->yhot - rect.y};
-        XFree(cursor);
+        drawnPointer = std::make_pair(cursor->x, cursor->y);
+        std::free(cursor);
         return overlay;
     }
 
-    void drawCursor(const PixelRect& rect, uint8_t* pixels, int stride) {
-        if (auto pointer = pointerImage(rect)) compositeCursor(pixels, rect.width, rect.height, stride, *pointer);
+    // Whether the pointer left the place where the last picture drew it (one round trip; false
+    // when no picture drew it).
+    bool pointerMoved() {
+        if (!drawnPointer) return false;
+        Window rootReturn, child;
+        int x = 0, y = 0, wx, wy;
+        unsigned mask;
+        if (!XQueryPointer(display, root, &rootReturn, &child, &x, &y, &wx, &wy, &mask)) return false;
+        return std::make_pair(x, y) != *drawnPointer;
     }
 
     Display* display = nullptr;
@@ -472,6 +535,7 @@ private:
     PixelRect partialRect;
     bool partialValid = false;
     std::vector<uint32_t> cursorPixels;
+    std::optional<std::pair<int, int>> drawnPointer;  // where the last answer put the pointer (root coordinates)
     std::set<uint32_t> redirected;  // windows this connection keeps redirected
     XImage* windowImage = nullptr;
     const OwnWindows* own;
