@@ -21,7 +21,7 @@ CaptureTicks::Duration CaptureTicks::lead() const {
     const size_t n = std::min(sampled, sampleCount);
     if (n == 0) return Duration::zero();
     std::array<Duration, sampleCount> sorted = samples;
-    const size_t at = std::min(n - 1, n * 9 / 10);
+    const size_t at = std::min(n - 1, n * 85 / 100);
     std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(at),
                      sorted.begin() + static_cast<std::ptrdiff_t>(n));
     // Bounded: a capture slower than that is not hidden by moving the ticks anyway.
