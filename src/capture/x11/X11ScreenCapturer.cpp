@@ -174,12 +174,7 @@ public:
             damage = XDamageCreate(display, root, XDamageReportBoundingBox);
             // The pointer is no damage: its shape changes come as events, its moves are asked
             // for at each tick (see pointerMoved).
-            if (hasFixes) {
-                int fixesEvent, fixesError;
-                XFixesQueryExtension(display, &fixesEvent, &fixesError);
-                cursorEvent = fixesEvent + XFixesCursorNotify;
-                XFixesSelectCursorInput(display, root, XFixesDisplayCursorNotifyMask);
-            }
+            if (hasFixes) watchCursorShape();
             // The server reports what was damaged before the object existed at once; the first
             // picture shows all of it, so that report must not count as a change after it.
             XSync(display, False);
@@ -275,11 +270,8 @@ public:
             int eventBase, errorBase;
             if (!XDamageQueryExtension(display, &eventBase, &errorBase) || !hasFixes) return std::nullopt;
             damageEvent = eventBase + XDamageNotify;
-            int fixesEvent, fixesError;
-            XFixesQueryExtension(display, &fixesEvent, &fixesError);
-            cursorEvent = fixesEvent + XFixesCursorNotify;
             markDamage = XDamageCreate(display, root, XDamageReportBoundingBox);
-            XFixesSelectCursorInput(display, root, XFixesDisplayCursorNotifyMask);
+            watchCursorShape();
             markCount = 1;  // whatever came before is unknown: the first mark matches no picture
         }
         // One round trip: the pointer's place, and every change made before it has been
@@ -453,8 +445,6 @@ private:
         }
     }
 
-    // The pointer's picture, placed relative to `rect`; valid until the next call. None
-    // without XFixes or a pointer.
     // A request for the pointer's image and place, sent but not yet answered. Asked before a
     // picture is read and answered after, it shares the picture's round trip: on a busy server
     // each round trip waits its turn. An unanswered one is discarded.
@@ -500,6 +490,14 @@ private:
         drawnPointer = std::make_pair(cursor->x, cursor->y);
         std::free(cursor);
         return overlay;
+    }
+
+    // Asks for an event whenever the pointer's shape changes (`cursorEvent`). Needs XFixes.
+    void watchCursorShape() {
+        int fixesEvent, fixesError;
+        XFixesQueryExtension(display, &fixesEvent, &fixesError);
+        cursorEvent = fixesEvent + XFixesCursorNotify;
+        XFixesSelectCursorInput(display, root, XFixesDisplayCursorNotifyMask);
     }
 
     // Whether the pointer left the place where the last picture drew it (one round trip; false
