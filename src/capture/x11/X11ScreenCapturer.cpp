@@ -201,7 +201,7 @@ public:
             checkAlive();
             auto now = Clock::now();
             if (now >= until) {
-                if (!firstChange && pointerMoved()) firstChange = now;
+                if (!firstChange && pointerMoved(rect)) firstChange = now;
                 break;
             }
             // To the nanosecond: a whole-millisecond poll wakes up to a millisecond late, and the
@@ -500,15 +500,20 @@ private:
         XFixesSelectCursorInput(display, root, XFixesDisplayCursorNotifyMask);
     }
 
-    // Whether the pointer left the place where the last picture drew it (one round trip; false
-    // when no picture drew it).
-    bool pointerMoved() {
+    // Whether the pointer left the place where the last picture drew it, seen from `rect`: a
+    // move far outside it (on another display) changes nothing there. One round trip; false
+    // when no picture drew the pointer.
+    bool pointerMoved(const PixelRect& rect) {
         if (!drawnPointer) return false;
         Window rootReturn, child;
         int x = 0, y = 0, wx, wy;
         unsigned mask;
         if (!XQueryPointer(display, root, &rootReturn, &child, &x, &y, &wx, &wy, &mask)) return false;
-        return std::make_pair(x, y) != *drawnPointer;
+        if (std::make_pair(x, y) == *drawnPointer) return false;
+        // Pointer images reach less than this far from the hot spot.
+        constexpr int reach = 256;
+        auto near = [&](int px, int py) { return intersects(rect, px - reach, py - reach, 2 * reach, 2 * reach); };
+        return near(x, y) || near(drawnPointer->first, drawnPointer->second);
     }
 
     Display* display = nullptr;
