@@ -1,4 +1,5 @@
 // The clipboard both ways against real X clients: xclip and a GTK app.
+#include "support/DesktopService.h"
 #include "support/Paths.h"
 #include "support/Process.h"
 #include "support/ServiceProcess.h"
@@ -16,8 +17,7 @@ using nlohmann::json;
 
 namespace {
 
-struct Service : ServiceProcess {
-    Service() : ServiceProcess(binary, VirtualDesktop::shared().display()) { EXPECT_TRUE(ready()) << process->output(); }
+struct Service : DesktopService {
     json clipboard(const std::string& query = "") { return getJson("/clipboard" + query); }
 };
 

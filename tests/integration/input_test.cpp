@@ -1,5 +1,6 @@
 // POST /input on a real X server, witnessed by a GTK window that reports what it receives
 // and by xdotool.
+#include "support/DesktopService.h"
 #include "support/Paths.h"
 #include "support/Process.h"
 #include "support/ServiceProcess.h"
@@ -43,8 +44,7 @@ struct Probe {
     }
 };
 
-struct Service : ServiceProcess {
-    Service() : ServiceProcess(binary, VirtualDesktop::shared().display()) { EXPECT_TRUE(ready()) << process->output(); }
+struct Service : DesktopService {
     HTTPResponse input(const std::string& body) { return post("/input", body); }
 };
 

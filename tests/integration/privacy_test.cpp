@@ -1,6 +1,7 @@
 // Keeping apps out of pictures, and the automation banner with its Escape key, on the
 // private desktop: checked with ImageMagick (import, the pictures' pixels), xdotool, xterm
 // and a GTK window that logs the keys it receives.
+#include "support/DesktopService.h"
 #include "support/Paths.h"
 #include "support/Process.h"
 #include "support/ServiceProcess.h"
@@ -18,8 +19,7 @@ using nlohmann::json;
 
 namespace {
 
-struct Service : ServiceProcess {
-    Service() : ServiceProcess(binary, VirtualDesktop::shared().display()) { EXPECT_TRUE(ready()) << process->output(); }
+struct Service : DesktopService {
     HTTPResponse frame(const std::string& query, const std::string& file) {
         auto response = get("/frame?" + query);
         std::ofstream(path(file), std::ios::binary) << response.body;

@@ -1,5 +1,6 @@
 // Live video from the real service on a private desktop: the sections are split by the test's
 // own reader and checked with ffprobe/ffmpeg, xterm and a window of a known colour.
+#include "support/DesktopService.h"
 #include "support/Paths.h"
 #include "support/Process.h"
 #include "support/ServiceProcess.h"
@@ -67,9 +68,8 @@ public:
     std::string boundary;
 };
 
-struct Service : ServiceProcess {
-    explicit Service(Process::Options options = {}) : ServiceProcess(binary, VirtualDesktop::shared().display(), options) {
-        EXPECT_TRUE(ready()) << process->output();
+struct Service : DesktopService {
+    explicit Service(Process::Options options = {}) : DesktopService(std::move(options)) {
         // The encoders are measured at start; streams opened meanwhile wait for that, which
         // would eat into the tests' timings on a busy machine.
         EXPECT_TRUE(process->waitForOutput("video: hevc encode", 60s)) << process->output();

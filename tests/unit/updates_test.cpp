@@ -138,25 +138,30 @@ TEST(Updates, OnlyAProperlySignedNewerReleaseInstallsAndOnlyWhenQuiet) {
     Updater updater({server.url("/feed.json"), publicKey, executable, "1.0.0"}, log, loop, queue, openSSLDownloader(),
                     openSSLSignatureCheck(), [&] { ++relaunched; });
 
+    // The feed offers 2.0.0 as `body` at /`name`, signed by `signer`.
+    auto offer = [&](const std::string& name, const std::string& body, const auto& signer) {
+        server.serve("/" + name, body);
+        server.serve("/feed.json", nlohmann::json{{"version", "2.0.0"}, {"url", server.url("/" + name)},
+                                                  {"signature", release(name, body, signer)}}.dump());
+    };
+    auto settle = [&] {
+        queue->runJobs();
+        loop.runPosted();
+    };
+
     // Signed by another key: refused before anything is written.
-    server.serve("/bad", "evil release");
-    server.serve("/feed.json", nlohmann::json{{"version", "2.0.0"}, {"url", server.url("/bad")},
-                                              {"signature", release("bad", "evil release", other)}}.dump());
+    offer("bad", "evil release", other);
     updater.start();
-    queue->runJobs();
-    loop.runPosted();
+    settle();
     EXPECT_FALSE(updater.pendingVersion());
     EXPECT_NE(::access((executable + ".update").c_str(), F_OK), 0);
     EXPECT_NE(readAll(dir.path() + "/log").find("update: the signature of 2.0.0 does not verify; nothing installed"),
               std::string::npos);
 
     // Correctly signed: staged, then installed after 120 quiet seconds.
-    server.serve("/good", "new release");
-    server.serve("/feed.json", nlohmann::json{{"version", "2.0.0"}, {"url", server.url("/good")},
-                                              {"signature", release("good", "new release", key)}}.dump());
+    offer("good", "new release", key);
     updater.checkNow();
-    queue->runJobs();
-    loop.runPosted();
+    settle();
     ASSERT_EQ(updater.pendingVersion(), "2.0.0");
     updater.statusChanged(false);
     loop.advance(119);
@@ -178,8 +183,7 @@ TEST(Updates, OnlyAProperlySignedNewerReleaseInstallsAndOnlyWhenQuiet) {
     Updater current({server.url("/feed.json"), publicKey, executable, "2.0.0"}, log, loop, queue, openSSLDownloader(),
                     openSSLSignatureCheck(), [] {});
     current.start();
-    queue->runJobs();
-    loop.runPosted();
+    settle();
     EXPECT_FALSE(current.pendingVersion());
 
     Updater off({"", publicKey, executable, "1.0"}, log, loop, queue, openSSLDownloader(), openSSLSignatureCheck(), [] {});
