@@ -20,8 +20,8 @@ struct Yuv420Planes {
 
 void bgrxToYuv420Bt709(const uint8_t* bgrx, int stride, int width, int height, const Yuv420Planes& out);
 
-// Only the rows y0 … y1 − 1 (y0 even): the rest of `out` is left as it is.
-void bgrxToYuv420Bt709Rows(const uint8_t* bgrx, int stride, int width, int height, int y0, int y1,
+// Only the rows firstRow … endRow − 1 (firstRow even): the rest of `out` is left as it is.
+void bgrxToYuv420Bt709Rows(const uint8_t* bgrx, int stride, int width, int height, int firstRow, int endRow,
                            const Yuv420Planes& out);
 
 }  // namespace tovo

@@ -101,8 +101,9 @@ TEST(FrameStream, PartialUpdatesKeepEveryPictureWhole) {
 }
 
 TEST(Bt709Conversion, WithinOneCodeValueOfTheExactResult) {
-    // An odd size: the last column and row have no partner for chroma.
-    const int w = 37, h = 11, stride = 38;
+    // An odd size: the last column and row have no partner for chroma. Wider than 512 pixels,
+    // which the converter takes in pieces, the last of them odd.
+    const int w = 549, h = 11, stride = 550;
     std::vector<uint8_t> bgrx(static_cast<size_t>(w) * h * 4);
     uint32_t state = 12345;
     for (auto& b : bgrx) b = static_cast<uint8_t>((state = state * 1103515245 + 12345) >> 16);
