@@ -4,7 +4,7 @@
 # then encoded (1) as the service does (bench/encode_file: the capture path's BT.709
 # conversion and the service's libx264 session) and (2) by ffmpeg with libx264 ultrafast,
 # zerolatency at the same bit rate; both decoded and compared with the raw pictures by
-# ffmpeg's ssim filter (BT.709 limited range for the reference, as the stream is tagged).
+# ffmpeg's ssim filter.
 #   bench/ssim.sh [KBPS] [FPS]
 set -euo pipefail
 kbps=${1:-3500}
@@ -24,13 +24,26 @@ ffmpeg -nostdin -loglevel error "${raw[@]}" -vf scale=out_color_matrix=bt709:out
   -c:v libx264 -preset ultrafast -tune zerolatency -b:v "${kbps}k" -maxrate "$((kbps * 3 / 2))k" \
   -bufsize "$((kbps * 3 / 2))k" -f h264 "$work/ffmpeg.h264"
 
-ssim() {  # ssim FILE → "All" SSIM against the raw pictures, both as BT.709 studio-range YUV
+# The ssim filter pairs pictures by time, and a raw H.264 file's times are not the capture's:
+# both sides are numbered picture by picture at the capture rate, so picture n meets picture n.
+index="setpts=N/($fps*TB)"
+# SSIM against the captured pictures themselves: each stream decoded to RGB (BT.709 studio
+# range, as tagged) beside the raw BGRX. Also against the raw pictures converted to YUV by
+# swscale, which is ffmpeg's own encoder input and so leans its way.
+ssim_rgb() {  # ssim_rgb FILE → "All" SSIM
   ffmpeg -nostdin -loglevel info -i "$1" "${raw[@]}" -lavfi \
-    "[1:v]scale=out_color_matrix=bt709:out_range=tv,format=yuv420p[ref];[0:v][ref]ssim" -f null - 2>&1 |
+    "[0:v]$index,scale=in_color_matrix=bt709:in_range=tv:flags=accurate_rnd+full_chroma_int,format=gbrp[dec];[1:v]$index,format=gbrp[ref];[dec][ref]ssim" \
+    -f null - 2>&1 | sed -n 's/.*All:\([0-9.]*\).*/\1/p' | tail -n 1
+}
+ssim_yuv() {  # ssim_yuv FILE → "All" SSIM
+  ffmpeg -nostdin -loglevel info -i "$1" "${raw[@]}" -lavfi \
+    "[0:v]$index[dec];[1:v]$index,scale=out_color_matrix=bt709:out_range=tv,format=yuv420p[ref];[dec][ref]ssim" -f null - 2>&1 |
     sed -n 's/.*All:\([0-9.]*\).*/\1/p' | tail -n 1
 }
 size() { stat -c %s "$1"; }
-tovo=$(ssim "$work/tovo.h264")
-peer=$(ssim "$work/ffmpeg.h264")
-echo "{\"pictures\": $frames, \"kbps\": $kbps, \"tovo_ssim\": $tovo, \"tovo_bytes\": $(size "$work/tovo.h264"), \"ffmpeg_ssim\": $peer, \"ffmpeg_bytes\": $(size "$work/ffmpeg.h264")}"
-/usr/bin/python3 -c "import sys; t, p = float(sys.argv[1]), float(sys.argv[2]); print(f'SSIM: tovo-control {t:.4f} vs ffmpeg {p:.4f} ({\"not below\" if t >= p else \"BELOW\"} ffmpeg)')" "$tovo" "$peer"
+tovo=$(ssim_rgb "$work/tovo.h264")
+peer=$(ssim_rgb "$work/ffmpeg.h264")
+tovo_yuv=$(ssim_yuv "$work/tovo.h264")
+peer_yuv=$(ssim_yuv "$work/ffmpeg.h264")
+echo "{\"pictures\": $frames, \"kbps\": $kbps, \"tovo_ssim\": $tovo, \"ffmpeg_ssim\": $peer, \"tovo_ssim_vs_swscale_yuv\": $tovo_yuv, \"ffmpeg_ssim_vs_swscale_yuv\": $peer_yuv, \"tovo_bytes\": $(size "$work/tovo.h264"), \"ffmpeg_bytes\": $(size "$work/ffmpeg.h264")}"
+/usr/bin/python3 -c "import sys; t, p = float(sys.argv[1]), float(sys.argv[2]); print(f'SSIM against the captured pictures: tovo-control {t:.4f} vs ffmpeg {p:.4f} ({\"not below\" if t >= p else \"BELOW\"} ffmpeg)')" "$tovo" "$peer"
