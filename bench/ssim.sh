@@ -27,23 +27,21 @@ ffmpeg -nostdin -loglevel error "${raw[@]}" -vf scale=out_color_matrix=bt709:out
 # The ssim filter pairs pictures by time, and a raw H.264 file's times are not the capture's:
 # both sides are numbered picture by picture at the capture rate, so picture n meets picture n.
 index="setpts=N/($fps*TB)"
-# SSIM against the captured pictures themselves: each stream decoded to RGB (BT.709 studio
-# range, as tagged) beside the raw BGRX. Also against the raw pictures converted to YUV by
-# swscale, which is ffmpeg's own encoder input and so leans its way.
-ssim_rgb() {  # ssim_rgb FILE → "All" SSIM
-  ffmpeg -nostdin -loglevel info -i "$1" "${raw[@]}" -lavfi \
-    "[0:v]$index,scale=in_color_matrix=bt709:in_range=tv:flags=accurate_rnd+full_chroma_int,format=gbrp[dec];[1:v]$index,format=gbrp[ref];[dec][ref]ssim" \
-    -f null - 2>&1 | sed -n 's/.*All:\([0-9.]*\).*/\1/p' | tail -n 1
-}
-ssim_yuv() {  # ssim_yuv FILE → "All" SSIM
-  ffmpeg -nostdin -loglevel info -i "$1" "${raw[@]}" -lavfi \
-    "[0:v]$index[dec];[1:v]$index,scale=out_color_matrix=bt709:out_range=tv,format=yuv420p[ref];[dec][ref]ssim" -f null - 2>&1 |
+ssim() {  # ssim FILE FILTERGRAPH → "All" SSIM of the decoded FILE ([0:v]) against the raw pictures ([1:v])
+  ffmpeg -nostdin -loglevel info -i "$1" "${raw[@]}" -lavfi "$2" -f null - 2>&1 |
     sed -n 's/.*All:\([0-9.]*\).*/\1/p' | tail -n 1
 }
+# Against the captured pictures themselves: each stream decoded to RGB (BT.709 studio range,
+# as tagged) beside the raw BGRX.
+rgb="[0:v]$index,scale=in_color_matrix=bt709:in_range=tv:flags=accurate_rnd+full_chroma_int,format=gbrp[dec];"
+rgb+="[1:v]$index,format=gbrp[ref];[dec][ref]ssim"
+# Against the raw pictures converted to YUV by swscale, which is ffmpeg's own encoder input
+# and so leans its way.
+yuv="[0:v]$index[dec];[1:v]$index,scale=out_color_matrix=bt709:out_range=tv,format=yuv420p[ref];[dec][ref]ssim"
 size() { stat -c %s "$1"; }
-tovo=$(ssim_rgb "$work/tovo.h264")
-peer=$(ssim_rgb "$work/ffmpeg.h264")
-tovo_yuv=$(ssim_yuv "$work/tovo.h264")
-peer_yuv=$(ssim_yuv "$work/ffmpeg.h264")
+tovo=$(ssim "$work/tovo.h264" "$rgb")
+peer=$(ssim "$work/ffmpeg.h264" "$rgb")
+tovo_yuv=$(ssim "$work/tovo.h264" "$yuv")
+peer_yuv=$(ssim "$work/ffmpeg.h264" "$yuv")
 echo "{\"pictures\": $frames, \"kbps\": $kbps, \"tovo_ssim\": $tovo, \"ffmpeg_ssim\": $peer, \"tovo_ssim_vs_swscale_yuv\": $tovo_yuv, \"ffmpeg_ssim_vs_swscale_yuv\": $peer_yuv, \"tovo_bytes\": $(size "$work/tovo.h264"), \"ffmpeg_bytes\": $(size "$work/ffmpeg.h264")}"
 /usr/bin/python3 -c "import sys; t, p = float(sys.argv[1]), float(sys.argv[2]); print(f'SSIM against the captured pictures: tovo-control {t:.4f} vs ffmpeg {p:.4f} ({\"not below\" if t >= p else \"BELOW\"} ffmpeg)')" "$tovo" "$peer"
