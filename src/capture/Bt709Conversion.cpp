@@ -92,13 +92,12 @@ TOVO_VECTOR_CLONES void bgrxToYuv420Bt709Rows(const uint8_t* bgrx, int stride, i
         uint8_t* v = out.v + static_cast<size_t>(row / 2) * out.vStride;
         const uint8_t* next = row + 3 < end ? top + 2 * static_cast<size_t>(stride) : nullptr;
         for (int x = 0; x < width; x += kChunk) {
-            if (next) {
-                for (int offset = 4 * x; offset < 4 * std::min(x + kChunk, width); offset += 64) {
-                    __builtin_prefetch(next + offset);
-                    __builtin_prefetch(next + stride + offset);
-                }
+            const int count = std::min(kChunk, width - x);
+            for (int offset = 4 * x; next && offset < 4 * (x + count); offset += 64) {
+                __builtin_prefetch(next + offset);
+                __builtin_prefetch(next + stride + offset);
             }
-            rowPair(top + 4 * x, bottom + 4 * x, y0 + x, y1 + x, u + x / 2, v + x / 2, std::min(kChunk, width - x));
+            rowPair(top + 4 * x, bottom + 4 * x, y0 + x, y1 + x, u + x / 2, v + x / 2, count);
         }
     }
 }

@@ -276,10 +276,8 @@ public:
         }
         // One round trip: the pointer's place, and every change made before it has been
         // reported by the time its answer arrives (events come in order with replies).
-        Window rootReturn, child;
-        int x = 0, y = 0, wx, wy;
-        unsigned mask;
-        XQueryPointer(display, root, &rootReturn, &child, &x, &y, &wx, &wy, &mask);
+        int x = 0, y = 0;
+        queryPointer(x, y);
         while (XPending(display) > 0) {
             XEvent event;
             XNextEvent(display, &event);
@@ -500,15 +498,22 @@ private:
         XFixesSelectCursorInput(display, root, XFixesDisplayCursorNotifyMask);
     }
 
+    // The pointer's place on the root window (one round trip); false when it is on another
+    // screen, whose root coordinates `x`, `y` then hold.
+    bool queryPointer(int& x, int& y) {
+        Window rootReturn, child;
+        int wx, wy;
+        unsigned mask;
+        return XQueryPointer(display, root, &rootReturn, &child, &x, &y, &wx, &wy, &mask);
+    }
+
     // Whether the pointer left the place where the last picture drew it, seen from `rect`: a
     // move far outside it (on another display) changes nothing there. One round trip; false
     // when no picture drew the pointer.
     bool pointerMoved(const PixelRect& rect) {
         if (!drawnPointer) return false;
-        Window rootReturn, child;
-        int x = 0, y = 0, wx, wy;
-        unsigned mask;
-        if (!XQueryPointer(display, root, &rootReturn, &child, &x, &y, &wx, &wy, &mask)) return false;
+        int x = 0, y = 0;
+        if (!queryPointer(x, y)) return false;
         if (std::make_pair(x, y) == *drawnPointer) return false;
         // Pointer images reach less than this far from the hot spot.
         constexpr int reach = 256;
