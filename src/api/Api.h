@@ -69,8 +69,9 @@ public:
     void handle(HTTPRequest& request, Connection& connection) const { routes.handle(request, connection); }
     // Serves one connection of the remote listener until it ends: requests in a row, each
     // authenticated by a paired device's token (POST /pair excepted) and limited to the
-    // routes phones may use. Needs `remote` in the dependencies.
-    void serveRemote(std::unique_ptr<SecureStream> stream) const;
+    // routes phones may use. `id` is the connection's id from RemoteAccess::admit. Needs
+    // `remote` in the dependencies.
+    void serveRemote(uint64_t id, std::unique_ptr<SecureStream> stream) const;
 
     // The routes a paired device may call, as "{METHOD} {path}".
     static const std::set<std::string> remoteRoutes;

@@ -59,6 +59,7 @@ void remoteEnabled(const Deps& deps, HTTPRequest& request, Connection& connectio
 void remoteRemove(const Deps& deps, HTTPRequest& request, Connection& connection);
 void remoteDisconnect(const Deps& deps, HTTPRequest& request, Connection& connection);
 // POST /pair, answered by the remote listener before any token is asked for.
-void pair(RemoteAccess& remote, HTTPRequest& request, Connection& connection);
+// `peer` is the address the request came from (wrong codes are counted per address).
+void pair(RemoteAccess& remote, HTTPRequest& request, Connection& connection, const std::string& peer);
 
 }  // namespace tovo::Endpoints

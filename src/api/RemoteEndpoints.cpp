@@ -77,7 +77,7 @@ void control(const Deps& deps, HTTPRequest& request, Connection& connection) {
     connection.json(200, {{"ok", true}, {"control", deps.control.json()}});
 }
 
-void pair(RemoteAccess& remote, HTTPRequest& request, Connection& connection) {
+void pair(RemoteAccess& remote, HTTPRequest& request, Connection& connection, const std::string& peer) {
     const HTTPError shape(400, "body must be { code, device: { id, name } }");
     std::optional<nlohmann::json> body = parseJson(request.body);
     if (!body || !body->is_object()) throw shape;
@@ -88,15 +88,16 @@ void pair(RemoteAccess& remote, HTTPRequest& request, Connection& connection) {
     std::string givenName = name != device->end() && name->is_string() ? name->get<std::string>() : "";
     RemoteAccess::Paired paired;
     try {
-        paired = remote.pair(code->get<std::string>(), id->get<std::string>(), givenName);
+        paired = remote.pair(code->get<std::string>(), id->get<std::string>(), givenName, peer);
     } catch (const PairingBusy& busy) {
         throw HTTPError(429, busy.what());
+    } catch (const PairingBackOff& backOff) {
+        throw HTTPError(429, backOff.what());
     } catch (const PairError& error) {
         switch (error.kind) {
             case PairError::Kind::badDevice: throw HTTPError(400, error.what());
             case PairError::Kind::full: throw HTTPError(409, "too many paired devices; remove one on the computer first");
             case PairError::Kind::badCode:
-                log("remote: a wrong or expired pairing code");
                 throw HTTPError(403, "the pairing code is wrong or has expired; show a new one on the computer");
         }
         throw;

@@ -37,22 +37,25 @@ constexpr int64_t clipboardBody = 4194304;
 
 }  // namespace
 
-void Api::serveRemote(std::unique_ptr<SecureStream> stream) const {
+void Api::serveRemote(uint64_t id, std::unique_ptr<SecureStream> stream) const {
     RemoteAccess& remote = *deps.remote;
     const std::string peer = stream->peer();
     auto transport = std::make_shared<SecureTransport>(std::move(stream));
     auto connection = std::make_shared<Connection>(transport);
-    const uint64_t id = remote.opened(peer, [connection] {
-        connection->endByServer();
-        connection->transport->close();
-    });
+    if (!remote.attach(id, [connection] {
+            connection->endByServer();
+            connection->transport->close();
+        })) {
+        transport->close();  // evicted during its handshake
+        return;
+    }
 
     for (;;) {
         const bool bound = remote.isBound(id);
         transport->readTimeout = bound ? boundIdleTimeout : unboundTimeout;
         HTTPRequest request;
         int64_t length = 0;
-        bool bodyRead = false, pairing = false;
+        bool pairing = false;
         bool closeAfter = false;
         try {
             try {
@@ -67,31 +70,31 @@ void Api::serveRemote(std::unique_ptr<SecureStream> stream) const {
             if (request.method == "POST" && request.path == "/pair") {
                 pairing = true;
                 request.body = connection->readBody(length, smallBody);
-                bodyRead = true;
-                Endpoints::pair(remote, request, *connection);
+                Endpoints::pair(remote, request, *connection, peer);
             } else {
                 auto authorization = request.headers.find("authorization");
                 std::optional<std::string> given;
                 if (authorization != request.headers.end()) given = authorization->second;
                 auto device = remote.authenticate(given, request.method, request.path, peer);
                 if (!device) throw HTTPError(401, "unauthorized");
-                if (!remote.bind(id, device->id)) throw HTTPError(401, "another device's token on this connection");
+                if (!remote.bind(id, *device)) throw HTTPError(401, "another device's token on this connection");
                 if (!remoteRoutes.count(request.method + " " + request.path)) {
                     throw HTTPError(404, "no such endpoint " + request.path);
                 }
                 request.body = connection->readBody(length, request.path == "/clipboard" ? clipboardBody : smallBody);
-                bodyRead = true;
                 request.remote = HTTPRequest::Sender{device->id, device->name};
                 remoteRouter.handle(request, *connection);
             }
         } catch (const HTTPError& error) {
             answerError(*connection, error);
-            closeAfter = error.status == 400 || error.status == 401 || error.status == 431 ||
-                         (!pairing && length > 0 && !bodyRead);
+            closeAfter = error.status == 400 || error.status == 401 || error.status == 431;
         } catch (const std::exception& error) {
             connection->json(500, {{"error", error.what()}});
             closeAfter = true;
         }
+        // A body left unread would be read as the next request; an unbound connection is
+        // done after its /pair answer (pairing again takes a fresh one).
+        closeAfter = closeAfter || connection->bodyUnread() || (pairing && !bound);
         if (closeAfter || !connection->reusable || connection->peerClosed()) break;
     }
     remote.closed(id);

@@ -30,10 +30,14 @@ HiddenApps HiddenApps::parse(const std::optional<std::string>& text) {
 
 bool HiddenApps::hides(const std::optional<std::string>& bundleId) const {
     if (!bundleId) return false;
+    // Without regard to case, as `visible` compares: X11 class names are capitalised
+    // ("XTerm") where clients write them in lower case, and a hidden app must never show.
+    const std::string id = lowercased(*bundleId);
     for (const auto& pattern : patterns) {
-        if (!pattern.empty() && pattern.back() == '*') {
-            if (bundleId->rfind(pattern.substr(0, pattern.size() - 1), 0) == 0) return true;
-        } else if (*bundleId == pattern) {
+        const std::string wanted = lowercased(pattern);
+        if (!wanted.empty() && wanted.back() == '*') {
+            if (id.rfind(wanted.substr(0, wanted.size() - 1), 0) == 0) return true;
+        } else if (id == wanted) {
             return true;
         }
     }

@@ -121,6 +121,9 @@ std::pair<HTTPRequest, int64_t> Connection::readHead(bool idleIsQuiet) {
         if (lowercased(it->second) != "identity") throw HTTPError(400, "chunked request bodies are not supported");
     }
     parseRequestTarget(parts[1], request.path, request.query);
+    unreadBody = contentLength.value_or(0) > 0;
+    auto expect = request.headers.find("expect");
+    expectsContinue = unreadBody && expect != request.headers.end() && lowercased(expect->second) == "100-continue";
     return {std::move(request), contentLength.value_or(0)};
 }
 
@@ -129,6 +132,10 @@ std::string Connection::readBody(int64_t length, int64_t max) {
     std::string buffer = std::move(pending);
     pending.clear();
     const auto wanted = static_cast<size_t>(length);
+    if (expectsContinue && buffer.size() < wanted) {
+        expectsContinue = false;
+        if (!transport->send("HTTP/1.1 100 Continue\r\n\r\n")) throw HTTPError(400, "connection closed before body was complete");
+    }
     while (buffer.size() < wanted) {
         std::string chunk = transport->receive(std::min(wanted - buffer.size(), bodyReceiveSize));
         if (chunk.empty()) throw HTTPError(400, "connection closed before body was complete");
@@ -136,6 +143,7 @@ std::string Connection::readBody(int64_t length, int64_t max) {
     }
     pending = buffer.substr(wanted);
     buffer.resize(wanted);
+    unreadBody = false;
     awaitingRequest = false;
     return buffer;
 }
@@ -158,7 +166,8 @@ void Connection::json(int status, nlohmann::json object) {
         body = "{}";
     }
     Headers headers{{"Content-Type", "application/json"}, {"Content-Length", std::to_string(body.size())}};
-    if (writeHead(status, headers, persistent) && transport->send(body)) reusable = persistent;
+    const bool keepAlive = persistent && !unreadBody;
+    if (writeHead(status, headers, keepAlive) && transport->send(body)) reusable = keepAlive;
 }
 
 bool Connection::peerClosed() {

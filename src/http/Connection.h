@@ -42,7 +42,12 @@ public:
     // it trickles in; a late one is refused as incomplete.
     std::pair<HTTPRequest, int64_t> readHead(bool idleIsQuiet = false);
     // Reads exactly `length` body bytes; throws 413 before reading when `length` > `max`.
+    // When the head asked `Expect: 100-continue` and the body has not begun, the client is
+    // told to go on first (curl otherwise waits a second before every upload).
     std::string readBody(int64_t length, int64_t max);
+    // True from a head with a body until that body has been read: a response written
+    // meanwhile closes the connection, so that unread bytes are never taken for a request.
+    bool bodyUnread() const { return unreadBody; }
 
     using Headers = std::vector<std::pair<std::string, std::string>>;
     // Sends the status line, `headers` in order and the Connection header in one send.
@@ -77,6 +82,8 @@ public:
 
 private:
     const MonotonicClock clock;
+    bool unreadBody = false;      // the last head announced a body readBody has not taken
+    bool expectsContinue = false;  // the last head asked for "100 Continue" before its body
     std::mutex endLock;  // guards endedByServer and endHook
     bool endedByServer = false;
     std::function<void()> endHook;

@@ -120,6 +120,12 @@ Input::Point Input::point(const InputEvent& event) {
     if (!event.x || !event.y || !std::isfinite(*event.x) || !std::isfinite(*event.y)) {
         throw BadInput(event.type + " needs x and y (0…1)");
     }
+    // Fractions of the display, never pixels: a client sending pixels (x: 960) would click a
+    // corner and be told it worked. Only rounding error past an edge is let through (clamped).
+    constexpr double tolerance = 1e-6;
+    for (auto [name, value] : {std::pair{"x", *event.x}, std::pair{"y", *event.y}}) {
+        if (value < -tolerance || value > 1 + tolerance) throw BadInput(std::string(name) + " must be a number in 0…1");
+    }
     return globalPoint(*event.x, *event.y, displays.resolve(event.display));
 }
 

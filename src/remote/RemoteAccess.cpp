@@ -111,18 +111,14 @@ void RemoteAccess::update() {
 
     auto created = makeListener();
     SecureListener::Handlers handlers;
-    handlers.admit = [this] {
-        std::lock_guard<std::mutex> guard(lock);
-        if (tracked.size() >= maxConnections || unauthenticated >= maxUnauthenticated) return false;
-        ++unauthenticated;
-        return true;
-    };
-    handlers.handshakeFailed = [this] {
-        std::lock_guard<std::mutex> guard(lock);
-        --unauthenticated;
-    };
-    handlers.serve = [this](std::unique_ptr<SecureStream> stream) {
-        if (serveConnection) serveConnection(std::move(stream));
+    handlers.admit = [this](const std::string& peer, std::function<void()> end) { return admit(peer, std::move(end)); };
+    handlers.handshakeFailed = [this](uint64_t connection) { closed(connection); };
+    handlers.serve = [this](uint64_t connection, std::unique_ptr<SecureStream> stream) {
+        if (serveConnection) {
+            serveConnection(connection, std::move(stream));
+        } else {
+            closed(connection);
+        }
     };
     uint16_t port = 0;
     try {
@@ -181,13 +177,23 @@ void RemoteAccess::saveSettingsLocked() {
 void RemoteAccess::devicesChanged() {
     std::vector<RemoteDevice> paired = registry.list();
     std::set<std::string> ids;
-    for (const auto& device : paired) ids.insert(device.id);
+    std::map<std::string, std::string> tokenHashes;
+    for (const auto& device : paired) {
+        ids.insert(device.id);
+        tokenHashes[device.id] = device.tokenHash;
+    }
     {
         std::lock_guard<std::mutex> guard(lock);
         if (paired.empty() && deviceCount > 0 && listener) lingerUntil = monotonic() + linger;
         deviceCount = paired.size();
     }
-    endConnections([&](const Tracked& t) { return t.device && !ids.count(*t.device); });
+    // A connection belongs to the token it was bound with: removing or re-pairing its device
+    // ends it.
+    endConnections([&](const Tracked& t) {
+        if (!t.device) return false;
+        auto hash = tokenHashes.find(*t.device);
+        return hash == tokenHashes.end() || hash->second != t.tokenHash;
+    });
     if (auto holder = control.holder(); holder && !ids.count(holder->id)) control.deviceRemoved(holder->id);
     queue->post([this] { update(); });
 }
@@ -203,20 +209,56 @@ void RemoteAccess::endConnections(const std::function<bool(const Tracked&)>& whi
     for (auto& end : ending) end();
 }
 
-uint64_t RemoteAccess::opened(const std::string& peer, std::function<void()> end) {
-    std::lock_guard<std::mutex> guard(lock);
-    uint64_t id = ++nextId;
-    tracked[id] = Tracked{std::nullopt, peer, std::move(end)};
+std::optional<uint64_t> RemoteAccess::admit(const std::string& peer, std::function<void()> end) {
+    std::vector<std::function<void()>> evicted;
+    std::optional<uint64_t> id;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        // The oldest unbound connection (from `from` when given) and how many there are.
+        auto unbound = [&](const std::string* from) {
+            std::pair<std::map<uint64_t, Tracked>::iterator, size_t> found{tracked.end(), 0};
+            for (auto it = tracked.begin(); it != tracked.end(); ++it) {
+                if (it->second.device || (from && it->second.peer != *from)) continue;
+                if (found.second++ == 0) found.first = it;
+            }
+            return found;
+        };
+        auto evict = [&](std::map<uint64_t, Tracked>::iterator it) {
+            evicted.push_back(std::move(it->second.end));
+            tracked.erase(it);
+        };
+        for (auto [oldest, count] = unbound(&peer); count >= maxUnauthenticatedPerPeer; std::tie(oldest, count) = unbound(&peer)) {
+            evict(oldest);
+        }
+        for (auto [oldest, count] = unbound(nullptr);
+             count > 0 && (count >= maxUnauthenticated || tracked.size() >= maxConnections);
+             std::tie(oldest, count) = unbound(nullptr)) {
+            evict(oldest);
+        }
+        if (tracked.size() < maxConnections) {
+            id = ++nextId;
+            tracked[*id] = Tracked{std::nullopt, "", peer, std::move(end)};
+        }
+    }
+    for (auto& ending : evicted) ending();
     return id;
 }
 
-bool RemoteAccess::bind(uint64_t connection, const std::string& deviceId) {
+bool RemoteAccess::attach(uint64_t connection, std::function<void()> end) {
     std::lock_guard<std::mutex> guard(lock);
     auto it = tracked.find(connection);
     if (it == tracked.end()) return false;
-    if (it->second.device) return *it->second.device == deviceId;
-    it->second.device = deviceId;
-    --unauthenticated;
+    it->second.end = std::move(end);
+    return true;
+}
+
+bool RemoteAccess::bind(uint64_t connection, const RemoteDevice& device) {
+    std::lock_guard<std::mutex> guard(lock);
+    auto it = tracked.find(connection);
+    if (it == tracked.end()) return false;
+    if (it->second.device) return *it->second.device == device.id && it->second.tokenHash == device.tokenHash;
+    it->second.device = device.id;
+    it->second.tokenHash = device.tokenHash;
     return true;
 }
 
@@ -228,10 +270,7 @@ bool RemoteAccess::isBound(uint64_t connection) {
 
 void RemoteAccess::closed(uint64_t connection) {
     std::lock_guard<std::mutex> guard(lock);
-    auto it = tracked.find(connection);
-    if (it == tracked.end()) return;
-    if (!it->second.device) --unauthenticated;
-    tracked.erase(it);
+    tracked.erase(connection);
 }
 
 std::optional<RemoteDevice> RemoteAccess::authenticate(const std::optional<std::string>& authorization,
@@ -263,10 +302,41 @@ std::optional<RemoteDevice> RemoteAccess::authenticate(const std::optional<std::
     return std::nullopt;
 }
 
-RemoteAccess::Paired RemoteAccess::pair(const std::string& code, const std::string& id, const std::string& name) {
+RemoteAccess::Paired RemoteAccess::pair(const std::string& code, const std::string& id, const std::string& name,
+                                        const std::string& peer) {
     std::unique_lock<std::mutex> pairing(pairLock, std::try_to_lock);
     if (!pairing.owns_lock()) throw PairingBusy();
-    std::string token = registry.pair(code, id, name);
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (auto wait = pairingGuard.waitFor(peer, monotonic())) throw PairingBackOff(*wait);
+    }
+    std::string token;
+    try {
+        token = registry.pair(code, id, name);
+    } catch (const PairError& error) {
+        if (error.kind != PairError::Kind::badCode) throw;
+        std::optional<long> report;  // wrong codes since the last line
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            double now = monotonic();
+            pairingGuard.wrong(peer, now);
+            ++suppressedWrongCodes;
+            if (!lastWrongCodeLog || now - *lastWrongCodeLog >= unauthorizedLogInterval) {
+                lastWrongCodeLog = now;
+                report = suppressedWrongCodes;
+                suppressedWrongCodes = 0;
+            }
+        }
+        if (report) {
+            log("remote: a wrong or expired pairing code from " + peer +
+                (*report > 1 ? " (" + std::to_string(*report) + " since the last report)" : ""));
+        }
+        throw;
+    }
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        pairingGuard.succeeded(peer);
+    }
     for (const auto& device : registry.list()) {
         if (device.id == id) return Paired{token, device};
     }

@@ -3,6 +3,7 @@
 #include "base/Clock.h"
 #include "base/TaskQueue.h"
 #include "remote/Crypto.h"
+#include "remote/PairingGuard.h"
 #include "remote/RemoteControl.h"
 #include "remote/RemoteDevices.h"
 #include "remote/RemoteSettings.h"
@@ -27,6 +28,14 @@ public:
     PairingBusy() : std::runtime_error("another pairing is in progress") {}
 };
 
+// An address that sent too many wrong pairing codes must wait before it tries again.
+class PairingBackOff : public std::runtime_error {
+public:
+    explicit PairingBackOff(double seconds)
+        : std::runtime_error("too many wrong pairing codes from this address; try again in " +
+                             std::to_string(static_cast<long long>(seconds + 0.999)) + " s") {}
+};
+
 // Remote access for paired phones: the settings, the paired devices and the TLS identity
 // kept in `home`, the TLS listener (running only while it is useful: devices are paired, a
 // pairing code is live, or for 120 s after the last device went), its DNS-SD publication,
@@ -37,8 +46,13 @@ public:
 // while ending connections or stopping the listener.
 class RemoteAccess {
 public:
+    // Connections: at most 32, of them at most 4 not yet bound to a device and at most 2 of
+    // those from one address. A newcomer over a limit evicts the oldest unbound connection
+    // (of its own address first), so unbound connections can never lock paired phones out;
+    // it is refused only when every connection is bound.
     static constexpr size_t maxConnections = 32;
-    static constexpr int maxUnauthenticated = 4;
+    static constexpr size_t maxUnauthenticated = 4;
+    static constexpr size_t maxUnauthenticatedPerPeer = 2;
     static constexpr double linger = 120;
     static constexpr double unauthorizedLogInterval = 10;
     static constexpr int portTriesBeforeAny = 6;
@@ -65,17 +79,23 @@ public:
     // Stops the listener and ends every connection.
     void stop();
 
-    // What serves a connection once its handshake is done (the API's request loop). Set
-    // before start().
-    std::function<void(std::unique_ptr<SecureStream>)> serveConnection;
+    // What serves a connection once its handshake is done (the API's request loop), with the
+    // connection's id. Set before start().
+    std::function<void(uint64_t connection, std::unique_ptr<SecureStream>)> serveConnection;
 
-    // --- the request loop's reports -------------------------------------------------
-    // A connection is being served; `end` ends it from another thread. Returns its id.
-    uint64_t opened(const std::string& peer, std::function<void()> end);
-    // Binds the connection to `device` at its first authenticated request; false when it is
-    // bound to another device already.
-    bool bind(uint64_t connection, const std::string& deviceId);
+    // --- the listener's and the request loop's reports ---------------------------------
+    // A connection was accepted from `peer`; `end` ends it from any thread. Returns its id,
+    // or none when it must be closed at once. Connections it evicts are ended before it
+    // returns.
+    std::optional<uint64_t> admit(const std::string& peer, std::function<void()> end);
+    // The request loop serves the connection now; `end` replaces the listener's. False when
+    // the connection was evicted meanwhile: close it.
+    bool attach(uint64_t connection, std::function<void()> end);
+    // Binds the connection to `device` (and the token it was bound with) at its first
+    // authenticated request; false when it is bound to another device or token already.
+    bool bind(uint64_t connection, const RemoteDevice& device);
     bool isBound(uint64_t connection);
+    // The connection ended (also after a failed handshake).
     void closed(uint64_t connection);
     // The device an "authorization" header names, or none (a 401 is logged at most every
     // 10 s, never with the token).
@@ -85,8 +105,9 @@ public:
         std::string token;
         RemoteDevice device;
     };
-    // Pairs a phone with the live code; throws PairingBusy or PairError.
-    Paired pair(const std::string& code, const std::string& id, const std::string& name);
+    // Pairs a phone at `peer` with the live code; throws PairingBusy, PairingBackOff or
+    // PairError. Wrong codes are counted per address and logged at most every 10 s.
+    Paired pair(const std::string& code, const std::string& id, const std::string& name, const std::string& peer);
 
     // --- local management --------------------------------------------------------------
     nlohmann::json json();
@@ -104,6 +125,7 @@ public:
 private:
     struct Tracked {
         std::optional<std::string> device;
+        std::string tokenHash;  // of the token it was bound with
         std::string peer;
         std::function<void()> end;
     };
@@ -135,9 +157,11 @@ private:
     double retryAt = 0;  // monotonic
     bool running = false;
     uint64_t nextId = 0;
-    std::map<uint64_t, Tracked> tracked;
-    int unauthenticated = 0;
+    std::map<uint64_t, Tracked> tracked;  // ids rise: the first unbound one is the oldest
+    PairingGuard pairingGuard;
     std::optional<double> last401Log;
+    std::optional<double> lastWrongCodeLog;
+    long suppressedWrongCodes = 0;
     double lingerUntil = 0;  // monotonic
     size_t deviceCount = 0;
 

@@ -85,7 +85,6 @@ PairingCode RemoteDevices::startPairing() {
     {
         std::lock_guard<std::mutex> guard(lock);
         code = fresh;
-        wrongCodes = 0;
     }
     changed();
     return fresh;
@@ -111,12 +110,9 @@ std::string RemoteDevices::pair(const std::string& given, const std::string& id,
     const std::string stored = cleanName(name);
     std::string token;
     {
-        std::unique_lock<std::mutex> guard(lock);
+        std::lock_guard<std::mutex> guard(lock);
         auto live = liveCodeLocked();
         if (!live || !constantTimeEqual(given, live->code)) {
-            if (++wrongCodes >= maxWrongCodes) code.reset();
-            guard.unlock();
-            changed();
             throw PairError(PairError::Kind::badCode, "the pairing code is wrong or has expired");
         }
         std::erase_if(devices, [&](const RemoteDevice& d) { return d.id == id; });

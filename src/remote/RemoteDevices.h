@@ -47,7 +47,6 @@ class RemoteDevices {
 public:
     using WallClock = std::function<double()>;
     static constexpr double codeLifetime = 300;
-    static constexpr int maxWrongCodes = 10;
     static constexpr size_t maxDevices = 32;
     static constexpr double seenSaveInterval = 3600;
     static constexpr const char* fileName = "devices.json";
@@ -85,7 +84,6 @@ private:
     std::mutex lock;  // guards everything below
     std::vector<RemoteDevice> devices;
     std::optional<PairingCode> code;
-    int wrongCodes = 0;
 };
 
 }  // namespace tovo

@@ -35,12 +35,14 @@ public:
 class SecureListener {
 public:
     struct Handlers {
-        // On the accept thread, before the handshake: false closes the connection at once.
-        std::function<bool()> admit;
-        // On the connection's thread: the handshake failed or took more than 10 s.
-        std::function<void()> handshakeFailed;
+        // On the accept thread, before the handshake, with the peer's address and what ends
+        // this connection from any thread (safe to call after it has ended). Returns the
+        // connection's ticket, or none to close it at once.
+        std::function<std::optional<uint64_t>(const std::string& peer, std::function<void()> end)> admit;
+        // On the connection's thread: the handshake failed, took more than 10 s or was ended.
+        std::function<void(uint64_t ticket)> handshakeFailed;
         // On the connection's thread, after the handshake; returns when it is done.
-        std::function<void(std::unique_ptr<SecureStream>)> serve;
+        std::function<void(uint64_t ticket, std::unique_ptr<SecureStream>)> serve;
     };
     static constexpr double handshakeDeadline = 10;
 

@@ -154,7 +154,9 @@ ScreenService::ScreenService(ServiceSettings serviceSettings, Platform backends)
     endpoints = std::make_unique<Api>(std::move(deps));
     if (remote) {
         const Api* api = endpoints.get();
-        remote->serveConnection = [api](std::unique_ptr<SecureStream> stream) { api->serveRemote(std::move(stream)); };
+        remote->serveConnection = [api](uint64_t id, std::unique_ptr<SecureStream> stream) {
+            api->serveRemote(id, std::move(stream));
+        };
     }
 }
 

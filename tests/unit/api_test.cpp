@@ -67,6 +67,9 @@ TEST(Api, BadInputIsRefusedBeforeAnythingIsPosted) {
         {"[", "invalid JSON body: the body is not JSON"},
         {R"({"x":1})", "invalid JSON body: type is missing"},
         {R"({"type":"click"})", "click needs x and y (0…1)"},
+        // Pixels where fractions belong are refused, not clamped to a corner.
+        {R"({"type":"click","x":960,"y":0.5})", "x must be a number in 0…1"},
+        {R"({"type":"down","x":0.5,"y":-0.01})", "y must be a number in 0…1"},
         {R"({"type":"key","key":"nope"})", "unknown key nope"},
         {R"({"type":"key","key":"a","modifiers":["hyper"]})", "unknown modifier hyper"},
         {R"({"type":"scroll","x":0.5,"y":0.5})", "scroll needs dx and/or dy"},

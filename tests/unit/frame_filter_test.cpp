@@ -54,6 +54,8 @@ TEST(FrameFilter, ParsesTheQueryValuesWithTheirRefusals) {
     ASSERT_TRUE(hidden && hidden->filtersApps());
     EXPECT_TRUE(hidden->hidden.hides(std::string("com.example.chat")));
     EXPECT_FALSE(hidden->hidden.hides(std::string("com.examples")));
+    EXPECT_TRUE(hidden->hidden.hides(std::string("Com.Example.Chat")));  // case is ignored
+    EXPECT_TRUE(FrameFilter::parse(std::nullopt, "xterm", std::nullopt)->hidden.hides(std::string("XTerm")));
     EXPECT_FALSE(hidden->shows(std::string("com.example.chat")));
     EXPECT_TRUE(hidden->shows(std::string("org.other")));
 

@@ -212,3 +212,30 @@ TEST(HttpParser, AHeadHasTenSecondsFromItsFirstByte) {
     prompt->beforeReceive = [&](std::optional<double>) { now += 60; };
     EXPECT_EQ(Connection(prompt, [&] { return now; }).readHead().first.path, "/ok");
 }
+
+// A body left unread would be taken for the next request; a client that asked
+// "Expect: 100-continue" is told to go on only when its body is wanted and not yet sent.
+TEST(HttpConnection, UnreadBodiesCloseAndExpectContinueIsAnswered) {
+    const std::string smuggled = "GET /status HTTP/1.1\r\n\r\n";
+    Reader refused("POST /pair HTTP/1.1\r\nContent-Length: 70000\r\nConnection: keep-alive\r\n\r\n" + smuggled);
+    refused.connection->persistent = true;
+    auto length = refused.connection->readHead().second;
+    EXPECT_EQ(errorOf([&] { refused.connection->readBody(length, 65536); }).first, 413);
+    refused.connection->json(413, {{"error", "too large"}});
+    EXPECT_NE(refused.transport->sent.find("Connection: close\r\n"), std::string::npos);
+    EXPECT_FALSE(refused.connection->reusable);
+
+    Reader upload(std::vector<std::string>{"POST /clipboard HTTP/1.1\r\nExpect: 100-Continue\r\nContent-Length: 5\r\n\r\n", "hello"});
+    length = upload.connection->readHead().second;
+    EXPECT_EQ(upload.transport->sent, "");  // nothing before the head is accepted
+    EXPECT_EQ(upload.connection->readBody(length, 65536), "hello");
+    EXPECT_EQ(upload.transport->sent, "HTTP/1.1 100 Continue\r\n\r\n");
+    upload.connection->persistent = true;
+    upload.connection->json(200, {{"ok", true}});
+    EXPECT_TRUE(upload.connection->reusable);
+
+    Reader sentAlready("POST /clipboard HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 5\r\n\r\nhello");
+    length = sentAlready.connection->readHead().second;
+    EXPECT_EQ(sentAlready.connection->readBody(length, 65536), "hello");
+    EXPECT_EQ(sentAlready.transport->sent, "");
+}

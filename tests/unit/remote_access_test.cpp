@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace tovo;
 using namespace tovo::test;
 
@@ -27,7 +29,7 @@ PairError::Kind pairFailure(RemoteDevices& devices, const std::string& code, con
 
 }  // namespace
 
-TEST(RemoteDevices, CodesAreSingleUseShortLivedAndLimitedInTries) {
+TEST(RemoteDevices, CodesAreSingleUseAndShortLived) {
     TempDir home;
     auto crypto = makeOpenSSLCrypto();
     double now = 1000;
@@ -46,10 +48,10 @@ TEST(RemoteDevices, CodesAreSingleUseShortLivedAndLimitedInTries) {
     // Only the hash is kept.
     EXPECT_EQ(readWholeFile(home.path() + "/devices.json")->find(token), std::string::npos);
 
-    // Ten wrong codes end the live one, even if the eleventh is right.
+    // Wrong codes never end the live one: anybody could stop every pairing.
     code = devices.startPairing().code;
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(pairFailure(devices, "wrong", "phone-0002"), PairError::Kind::badCode);
-    EXPECT_EQ(pairFailure(devices, code, "phone-0002"), PairError::Kind::badCode);
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(pairFailure(devices, "wrong", "phone-0002"), PairError::Kind::badCode);
+    devices.pair(code, "phone-0002", "P");
 
     // Refused from the moment it expires.
     code = devices.startPairing().code;
@@ -60,7 +62,7 @@ TEST(RemoteDevices, CodesAreSingleUseShortLivedAndLimitedInTries) {
     for (const char* id : {"short-7", "has.dot-1", "has space1"}) EXPECT_EQ(pairFailure(devices, code, id), PairError::Kind::badDevice);
     EXPECT_EQ(RemoteDevices::cleanName(" \r\n "), "iPhone");
     EXPECT_EQ(RemoteDevices::cleanName(std::string(100, 'n')), std::string(64, 'n'));
-    EXPECT_GT(changes, 10);
+    EXPECT_EQ(changes, 6);  // each code shown and each pairing; a wrong code changes nothing
 }
 
 TEST(RemoteDevices, ThirtyTwoAtMostButRepairingReplaces) {
@@ -193,7 +195,7 @@ struct Remote {
     }
     std::string pairDevice(const std::string& id) {
         access->startPairing();
-        return access->pair(access->devices().pairingCode()->code, id, id).token;
+        return access->pair(access->devices().pairingCode()->code, id, id, "192.0.2.7").token;
     }
 };
 
@@ -215,7 +217,7 @@ TEST(RemoteAccess, ListensWhileUsefulAndRetriesItsPort) {
     EXPECT_EQ(r.access->json()["port"], 50000);
     EXPECT_EQ(RemoteSettings::load(r.home.path() + "/remote.json", *r.crypto).port, 50000);
 
-    std::string token = r.access->pair(r.access->devices().pairingCode()->code, "phone-0001", "P").token;
+    std::string token = r.access->pair(r.access->devices().pairingCode()->code, "phone-0001", "P", "192.0.2.7").token;
     EXPECT_EQ(r.access->json()["pairing"], nullptr);
     // The last device removed: the listener lingers 120 s for a new pairing, then stops.
     r.access->removeDevice("phone-0001");
@@ -228,23 +230,63 @@ TEST(RemoteAccess, ListensWhileUsefulAndRetriesItsPort) {
     EXPECT_EQ(r.access->json()["listening"], false);
 }
 
+TEST(RemoteAccess, UnboundConnectionsAreEvictedOldestFirstAndNeverLockPhonesOut) {
+    Remote r;
+    r.pairDevice("phone-aaaa");
+    r.settle();
+    auto& admit = r.listener->handlers.admit;
+    ASSERT_TRUE(admit);
+    std::vector<std::string> ended;
+    auto connect = [&](const std::string& peer, const std::string& name) {
+        return admit(peer, [&ended, name] { ended.push_back(name); });
+    };
+    // Two unbound connections per address: a third evicts that address's oldest.
+    auto a1 = connect("192.0.2.1", "a1");
+    connect("192.0.2.1", "a2");
+    connect("192.0.2.1", "a3");
+    EXPECT_EQ(ended, std::vector<std::string>{"a1"});
+    r.access->closed(*a1);  // its thread's report after eviction changes nothing
+    // Four unbound in all: a fifth evicts the oldest of anybody's.
+    connect("192.0.2.2", "b1");
+    connect("192.0.2.3", "c1");
+    connect("192.0.2.4", "d1");
+    EXPECT_EQ(ended, (std::vector<std::string>{"a1", "a2"}));
+
+    // A phone's connection is never evicted once bound, however many strangers come.
+    auto phone = connect("192.0.2.9", "phone");
+    ASSERT_TRUE(phone);
+    EXPECT_TRUE(r.access->attach(*phone, [&] { ended.push_back("phone"); }));
+    RemoteDevice device = r.access->devices().list().front();
+    EXPECT_TRUE(r.access->bind(*phone, device));
+    for (int i = 0; i < 40; ++i) ASSERT_TRUE(connect("198.51.100." + std::to_string(i), "stranger"));
+    EXPECT_EQ(std::count(ended.begin(), ended.end(), "phone"), 0);
+    // An evicted connection that finishes its handshake is told to close.
+    EXPECT_FALSE(r.access->attach(*a1, [] {}));
+
+    // Only when every connection is bound is a newcomer refused.
+    std::vector<uint64_t> bound{*phone};
+    while (bound.size() < RemoteAccess::maxConnections) {
+        auto id = connect("192.0.2.9", "more");
+        ASSERT_TRUE(id);
+        ASSERT_TRUE(r.access->bind(*id, device));
+        bound.push_back(*id);
+    }
+    EXPECT_FALSE(connect("192.0.2.5", "late"));
+    for (uint64_t id : bound) r.access->closed(id);
+}
+
 TEST(RemoteAccess, LimitsBindingAndAuthentication) {
     Remote r;
     std::string a = r.pairDevice("phone-aaaa"), b = r.pairDevice("phone-bbbb");
     r.settle();
-    auto& admit = r.listener->handlers.admit;
-    ASSERT_TRUE(admit);
-    for (int i = 0; i < 4; ++i) EXPECT_TRUE(admit());
-    EXPECT_FALSE(admit());  // a fifth handshake
-    r.listener->handlers.handshakeFailed();
-    EXPECT_TRUE(admit());
+    auto devices = r.access->devices().list();
+    ASSERT_EQ(devices.size(), 2u);
 
-    // A bound connection stops counting as unauthenticated; it stays with its device.
+    // A connection stays with the device (and the token) it was bound with.
     int ended = 0;
-    uint64_t id = r.access->opened("192.0.2.9", [&] { ++ended; });
-    EXPECT_TRUE(r.access->bind(id, "phone-aaaa"));
-    EXPECT_FALSE(r.access->bind(id, "phone-bbbb"));
-    EXPECT_TRUE(admit());
+    uint64_t id = *r.listener->handlers.admit("192.0.2.9", [&] { ++ended; });
+    EXPECT_TRUE(r.access->bind(id, devices[0]));
+    EXPECT_FALSE(r.access->bind(id, devices[1]));
 
     // Unknown tokens are logged at most every 10 s, never the token itself.
     LogCapture log;
@@ -264,4 +306,40 @@ TEST(RemoteAccess, LimitsBindingAndAuthentication) {
     EXPECT_FALSE(r.control.holder());
     EXPECT_FALSE(r.access->authenticate("Bearer " + a, "GET", "/status", "p"));
     r.access->closed(id);  // as its request loop would
+
+    // Re-pairing a device ends the connections bound with its old token.
+    uint64_t old = *r.listener->handlers.admit("192.0.2.9", [&] { ++ended; });
+    EXPECT_TRUE(r.access->bind(old, *r.access->authenticate("Bearer " + b, "GET", "/status", "p")));
+    std::string fresh = r.pairDevice("phone-bbbb");
+    EXPECT_EQ(ended, 2);
+    EXPECT_FALSE(r.access->authenticate("Bearer " + b, "GET", "/status", "p"));
+    EXPECT_TRUE(r.access->authenticate("Bearer " + fresh, "GET", "/status", "p"));
+    r.access->closed(old);
+}
+
+TEST(RemoteAccess, WrongPairingCodesSlowTheirOwnAddressOnly) {
+    Remote r;
+    r.access->startPairing();
+    const std::string code = r.access->devices().pairingCode()->code;
+    LogCapture log;
+    auto attempt = [&](const std::string& given, const std::string& peer) -> std::string {
+        try {
+            r.access->pair(given, "phone-0001", "P", peer);
+            return "paired";
+        } catch (const PairingBackOff& e) {
+            return e.what();
+        } catch (const PairError&) {
+            return "wrong";
+        }
+    };
+    for (int i = 0; i < PairingGuard::freeWrongCodes; ++i) EXPECT_EQ(attempt("guess", "192.0.2.66"), "wrong");
+    EXPECT_EQ(attempt(code, "192.0.2.66"), "too many wrong pairing codes from this address; try again in 1 s");
+    r.now += 1;
+    EXPECT_EQ(attempt("guess", "192.0.2.66"), "wrong");  // and now 2 s
+    r.now += 1.5;
+    EXPECT_EQ(attempt("guess", "192.0.2.66"), "too many wrong pairing codes from this address; try again in 1 s");
+    // One line per 10 s, however many codes come.
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"remote: a wrong or expired pairing code from 192.0.2.66"});
+    // Everybody else still pairs with the live code.
+    EXPECT_EQ(attempt(code, "192.0.2.7"), "paired");
 }

@@ -265,7 +265,17 @@ private:
                 continue;
             }
             reap();
-            if (!handlers.admit()) {
+            uint64_t id;
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                id = ++nextId;
+                connections[id] = Live{fd, {}};
+            }
+            // Not under `lock`: admitting may end other connections, whose ends take it.
+            std::optional<uint64_t> ticket = handlers.admit(peerOf(fd), [this, id] { end(id); });
+            std::lock_guard<std::mutex> guard(lock);
+            if (!ticket) {
+                connections.erase(id);
                 ::close(fd);
                 continue;
             }
@@ -274,20 +284,26 @@ private:
             ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-            std::lock_guard<std::mutex> guard(lock);
-            uint64_t id = ++nextId;
             try {
-                connections[id] = Live{fd, std::thread([this, id, fd] { serve(id, fd); })};
+                connections[id].thread = std::thread([this, id, fd, t = *ticket] { serve(id, t, fd); });
             } catch (const std::system_error& e) {
                 log(std::string("remote: cannot start a connection thread: ") + e.what());
+                connections.erase(id);
                 ::close(fd);
-                handlers.handshakeFailed();
+                handlers.handshakeFailed(*ticket);
             }
         }
     }
 
+    // Any thread: shuts connection `id` down (its thread then ends), unless it has ended;
+    // its descriptor is closed only under `lock`, so a reused number is never touched.
+    void end(uint64_t id) {
+        std::lock_guard<std::mutex> guard(lock);
+        if (auto it = connections.find(id); it != connections.end()) ::shutdown(it->second.fd, SHUT_RDWR);
+    }
+
     // On the connection's own thread: the handshake (10 s at most), then the request loop.
-    void serve(uint64_t id, int fd) {
+    void serve(uint64_t id, uint64_t ticket, int fd) {
         SSL* ssl = SSL_new(context.get());
         bool ready = false;
         if (ssl && SSL_set_fd(ssl, fd) == 1) {
@@ -306,10 +322,10 @@ private:
             }
         }
         if (ready) {
-            handlers.serve(std::make_unique<TLSStream>(ssl, fd, peerOf(fd)));
+            handlers.serve(ticket, std::make_unique<TLSStream>(ssl, fd, peerOf(fd)));
         } else {
             if (ssl) SSL_free(ssl);
-            handlers.handshakeFailed();
+            handlers.handshakeFailed(ticket);
         }
         std::lock_guard<std::mutex> guard(lock);
         auto it = connections.find(id);
