@@ -10,7 +10,9 @@
 //   tovo-remote [--state FILE] request METHOD PATH [BODY]
 //
 // Answers go to standard output (bodies as they are); the status line of a refusal and its
-// body go to standard error, and the exit code is 1. The state file (default
+// body go to standard error, and the exit code is 1. Anything else that goes wrong (usage,
+// a bad URL, no connection within 10 s, a handshake or an answer that does not come within
+// 10 s and 30 s, a server that hangs up) is said on standard error with exit code 2. The state file (default
 // ~/.config/tovo-remote/state.json) is written owner-only; it holds the token.
 #include <nlohmann/json.hpp>
 #include <openssl/core_names.h>
@@ -22,12 +24,16 @@
 
 #include <fcntl.h>
 #include <netdb.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -54,11 +60,20 @@ std::string hex(const unsigned char* bytes, size_t size) {
     return out;
 }
 
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
 std::string percentDecode(const std::string& text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+        if (text[i] == '%') {
+            int high = i + 2 < text.size() ? hexDigit(text[i + 1]) : -1, low = high >= 0 ? hexDigit(text[i + 2]) : -1;
+            if (low < 0) fail("the URL has a bad %-escape: " + text.substr(i, 3));
+            out += static_cast<char>(high * 16 + low);
             i += 2;
         } else {
             out += text[i];
@@ -67,27 +82,60 @@ std::string percentDecode(const std::string& text) {
     return out;
 }
 
+constexpr int connectSeconds = 10, handshakeSeconds = 10, answerSeconds = 30;
+
+void setReceiveTimeout(int fd, int seconds) {
+    timeval limit{seconds, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+}
+
+// A connected socket to `address` within `seconds`, or -1 with errno set.
+int connectWithin(const addrinfo& address, int seconds) {
+    int fd = ::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, address.ai_protocol);
+    if (fd < 0) return -1;
+    if (::connect(fd, address.ai_addr, address.ai_addrlen) != 0) {
+        pollfd waiting{fd, POLLOUT, 0};
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (errno != EINPROGRESS || ::poll(&waiting, 1, seconds * 1000) != 1 ||
+            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0) {
+            int saved = errno == EINPROGRESS ? (error ? error : ETIMEDOUT) : errno;
+            ::close(fd);
+            errno = saved;
+            return -1;
+        }
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 // One TLS connection whose server key must have the pinned fingerprint.
 class Link {
 public:
     Link(const std::string& host, int port, const std::string& fingerprint) {
+        if (port <= 0 || port > 65535) fail("bad port " + std::to_string(port));
         addrinfo hints{}, *found = nullptr;
         hints.ai_socktype = SOCK_STREAM;
         if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found) fail("cannot resolve " + host);
+        std::string why = "no address";
         for (addrinfo* a = found; a && fd < 0; a = a->ai_next) {
-            fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
-            if (fd >= 0 && ::connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
-                ::close(fd);
-                fd = -1;
-            }
+            fd = connectWithin(*a, connectSeconds);
+            if (fd < 0) why = std::strerror(errno);
         }
         freeaddrinfo(found);
-        if (fd < 0) fail("cannot connect to " + host + ":" + std::to_string(port));
+        if (fd < 0) fail("cannot connect to " + host + ":" + std::to_string(port) + " (" + why + ")");
+        setReceiveTimeout(fd, handshakeSeconds);
         context = SSL_CTX_new(TLS_client_method());
         SSL_CTX_set_min_proto_version(context, TLS1_3_VERSION);
         ssl = SSL_new(context);
         SSL_set_fd(ssl, fd);
-        if (SSL_connect(ssl) != 1) fail("TLS handshake failed");
+        if (SSL_connect(ssl) != 1) {
+            fail(errno == EAGAIN || errno == EWOULDBLOCK
+                     ? "no TLS handshake within " + std::to_string(handshakeSeconds) + " s"
+                     : "TLS handshake failed (the server closed the connection or refused it)");
+        }
+        setReceiveTimeout(fd, answerSeconds);
         X509* certificate = SSL_get1_peer_certificate(ssl);
         unsigned char point[65], digest[32];
         size_t size = 0;
@@ -105,14 +153,22 @@ public:
         ::close(fd);
     }
     void send(const std::string& bytes) {
-        if (SSL_write(ssl, bytes.data(), static_cast<int>(bytes.size())) != static_cast<int>(bytes.size())) fail("send failed");
+        if (SSL_write(ssl, bytes.data(), static_cast<int>(bytes.size())) != static_cast<int>(bytes.size())) {
+            fail("the server closed the connection");
+        }
     }
-    // Up to 64 KiB; empty at the end.
+    // Up to 64 KiB; empty at the end. An answer silent for 30 s fails.
     std::string receive() {
         char buffer[65536];
+        errno = 0;
         int n = SSL_read(ssl, buffer, sizeof buffer);
+        if (n <= 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            fail("no answer within " + std::to_string(answerSeconds) + " s");
+        }
         return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
     }
+    // For streams that may be quiet for long (events): no time limit on answers.
+    void waitForever() { setReceiveTimeout(fd, 0); }
 
 private:
     int fd = -1;
@@ -236,10 +292,23 @@ std::string randomId() {
     return "cli-" + hex(bytes, sizeof bytes);
 }
 
+int run(std::vector<std::string> args);
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    // A server that hangs up is reported, not a silent death by SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
+    try {
+        return run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::exception& error) {
+        fail(error.what());
+    }
+}
+
+namespace {
+
+int run(std::vector<std::string> args) {
     std::string statePath = defaultState();
     if (args.size() >= 2 && args[0] == "--state") {
         statePath = args[1];
@@ -288,7 +357,10 @@ int main(int argc, char** argv) {
     const std::string token = state["token"].get<std::string>();
     if (command == "status") return roundTrip(link, requestText("GET", "/status", "", token));
     if (command == "frame") return roundTrip(link, requestText("GET", "/frame", "", token));
-    if (command == "events") return roundTrip(link, requestText("GET", "/events", "", token));
+    if (command == "events") {
+        link.waitForever();
+        return roundTrip(link, requestText("GET", "/events", "", token));
+    }
     if (command == "input" && args.size() >= 2) return roundTrip(link, requestText("POST", "/input", args[1], token));
     if (command == "control" && args.size() >= 2 && (args[1] == "take" || args[1] == "release")) {
         json body{{"controller", args[1] == "take" ? "user" : "none"}};
@@ -304,3 +376,5 @@ int main(int argc, char** argv) {
     }
     fail("unknown command " + command);
 }
+
+}  // namespace

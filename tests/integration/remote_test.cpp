@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include <fstream>
+#include <thread>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -225,8 +226,7 @@ TEST(Remote, FloodsAndBadClientsAreCutOffWithoutHurtingOthers) {
     EXPECT_NE(log.find("remote: a wrong or expired pairing code from 127.0.0.1"), std::string::npos) << log;
     EXPECT_EQ(log.find("remote: a wrong or expired pairing code from 127.0.0.1"), log.rfind("remote: a wrong or expired"));
 
-    // An unbound connection ends after its /pair answer; a body too large is never read as
-    // a request.
+    // An unbound connection ends after its /pair answer.
     EXPECT_EQ(runCommand({"/usr/bin/curl", "-sk", "-o", "/dev/null", "-o", "/dev/null", "-w", "%{num_connects} ",
                           "-d", R"({"code":"x","device":{"id":"phone-late","name":"Late"}})", remote.url("/pair"),
                           remote.url("/pair")}).output,
@@ -257,4 +257,49 @@ TEST(Remote, AnnouncedOverDNSSDOnLoopback) {
         EXPECT_NE(found.find("\"id=test-server-0000001\""), std::string::npos);
     }
     runCommand({"/bin/bash", sourceDir + "/scripts/avahi-loopback.sh", "stop", responder.path()});
+}
+
+// The phone stand-in says what went wrong, with exit code 2, and never waits forever.
+TEST(Remote, TheClientToolReportsFailuresAndGivesUp) {
+    TempDir home;
+    auto listener = [](bool acceptAndClose) {
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(fd, 4);
+        socklen_t size = sizeof address;
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+        if (acceptAndClose) {
+            std::thread([fd] {
+                for (int client; (client = ::accept(fd, nullptr, nullptr)) >= 0;) ::close(client);
+            }).detach();
+        }
+        return std::make_pair(fd, ntohs(address.sin_port));
+    };
+    auto statusAgainst = [&](uint16_t port) {
+        std::string state = home.path() + "/state-" + std::to_string(port) + ".json";
+        std::ofstream(state) << json{{"host", "127.0.0.1"}, {"port", port}, {"fingerprint", "sha256:00"}, {"token", "t"}}.dump();
+        return runCommand({remoteClient, "--state", state, "status"}, 20s);
+    };
+    auto [silentFd, silentPort] = listener(false);  // connects, never speaks
+    auto [closingFd, closingPort] = listener(true);  // hangs up at once
+    auto started = std::chrono::steady_clock::now();
+    auto silent = statusAgainst(silentPort);
+    EXPECT_EQ(silent.code, 2);
+    EXPECT_NE(silent.output.find("no TLS handshake within 10 s"), std::string::npos) << silent.output;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 15s);
+    auto closing = statusAgainst(closingPort);
+    EXPECT_EQ(closing.code, 2);
+    EXPECT_NE(closing.output.find("TLS handshake failed"), std::string::npos) << closing.output;
+    auto refused = statusAgainst(freePort());
+    EXPECT_EQ(refused.code, 2);
+    EXPECT_NE(refused.output.find("Connection refused"), std::string::npos) << refused.output;
+    auto badURL = runCommand({remoteClient, "--state", home.path() + "/s.json", "pair",
+                              "tovocontrol://pair?v=1&a=127.0.0.1&p=1&fp=%zz&c=x"});
+    EXPECT_EQ(badURL.code, 2);
+    EXPECT_NE(badURL.output.find("the URL has a bad %-escape: %zz"), std::string::npos) << badURL.output;
+    ::shutdown(closingFd, SHUT_RDWR);
+    ::close(silentFd);
 }
