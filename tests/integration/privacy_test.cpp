@@ -159,3 +159,19 @@ TEST(Privacy, TheBannerAndTheEscapeKeyFollowAnXServerThatComesBack) {
     EXPECT_TRUE(eventually([&] { return !bannerShown(); }, 3s));
     EXPECT_TRUE(service.process->running());
 }
+
+// A server that cannot compose windows cannot keep the banner out: the log says so, once.
+TEST(Privacy, WithoutCompositeTheLogSaysTheBannerShows) {
+    ::setenv("TOVO_XVFB_ARGS", "-extension Composite", 1);  // this process's desktop starts here
+    Service service;
+    const std::string line = "automation: the X server has no Composite extension; the banner shows in pictures and streams";
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(service.post("/automation", R"({"active":true,"label":"Bot"})").status, 200);
+        ASSERT_TRUE(eventually([&] {
+            return service.frame("maxWidth=1920&quality=90", "banner.jpg").status == 200 &&
+                   isOrange(pixelAt(service.path("banner.jpg"), 2, 540));
+        }, 5s)) << service.process->output();
+        ASSERT_EQ(service.post("/automation", R"({"active":false})").status, 200);
+    }
+    EXPECT_EQ(count(service.process->output(), line), 1) << service.process->output();
+}

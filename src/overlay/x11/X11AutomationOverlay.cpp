@@ -11,6 +11,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/shape.h>
+#include <X11/extensions/Xcomposite.h>
 #include <cairo-xlib.h>
 #include <cairo.h>
 #include <pango/pangocairo.h>
@@ -164,6 +165,11 @@ private:
             log("automation: the X server has no Shape extension; no banner");
             closeDisplay();
             return false;
+        }
+        if (!saidNoComposite && !XCompositeQueryExtension(display, &eventBase, &errorBase)) {
+            // Pictures keep the banner out by composing the windows under it.
+            saidNoComposite = true;
+            log("automation: the X server has no Composite extension; the banner shows in pictures and streams");
         }
         const int screen = DefaultScreen(display);
         std::string name = "_NET_WM_CM_S" + std::to_string(screen);
@@ -367,6 +373,7 @@ private:
 
     const std::function<std::vector<PixelRect>()> screens;
     OwnWindows& own;
+    bool saidNoComposite = false;  // said once per service run, however often the display returns
     int wakeFd = -1;
     std::thread thread;
 
