@@ -145,6 +145,9 @@ TEST(Stream, AStillScreenGetsRefinesAndKeepalivesAndPicturesFollowTheScreen) {
     Service service;
     Process red({colorWindow, "200", "200", "400", "300", "ff0000"});
     ASSERT_TRUE(red.waitForOutput("mapped", 10s));
+    // The automation banner breathes on screen; its repaints change no picture.
+    ASSERT_EQ(httpExchange(service.socket, "POST /automation HTTP/1.1\r\nContent-Length: 15\r\n\r\n{\"active\":true}").status,
+              200);
     std::this_thread::sleep_for(500ms);
     StreamReader reader(service.socket, "/stream?fps=30&stream=stilltest01&ack=1",
                         "application/vnd.tovo-control.stream");

@@ -45,6 +45,7 @@ public:
         useShm = XShmQueryVersion(display, &major, &minor, &pixmaps) == True;
         int eventBase, errorBase;
         hasFixes = XFixesQueryExtension(display, &eventBase, &errorBase) == True;
+        canCompose = XCompositeQueryExtension(display, &eventBase, &errorBase) == True;
         if (hasFixes) {
             int fixesMajor = 0, fixesMinor = 0;
             XFixesQueryVersion(display, &fixesMajor, &fixesMinor);
@@ -171,7 +172,10 @@ public:
                 throw CaptureFailure("the X server has no DAMAGE extension");
             }
             damageEvent = eventBase + XDamageNotify;
-            damage = XDamageCreate(display, root, XDamageReportBoundingBox);
+            // Rectangle by rectangle, so that this process's own windows repainting themselves
+            // can be told from a change (a bounding box would join the banner's strips into
+            // the whole screen).
+            damage = XDamageCreate(display, root, XDamageReportDeltaRectangles);
             // The pointer is no damage: its shape changes come as events, its moves are asked
             // for at each tick (see pointerMoved).
             if (hasFixes) watchCursorShape();
@@ -187,13 +191,16 @@ public:
         }
         const int fd = ConnectionNumber(display);
         for (;;) {
+            std::optional<std::vector<OwnWindows::Window>> mine;
             while (XPending(display) > 0) {
                 XEvent event;
                 XNextEvent(display, &event);
                 if (event.type == cursorEvent && drawnPointer && !firstChange) firstChange = Clock::now();
                 if (event.type != damageEvent) continue;
                 const auto& notify = reinterpret_cast<const XDamageNotifyEvent&>(event);
-                if (intersects(rect, notify.area.x, notify.area.y, notify.area.width, notify.area.height)) {
+                if (!mine) mine = keptOut(rect);
+                if (intersects(rect, notify.area.x, notify.area.y, notify.area.width, notify.area.height) &&
+                    !insideOwn(notify.area, *mine)) {
                     if (!firstChange) firstChange = Clock::now();
                     noteDamagedRows(notify.area.y - rect.y, notify.area.y - rect.y + notify.area.height);
                 }
@@ -270,7 +277,7 @@ public:
             int eventBase, errorBase;
             if (!XDamageQueryExtension(display, &eventBase, &errorBase) || !hasFixes) return std::nullopt;
             damageEvent = eventBase + XDamageNotify;
-            markDamage = XDamageCreate(display, root, XDamageReportBoundingBox);
+            markDamage = XDamageCreate(display, root, XDamageReportDeltaRectangles);
             watchCursorShape();
             markCount = 1;  // whatever came before is unknown: the first mark matches no picture
         }
@@ -278,12 +285,17 @@ public:
         // reported by the time its answer arrives (events come in order with replies).
         int x = 0, y = 0;
         queryPointer(x, y);
+        std::optional<std::vector<OwnWindows::Window>> mine;
         while (XPending(display) > 0) {
             XEvent event;
             XNextEvent(display, &event);
             if (event.type == damageEvent) {
                 const auto& notify = reinterpret_cast<const XDamageNotifyEvent&>(event);
-                if (intersects(rect, notify.area.x, notify.area.y, notify.area.width, notify.area.height)) ++markCount;
+                if (!mine) mine = keptOut(rect);
+                if (intersects(rect, notify.area.x, notify.area.y, notify.area.width, notify.area.height) &&
+                    !insideOwn(notify.area, *mine)) {
+                    ++markCount;
+                }
             } else if (event.type == cursorEvent) {
                 ++cursorCount;
             }
@@ -323,6 +335,26 @@ private:
             if (touches) found.push_back(std::move(window));
         }
         return found;
+    }
+
+    // The own windows in `rect` that pictures leave out: none without Composite, where they
+    // are in the pictures.
+    std::vector<OwnWindows::Window> keptOut(const PixelRect& rect) const {
+        return canCompose ? ownWindowsIn(rect) : std::vector<OwnWindows::Window>{};
+    }
+
+    // Damage wholly inside one of this process's own windows (the banner repainting itself)
+    // changes no picture: pictures leave those windows out.
+    static bool insideOwn(const XRectangle& area, const std::vector<OwnWindows::Window>& mine) {
+        for (const auto& window : mine) {
+            for (const auto& c : window.covers) {
+                if (area.x >= c.x && area.y >= c.y && area.x + area.width <= c.x + c.width &&
+                    area.y + area.height <= c.y + c.height) {
+                    return true;
+                }
+            }
+        }
+        return false;
     }
 
     void noteDamagedRows(int first, int last) { damagedRows = damagedRows.with({first, last}); }
@@ -529,6 +561,7 @@ private:
     XImage* image = nullptr;
     XShmSegmentInfo segment{};
     bool shmAttached = false;
+    bool canCompose = false;  // the server has Composite: pictures can leave own windows out
     Damage damage = 0;
     int damageEvent = 0;
     // Marks for stills (a capturer that makes marks is not used for streams).

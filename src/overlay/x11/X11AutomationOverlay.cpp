@@ -1,7 +1,9 @@
-// The automation banner on X11: per display an override-redirect window, shaped (X Shape
-// extension) to a 6-pixel orange border and the capsule, so that everything else of the
-// screen stays visible and clickable. It breathes through its opacity where a compositing
-// manager runs, through its colour otherwise.
+// The automation banner on X11: per display five override-redirect windows, the four sides
+// of a 6-pixel orange border and the capsule (shaped to its rounded ends with the X Shape
+// extension), all letting pointer input through, so that everything else of the screen stays
+// visible and clickable. Separate windows keep each repaint's damage to the banner's own
+// pixels, so that captures can tell it from a change of the screen. It breathes through its
+// opacity where a compositing manager runs, through its colour otherwise.
 #include "overlay/x11/X11Overlay.h"
 
 #include "base/Log.h"
@@ -46,9 +48,12 @@ struct Capsule {
 };
 
 struct Banner {
-    Window window = 0;
     PixelRect screen;
     Capsule capsule;
+    // The top, bottom, left and right sides, then the capsule; each with its place in
+    // desktop pixels.
+    std::vector<std::pair<Window, PixelRect>> windows;
+    static constexpr size_t capsuleIndex = 4;
 };
 
 class X11AutomationOverlay final : public AutomationOverlay {
@@ -121,7 +126,9 @@ private:
                     drop();
                     build(*text);
                 } else {
-                    for (auto& banner : banners) XRaiseWindow(display, banner.window);
+                    for (auto& banner : banners) {
+                        for (const auto& [window, place] : banner.windows) XRaiseWindow(display, window);
+                    }
                 }
                 nextCheck = Steady::now() + screenCheck;
             }
@@ -145,7 +152,9 @@ private:
                     XNextEvent(display, &event);
                     if (event.type == Expose && event.xexpose.count == 0) {
                         for (auto& banner : banners) {
-                            if (banner.window == event.xexpose.window) paint(banner, *text, level);
+                            for (const auto& [window, place] : banner.windows) {
+                                if (window == event.xexpose.window) paint(banner, *text, level);
+                            }
                         }
                     }
                 }
@@ -180,7 +189,9 @@ private:
 
     void closeDisplay() {
         if (!display) return;
-        for (auto& banner : banners) own.remove(static_cast<uint32_t>(banner.window));
+        for (auto& banner : banners) {
+            for (const auto& [window, place] : banner.windows) own.remove(static_cast<uint32_t>(window));
+        }
         banners.clear();
         XCloseDisplay(display);
         display = nullptr;
@@ -188,8 +199,10 @@ private:
 
     void drop() {
         for (auto& banner : banners) {
-            own.remove(static_cast<uint32_t>(banner.window));
-            if (display && !broken) XDestroyWindow(display, banner.window);
+            for (const auto& [window, place] : banner.windows) {
+                own.remove(static_cast<uint32_t>(window));
+                if (display && !broken) XDestroyWindow(display, window);
+            }
         }
         banners.clear();
         if (display && !broken) XFlush(display);
@@ -243,16 +256,17 @@ private:
         return layout;
     }
 
-    static void capsulePath(cairo_t* cr, const Capsule& c) {
-        const double r = c.height / 2.0;
+    // The capsule's outline in its own window's coordinates.
+    static void capsulePath(cairo_t* cr, int width, int height) {
+        const double r = height / 2.0;
         cairo_new_sub_path(cr);
-        cairo_arc(cr, c.x + c.width - r, c.y + r, r, -M_PI / 2, M_PI / 2);
-        cairo_arc(cr, c.x + r, c.y + r, r, M_PI / 2, 3 * M_PI / 2);
+        cairo_arc(cr, width - r, r, r, -M_PI / 2, M_PI / 2);
+        cairo_arc(cr, r, r, r, M_PI / 2, 3 * M_PI / 2);
         cairo_close_path(cr);
     }
 
-    // Where the shaped window has pixels: the border band and the capsule.
-    std::vector<PixelRect> coverRects(const Banner& b) {
+    // The banner's windows' places: the sides of the border, then the capsule.
+    static std::vector<PixelRect> places(const Banner& b) {
         const PixelRect& s = b.screen;
         const int w = s.width, h = s.height, t = borderWidth;
         return {{s.x, s.y, w, t},
@@ -272,33 +286,37 @@ private:
             Banner banner;
             banner.screen = screen;
             banner.capsule = measure(screen, text);
-            XSetWindowAttributes attributes{};
-            attributes.override_redirect = True;
-            attributes.background_pixel = BlackPixel(display, screenNumber);
-            attributes.event_mask = ExposureMask;
-            banner.window = XCreateWindow(display, root, screen.x, screen.y, static_cast<unsigned>(screen.width),
-                                          static_cast<unsigned>(screen.height), 0, CopyFromParent, InputOutput,
-                                          CopyFromParent, CWOverrideRedirect | CWBackPixel | CWEventMask, &attributes);
-            XClassHint hint{const_cast<char*>("tovo-control"), const_cast<char*>("Tovo Control")};
-            XSetClassHint(display, banner.window, &hint);
-            XStoreName(display, banner.window, "Tovo Control automation");
-            long pid = ::getpid();
-            XChangeProperty(display, banner.window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
-                            PropModeReplace, reinterpret_cast<unsigned char*>(&pid), 1);
-            shape(banner);
-            // Pointer input passes through to the windows below.
-            XShapeCombineRectangles(display, banner.window, ShapeInput, 0, 0, nullptr, 0, ShapeSet, Unsorted);
-            own.set(static_cast<uint32_t>(banner.window), coverRects(banner));
-            XMapRaised(display, banner.window);
+            for (const PixelRect& place : places(banner)) {
+                XSetWindowAttributes attributes{};
+                attributes.override_redirect = True;
+                attributes.background_pixel = BlackPixel(display, screenNumber);
+                attributes.event_mask = ExposureMask;
+                Window window = XCreateWindow(display, root, place.x, place.y, static_cast<unsigned>(place.width),
+                                              static_cast<unsigned>(place.height), 0, CopyFromParent, InputOutput,
+                                              CopyFromParent, CWOverrideRedirect | CWBackPixel | CWEventMask, &attributes);
+                XClassHint hint{const_cast<char*>("tovo-control"), const_cast<char*>("Tovo Control")};
+                XSetClassHint(display, window, &hint);
+                XStoreName(display, window, "Tovo Control automation");
+                long pid = ::getpid();
+                XChangeProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                                PropModeReplace, reinterpret_cast<unsigned char*>(&pid), 1);
+                // Pointer input passes through to the windows below.
+                XShapeCombineRectangles(display, window, ShapeInput, 0, 0, nullptr, 0, ShapeSet, Unsorted);
+                own.set(static_cast<uint32_t>(window), {place});
+                banner.windows.emplace_back(window, place);
+            }
+            shapeCapsule(banner);
+            for (const auto& [window, place] : banner.windows) XMapRaised(display, window);
             banners.push_back(banner);
         }
         XFlush(display);
     }
 
-    // The window's shape: a 1-bit mask with the band and the rounded capsule.
-    void shape(const Banner& banner) {
-        const auto w = static_cast<unsigned>(banner.screen.width), h = static_cast<unsigned>(banner.screen.height);
-        Pixmap mask = XCreatePixmap(display, banner.window, w, h, 1);
+    // The capsule window's shape: its rounded ends.
+    void shapeCapsule(const Banner& banner) {
+        const auto& [window, place] = banner.windows[Banner::capsuleIndex];
+        const auto w = static_cast<unsigned>(place.width), h = static_cast<unsigned>(place.height);
+        Pixmap mask = XCreatePixmap(display, window, w, h, 1);
         cairo_surface_t* surface =
             cairo_xlib_surface_create_for_bitmap(display, mask, DefaultScreenOfDisplay(display), static_cast<int>(w),
                                                  static_cast<int>(h));
@@ -308,14 +326,11 @@ private:
         cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
         cairo_set_source_rgba(cr, 1, 1, 1, 1);
         cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
-        cairo_set_line_width(cr, borderWidth);
-        cairo_rectangle(cr, borderWidth / 2.0, borderWidth / 2.0, w - borderWidth, h - borderWidth);
-        cairo_stroke(cr);
-        capsulePath(cr, banner.capsule);
+        capsulePath(cr, place.width, place.height);
         cairo_fill(cr);
         cairo_destroy(cr);
         cairo_surface_destroy(surface);
-        XShapeCombineMask(display, banner.window, ShapeBounding, 0, 0, mask, ShapeSet);
+        XShapeCombineMask(display, window, ShapeBounding, 0, 0, mask, ShapeSet);
         XFreePixmap(display, mask);
     }
 
@@ -331,8 +346,10 @@ private:
         if (compositing()) {
             unsigned long opacity = static_cast<unsigned long>(value * 0xFFFFFFFFul);
             for (auto& banner : banners) {
-                XChangeProperty(display, banner.window, opacityAtom, XA_CARDINAL, 32, PropModeReplace,
-                                reinterpret_cast<unsigned char*>(&opacity), 1);
+                for (const auto& [window, place] : banner.windows) {
+                    XChangeProperty(display, window, opacityAtom, XA_CARDINAL, 32, PropModeReplace,
+                                    reinterpret_cast<unsigned char*>(&opacity), 1);
+                }
             }
             if (level != 1.0) {
                 level = 1.0;
@@ -350,25 +367,28 @@ private:
 
     void paint(const Banner& banner, const std::string& text, double brightness) {
         paintedLevel = brightness;
-        cairo_surface_t* surface = cairo_xlib_surface_create(display, banner.window, DefaultVisual(display, DefaultScreen(display)),
-                                                             banner.screen.width, banner.screen.height);
-        cairo_t* cr = cairo_create(surface);
-        cairo_set_source_rgb(cr, orange[0] * brightness, orange[1] * brightness, orange[2] * brightness);
-        cairo_set_line_width(cr, borderWidth);
-        cairo_rectangle(cr, borderWidth / 2.0, borderWidth / 2.0, banner.screen.width - borderWidth,
-                        banner.screen.height - borderWidth);
-        cairo_stroke(cr);
-        // The capsule keeps its colour, so that its words stay easy to read.
-        cairo_set_source_rgb(cr, orange[0] * 0.92, orange[1] * 0.92, orange[2] * 0.92);
-        capsulePath(cr, banner.capsule);
-        cairo_fill(cr);
-        PangoLayout* layout = makeLayout(cr, text);
-        cairo_set_source_rgb(cr, 1, 1, 1);
-        cairo_move_to(cr, banner.capsule.x + 14, banner.capsule.y + 6);
-        pango_cairo_show_layout(cr, layout);
-        g_object_unref(layout);
-        cairo_destroy(cr);
-        cairo_surface_destroy(surface);
+        Visual* visual = DefaultVisual(display, DefaultScreen(display));
+        for (size_t i = 0; i < banner.windows.size(); ++i) {
+            const auto& [window, place] = banner.windows[i];
+            cairo_surface_t* surface = cairo_xlib_surface_create(display, window, visual, place.width, place.height);
+            cairo_t* cr = cairo_create(surface);
+            if (i != Banner::capsuleIndex) {
+                cairo_set_source_rgb(cr, orange[0] * brightness, orange[1] * brightness, orange[2] * brightness);
+                cairo_paint(cr);
+            } else {
+                // The capsule keeps its colour, so that its words stay easy to read.
+                cairo_set_source_rgb(cr, orange[0] * 0.92, orange[1] * 0.92, orange[2] * 0.92);
+                capsulePath(cr, place.width, place.height);
+                cairo_fill(cr);
+                PangoLayout* layout = makeLayout(cr, text);
+                cairo_set_source_rgb(cr, 1, 1, 1);
+                cairo_move_to(cr, 14, 6);
+                pango_cairo_show_layout(cr, layout);
+                g_object_unref(layout);
+            }
+            cairo_destroy(cr);
+            cairo_surface_destroy(surface);
+        }
     }
 
     const std::function<std::vector<PixelRect>()> screens;
