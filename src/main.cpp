@@ -7,10 +7,11 @@
 #include "service/ScreenService.h"
 
 #include <exception>
-#include <unistd.h>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 using namespace tovo;
 
@@ -33,7 +34,8 @@ int main(int argc, char** argv) {
     if (options.exitOnStdinEOF) Lifecycle::watchStdin();
 
     ScreenService service(ServiceSettings::fromEnvironment(*options.socketPath, options.remoteHome()),
-                          Platform::linuxDesktop());
+                          Platform::linuxDesktop(options.exitOnStdinEOF ? std::optional<int32_t>(::getppid())
+                                                                        : std::nullopt));
     Lifecycle::installFatalHooks(service);
     // From the moment the socket exists, the exit paths may remove it.
     service.onBound = Lifecycle::ownSocket;

@@ -4,6 +4,7 @@
 #include "audio/pulse/PulseAudioProbe.h"
 #include "audio/pulse/PulseAudioSource.h"
 #include "capture/x11/X11Capture.h"
+#include "capture/x11/X11SupervisorWindows.h"
 #include "clipboard/x11/X11Clipboard.h"
 #include "cursor/x11/X11PointerProbe.h"
 #include "desktop/atspi/AtspiAccessibility.h"
@@ -27,7 +28,7 @@
 
 namespace tovo {
 
-Platform Platform::linuxDesktop() {
+Platform Platform::linuxDesktop(std::optional<int32_t> supervisorPid) {
     // What the backends share: the X connection for short requests, the list of this
     // process's own windows (drawn by the banner, left out by captures), and the key presses
     // this process posted (passed on by the Escape tap).
@@ -35,6 +36,7 @@ Platform Platform::linuxDesktop() {
         x11::SharedDisplay display;
         OwnWindows ownWindows;
         OwnKeyPresses ownKeys;
+        std::shared_ptr<void> supervisorWindows;  // last: its thread writes to ownWindows
     };
     auto kept = std::make_shared<Shared>();
     x11::SharedDisplay* shared = &kept->display;
@@ -45,7 +47,8 @@ Platform Platform::linuxDesktop() {
     platform.consoleLock = makeDBusConsoleLock();
     platform.displays = makeX11DisplaySource(*shared);
     platform.makeCapturer = [own] { return makeX11ScreenCapturer(own); };
-    platform.windows = makeX11WindowSystem(*shared);
+    platform.windows = makeX11WindowSystem(*shared, supervisorPid);
+    if (supervisorPid) kept->supervisorWindows = watchSupervisorWindows(*own, *supervisorPid);
     platform.accessibility = makeAtspiAccessibility();
     platform.injector = makeXTestInputInjector(&kept->ownKeys);
     platform.makeEncoderSession = libavSessionFactory();

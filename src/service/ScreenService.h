@@ -66,7 +66,9 @@ struct Platform {
     std::unique_ptr<EscapeTap> escapeTap;
 
     // The Linux desktop this process runs on: X11, D-Bus, AT-SPI and libavcodec.
-    static Platform linuxDesktop();
+    // `supervisorPid` is the app that started the service as its child, whose marked
+    // windows are treated as the service's own.
+    static Platform linuxDesktop(std::optional<int32_t> supervisorPid = std::nullopt);
 };
 
 // The IPv4 addresses of the interfaces that are up, loopback and link-local left out, in

@@ -153,6 +153,21 @@ TEST(App, TrayItemMenuAndPairingCode) {
         shown = runCommand({"/usr/bin/zbarimg", "-q", "--raw", app.home.path() + "/screen.png"}).output;
         return shown.find(wanted + "\n") != std::string::npos;
     }, 20s, 500ms)) << "read: " << shown << "\nwanted: " << wanted;
+
+    // The window fits a small screen (its QR code scaled to 260 pixels) and is the service's
+    // own: in none of its pictures or window lists.
+    auto geometry = runCommand({"/usr/bin/xdotool", "search", "--name", "^Pair iPhone$", "getwindowgeometry", "--shell"}).output;
+    std::smatch size;
+    ASSERT_TRUE(std::regex_search(geometry, size, std::regex(R"(WIDTH=(\d+)\nHEIGHT=(\d+))"))) << geometry;
+    EXPECT_LE(std::stoi(size[1]), 420) << geometry;
+    EXPECT_LE(std::stoi(size[2]), 560) << geometry;
+    auto frame = httpExchange(app.socket(), "GET /frame?maxWidth=1920&quality=95 HTTP/1.1\r\n\r\n");
+    ASSERT_EQ(frame.status, 200);
+    std::ofstream(app.home.path() + "/frame.jpg", std::ios::binary) << frame.body;
+    EXPECT_EQ(runCommand({"/usr/bin/zbarimg", "-q", "--raw", app.home.path() + "/frame.jpg"}).output.find("tovocontrol://"),
+              std::string::npos);
+    auto windows = httpExchange(app.socket(), "GET /windows HTTP/1.1\r\n\r\n").body;
+    EXPECT_EQ(windows.find("Pair iPhone"), std::string::npos) << windows;
     app.process->signal(SIGTERM);
     EXPECT_TRUE(app.process->wait(10s));
 }

@@ -1,12 +1,15 @@
 // The app's face in GTK 3: a StatusNotifier tray item (libayatana-appindicator3) whose
 // menu is rebuilt from the controller's items, a pairing window that draws the pairing URL
-// as a QR code (libqrencode, level M, 10 pixels a module), and modal dialogs.
+// as a QR code (libqrencode, level M, scaled to fit its 260-pixel view), and modal dialogs.
 #include "app/gtk/GtkApp.h"
+#include "x11/X11Clients.h"
 
+#include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 #include <libayatana-appindicator/app-indicator.h>
 #include <qrencode.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace tovo {
@@ -15,14 +18,16 @@ bool initGtk() { return gtk_init_check(nullptr, nullptr) == TRUE; }
 
 namespace {
 
-constexpr int qrScale = 10;
+constexpr int qrView = 260;        // the image view's side
 constexpr int qrQuietModules = 4;  // the white margin scanners need
 
-// A QR code of `text` as a pixbuf: black modules on white, 10 pixels each.
+// A QR code of `text` as a pixbuf: black modules on white, as many whole pixels a module as
+// fit the view (whole pixels keep the modules sharp for cameras), at least one.
 GdkPixbuf* qrPicture(const std::string& text) {
     QRcode* code = QRcode_encodeString(text.c_str(), 0, QR_ECLEVEL_M, QR_MODE_8, 1);
     if (!code) return nullptr;
     const int modules = code->width + 2 * qrQuietModules;
+    const int qrScale = std::max(1, qrView / modules);
     const int size = modules * qrScale;
     GdkPixbuf* picture = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, size, size);
     gdk_pixbuf_fill(picture, 0xFFFFFFFF);
@@ -39,6 +44,19 @@ GdkPixbuf* qrPicture(const std::string& text) {
     }
     QRcode_free(code);
     return picture;
+}
+
+// Marks a top-level window as one of the app's, which the service it supervises treats as
+// its own: in none of its pictures, streams or window lists (the pairing window shows a
+// live pairing code).
+void markOwn(GtkWidget* window) {
+    gtk_widget_realize(window);
+    GdkWindow* gdk = gtk_widget_get_window(window);
+    if (!gdk || !GDK_IS_X11_WINDOW(gdk)) return;
+    const long one = 1;  // 32-bit property items are passed as longs
+    gdk_property_change(gdk, gdk_atom_intern_static_string(x11::supervisorMarkProperty),
+                        gdk_atom_intern_static_string("CARDINAL"), 32, GDK_PROP_MODE_REPLACE,
+                        reinterpret_cast<const guchar*>(&one), 1);
 }
 
 class GtkAppUI final : public AppUI {
@@ -113,6 +131,7 @@ public:
         gtk_dialog_add_button(GTK_DIALOG(dialog), yes.c_str(), GTK_RESPONSE_ACCEPT);
         gtk_dialog_add_button(GTK_DIALOG(dialog), no.c_str(), GTK_RESPONSE_CANCEL);
         gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
+        markOwn(dialog);
         int answer = gtk_dialog_run(GTK_DIALOG(dialog));
         gtk_widget_destroy(dialog);
         return answer == GTK_RESPONSE_ACCEPT;
@@ -121,6 +140,7 @@ public:
     void alert(const std::string& message) override {
         GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s",
                                                    message.c_str());
+        markOwn(dialog);
         gtk_dialog_run(GTK_DIALOG(dialog));
         gtk_widget_destroy(dialog);
     }
@@ -186,7 +206,7 @@ private:
         gtk_label_set_attributes(GTK_LABEL(title), big);
         pango_attr_list_unref(big);
         image = gtk_image_new();
-        gtk_widget_set_size_request(image, 260, 260);
+        gtk_widget_set_size_request(image, qrView, qrView);
         detail = gtk_label_new("");
         gtk_label_set_line_wrap(GTK_LABEL(detail), TRUE);
         gtk_label_set_justify(GTK_LABEL(detail), GTK_JUSTIFY_CENTER);
@@ -208,6 +228,7 @@ private:
                              if (ui->onPairingClosed) ui->onPairingClosed();
                          }),
                          this);
+        markOwn(window);
         gtk_widget_show_all(window);
         gtk_window_present(GTK_WINDOW(window));
     }

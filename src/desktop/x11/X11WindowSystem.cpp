@@ -3,6 +3,7 @@
 // (else _NET_WM_PID), app identity from _GTK_APPLICATION_ID, _KDE_NET_WM_DESKTOP_FILE or
 // WM_CLASS, and levels from the window type and state.
 #include "desktop/x11/X11WindowSystem.h"
+#include "x11/X11Clients.h"
 #include "x11/X11Connection.h"
 
 #include <X11/Xatom.h>
@@ -58,7 +59,8 @@ std::string processName(int32_t pid) {
 
 class X11WindowSystem final : public WindowSystem {
 public:
-    explicit X11WindowSystem(x11::SharedDisplay& shared) : shared(shared) {}
+    X11WindowSystem(x11::SharedDisplay& shared, std::optional<int32_t> supervisorPid)
+        : shared(shared), supervisorPid(supervisorPid) {}
 
     std::vector<WindowRecord> onScreenWindows() override {
         std::vector<WindowRecord> out;
@@ -92,6 +94,7 @@ public:
             // Clients the window manager lists but whose frames are not top-level (withdrawn).
             for (unsigned long client : longs(d, DefaultRootWindow(d), atoms.clientList, XA_WINDOW)) {
                 if (seen.count(client)) continue;
+                if (supervisorPid && x11::isSupervisorWindow(d, client, *supervisorPid)) continue;
                 TopLevel top{client, client, false, false, Rect{}};
                 XWindowAttributes attributes;
                 if (XGetWindowAttributes(d, client, &attributes)) {
@@ -198,18 +201,19 @@ private:
         Rect bounds;    // the frame's, in root coordinates
     };
 
-    // The root's children, bottom to top, with their clients. Input-only windows are left out.
-    static std::vector<TopLevel> topLevels(Display* d) {
+    // The root's children, bottom to top, with their clients. Input-only windows and the
+    // supervising app's windows (the service's own) are left out.
+    std::vector<TopLevel> topLevels(Display* d) const {
         std::vector<TopLevel> out;
         Window root = DefaultRootWindow(d), parent, *children = nullptr;
         unsigned int count = 0;
         if (!XQueryTree(d, root, &root, &parent, &children, &count)) return out;
-        Atom wmState = XInternAtom(d, "WM_STATE", False);
         for (unsigned int i = 0; i < count; ++i) {
             XWindowAttributes a;
             if (!XGetWindowAttributes(d, children[i], &a) || a.c_class == InputOnly) continue;
-            Window client = a.override_redirect ? children[i] : findClient(d, children[i], wmState, 0);
+            Window client = a.override_redirect ? children[i] : x11::findClient(d, children[i]);
             if (client == 0) client = children[i];
+            if (supervisorPid && x11::isSupervisorWindow(d, client, *supervisorPid)) continue;
             out.push_back({children[i], client, a.map_state == IsViewable, a.override_redirect != 0,
                            Rect{double(a.x), double(a.y), double(a.width + 2 * a.border_width),
                                 double(a.height + 2 * a.border_width)}});
@@ -218,47 +222,7 @@ private:
         return out;
     }
 
-    // The first window at or below `w` carrying WM_STATE (the client a window manager framed).
-    static Window findClient(Display* d, Window w, Atom wmState, int depth) {
-        Atom type;
-        int format;
-        unsigned long count = 0, after = 0;
-        unsigned char* data = nullptr;
-        bool has = XGetWindowProperty(d, w, wmState, 0, 0, False, AnyPropertyType, &type, &format, &count, &after, &data) ==
-                       Success &&
-                   type != None;
-        if (data) XFree(data);
-        if (has) return w;
-        if (depth > 4) return 0;
-        Window root, parent, *children = nullptr;
-        unsigned int n = 0;
-        Window found = 0;
-        if (XQueryTree(d, w, &root, &parent, &children, &n)) {
-            for (unsigned int i = 0; i < n && !found; ++i) found = findClient(d, children[i], wmState, depth + 1);
-        }
-        if (children) XFree(children);
-        return found;
-    }
-
-    static int32_t ownerPid(Display* d, const Atoms& atoms, Window w) {
-        XResClientIdSpec wanted{w, XRES_CLIENT_ID_PID_MASK};
-        long count = 0;
-        XResClientIdValue* values = nullptr;
-        int32_t pid = 0;
-        if (XResQueryClientIds(d, 1, &wanted, &count, &values) == Success) {
-            // XResGetClientPid answers -1 for values that carry no pid.
-            for (long i = 0; i < count; ++i) {
-                pid_t found = XResGetClientPid(&values[i]);
-                if (found > 0) pid = found;
-            }
-            XResClientIdsDestroy(count, values);
-        }
-        if (pid == 0) {
-            auto wmPid = longs(d, w, atoms.pid, XA_CARDINAL);
-            if (!wmPid.empty()) pid = static_cast<int32_t>(wmPid[0]);
-        }
-        return pid;
-    }
+    static int32_t ownerPid(Display* d, const Atoms&, Window w) { return x11::windowOwnerPid(d, w); }
 
     static WindowRecord describe(Display* d, const Atoms& atoms, const TopLevel& top) {
         WindowRecord record;
@@ -318,12 +282,13 @@ private:
         return record;
     }
     x11::SharedDisplay& shared;
+    const std::optional<int32_t> supervisorPid;
 };
 
 }  // namespace
 
-std::unique_ptr<WindowSystem> makeX11WindowSystem(x11::SharedDisplay& display) {
-    return std::make_unique<X11WindowSystem>(display);
+std::unique_ptr<WindowSystem> makeX11WindowSystem(x11::SharedDisplay& display, std::optional<int32_t> supervisorPid) {
+    return std::make_unique<X11WindowSystem>(display, supervisorPid);
 }
 
 }  // namespace tovo
