@@ -125,3 +125,30 @@ TEST(Windows, AScreenshotOfACoveredWindowShowsItsOwnPixels) {
               "{\"error\":\"window " + std::to_string(redId) + " belongs to a hidden app\"}");
     EXPECT_EQ(service.get("/app/screenshot?window=1").body, R"({"error":"no window 1"})");
 }
+
+// An app has one id in every route and filter, though only one of its windows declares it.
+TEST(Windows, AnAppHasOneIdWhicheverWindowDeclaresIt) {
+    ServiceProcess service(binary, VirtualDesktop::shared().display());
+    ASSERT_TRUE(service.ready()) << service.process->output();
+    Process app({"/usr/bin/python3", sourceDir + "/tests/support/two_windows.py"});
+    ASSERT_TRUE(app.waitForOutput("\"ready\"", 15s)) << app.output();
+    json windows;
+    ASSERT_TRUE(eventually([&] {
+        windows = service.getJson("/windows");
+        int mine = 0;
+        for (auto& w : windows["windows"]) mine += w["pid"] == app.pid();
+        return mine == 2;
+    })) << windows;
+    for (auto& a : windows["apps"]) {
+        if (a["pid"] == app.pid()) EXPECT_EQ(a["bundleId"], "org.example.TwoWindows") << a;
+    }
+    auto listed = service.getJson("/app/windows?bundleId=org.example.TwoWindows");
+    EXPECT_EQ(listed["windows"].size(), 2u) << listed;
+    // Both windows are kept by visible= (GTK's light grey where the plain one is).
+    auto frame = service.get("/frame?maxWidth=1920&quality=90&visible=org.example.TwoWindows");
+    ASSERT_EQ(frame.status, 200);
+    std::string file = service.path("visible.jpg");
+    std::ofstream(file, std::ios::binary) << frame.body;
+    auto plain = pixelAt(file, 650, 200);
+    EXPECT_GT(plain[0], 150) << plain[0] << "," << plain[1] << "," << plain[2];
+}

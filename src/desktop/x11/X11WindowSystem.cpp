@@ -66,12 +66,13 @@ public:
         std::vector<WindowRecord> out;
         shared.with([&](Display* d) {
             Atoms atoms(d);
+            const DeclaredIds declared = declaredIds(d, atoms);
             Rect screen{0, 0, double(DisplayWidth(d, DefaultScreen(d))), double(DisplayHeight(d, DefaultScreen(d)))};
             for (const auto& top : topLevels(d)) {
                 // Mapped but wholly outside the screen (a window manager's helper windows
                 // live there) is not on screen.
                 if (!top.viewable || top.bounds.intersection(screen).area() <= 0) continue;
-                out.push_back(describe(d, atoms, top));
+                out.push_back(describe(d, atoms, top, declared));
             }
         });
         std::reverse(out.begin(), out.end());  // the tree lists bottom to top
@@ -82,11 +83,12 @@ public:
         std::vector<WindowRecord> out;
         shared.with([&](Display* d) {
             Atoms atoms(d);
+            const DeclaredIds declared = declaredIds(d, atoms);
             std::set<Window> seen;
             auto tops = topLevels(d);
             std::reverse(tops.begin(), tops.end());
             for (const auto& top : tops) {
-                WindowRecord record = describe(d, atoms, top);
+                WindowRecord record = describe(d, atoms, top, declared);
                 if (std::find(pids.begin(), pids.end(), record.pid) == pids.end()) continue;
                 seen.insert(top.client);
                 out.push_back(record);
@@ -101,7 +103,7 @@ public:
                     top.bounds = Rect{double(attributes.x), double(attributes.y), double(attributes.width),
                                       double(attributes.height)};
                 }
-                WindowRecord record = describe(d, atoms, top);
+                WindowRecord record = describe(d, atoms, top, declared);
                 if (std::find(pids.begin(), pids.end(), record.pid) == pids.end()) continue;
                 out.push_back(record);
             }
@@ -113,9 +115,10 @@ public:
         std::optional<WindowRecord> found;
         shared.with([&](Display* d) {
             Atoms atoms(d);
+            const DeclaredIds declared = declaredIds(d, atoms);
             for (const auto& top : topLevels(d)) {
                 if (top.client == id || top.frame == id) {
-                    found = describe(d, atoms, top);
+                    found = describe(d, atoms, top, declared);
                     return;
                 }
             }
@@ -127,10 +130,11 @@ public:
         std::optional<AppRef> shell;
         shared.with([&](Display* d) {
             Atoms atoms(d);
+            const DeclaredIds declared = declaredIds(d, atoms);
             for (unsigned long client : longs(d, DefaultRootWindow(d), atoms.clientList, XA_WINDOW)) {
                 auto types = longs(d, client, atoms.windowType, XA_ATOM);
                 if (std::find(types.begin(), types.end(), atoms.typeDesktop) == types.end()) continue;
-                WindowRecord record = describe(d, atoms, TopLevel{client, client, true, false, Rect{}});
+                WindowRecord record = describe(d, atoms, TopLevel{client, client, true, false, Rect{}}, declared);
                 shell = AppRef{record.pid, record.bundleId, record.name};
                 return;
             }
@@ -142,6 +146,7 @@ public:
         std::optional<int32_t> pid;
         shared.with([&](Display* d) {
             Atoms atoms(d);
+            const DeclaredIds declared = declaredIds(d, atoms);
             auto active = longs(d, DefaultRootWindow(d), atoms.activeWindow, XA_WINDOW);
             if (active.empty() || active[0] == 0) return;
             int32_t found = ownerPid(d, atoms, active[0]);
@@ -155,8 +160,9 @@ public:
         std::set<int32_t> seen;
         shared.with([&](Display* d) {
             Atoms atoms(d);
+            const DeclaredIds declared = declaredIds(d, atoms);
             for (const auto& top : topLevels(d)) {
-                WindowRecord record = describe(d, atoms, top);
+                WindowRecord record = describe(d, atoms, top, declared);
                 if (record.pid > 0 && seen.insert(record.pid).second) {
                     out.push_back(AppRef{record.pid, record.bundleId, record.name});
                 }
@@ -224,7 +230,26 @@ private:
 
     static int32_t ownerPid(Display* d, const Atoms&, Window w) { return x11::windowOwnerPid(d, w); }
 
-    static WindowRecord describe(Display* d, const Atoms& atoms, const TopLevel& top) {
+    // The id each process declares on any of its windows (_GTK_APPLICATION_ID, else
+    // _KDE_NET_WM_DESKTOP_FILE): an app has one id, whichever of its windows is asked about
+    // (a GTK app's secondary windows often carry only WM_CLASS).
+    using DeclaredIds = std::map<int32_t, std::string>;
+    DeclaredIds declaredIds(Display* d, const Atoms& atoms) const {
+        DeclaredIds ids;
+        std::set<Window> clients;
+        for (const auto& top : topLevels(d)) clients.insert(top.client);
+        for (unsigned long client : longs(d, DefaultRootWindow(d), atoms.clientList, XA_WINDOW)) clients.insert(client);
+        for (Window client : clients) {
+            auto id = text(d, client, atoms.gtkApplication);
+            if (!id) id = text(d, client, atoms.kdeDesktopFile);
+            if (!id || id->empty()) continue;
+            int32_t pid = ownerPid(d, atoms, client);
+            if (pid > 0) ids.emplace(pid, *id);
+        }
+        return ids;
+    }
+
+    static WindowRecord describe(Display* d, const Atoms& atoms, const TopLevel& top, const DeclaredIds& declared) {
         WindowRecord record;
         record.id = static_cast<uint32_t>(top.client);
         record.frame = static_cast<uint32_t>(top.frame);
@@ -252,6 +277,7 @@ private:
         if (className && className->empty()) className.reset();
         record.bundleId = text(d, top.client, atoms.gtkApplication);
         if (!record.bundleId) record.bundleId = text(d, top.client, atoms.kdeDesktopFile);
+        if (auto app = declared.find(record.pid); app != declared.end()) record.bundleId = app->second;
         if (!record.bundleId) record.bundleId = className;
         record.name = className ? *className : record.pid > 0 ? processName(record.pid) : "";
         if (record.name.empty()) record.name = "pid " + std::to_string(record.pid);
