@@ -180,7 +180,13 @@ namespace AXSummary {
 
 nlohmann::json ofWindow(const WindowRecord& window, int64_t askedId, Accessibility& ax, int max) {
     const std::string id = std::to_string(askedId);
-    auto windows = ax.windows(window.pid);
+    auto found = ax.windows(window.pid);
+    if (!found) {
+        throw WindowError(WindowError::Kind::noAccessibleWindow,
+                          "window " + id + " belongs to an app with no accessibility tree on the service's D-Bus "
+                          "session (it runs in another session, or its toolkit exposes none); the picture still works");
+    }
+    const std::vector<AXWindowInfo>& windows = *found;
     std::vector<Rect> frames;
     for (const auto& w : windows) frames.push_back(w.frame);
     // Toolkits report either the window manager's frame or the window's own area.

@@ -57,8 +57,9 @@ struct AXFocusInfo {
 // request; callable from any thread (calls are serialised inside).
 class Accessibility : public AXElementSource {
 public:
-    // The app's windows; switches the app's accessibility on first.
-    virtual std::vector<AXWindowInfo> windows(int32_t pid) = 0;
+    // The app's windows; switches the app's accessibility on first. None when the app has no
+    // accessibility tree where the service looks (the accessibility bus of its D-Bus session).
+    virtual std::optional<std::vector<AXWindowInfo>> windows(int32_t pid) = 0;
     // The app's element with keyboard focus, or null.
     virtual AXElement focusedElement(int32_t pid) = 0;
     // The focused element of the app, described; none without one.

@@ -74,3 +74,15 @@ TEST(Accessibility, SummaryOfAGtkWindowAndTheFocusProbe) {
     eventually([&] { return (focus = service.getJson("/focus"))["role"] == "AXCheckBox"; }, 3s);
     EXPECT_EQ(focus, (json{{"editable", false}, {"role", "AXCheckBox"}}));
 }
+
+// An app with no tree on the service's session bus is told so, not that the screen is locked.
+TEST(Accessibility, AnAppWithoutATreeIsToldTheTrueCause) {
+    ServiceProcess service(binary, VirtualDesktop::shared().display());
+    ASSERT_TRUE(service.ready()) << service.process->output();
+    Process xterm({"/usr/bin/xterm", "-geometry", "60x10+100+100", "-e", "sh", "-c", "sleep 600"});
+    json windows;
+    ASSERT_TRUE(eventually([&] { return !(windows = service.getJson("/app/windows?bundleId=XTerm")["windows"]).empty(); }));
+    auto response = service.get("/app/ax?window=" + std::to_string(windows[0]["id"].get<uint32_t>()));
+    EXPECT_EQ(response.status, 404);
+    EXPECT_NE(response.body.find("no accessibility tree on the service's D-Bus session"), std::string::npos) << response.body;
+}

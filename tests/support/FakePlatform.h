@@ -96,7 +96,7 @@ public:
     std::optional<AXNodeInfo> info(const AXElement&) override { return std::nullopt; }
     std::vector<AXElement> children(const AXElement&) override { return {}; }
     bool same(const AXElement& a, const AXElement& b) override { return a == b; }
-    std::vector<AXWindowInfo> windows(int32_t) override { return {}; }
+    std::optional<std::vector<AXWindowInfo>> windows(int32_t) override { return std::nullopt; }
     AXElement focusedElement(int32_t) override { return nullptr; }
     std::optional<AXFocusInfo> focusInfo(int32_t) override { return std::nullopt; }
 };

@@ -137,15 +137,15 @@ public:
                g_strcmp0(ATSPI_OBJECT(x)->path, ATSPI_OBJECT(y)->path) == 0;
     }
 
-    std::vector<AXWindowInfo> windows(int32_t pid) override {
+    std::optional<std::vector<AXWindowInfo>> windows(int32_t pid) override {
         switchOn(pid);
         std::lock_guard<std::recursive_mutex> guard(atspiLock);
         std::vector<AXWindowInfo> out;
-        if (!readyLocked()) return out;
+        if (!readyLocked()) return std::nullopt;
         AXElement app = appLocked(pid);
         if (!app) {
             log("ax: windows of pid " + std::to_string(pid) + ": error no accessible application");
-            return out;
+            return std::nullopt;
         }
         size_t listed = 0;
         for (const auto& child : childrenLocked(raw(app))) {
