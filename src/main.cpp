@@ -33,7 +33,9 @@ int main(int argc, char** argv) {
     Lifecycle::install(*options.socketPath);
     if (options.exitOnStdinEOF) Lifecycle::watchStdin();
 
-    ScreenService service(ServiceSettings::fromEnvironment(*options.socketPath, options.remoteHome()),
+    ServiceSettings settings = ServiceSettings::fromEnvironment(*options.socketPath, options.remoteHome());
+    settings.supervised = options.exitOnStdinEOF;
+    ScreenService service(std::move(settings),
                           Platform::linuxDesktop(options.exitOnStdinEOF ? std::optional<int32_t>(::getppid())
                                                                         : std::nullopt));
     Lifecycle::installFatalHooks(service);

@@ -101,9 +101,13 @@ ScreenService::ScreenService(ServiceSettings serviceSettings, Platform backends)
             AudioCaptures* captures = audio.get();
             AudioDeafWatchdog::Hooks hooks;
             hooks.tearDown = [captures](const std::string& reason) { captures->tearDown(reason); };
-            hooks.onDeaf = [this] {
-                if (onAudioDeaf) onAudioDeaf();
-            };
+            // Without a supervisor nobody would start a fresh process: the watchdog then tears
+            // the capture down instead.
+            if (settings.supervised) {
+                hooks.onDeaf = [this] {
+                    if (onAudioDeaf) onAudioDeaf();
+                };
+            }
             deafness = std::make_unique<AudioDeafWatchdog>(*audioProbe, hooks,
                                                            std::make_shared<SerialTaskQueue>("tovo-audio-watchdog"),
                                                            "/tmp/tovo-audio-deaf-" + std::to_string(::getuid()));

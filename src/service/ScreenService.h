@@ -84,6 +84,10 @@ struct ServiceSettings {
     std::optional<std::string> monitorLayout;  // TOVO_X11_MONITORS
     StreamSettings streams;
     bool audioEnabled = true;  // TOVO_AUDIO / KILN_AUDIO
+    // Started by the app, which starts a fresh service when this one exits
+    // (--exit-on-stdin-eof): a deaf audio capture then hands over to a fresh process instead
+    // of being torn down in this one.
+    bool supervised = false;
     // Whether start() measures the video encoders in the background.
     bool calibrateEncoders = true;
 

@@ -55,6 +55,18 @@ public:
         pa_context_set_subscribe_callback(context, &PulseAudioSource::onEvent, this);
         pa_operation_unref(pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr));
         bool ok = connectLocked(defaultSink);
+        // Ready means the sink has taken the stream's latency request, so that the output's
+        // latency read next is the one this capture runs with (before, an idle sink still
+        // reports its idle buffering of a second or more).
+        deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (ok && pa_stream_get_state(stream) != PA_STREAM_READY) {
+            if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream)) || std::chrono::steady_clock::now() > deadline) {
+                ok = false;
+                break;
+            }
+            pa_threaded_mainloop_wait(loop);
+        }
+        started = ok;
         pa_threaded_mainloop_unlock(loop);
         if (!ok) {
             cleanUp();
@@ -91,7 +103,9 @@ public:
                     pa_threaded_mainloop_signal(q->loop, 0);
                     return;
                 }
-                pa_usec_t usec = info->latency ? info->latency : info->configured_latency;
+                // The latency the output is configured for (after this capture's request), not
+                // its current fill, which swings between zero and that.
+                pa_usec_t usec = info->configured_latency ? info->configured_latency : info->latency;
                 double ms = usec / 1000.0;
                 char line[256];
                 std::snprintf(line, sizeof line, "\"%s\" %.1f ms (latency of the output at %u Hz)", info->description, ms,
@@ -128,23 +142,22 @@ private:
 
     // Records the monitor of `sinkName`, replacing any earlier stream. With the loop locked.
     bool connectLocked(const std::string& sinkName) {
-        if (stream) {
-            pa_stream_disconnect(stream);
-            pa_stream_unref(stream);
-            stream = nullptr;
-        }
+        dropStreamLocked();
         const auto format = stereoFloat(rate);
         stream = pa_stream_new(context, "tovo-control capture", &format, nullptr);
         if (!stream) return false;
         pa_stream_set_read_callback(stream, &PulseAudioSource::onRead, this);
+        pa_stream_set_state_callback(stream, &PulseAudioSource::onStreamState, this);
         pa_buffer_attr attributes{};
         attributes.maxlength = static_cast<uint32_t>(-1);
         attributes.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(10000, &format));
         std::string monitor = sinkName + ".monitor";
         // Low latency all along, also while nothing plays (an idle sink would otherwise hand
         // its monitor a second at a time); the first samples may then take a second, with
-        // silence standing in.
-        int flags = PA_STREAM_ADJUST_LATENCY;
+        // silence standing in. Never moved: when the output goes, the server would move the
+        // stream to another source, perhaps a microphone; it ends it instead, and the
+        // capture is torn down (clients reconnect to the output that is then the default).
+        int flags = PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE;
         if (pa_stream_connect_record(stream, monitor.c_str(), &attributes, static_cast<pa_stream_flags_t>(flags)) < 0) {
             pa_stream_unref(stream);
             stream = nullptr;
@@ -154,14 +167,20 @@ private:
         return true;
     }
 
+    // Ends the record stream without reporting it lost. With the loop locked.
+    void dropStreamLocked() {
+        if (!stream) return;
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
+        pa_stream_set_read_callback(stream, nullptr, nullptr);
+        pa_stream_disconnect(stream);
+        pa_stream_unref(stream);
+        stream = nullptr;
+    }
+
     void cleanUp() {
         if (!loop) return;
         pa_threaded_mainloop_lock(loop);
-        if (stream) {
-            pa_stream_disconnect(stream);
-            pa_stream_unref(stream);
-            stream = nullptr;
-        }
+        dropStreamLocked();
         if (context) {
             pa_context_disconnect(context);
             pa_context_unref(context);
@@ -186,6 +205,23 @@ private:
         }
         if (state == PA_CONTEXT_READY) me->ready = true;
         pa_threaded_mainloop_signal(me->loop, 0);
+    }
+
+    // The server ended the record stream (its output was unloaded, or it failed): the
+    // capture is lost; the next one records what is then the default output.
+    static void onStreamState(pa_stream* s, void* self) {
+        auto* me = static_cast<PulseAudioSource*>(self);
+        pa_threaded_mainloop_signal(me->loop, 0);
+        pa_stream_state_t state = pa_stream_get_state(s);
+        if (!me->started || (state != PA_STREAM_FAILED && state != PA_STREAM_TERMINATED)) return;
+        log(std::string("audio: the audio server ended the record stream of ") + me->currentSink + " (" +
+            pa_strerror(pa_context_errno(me->context)) + ")");
+        std::function<void()> hook;
+        {
+            std::lock_guard<std::mutex> guard(me->sinkLock);
+            hook = std::exchange(me->lost, nullptr);
+        }
+        if (hook) hook();
     }
 
     // The default sink changed: follow it.
@@ -234,6 +270,7 @@ private:
     Sink sink;
     std::function<void()> lost;
     bool ready = false;  // the loop's thread
+    bool started = false;  // start() succeeded; with the loop locked
 };
 
 }  // namespace
