@@ -11,7 +11,7 @@ packages=(
   libxtst-dev libxres-dev libxcomposite-dev libatspi2.0-dev libdbus-1-dev libturbojpeg0-dev libyuv-dev libicu-dev
   libavcodec-dev libavutil-dev libswscale-dev libssl-dev libavahi-client-dev libpng-dev libpulse-dev libopus-dev
   libxrender-dev libcairo2-dev libpango1.0-dev libgtk-3-dev libayatana-appindicator3-dev libqrencode-dev
-  libx11-xcb-dev libxcb-xfixes0-dev libxcb-shm0-dev
+  libx11-xcb-dev libxcb-xfixes0-dev libxcb-shm0-dev libgdk-pixbuf-2.0-dev
   # running on a headless desktop
   xvfb openbox dbus dbus-x11 x11-utils avahi-daemon pulseaudio pulseaudio-utils
   # tests and benchmarks

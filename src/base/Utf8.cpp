@@ -77,4 +77,34 @@ std::vector<std::string> utf8Characters(std::string_view text) {
     return out;
 }
 
+std::string latin1FromUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const std::string& character : utf8Characters(text)) {
+        const auto lead = static_cast<unsigned char>(character[0]);
+        if (lead < 0x80) {
+            out += character[0];
+        } else if ((lead == 0xC2 || lead == 0xC3) && character.size() == 2) {
+            out += static_cast<char>(((lead & 0x03) << 6) | (static_cast<unsigned char>(character[1]) & 0x3F));
+        } else {
+            out += '?';
+        }
+    }
+    return out;
+}
+
+std::string utf8FromLatin1(std::string_view latin1) {
+    std::string out;
+    out.reserve(latin1.size());
+    for (unsigned char c : latin1) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
 }  // namespace tovo

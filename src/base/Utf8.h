@@ -20,4 +20,9 @@ size_t codePointCount(std::string_view text);
 // True when `bytes` is well-formed UTF-8.
 bool isValidUtf8(std::string_view bytes);
 
+// ISO 8859-1 (the X selection type STRING) to and from UTF-8. Characters Latin-1 lacks
+// become '?'; `text` must be UTF-8.
+std::string latin1FromUtf8(std::string_view text);
+std::string utf8FromLatin1(std::string_view latin1);
+
 }  // namespace tovo

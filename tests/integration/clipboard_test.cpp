@@ -110,3 +110,33 @@ TEST(ClipboardX11, ImagesFilesAndConcealedCopies) {
     EXPECT_EQ(concealed["kind"], "concealed");
     EXPECT_EQ(concealed.count("text"), 0u);
 }
+
+// The selection as ICCCM has it: STRING is Latin-1 both ways, TIMESTAMP and MULTIPLE are
+// answered, and an image offered only in another type comes as PNG.
+TEST(ClipboardX11, LatinOneTimestampMultipleAndOtherImageTypes) {
+    Service service;
+    ASSERT_EQ(service.post("/clipboard", json{{"text", "caf\u00e9 \u20ac"}}.dump()).status, 200);
+    EXPECT_EQ(runCommand({"/usr/bin/xclip", "-o", "-selection", "clipboard", "-t", "STRING"}).output, "caf\xe9 ?");
+    EXPECT_EQ(runCommand({"/usr/bin/xclip", "-o", "-selection", "clipboard", "-t", "UTF8_STRING"}).output,
+              "caf\u00e9 \u20ac");
+    auto stamp = runCommand({selectionProbe, "TIMESTAMP"}).output;
+    EXPECT_EQ(stamp.rfind("TIMESTAMP INTEGER ", 0), 0u) << stamp;
+    EXPECT_NE(stamp, "TIMESTAMP INTEGER 0\n");
+    EXPECT_EQ(runCommand({selectionProbe, "MULTIPLE", "UTF8_STRING", "image/png", "STRING"}).output,
+              "UTF8_STRING UTF8_STRING 9\nimage/png refused\nSTRING STRING 6\n");
+
+    std::ofstream(service.path("latin1.txt"), std::ios::binary) << "na\xefve";
+    auto latin = xclipCopy(service.path("latin1.txt"), "STRING");
+    EXPECT_EQ(service.clipboard()["text"], "na\u00efve");
+
+    const std::string png = service.path("picture.png"), bmp = service.path("picture.bmp");
+    ASSERT_EQ(runCommand({"/usr/bin/convert", "-size", "64x48", "xc:#3366cc", png}).code, 0);
+    ASSERT_EQ(runCommand({"/usr/bin/convert", png, bmp}).code, 0);
+    auto copy = xclipCopy(bmp, "image/bmp");
+    EXPECT_EQ(service.clipboard()["kind"], "image");
+    auto image = service.get("/clipboard/image");
+    ASSERT_EQ(image.status, 200);
+    EXPECT_EQ(image.headers["content-type"], "image/png");
+    std::ofstream(service.path("served.png"), std::ios::binary) << image.body;
+    EXPECT_TRUE(near(pixelAt(service.path("served.png"), 10, 10), 0x33, 0x66, 0xcc, 2));
+}

@@ -2,12 +2,14 @@
 
 #include "base/Log.h"
 #include "base/Text.h"
+#include "base/Utf8.h"
 #include "capture/PNG.h"
 #include "x11/X11Connection.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/Xfixes.h>
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <turbojpeg.h>
 
 #include <fcntl.h>
@@ -73,6 +75,36 @@ std::optional<std::string> jpegToPNG(const std::string& jpeg) {
     return out;
 }
 
+// Any other image type gdk-pixbuf reads (BMP, GIF, TIFF, ICO, WebP where its loader is
+// installed, …) as PNG.
+std::optional<std::string> imageToPNG(const std::string& data) {
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+    std::optional<std::string> out;
+    bool fed = gdk_pixbuf_loader_write(loader, reinterpret_cast<const guchar*>(data.data()), data.size(), nullptr);
+    bool closed = gdk_pixbuf_loader_close(loader, nullptr);
+    GdkPixbuf* picture = fed && closed ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+    if (picture && gdk_pixbuf_get_bits_per_sample(picture) == 8) {
+        const int width = gdk_pixbuf_get_width(picture), height = gdk_pixbuf_get_height(picture);
+        const int channels = gdk_pixbuf_get_n_channels(picture), stride = gdk_pixbuf_get_rowstride(picture);
+        const bool alpha = gdk_pixbuf_get_has_alpha(picture);
+        const guchar* pixels = gdk_pixbuf_read_pixels(picture);
+        std::vector<uint8_t> rgba(static_cast<size_t>(width) * height * 4);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const guchar* from = pixels + static_cast<size_t>(y) * stride + static_cast<size_t>(x) * channels;
+                uint8_t* to = &rgba[(static_cast<size_t>(y) * width + x) * 4];
+                to[0] = from[0];
+                to[1] = from[1];
+                to[2] = from[2];
+                to[3] = alpha ? from[3] : 255;
+            }
+        }
+        out = PNG::encodeRGBA(rgba.data(), width, height);
+    }
+    g_object_unref(loader);
+    return out;
+}
+
 class X11Clipboard final : public Pasteboard {
 public:
     X11Clipboard() {
@@ -116,6 +148,8 @@ public:
             for (const char* type : {"UTF8_STRING", "text/plain;charset=utf-8", "STRING", "TEXT"}) {
                 if (!has(type) || offer.text) continue;
                 offer.text = convert(atom(type));
+                // STRING is Latin-1 by definition.
+                if (offer.text && std::strcmp(type, "STRING") == 0) offer.text = utf8FromLatin1(*offer.text);
             }
             for (const auto& type : offer.types) offer.hasImage = offer.hasImage || type.rfind("image/", 0) == 0;
             return offer;
@@ -134,6 +168,13 @@ public:
                 if (!offers(type)) continue;
                 if (auto data = convert(atom(type))) return jpegToPNG(*data);
             }
+            for (Atom target : targets) {
+                const std::string type = atomName(target);
+                if (type.rfind("image/", 0) != 0 || type == "image/png" || type == "image/jpeg" || type == "image/jpg") continue;
+                if (auto data = convert(target)) {
+                    if (auto png = imageToPNG(*data)) return png;
+                }
+            }
             return std::nullopt;
         });
     }
@@ -141,7 +182,8 @@ public:
     int64_t writeText(const std::string& text) override {
         Owned content;
         auto shared = std::make_shared<const std::string>(text);
-        for (const char* type : {"UTF8_STRING", "text/plain;charset=utf-8", "text/plain", "STRING", "TEXT"}) content[type] = shared;
+        for (const char* type : {"UTF8_STRING", "text/plain;charset=utf-8", "text/plain", "TEXT"}) content[type] = shared;
+        content["STRING"] = std::make_shared<const std::string>(latin1FromUtf8(text));
         return take(std::move(content));
     }
 
@@ -403,17 +445,24 @@ private:
     int64_t take(Owned content) {
         return onThread<int64_t>(count.load(), [this, content = std::move(content)]() mutable {
             owned = std::move(content);
-            owned->emplace("TARGETS", std::make_shared<const std::string>());
+            // Answered by serve() itself; listed here so that TARGETS names them.
+            for (const char* target : {"TARGETS", "TIMESTAMP", "MULTIPLE"}) {
+                owned->emplace(target, std::make_shared<const std::string>());
+            }
             XSetSelectionOwner(display, clipboard, window, CurrentTime);
             XFlush(display);
-            // Our own XFixes notice counts the change.
+            // Our own XFixes notice counts the change, and carries the server time the
+            // ownership began (TIMESTAMP's answer).
             auto notice = waitFor(
                 [&](const XEvent& e) {
                     return e.type == fixesEvent + XFixesSelectionNotify &&
                            reinterpret_cast<const XFixesSelectionNotifyEvent&>(e).owner == window;
                 },
                 Clock::now() + answerTimeout);
-            if (notice) ++count;
+            if (notice) {
+                ++count;
+                ownedSince = reinterpret_cast<const XFixesSelectionNotifyEvent&>(*notice).selection_timestamp;
+            }
             handOverToManager();
             return count.load();
         });
@@ -436,33 +485,76 @@ private:
         reply.target = request.target;
         reply.time = request.time;
         reply.property = None;
+        // Obsolete clients name no property: the target's name is used.
         Atom property = request.property == None ? request.target : request.property;
         if (owned && request.selection == clipboard) {
-            std::string target = atomName(request.target);
-            if (target == "TARGETS") {
-                std::vector<Atom> list;
-                for (const auto& [name, data] : *owned) list.push_back(atom(name));
-                XChangeProperty(display, request.requestor, property, XA_ATOM, 32, PropModeReplace,
-                                reinterpret_cast<unsigned char*>(list.data()), static_cast<int>(list.size()));
-                reply.property = property;
-            } else if (auto it = owned->find(target); it != owned->end()) {
-                Atom type = target == "TEXT" ? atom("UTF8_STRING") : request.target;
-                const std::string& data = *it->second;
-                if (data.size() > incrChunk) {
-                    long size = static_cast<long>(data.size());
-                    XSelectInput(display, request.requestor, PropertyChangeMask);
-                    XChangeProperty(display, request.requestor, property, atom("INCR"), 32, PropModeReplace,
-                                    reinterpret_cast<unsigned char*>(&size), 1);
-                    outgoing.push_back({request.requestor, property, type, it->second, 0, Clock::now()});
-                } else {
-                    XChangeProperty(display, request.requestor, property, type, 8, PropModeReplace,
-                                    reinterpret_cast<const unsigned char*>(data.data()), static_cast<int>(data.size()));
-                }
+            if (request.target == atom("MULTIPLE")) {
+                if (request.property != None && answerMultiple(request.requestor, request.property)) reply.property = property;
+            } else if (answer(request.requestor, request.target, property)) {
                 reply.property = property;
             }
         }
         XSendEvent(display, request.requestor, False, 0, reinterpret_cast<XEvent*>(&reply));
         XFlush(display);
+    }
+
+    // Writes `target` of what this process owns into `property` of `requestor` (by INCR
+    // when large); false when it has no such target.
+    bool answer(Window requestor, Atom target, Atom property) {
+        const std::string name = atomName(target);
+        if (name == "TARGETS") {
+            std::vector<Atom> list;
+            for (const auto& [type, data] : *owned) list.push_back(atom(type));
+            XChangeProperty(display, requestor, property, XA_ATOM, 32, PropModeReplace,
+                            reinterpret_cast<unsigned char*>(list.data()), static_cast<int>(list.size()));
+            return true;
+        }
+        if (name == "TIMESTAMP") {
+            long time = static_cast<long>(ownedSince);  // 32-bit items are passed as longs
+            XChangeProperty(display, requestor, property, XA_INTEGER, 32, PropModeReplace,
+                            reinterpret_cast<unsigned char*>(&time), 1);
+            return true;
+        }
+        auto it = owned->find(name);
+        if (it == owned->end() || name == "MULTIPLE") return false;
+        Atom type = name == "TEXT" ? atom("UTF8_STRING") : target;
+        const std::string& data = *it->second;
+        if (data.size() > incrChunk) {
+            long size = static_cast<long>(data.size());
+            XSelectInput(display, requestor, PropertyChangeMask);
+            XChangeProperty(display, requestor, property, atom("INCR"), 32, PropModeReplace,
+                            reinterpret_cast<unsigned char*>(&size), 1);
+            outgoing.push_back({requestor, property, type, it->second, 0, Clock::now()});
+        } else {
+            XChangeProperty(display, requestor, property, type, 8, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(data.data()), static_cast<int>(data.size()));
+        }
+        return true;
+    }
+
+    // MULTIPLE: `property` holds (target, property) pairs; each is answered, and a pair
+    // whose target this process lacks gets None for its property, as the requestor learns.
+    bool answerMultiple(Window requestor, Atom property) {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(display, requestor, property, 0, 4096, False, AnyPropertyType, &type, &format, &count,
+                               &after, &data) != Success ||
+            !data || format != 32 || count % 2 != 0) {
+            if (data) XFree(data);
+            return false;
+        }
+        std::vector<Atom> pairs(reinterpret_cast<Atom*>(data), reinterpret_cast<Atom*>(data) + count);
+        XFree(data);
+        for (size_t i = 0; i + 1 < pairs.size(); i += 2) {
+            if (pairs[i] == atom("MULTIPLE") || pairs[i + 1] == None || !answer(requestor, pairs[i], pairs[i + 1])) {
+                pairs[i + 1] = None;
+            }
+        }
+        XChangeProperty(display, requestor, property, atom("ATOM_PAIR"), 32, PropModeReplace,
+                        reinterpret_cast<unsigned char*>(pairs.data()), static_cast<int>(pairs.size()));
+        return true;
     }
 
     void continueOutgoing(const XPropertyEvent& event) {
@@ -499,6 +591,7 @@ private:
     Atom clipboard = None;
     std::map<std::string, Atom> atoms;
     std::optional<Owned> owned;
+    Time ownedSince = CurrentTime;  // the server time this process took the clipboard
     std::vector<Outgoing> outgoing;
 };
 
