@@ -141,6 +141,22 @@ TEST(App, TrayItemMenuAndPairingCode) {
         << items;
     EXPECT_EQ(items[7]["toggle-state"], 1);  // remote access is on
 
+    // Opening the menu refreshes it at once, not at the next 5-second poll.
+    auto remoteToggle = [&] {
+        for (const auto& item : menu()) {
+            if (item["label"] == "Allow Remote Access") return item["toggle-state"].get<int>();
+        }
+        return -1;
+    };
+    ASSERT_EQ(httpExchange(app.socket(), "POST /remote/enabled HTTP/1.1\r\nContent-Length: 17\r\n\r\n{\"enabled\":false}").status,
+              200);
+    menu({"open"});
+    EXPECT_TRUE(eventually([&] { return remoteToggle() == 0; }, 1s, 100ms)) << menu();
+    ASSERT_EQ(httpExchange(app.socket(), "POST /remote/enabled HTTP/1.1\r\nContent-Length: 16\r\n\r\n{\"enabled\":true}").status,
+              200);
+    menu({"open"});
+    ASSERT_TRUE(eventually([&] { return remoteToggle() == 1; }, 1s, 100ms)) << menu();
+
     // The pairing window's code, read from the screen, is the pairing URL the service shows.
     menu({"click", "Pair iPhone…"});
     std::string shown, wanted;

@@ -1,7 +1,8 @@
 """Reads a tray item's exported menu (com.canonical.dbusmenu) and prints it as JSON: a list
 of {"label", "enabled", "toggle-state", "children"}; with "click LABEL", first sends the
-"clicked" event to the item with that label.
-  dbusmenu.py BUS_NAME ITEM_PATH [click LABEL]"""
+"clicked" event to the item with that label; with "open", first opens the menu as a tray
+host does (AboutToShow and the "opened" event on the root).
+  dbusmenu.py BUS_NAME ITEM_PATH [click LABEL | open]"""
 import json
 import sys
 
@@ -32,6 +33,13 @@ def walk(node):
         out.append(entry)
     return out
 
+
+if len(sys.argv) > 3 and sys.argv[3] == "open":
+    bus.call_sync(name, menu_path, "com.canonical.dbusmenu", "AboutToShow", GLib.Variant("(i)", (0,)), None,
+                  Gio.DBusCallFlags.NONE, 5000, None)
+    bus.call_sync(name, menu_path, "com.canonical.dbusmenu", "Event",
+                  GLib.Variant("(isvu)", (0, "opened", GLib.Variant("i", 0), 0)), None,
+                  Gio.DBusCallFlags.NONE, 5000, None)
 
 items = walk(layout)
 if len(sys.argv) > 4 and sys.argv[3] == "click":

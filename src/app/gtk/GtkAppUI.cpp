@@ -7,6 +7,8 @@
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 #include <libayatana-appindicator/app-indicator.h>
+#include <libdbusmenu-glib/menuitem.h>
+#include <libdbusmenu-glib/server.h>
 #include <qrencode.h>
 
 #include <algorithm>
@@ -66,15 +68,19 @@ public:
         app_indicator_set_status(indicator, APP_INDICATOR_STATUS_ACTIVE);
         menu = gtk_menu_new();
         g_signal_connect(menu, "show", G_CALLBACK(+[](GtkWidget*, gpointer self) {
-                             auto* ui = static_cast<GtkAppUI*>(self);
-                             if (ui->onMenuOpened) ui->onMenuOpened();
+                             static_cast<GtkAppUI*>(self)->menuOpened();
                          }),
                          this);
         app_indicator_set_menu(indicator, GTK_MENU(menu));
+        watchMenuOpening();
     }
 
     ~GtkAppUI() override {
         if (window) gtk_widget_destroy(window);
+        if (watchedRoot) {
+            g_signal_handlers_disconnect_by_data(watchedRoot, this);
+            g_object_unref(watchedRoot);
+        }
         g_object_unref(indicator);
     }
 
@@ -93,6 +99,7 @@ public:
         fill(menu, items);
         filling = false;
         gtk_widget_show_all(menu);
+        watchMenuOpening();
     }
 
     void showPairing(const PairingView& view, const std::string& windowTitle) override {
@@ -152,6 +159,46 @@ public:
     }
 
 private:
+    // A tray host opens the exported menu itself: it asks the menu's root "about-to-show"
+    // and sends it "opened" (GTK's own "show" is only for menus GTK pops up). The root is
+    // the indicator's menu server's; it is looked for again whenever the menu is rebuilt.
+    void watchMenuOpening() {
+        DbusmenuServer* server = nullptr;
+        g_object_get(indicator, "dbus-menu-server", &server, nullptr);
+        if (!server) return;
+        DbusmenuMenuitem* root = nullptr;
+        g_object_get(server, DBUSMENU_SERVER_PROP_ROOT_NODE, &root, nullptr);
+        g_object_unref(server);
+        if (!root || root == watchedRoot) {
+            if (root) g_object_unref(root);
+            return;
+        }
+        if (watchedRoot) {
+            g_signal_handlers_disconnect_by_data(watchedRoot, this);
+            g_object_unref(watchedRoot);
+        }
+        watchedRoot = root;  // keeps the reference
+        g_signal_connect(root, DBUSMENU_MENUITEM_SIGNAL_ABOUT_TO_SHOW, G_CALLBACK(+[](DbusmenuMenuitem*, gpointer self) -> gboolean {
+                             static_cast<GtkAppUI*>(self)->menuOpened();
+                             return FALSE;
+                         }),
+                         this);
+        g_signal_connect(root, DBUSMENU_MENUITEM_SIGNAL_EVENT,
+                         G_CALLBACK(+[](DbusmenuMenuitem*, gchar* name, GVariant*, guint, gpointer self) -> gboolean {
+                             if (g_strcmp0(name, DBUSMENU_MENUITEM_EVENT_OPENED) == 0) static_cast<GtkAppUI*>(self)->menuOpened();
+                             return FALSE;
+                         }),
+                         this);
+    }
+
+    // A host sends both of its opening calls at once: they count as one opening.
+    void menuOpened() {
+        const gint64 now = g_get_monotonic_time();
+        if (now - lastOpened < 50000) return;
+        lastOpened = now;
+        if (onMenuOpened) onMenuOpened();
+    }
+
     struct Choice {
         GtkAppUI* ui;
         std::string action;
@@ -235,6 +282,8 @@ private:
 
     AppIndicator* indicator = nullptr;
     GtkWidget* menu = nullptr;
+    DbusmenuMenuitem* watchedRoot = nullptr;  // the exported menu's root, referenced
+    gint64 lastOpened = G_MININT64 / 2;
     std::string shownIcon;
     std::vector<MenuItem> shownItems;
     bool filling = false;
