@@ -95,6 +95,7 @@ void run() {
     updates.publicKey = base64Decode(setting("TOVO_UPDATE_KEY", TOVO_UPDATE_KEY)).value_or("");
     updates.executable = executable;
     updates.currentVersion = ServerIdentity::version();
+    updates.versionOf = ServerIdentity::embeddedVersion;
     Updater updater(updates, log, *loop, std::make_shared<SerialTaskQueue>("tovo-control-app.updates"),
                     openSSLDownloader(), openSSLSignatureCheck(), [&] {
                         relaunching = true;

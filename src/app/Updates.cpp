@@ -94,6 +94,15 @@ void Updater::checkNow() {
                 if (!signature || !verify(release, *signature, settings.publicKey)) {
                     throw AppError("the signature of " + offered + " does not verify; nothing installed");
                 }
+                const std::optional<std::string> carried = settings.versionOf ? settings.versionOf(release) : std::nullopt;
+                if (!carried) throw AppError("the release offered as " + offered + " carries no version; nothing installed");
+                if (*carried != offered) {
+                    throw AppError("the signed release offered as " + offered + " is " + *carried + "; nothing installed");
+                }
+                if (!newer(*carried, settings.currentVersion)) {
+                    throw AppError("the signed release " + *carried + " is not newer than " + settings.currentVersion +
+                                   "; nothing installed");
+                }
                 // Beside the executable, so that installing is one rename on one file system.
                 std::string path = settings.executable + ".update";
                 int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);

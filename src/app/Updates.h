@@ -26,9 +26,13 @@ using SignatureCheck = std::function<bool(const std::string& data, const std::st
                                           const std::string& publicKey)>;
 
 // Keeps the app up to date from a feed: a JSON object {"version", "url", "signature"} where
-// the signature (base64) is Ed25519 over the release's bytes. A newer release is
-// downloaded and checked before anything is written, placed beside the executable, and
-// moved over it only through the quiet gate; then the app relaunches.
+// the signature (base64) is Ed25519 over the release's bytes. The feed's "version" is not
+// signed, so it only says whether to look: what counts is the version the release carries in
+// its own signed bytes, which must be the offered one and later than the running one (an
+// older signed release offered under a higher number, or one that would be fetched again
+// after it relaunched, is refused). A newer release is downloaded and checked before
+// anything is written, placed beside the executable, and moved over it only through the
+// quiet gate; then the app relaunches.
 //
 // Threads: the loop's main thread; downloads run on `queue`.
 class Updater {
@@ -38,6 +42,8 @@ public:
         std::string publicKey;       // raw 32 bytes
         std::string executable;      // the file replaced
         std::string currentVersion;
+        // The version a release's bytes carry, or none.
+        std::function<std::optional<std::string>(const std::string& release)> versionOf;
     };
     // `relaunch` quits the app and starts the new executable (the app's own shutdown).
     Updater(Settings settings, const LogFile& log, AppLoop& loop, std::shared_ptr<class TaskQueue> queue,

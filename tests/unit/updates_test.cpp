@@ -5,6 +5,7 @@
 #include "app/Updates.h"
 #include "app/openssl/UpdateCrypto.h"
 #include "base/Text.h"
+#include "http/ServerIdentity.h"
 #include "support/ManualAppLoop.h"
 #include "support/ManualTaskQueue.h"
 #include "support/Process.h"
@@ -135,8 +136,8 @@ TEST(Updates, OnlyAProperlySignedNewerReleaseInstallsAndOnlyWhenQuiet) {
     ManualAppLoop loop;
     auto queue = std::make_shared<tovo::test::ManualTaskQueue>();
     int relaunched = 0;
-    Updater updater({server.url("/feed.json"), publicKey, executable, "1.0.0"}, log, loop, queue, openSSLDownloader(),
-                    openSSLSignatureCheck(), [&] { ++relaunched; });
+    Updater updater({server.url("/feed.json"), publicKey, executable, "1.0.0", ServerIdentity::embeddedVersion}, log, loop,
+                    queue, openSSLDownloader(), openSSLSignatureCheck(), [&] { ++relaunched; });
 
     // The feed offers 2.0.0 as `body` at /`name`, signed by `signer`.
     auto offer = [&](const std::string& name, const std::string& body, const auto& signer) {
@@ -158,8 +159,23 @@ TEST(Updates, OnlyAProperlySignedNewerReleaseInstallsAndOnlyWhenQuiet) {
     EXPECT_NE(readAll(dir.path() + "/log").find("update: the signature of 2.0.0 does not verify; nothing installed"),
               std::string::npos);
 
+    // The feed's version is not signed; the release's own is. An older signed release
+    // offered under a higher number is refused, as is one that carries no version.
+    offer("older", "old release\nTOVO-CONTROL-VERSION:1.5.0\n", key);
+    updater.checkNow();
+    settle();
+    EXPECT_FALSE(updater.pendingVersion());
+    EXPECT_NE(readAll(dir.path() + "/log").find("update: the signed release offered as 2.0.0 is 1.5.0; nothing installed"),
+              std::string::npos);
+    offer("unmarked", "a release", key);
+    updater.checkNow();
+    settle();
+    EXPECT_FALSE(updater.pendingVersion());
+
     // Correctly signed: staged, then installed after 120 quiet seconds.
-    offer("good", "new release", key);
+    // (The prefix also stands alone in a build, as the constant that searches for it.)
+    const std::string newRelease = std::string("new release\nTOVO-CONTROL-VERSION:") + '\0' + "\nTOVO-CONTROL-VERSION:2.0.0\n";
+    offer("good", newRelease, key);
     updater.checkNow();
     settle();
     ASSERT_EQ(updater.pendingVersion(), "2.0.0");
@@ -173,20 +189,26 @@ TEST(Updates, OnlyAProperlySignedNewerReleaseInstallsAndOnlyWhenQuiet) {
     EXPECT_EQ(readAll(executable), "old");
     loop.advance(0.1);
     updater.statusChanged(false);
-    EXPECT_EQ(readAll(executable), "new release");
+    EXPECT_EQ(readAll(executable), newRelease);
     EXPECT_EQ(relaunched, 1);
     struct stat info {};
     ::stat(executable.c_str(), &info);
     EXPECT_EQ(info.st_mode & 0777, 0755u);
 
-    // Not newer: nothing downloaded.
-    Updater current({server.url("/feed.json"), publicKey, executable, "2.0.0"}, log, loop, queue, openSSLDownloader(),
-                    openSSLSignatureCheck(), [] {});
+    // Not newer: nothing downloaded; and a release that says it is the running version is
+    // never installed again, whatever the feed claims.
+    Updater current({server.url("/feed.json"), publicKey, executable, "2.0.0", ServerIdentity::embeddedVersion}, log, loop,
+                    queue, openSSLDownloader(), openSSLSignatureCheck(), [] {});
     current.start();
     settle();
     EXPECT_FALSE(current.pendingVersion());
+    server.serve("/feed.json", nlohmann::json{{"version", "2.0.1"}, {"url", server.url("/good")},
+                                              {"signature", release("good", newRelease, key)}}.dump());
+    current.checkNow();
+    settle();
+    EXPECT_FALSE(current.pendingVersion());
 
-    Updater off({"", publicKey, executable, "1.0"}, log, loop, queue, openSSLDownloader(), openSSLSignatureCheck(), [] {});
+    Updater off({"", publicKey, executable, "1.0", ServerIdentity::embeddedVersion}, log, loop, queue, openSSLDownloader(), openSSLSignatureCheck(), [] {});
     off.start();
     EXPECT_FALSE(off.running());
     EXPECT_NE(readAll(dir.path() + "/log").find("updates off (no update feed configured)"), std::string::npos);

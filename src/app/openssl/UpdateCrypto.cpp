@@ -66,7 +66,7 @@ Downloader openSSLDownloader() {
             if (answer.size() > (256u << 20)) throw AppError("the answer from " + host + " is too large");
         }
         size_t head = answer.find("\r\n\r\n");
-        if (head == std::string::npos || answer.compare(0, 12, "HTTP/1.1 200") != 0 && answer.compare(0, 12, "HTTP/1.0 200") != 0) {
+        if (head == std::string::npos || (answer.compare(0, 12, "HTTP/1.1 200") != 0 && answer.compare(0, 12, "HTTP/1.0 200") != 0)) {
             throw AppError("no 200 answer from " + url);
         }
         std::string body = answer.substr(head + 4);
