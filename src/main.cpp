@@ -30,6 +30,8 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // Supervised, the service writes into the app's log, whose lines carry time stamps.
+    if (options.exitOnStdinEOF) setLogSink(stampedStandardError());
     Lifecycle::install(*options.socketPath);
     if (options.exitOnStdinEOF) Lifecycle::watchStdin();
 

@@ -19,6 +19,17 @@ AppController::AppController(Parts parts) : p(std::move(parts)) {
     p.ui.onMenuOpened = [this] { menuOpened(); };
     p.ui.onPairingButton = [this] { pairingButton(); };
     p.ui.onPairingClosed = [this] { pairingClosed(); };
+    p.ui.onTrayHost = [this](bool present) {
+        if (present == trayHost) return;
+        // The first report without a host, and every change after it, are worth a line.
+        if (!present) {
+            p.log.write("no tray host (StatusNotifier watcher) on the session bus: the icon is not shown until one "
+                        "starts; the service runs anyway");
+        } else if (trayHost.has_value()) {
+            p.log.write("a tray host appeared: the icon is shown");
+        }
+        trayHost = present;
+    };
 }
 
 AppController::~AppController() {

@@ -75,6 +75,7 @@ private:
     GrantRefresh grants;
     PairingView::Progress pairing;
     bool pairingActive = false;  // from showPairing() to the window's closing
+    std::optional<bool> trayHost;  // whether a tray host shows the icon; unknown at first
     PairingView::Button pairingButtonKind = PairingView::Button::cancel;
     std::optional<AppLoop::TimerId> pairingTimer;
     std::shared_ptr<AppController*> self = std::make_shared<AppController*>(this);

@@ -36,6 +36,9 @@ public:
     std::function<void()> onMenuOpened;
     std::function<void()> onPairingButton;
     std::function<void()> onPairingClosed;  // the window was closed, by the user or by closePairing()
+    // Whether a tray host (a StatusNotifier watcher) is there to show the icon: once soon
+    // after start, then on each change.
+    std::function<void(bool present)> onTrayHost;
 };
 
 }  // namespace tovo

@@ -1,5 +1,7 @@
 #include "app/LogFile.h"
 
+#include "base/Log.h"
+
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -22,18 +24,7 @@ LogFile::~LogFile() {
 }
 
 std::string LogFile::line(const std::string& message, long long epochMs, int pid) {
-    std::time_t seconds = static_cast<std::time_t>(epochMs / 1000);
-    std::tm local{};
-    ::localtime_r(&seconds, &local);
-    char stamp[64];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
-    char zone[16];
-    std::strftime(zone, sizeof zone, "%z", &local);  // +hhmm
-    std::string offset = zone;
-    if (offset.size() == 5) offset.insert(3, ":");
-    char ms[8];
-    std::snprintf(ms, sizeof ms, ".%03lld", epochMs % 1000);
-    return std::string(stamp) + ms + offset + " tovo-control-app[" + std::to_string(pid) + "]: " + message + "\n";
+    return localTimeStamp(epochMs) + " tovo-control-app[" + std::to_string(pid) + "]: " + message + "\n";
 }
 
 void LogFile::write(const std::string& message) const {

@@ -63,6 +63,9 @@ void run() {
         if (!outcome.lock) {
             std::string holder = outcome.holder ? " (pid " + std::to_string(*outcome.holder) + ")" : "";
             log.write("Tovo Control already runs for " + paths.home + holder + "; exiting");
+            // Whoever started this one from a terminal learns it too.
+            std::cerr << "tovo-control: Tovo Control already runs" << holder << "; its tray icon is the one to use (log: "
+                      << paths.logPath() << ")\n";
             std::exit(0);
         }
     } catch (const AppError& error) {

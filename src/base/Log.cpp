@@ -1,6 +1,9 @@
 #include "base/Log.h"
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <unistd.h>
@@ -11,8 +14,7 @@ namespace {
 std::mutex sinkLock;  // guards sink; never held while a line is written
 std::shared_ptr<const LogSink> sink;
 
-void writeToStandardError(std::string_view message) {
-    std::string line = logLine(message);
+void writeToStandardError(const std::string& line) {
     std::string_view rest(line);
     // One write carries the whole line; the loop only finishes a write that a signal cut short.
     while (!rest.empty()) {
@@ -24,6 +26,26 @@ void writeToStandardError(std::string_view message) {
 }
 
 }  // namespace
+
+std::string localTimeStamp(long long epochMs) {
+    std::time_t seconds = static_cast<std::time_t>(epochMs / 1000);
+    std::tm local{};
+    ::localtime_r(&seconds, &local);
+    char stamp[64];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
+    char zone[16];
+    std::strftime(zone, sizeof zone, "%z", &local);  // +hhmm
+    std::string offset = zone;
+    if (offset.size() == 5) offset.insert(3, ":");
+    char ms[8];
+    std::snprintf(ms, sizeof ms, ".%03lld", epochMs % 1000);
+    return std::string(stamp) + ms + offset;
+}
+
+std::string stampedLogLine(std::string_view message) {
+    auto now = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch());
+    return localTimeStamp(now.count()) + " " + logLine(message);
+}
 
 std::string logLine(std::string_view message) {
     std::string line = "tovo-control[" + std::to_string(::getpid()) + "]: ";
@@ -41,8 +63,12 @@ void log(std::string_view message) {
     if (current && *current) {
         (*current)(message);
     } else {
-        writeToStandardError(message);
+        writeToStandardError(logLine(message));
     }
+}
+
+LogSink stampedStandardError() {
+    return [](std::string_view message) { writeToStandardError(stampedLogLine(message)); };
 }
 
 LogSink setLogSink(LogSink replacement) {

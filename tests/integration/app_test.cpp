@@ -73,9 +73,20 @@ TEST(App, SupervisesTheServiceBacksOffAndStopsItCleanly) {
     App app;
     ASSERT_TRUE(eventually([&] { return app.serving(); }, 20s)) << app.log() << app.process->output();
 
-    // One app per home.
+    // The service's lines in the app's log carry time stamps as the app's own do.
+    const std::string listening = lineWith(app.log(), "]: listening on " + app.socket());
+    EXPECT_EQ(listening.find(" tovo-control["), 29u) << app.log();
+    EXPECT_GT(stampOf(listening), 0) << listening;
+    // No tray host runs here: the log says the icon cannot show.
+    EXPECT_TRUE(eventually([&] { return lineWith(app.log(), "no tray host (StatusNotifier watcher)") != ""; }, 5s))
+        << app.log();
+
+    // One app per home; a second one says so to whoever started it.
     auto second = runCommand({"/usr/bin/env", "TOVO_HOME=" + app.home.path(), binary}, 10s);
     EXPECT_EQ(second.code, 0);
+    EXPECT_NE(second.output.find("tovo-control: Tovo Control already runs (pid " + std::to_string(app.process->pid()) + ")"),
+              std::string::npos)
+        << second.output;
     EXPECT_NE(app.log().find("Tovo Control already runs for " + app.home.path() + " (pid " +
                              std::to_string(app.process->pid()) + "); exiting"),
               std::string::npos)

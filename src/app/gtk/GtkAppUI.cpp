@@ -73,9 +73,22 @@ public:
                          this);
         app_indicator_set_menu(indicator, GTK_MENU(menu));
         watchMenuOpening();
+        // The icon shows only where a StatusNotifier host runs.
+        trayWatch = g_bus_watch_name(
+            G_BUS_TYPE_SESSION, "org.kde.StatusNotifierWatcher", G_BUS_NAME_WATCHER_FLAGS_NONE,
+            +[](GDBusConnection*, const gchar*, const gchar*, gpointer self) {
+                auto* ui = static_cast<GtkAppUI*>(self);
+                if (ui->onTrayHost) ui->onTrayHost(true);
+            },
+            +[](GDBusConnection*, const gchar*, gpointer self) {
+                auto* ui = static_cast<GtkAppUI*>(self);
+                if (ui->onTrayHost) ui->onTrayHost(false);
+            },
+            this, nullptr);
     }
 
     ~GtkAppUI() override {
+        if (trayWatch) g_bus_unwatch_name(trayWatch);
         if (window) gtk_widget_destroy(window);
         if (watchedRoot) {
             g_signal_handlers_disconnect_by_data(watchedRoot, this);
@@ -283,6 +296,7 @@ private:
     AppIndicator* indicator = nullptr;
     GtkWidget* menu = nullptr;
     DbusmenuMenuitem* watchedRoot = nullptr;  // the exported menu's root, referenced
+    guint trayWatch = 0;
     gint64 lastOpened = G_MININT64 / 2;
     std::string shownIcon;
     std::vector<MenuItem> shownItems;
