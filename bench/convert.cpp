@@ -4,7 +4,7 @@
 // captured one is. Prints one JSON line with ms per picture and the largest difference from
 // the exact BT.709 result.
 //   convert [COUNT]
-#include "capture/Bt709Conversion.h"
+#include "image/Bt709Conversion.h"
 
 extern "C" {
 #include <libswscale/swscale.h>

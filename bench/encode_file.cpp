@@ -3,7 +3,7 @@
 // the capture path's converter, then the service's encoder session at a fixed bit rate.
 // Writes the Annex B stream.
 //   encode_file RAW WIDTH HEIGHT FPS KBPS OUT.h264
-#include "capture/Bt709Conversion.h"
+#include "image/Bt709Conversion.h"
 #include "video/libav/LibavEncoderSession.h"
 
 #include <cstdio>

@@ -3,9 +3,10 @@
 // Prints one JSON line.
 //
 //   encode_pipeline [PICTURES] [MAXWIDTH] [FPS] [CODEC] [KBPS]
-#include "capture/Displays.h"
+#include "display/Displays.h"
 #include "capture/FrameStream.h"
 #include "capture/x11/X11Capture.h"
+#include "display/x11/X11Displays.h"
 #include "video/VideoEncoder.h"
 #include "video/libav/LibavEncoderSession.h"
 

@@ -4,9 +4,10 @@
 // picture is answered again). Prints one JSON line.
 //
 //   frame_pipeline [COUNT] [MAXWIDTH] [QUALITY]
-#include "capture/Displays.h"
+#include "display/Displays.h"
 #include "capture/StillCapture.h"
 #include "capture/x11/X11Capture.h"
+#include "display/x11/X11Displays.h"
 
 #include <X11/Xlib.h>
 

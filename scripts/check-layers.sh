@@ -11,7 +11,7 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root/src"
-features="x11 session capture video input desktop audio clipboard cursor overlay remote"
+features="x11 session display image capture video input desktop audio clipboard cursor overlay remote"
 platform='<(X11/|pulse/|atspi/|gtk/|gdk/|openssl/|avahi-|dbus/|libavcodec/|libavutil/|libswscale/|libayatana|qrencode)'
 bad=0
 refuse() { echo "layering: $1: $2"; bad=1; }

@@ -2,7 +2,7 @@
 
 #include "audio/AudioCapture.h"
 #include "capture/CaptureLatency.h"
-#include "capture/Displays.h"
+#include "display/Displays.h"
 #include "capture/StillCapture.h"
 #include "clipboard/ClipboardMonitor.h"
 #include "cursor/PointerTracker.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "capture/Displays.h"
+#include "display/Displays.h"
 #include "capture/ScreenCapturer.h"
 #include "desktop/WindowError.h"
 #include "http/HTTPError.h"

@@ -1,7 +1,7 @@
 #include "capture/FrameStream.h"
 
 #include "base/Log.h"
-#include "capture/Bt709Conversion.h"
+#include "image/Bt709Conversion.h"
 
 #include <algorithm>
 #include <chrono>

@@ -2,7 +2,7 @@
 // layout on little-endian machines); labels are laid out by Pango.
 #include "capture/Masks.h"
 
-#include "capture/Scaler.h"
+#include "image/Scaler.h"
 
 #include <cairo.h>
 #include <pango/pangocairo.h>

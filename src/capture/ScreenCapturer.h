@@ -1,5 +1,8 @@
 #pragma once
 
+#include "display/PixelRect.h"
+#include "image/PixelView.h"
+
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -9,24 +12,6 @@
 #include <vector>
 
 namespace tovo {
-
-// A rectangle of the desktop in desktop pixels, top-left origin.
-struct PixelRect {
-    int x = 0;
-    int y = 0;
-    int width = 0;
-    int height = 0;
-    bool operator==(const PixelRect&) const = default;
-};
-
-// Pixels in memory order B, G, R, X (4 bytes each), rows `stride` bytes apart. A view
-// does not own its memory; see where it comes from for how long it stays valid.
-struct PixelView {
-    const uint8_t* data = nullptr;
-    int width = 0;
-    int height = 0;
-    int stride = 0;
-};
 
 // What a still picture depends on besides its parameters: changes seen on the screen, and
 // the pointer's place and shape. Equal marks mean an equal picture.

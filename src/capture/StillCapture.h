@@ -1,10 +1,10 @@
 #pragma once
 
-#include "capture/Displays.h"
+#include "display/Displays.h"
 #include "capture/FilteredCapture.h"
 #include "capture/FrameFilter.h"
-#include "capture/JPEGEncoder.h"
-#include "capture/Scaler.h"
+#include "image/JPEGEncoder.h"
+#include "image/Scaler.h"
 #include "capture/ScreenCapturer.h"
 
 #include <array>

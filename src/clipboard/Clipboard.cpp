@@ -2,7 +2,7 @@
 
 #include "base/Text.h"
 #include "base/Utf8.h"
-#include "capture/PNG.h"
+#include "image/PNG.h"
 #include "clipboard/ClipboardMonitor.h"
 
 #include <sys/stat.h>

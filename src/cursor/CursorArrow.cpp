@@ -1,6 +1,6 @@
 #include "cursor/CursorArrow.h"
 
-#include "capture/PNG.h"
+#include "image/PNG.h"
 
 #include <algorithm>
 #include <array>

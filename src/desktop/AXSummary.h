@@ -1,6 +1,6 @@
 #pragma once
 
-#include "capture/Displays.h"
+#include "display/Displays.h"
 #include "desktop/Accessibility.h"
 
 #include <nlohmann/json.hpp>

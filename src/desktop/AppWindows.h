@@ -1,6 +1,6 @@
 #pragma once
 
-#include "capture/Displays.h"
+#include "display/Displays.h"
 #include "capture/HiddenApps.h"
 #include "desktop/WindowError.h"
 #include "desktop/WindowSystem.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/Clock.h"
-#include "capture/Displays.h"
+#include "display/Displays.h"
 #include "input/InputEvent.h"
 #include "input/InputInjector.h"
 #include "input/PointerHold.h"

@@ -2,7 +2,7 @@
 
 #include "api/Api.h"
 #include "capture/CaptureLatency.h"
-#include "capture/Displays.h"
+#include "display/Displays.h"
 #include "capture/StillCapture.h"
 #include "desktop/Accessibility.h"
 #include "desktop/WindowSystem.h"

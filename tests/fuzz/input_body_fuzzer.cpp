@@ -2,7 +2,7 @@
 // posting through an injector that only counts. Any exception other than the API's own
 // refusals, and any crash or sanitizer report, is a finding.
 #include "base/BadInput.h"
-#include "capture/Displays.h"
+#include "display/Displays.h"
 #include "input/Input.h"
 #include "input/InputEvent.h"
 

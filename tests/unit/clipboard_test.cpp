@@ -1,6 +1,6 @@
 // Clipboard snapshots, previews and limits, the monitor, and the clipboard routes, over a
 // clipboard held in memory.
-#include "capture/PNG.h"
+#include "image/PNG.h"
 #include "clipboard/Clipboard.h"
 #include "clipboard/ClipboardMonitor.h"
 #include "support/FakePasteboard.h"

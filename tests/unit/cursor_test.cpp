@@ -1,6 +1,6 @@
 // The pointer tracker on a hand-driven probe and queue, the built-in arrow, cursor part
 // bodies and their pacing in a stream.
-#include "capture/PNG.h"
+#include "image/PNG.h"
 #include "cursor/CursorArrow.h"
 #include "cursor/PointerTracker.h"
 #include "support/ManualTaskQueue.h"

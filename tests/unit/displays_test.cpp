@@ -1,7 +1,7 @@
 // The display list built from monitor records, sizes, waking, and screen names.
 #include "base/Clock.h"
-#include "capture/DisplayNames.h"
-#include "capture/Displays.h"
+#include "display/DisplayNames.h"
+#include "display/Displays.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The frame stream's pictures when the capturer reports only the rows that changed: every
 // picture equals a whole conversion of the screen at that moment, however the buffers are
 // reused and held by readers.
-#include "capture/Bt709Conversion.h"
+#include "image/Bt709Conversion.h"
 #include "capture/FrameStream.h"
 #include "support/FakePlatform.h"
 

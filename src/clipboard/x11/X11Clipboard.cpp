@@ -3,7 +3,7 @@
 #include "base/Log.h"
 #include "base/Text.h"
 #include "base/Utf8.h"
-#include "capture/PNG.h"
+#include "image/PNG.h"
 #include "x11/X11Connection.h"
 
 #include <X11/Xatom.h>

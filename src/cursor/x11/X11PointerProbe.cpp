@@ -1,6 +1,6 @@
 #include "cursor/x11/X11PointerProbe.h"
 
-#include "capture/PNG.h"
+#include "image/PNG.h"
 #include "x11/X11Connection.h"
 
 #include <X11/Xlib.h>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "capture/OwnWindows.h"
-#include "capture/ScreenCapturer.h"
+#include "display/OwnWindows.h"
+#include "display/PixelRect.h"
 #include "input/OwnKeyPresses.h"
 #include "overlay/AutomationOverlay.h"
 #include "overlay/EscapeTap.h"

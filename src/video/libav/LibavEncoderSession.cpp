@@ -2,7 +2,7 @@
 // libx264 / libx265 tuned for one picture in, one access unit out.
 #include "video/libav/LibavEncoderSession.h"
 
-#include "capture/Bt709Conversion.h"
+#include "image/Bt709Conversion.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -1,4 +1,4 @@
-#include "capture/DisplayNames.h"
+#include "display/DisplayNames.h"
 
 #include "base/Text.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "capture/ScreenCapturer.h"
+#include "image/PixelView.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "capture/Scaler.h"
+#include "image/Scaler.h"
 
 #include <libyuv/scale_argb.h>
 

@@ -1,4 +1,4 @@
-#include "capture/JPEGEncoder.h"
+#include "image/JPEGEncoder.h"
 
 #include <turbojpeg.h>
 

@@ -1,4 +1,4 @@
-#include "capture/Displays.h"
+#include "display/Displays.h"
 
 #include "base/Log.h"
 

@@ -1,4 +1,4 @@
-#include "capture/OwnWindows.h"
+#include "display/OwnWindows.h"
 
 namespace tovo {
 

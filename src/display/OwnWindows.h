@@ -1,6 +1,6 @@
 #pragma once
 
-#include "capture/ScreenCapturer.h"
+#include "display/PixelRect.h"
 
 #include <cstdint>
 #include <map>

@@ -1,4 +1,4 @@
-#include "capture/PNG.h"
+#include "image/PNG.h"
 
 #include <png.h>
 

@@ -1,7 +1,7 @@
 // DisplaySource on X11: RandR 1.5 monitors, else Xinerama screens, else the whole screen
 // as display 1; DPMS for the power state.
-#include "capture/DisplayNames.h"
-#include "capture/x11/X11Capture.h"
+#include "display/DisplayNames.h"
+#include "display/x11/X11Displays.h"
 #include "x11/X11Connection.h"
 
 #include <X11/Xatom.h>

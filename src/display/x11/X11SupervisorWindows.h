@@ -1,6 +1,6 @@
 #pragma once
 
-#include "capture/OwnWindows.h"
+#include "display/OwnWindows.h"
 
 #include <cstdint>
 #include <memory>

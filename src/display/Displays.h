@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/Clock.h"
-#include "capture/DisplaySource.h"
+#include "display/DisplaySource.h"
 
 #include <nlohmann/json.hpp>
 

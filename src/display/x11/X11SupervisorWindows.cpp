@@ -1,4 +1,4 @@
-#include "capture/x11/X11SupervisorWindows.h"
+#include "display/x11/X11SupervisorWindows.h"
 
 #include "x11/X11Clients.h"
 #include "x11/X11Connection.h"

@@ -1,4 +1,4 @@
-#include "capture/Bt709Conversion.h"
+#include "image/Bt709Conversion.h"
 
 #include <algorithm>
 #include <vector>
