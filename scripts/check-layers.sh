@@ -6,13 +6,36 @@
 #   service, which builds it (the app role's own backends also by app/TovoApp.cpp, which
 #   builds the app); likewise the shared X connection (x11/);
 #   nothing includes app but the entry (src/main.cpp);
-#   portable code includes no X11, PulseAudio, AT-SPI, GTK, OpenSSL, Avahi or D-Bus header.
-# Prints every offending include and exits 1 when there is one.
+#   portable code includes no X11, PulseAudio, AT-SPI, GTK, OpenSSL, Avahi or D-Bus header;
+#   and a folder includes only the folders the table below allows it (its own always).
+# Prints every offending include and exits 1 when there is one. The libraries' include
+# scopes (CMakeLists.txt) enforce the same arrows at compile time.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root/src"
 features="x11 session display image capture video input desktop audio clipboard cursor overlay remote"
 platform='<(X11/|pulse/|atspi/|gtk/|gdk/|openssl/|avahi-|dbus/|libavcodec/|libavutil/|libswscale/|libayatana|qrencode)'
+# The allowed arrows: folder → the folders it may include.
+declare -A allowed=(
+  [base]=""
+  [http]="base"
+  [x11]="base"
+  [session]="base x11"
+  [display]="base x11"
+  [image]="base"
+  [capture]="base display image x11"
+  [cursor]="base image x11"
+  [video]="base capture cursor display image"
+  [input]="base display x11"
+  [desktop]="base capture display x11"
+  [overlay]="base display input x11"
+  [audio]="base capture"
+  [clipboard]="base image x11"
+  [remote]="base"
+  [api]="base http session display image capture cursor video input desktop overlay audio clipboard remote"
+  [service]="base http x11 session display image capture cursor video input desktop overlay audio clipboard remote api"
+  [app]="base http x11"
+)
 bad=0
 refuse() { echo "layering: $1: $2"; bad=1; }
 
@@ -38,6 +61,13 @@ while IFS= read -r file; do
         refuse "$file" "$include (a backend is reached through its interface; the service builds it)"
       fi
       if [[ "$ttop" == app && "$top" != app && "$file" != main.cpp ]]; then refuse "$file" "$include (nothing depends on app)"; fi
+      if [[ "$folder" != "$file" && "$ttop" != "$top" ]]; then
+        if [[ -z "${allowed[$top]+set}" ]]; then
+          refuse "$file" "$include (folder $top is not in the table of arrows)"
+        elif [[ " ${allowed[$top]} " != *" $ttop "* ]]; then
+          refuse "$file" "$include ($top may not include $ttop)"
+        fi
+      fi
     fi
     if [[ -z "$backend" && "$top" != x11 && "$file" != app/TovoApp.cpp && "$top" != service ]] && grep -qE "^[[:space:]]*#[[:space:]]*include[[:space:]]*$platform" <<<"$line"; then
       refuse "$file" "$(sed -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*//' <<<"$line") (platform header in portable code)"
