@@ -19,10 +19,9 @@ void input(const Deps& deps, HTTPRequest& request, Connection& connection) {
     if (!deps.session.canInjectInput()) throw HTTPError(403, noInputText);
     deps.input.perform(event, action);
     // Streams that draw the pointer on the client follow injected input at once.
-    if (deps.pointers && deps.pointers->anyRunning()) {
+    if (auto at = event.pointerAfter(); at && deps.pointers && deps.pointers->anyRunning()) {
         try {
-            uint32_t display = deps.displays.resolve(event.display);
-            deps.pointers->noteInput(event.type, event.x, event.y, event.dx, event.dy, display);
+            deps.pointers->notePointerAt(at->first, at->second, deps.displays.resolve(event.display));
         } catch (const DisplayError&) {
         }
     }

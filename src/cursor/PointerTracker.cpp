@@ -138,20 +138,7 @@ bool PointerTrackers::anyRunning() {
     return !trackers.empty();
 }
 
-void PointerTrackers::noteInput(const std::string& type, std::optional<double> x, std::optional<double> y,
-                                std::optional<double> dx, std::optional<double> dy, uint32_t display) {
-    static const std::set<std::string> pointed = {"click", "doubleClick", "rightClick", "move", "scroll", "down", "up"};
-    if (!x || !y || !std::isfinite(*x) || !std::isfinite(*y)) return;
-    double px = *x, py = *y;
-    if (type == "drag") {
-        if (!dx || !dy || !std::isfinite(*dx) || !std::isfinite(*dy)) return;
-        px += *dx;
-        py += *dy;
-    } else if (!pointed.count(type)) {
-        return;
-    }
-    px = std::clamp(px, 0.0, 1.0);
-    py = std::clamp(py, 0.0, 1.0);
+void PointerTrackers::notePointerAt(double px, double py, uint32_t display) {
     std::vector<std::shared_ptr<DisplayPointerTracker>> live;
     {
         std::lock_guard<std::mutex> guard(lock);

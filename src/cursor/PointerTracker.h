@@ -48,7 +48,7 @@ private:
 // Follows the pointer for one streamed display: its position every 50 ms and its shape
 // every other poll, normalised to the display, with sub-1.5-pixel jitter suppressed.
 //
-// Threads: polls on `queue`; current() and noteInput() from any thread; onChange runs
+// Threads: polls on `queue`; current() and notePointerAt() from any thread; onChange runs
 // after the lock is released.
 class DisplayPointerTracker : public CursorFeed {
 public:
@@ -96,10 +96,9 @@ public:
     void add(const std::shared_ptr<DisplayPointerTracker>& tracker);
     void remove(const DisplayPointerTracker* tracker);
     bool anyRunning();
-    // The pointer after an input event of `type` at (x, y) (+ (dx, dy) for a drag) on
-    // `display`: every tracker of that display moves there.
-    void noteInput(const std::string& type, std::optional<double> x, std::optional<double> y, std::optional<double> dx,
-                   std::optional<double> dy, uint32_t display);
+    // Injected input put the pointer at (x, y) (0…1 of `display`): every tracker of that
+    // display moves there.
+    void notePointerAt(double x, double y, uint32_t display);
 
 private:
     std::mutex lock;  // guards trackers

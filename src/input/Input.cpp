@@ -71,11 +71,6 @@ private:
     InputInjector& injector;
 };
 
-bool isPointerAction(const std::string& type) {
-    static const std::string actions[] = {"click", "doubleClick", "rightClick", "down", "move", "drag"};
-    return std::find(std::begin(actions), std::end(actions), type) != std::end(actions);
-}
-
 }  // namespace
 
 Input::Input(InputInjector& injector, Displays& displays, PointerHolds& holds, MonotonicClock clock, Pause pause)
@@ -194,21 +189,22 @@ void Input::type(const std::string& text, const ClientGone& clientGone) {
 }
 
 bool Input::isStale(const InputEvent& event) {
-    if (event.type != "move" || !event.seq) return false;
+    if (event.kind != InputKind::move || !event.seq) return false;
     if (*event.seq < 0) throw BadInput("seq must be a non-negative integer");
     return !moves.admit(*event.seq, clock());
 }
 
 Input::Action Input::plan(const InputEvent& event, const ClientGone& clientGone) {
     const uint64_t flags = modifierFlags(event.modifiers);
-    const std::string& type = event.type;
-    if (type == "click" || type == "rightClick" || type == "doubleClick") {
+    if (!event.kind) throw BadInput("unknown input type " + event.type);
+    const InputKind kind = *event.kind;
+    if (kind == InputKind::click || kind == InputKind::rightClick || kind == InputKind::doubleClick) {
         Point at = point(event);
-        MouseButton button = type == "rightClick" ? MouseButton::right : MouseButton::left;
-        int count = type == "doubleClick" ? 2 : 1;
+        MouseButton button = kind == InputKind::rightClick ? MouseButton::right : MouseButton::left;
+        int count = kind == InputKind::doubleClick ? 2 : 1;
         return [=, this] { click(button, at, flags, count); };
     }
-    if (type == "move") {
+    if (kind == InputKind::move) {
         Point at = point(event);
         if (!event.button) return [=, this] { injector.moveTo(at.x, at.y); };
         if (*event.button != "left") throw BadInput("button must be \"left\"");
@@ -217,7 +213,7 @@ Input::Action Input::plan(const InputEvent& event, const ClientGone& clientGone)
             injector.moveTo(at.x, at.y);
         };
     }
-    if (type == "down") {
+    if (kind == InputKind::down) {
         Point at = point(event);
         return [=, this] {
             ModifierScope modifiers(injector, flags);
@@ -227,7 +223,7 @@ Input::Action Input::plan(const InputEvent& event, const ClientGone& clientGone)
             press.pressed(flags);
         };
     }
-    if (type == "up") {
+    if (kind == InputKind::up) {
         point(event);
         return [this] {
             uint64_t held = press.held();
@@ -236,7 +232,7 @@ Input::Action Input::plan(const InputEvent& event, const ClientGone& clientGone)
             injector.button(MouseButton::left, false);
         };
     }
-    if (type == "drag") {
+    if (kind == InputKind::drag) {
         uint32_t display = displays.resolve(event.display);
         Point start = point(event);
         if (!event.dx || !event.dy) throw BadInput("drag needs dx and dy");
@@ -254,7 +250,7 @@ Input::Action Input::plan(const InputEvent& event, const ClientGone& clientGone)
             injector.button(MouseButton::left, false);
         };
     }
-    if (type == "scroll") {
+    if (kind == InputKind::scroll) {
         std::optional<ScrollMotion::Point> at;
         if (event.x || event.y) {
             Point p = point(event);
@@ -276,7 +272,7 @@ Input::Action Input::plan(const InputEvent& event, const ClientGone& clientGone)
             });
         };
     }
-    if (type == "type") {
+    if (kind == InputKind::type) {
         if (!event.text || event.text->empty()) throw BadInput("type needs text");
         if (codePointCount(*event.text) > maxTypedCharacters) {
             throw BadInput("text must be at most " + std::to_string(maxTypedCharacters) + " characters");
@@ -284,21 +280,23 @@ Input::Action Input::plan(const InputEvent& event, const ClientGone& clientGone)
         std::string text = *event.text;
         return [this, text, clientGone] { this->type(text, clientGone); };
     }
-    if (type == "key") {
+    if (kind == InputKind::key) {
         if (!event.key) throw BadInput("key needs key");
         auto key = Keys::lookup(*event.key);
         if (!key) throw BadInput("unknown key " + *event.key);
         return [=, this] { keyPress(*key, flags); };
     }
-    throw BadInput("unknown input type " + type);
+    throw BadInput("unknown input type " + event.type);
 }
 
 void Input::perform(const InputEvent& event, const Action& action) {
     // A gliding scroll stops before the pointer acts.
-    if (isPointerAction(event.type)) scroll.interrupt();
+    if (event.isPointerAction()) scroll.interrupt();
     action();
 
-    if (event.type != "down" && event.type != "up" && !(event.type == "move" && event.button)) return;
+    const bool pressing = event.kind == InputKind::down || event.kind == InputKind::up ||
+                          (event.kind == InputKind::move && event.button);
+    if (!pressing) return;
     std::optional<uint32_t> display;
     try {
         display = displays.resolve(event.display);
@@ -306,10 +304,10 @@ void Input::perform(const InputEvent& event, const Action& action) {
     }
     if (!display || !event.x || !event.y) return;
     double x = std::clamp(*event.x, 0.0, 1.0), y = std::clamp(*event.y, 0.0, 1.0);
-    if (event.type == "down") {
+    if (event.kind == InputKind::down) {
         uint32_t on = *display;
         holds.hold(on, PointerHolds::inputRoute, x, y, [this, on](double rx, double ry) { releaseButton(on, rx, ry); });
-    } else if (event.type == "up") {
+    } else if (event.kind == InputKind::up) {
         holds.unhold(*display, x, y);
     } else {
         holds.moved(*display, x, y);

@@ -5,7 +5,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
+#include <map>
 
 namespace tovo {
 namespace {
@@ -42,7 +44,41 @@ std::optional<std::string> string(const nlohmann::json& object, const char* key)
     return it->get<std::string>();
 }
 
+const std::map<std::string, InputKind, std::less<>>& kinds() {
+    static const std::map<std::string, InputKind, std::less<>> table = {
+        {"click", InputKind::click}, {"doubleClick", InputKind::doubleClick}, {"rightClick", InputKind::rightClick},
+        {"down", InputKind::down},   {"up", InputKind::up},                   {"move", InputKind::move},
+        {"drag", InputKind::drag},   {"scroll", InputKind::scroll},           {"type", InputKind::type},
+        {"key", InputKind::key},
+    };
+    return table;
+}
+
 }  // namespace
+
+bool InputEvent::isPointerAction() const {
+    switch (kind.value_or(InputKind::key)) {
+        case InputKind::click:
+        case InputKind::doubleClick:
+        case InputKind::rightClick:
+        case InputKind::down:
+        case InputKind::move:
+        case InputKind::drag: return true;
+        default: return false;
+    }
+}
+
+std::optional<std::pair<double, double>> InputEvent::pointerAfter() const {
+    if (!kind || *kind == InputKind::type || *kind == InputKind::key) return std::nullopt;
+    if (!x || !y || !std::isfinite(*x) || !std::isfinite(*y)) return std::nullopt;
+    double px = *x, py = *y;
+    if (*kind == InputKind::drag) {
+        if (!dx || !dy || !std::isfinite(*dx) || !std::isfinite(*dy)) return std::nullopt;
+        px += *dx;
+        py += *dy;
+    }
+    return std::pair{std::clamp(px, 0.0, 1.0), std::clamp(py, 0.0, 1.0)};
+}
 
 InputEvent InputEvent::decode(const std::string& body) {
     std::optional<nlohmann::json> parsed = parseJson(body);
@@ -53,6 +89,7 @@ InputEvent InputEvent::decode(const std::string& body) {
     auto type = string(object, "type");
     if (!type) invalid("type is missing");
     event.type = *type;
+    if (auto known = kinds().find(*type); known != kinds().end()) event.kind = known->second;
     event.display = integer(object, "display");
     event.x = number(object, "x");
     event.y = number(object, "y");

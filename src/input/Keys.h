@@ -7,27 +7,32 @@
 
 namespace tovo {
 
-// A key of the keyboard, by the keysym it produces: the values are the X keysyms (the same
-// numbers xkbcommon uses), so that backends post it without a table of their own. Keys that
-// type a Latin-1 character have that character's value ('a' is 0x61).
+// A key of the keyboard. A key that types a Latin-1 character has that character's value
+// ('a' is 0x61); the named keys have values of their own, above any character. Only the
+// backends know what their system calls the keys (x11: the keysym table of the XTest
+// injector).
 enum class Key : uint32_t {
-    returnKey = 0xff0d,
-    enter = 0xff8d,  // the keypad's Enter
-    tab = 0xff09,
     space = 0x20,
-    backspace = 0xff08,
-    forwardDelete = 0xffff,
-    escape = 0xff1b,
-    left = 0xff51,
-    up = 0xff52,
-    right = 0xff53,
-    down = 0xff54,
-    home = 0xff50,
-    end = 0xff57,
-    pageUp = 0xff55,
-    pageDown = 0xff56,
-    f1 = 0xffbe,  // f2…f12 follow one by one
+    returnKey = 0x10000,
+    enter,  // the keypad's Enter
+    tab,
+    backspace,
+    forwardDelete,
+    escape,
+    left,
+    up,
+    right,
+    down,
+    home,
+    end,
+    pageUp,
+    pageDown,
+    f1,  // f2…f12 follow one by one
+    f12 = f1 + 11,
 };
+
+// True for a key that types the Latin-1 character of its value.
+constexpr bool isCharacterKey(Key key) { return static_cast<uint32_t>(key) < 0x100; }
 
 namespace Keys {
 

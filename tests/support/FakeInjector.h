@@ -10,7 +10,7 @@
 namespace tovo::test {
 
 // Records what it was asked to post, one line per call ("move 10 20", "down left",
-// "key 65293 up", "mods 0x100000", "type abc", "wheel 1 0").
+// "key 65536 up", "mods 0x100000", "type abc", "wheel 1 0").
 class FakeInjector : public InputInjector {
 public:
     bool available() override { return true; }

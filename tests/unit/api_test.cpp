@@ -57,8 +57,8 @@ TEST(Api, InputPostsAtDisplayPixels) {
     EXPECT_EQ(std::vector<std::string>(drag.end() - 2, drag.end()), (std::vector<std::string>{"move 480 360", "up left"}));
     fake.injector->clear();
     EXPECT_EQ(fake.call("POST", "/input", R"({"type":"key","key":"Page_Up","modifiers":["cmd"]})").first, 200);
-    EXPECT_EQ(fake.injector->calls(),
-              (std::vector<std::string>{"mods 0x100000", "key 65365 down", "key 65365 up", "mods 0x0"}));
+    const std::string pageUp = "key " + std::to_string(static_cast<unsigned>(Key::pageUp));
+    EXPECT_EQ(fake.injector->calls(), (std::vector<std::string>{"mods 0x100000", pageUp + " down", pageUp + " up", "mods 0x0"}));
 }
 
 TEST(Api, BadInputIsRefusedBeforeAnythingIsPosted) {

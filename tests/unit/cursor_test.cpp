@@ -1,8 +1,9 @@
 // The pointer tracker on a hand-driven probe and queue, the built-in arrow, cursor part
 // bodies and their pacing in a stream.
-#include "image/PNG.h"
 #include "cursor/CursorArrow.h"
 #include "cursor/PointerTracker.h"
+#include "image/PNG.h"
+#include "input/InputEvent.h"
 #include "support/ManualTaskQueue.h"
 #include "video/StreamCursor.h"
 
@@ -63,12 +64,18 @@ TEST(PointerTracker, FollowsThePointerAndItsShape) {
     PointerTrackers trackers;
     auto shared = std::shared_ptr<DisplayPointerTracker>(&t.tracker, [](DisplayPointerTracker*) {});
     trackers.add(shared);
-    trackers.noteInput("click", 0.25, 0.5, std::nullopt, std::nullopt, 1);
+    auto after = [](const std::string& body) { return InputEvent::decode(body).pointerAfter(); };
+    auto click = after(R"({"type":"click","x":0.25,"y":0.5})");
+    ASSERT_TRUE(click);
+    trackers.notePointerAt(click->first, click->second, 1);
     EXPECT_EQ(t.tracker.current().first, (ClientCursor{0.25, 0.5, true, cursor.shapeId}));
-    trackers.noteInput("drag", 0.25, 0.5, 0.5, 0.75, 1);
+    auto drag = after(R"({"type":"drag","x":0.25,"y":0.5,"dx":0.5,"dy":0.75})");  // ends past the edge
+    ASSERT_TRUE(drag);
+    trackers.notePointerAt(drag->first, drag->second, 1);
     EXPECT_EQ(t.tracker.current().first, (ClientCursor{0.75, 1.0, true, cursor.shapeId}));
-    trackers.noteInput("key", 0.1, 0.1, std::nullopt, std::nullopt, 1);
-    trackers.noteInput("move", 0.1, 0.1, std::nullopt, std::nullopt, 2);  // another display
+    EXPECT_FALSE(after(R"({"type":"key","key":"a","x":0.1,"y":0.1})"));
+    EXPECT_FALSE(after(R"({"type":"hover","x":0.1,"y":0.1})"));
+    trackers.notePointerAt(0.1, 0.1, 2);  // another display
     EXPECT_EQ(t.tracker.current().first.x, 0.75);
 
     // The 33rd shape keeps only the current one; without a readable cursor the arrow (id 0).

@@ -28,6 +28,28 @@ KeySym keysymOfScalar(char32_t c) {
     return static_cast<KeySym>(0x01000000 | c);
 }
 
+// The keysym of a key: a character key's Latin-1 keysym (its code point), a named key's from
+// the table. The one place that knows X's names for keys.
+KeySym keysymOf(Key key) {
+    if (isCharacterKey(key)) return static_cast<KeySym>(key);
+    static const std::map<Key, KeySym> named = [] {
+        std::map<Key, KeySym> t = {
+            {Key::returnKey, XK_Return}, {Key::enter, XK_KP_Enter},        {Key::tab, XK_Tab},
+            {Key::backspace, XK_BackSpace}, {Key::forwardDelete, XK_Delete}, {Key::escape, XK_Escape},
+            {Key::left, XK_Left},        {Key::up, XK_Up},                 {Key::right, XK_Right},
+            {Key::down, XK_Down},        {Key::home, XK_Home},             {Key::end, XK_End},
+            {Key::pageUp, XK_Prior},     {Key::pageDown, XK_Next},
+        };
+        for (uint32_t n = 0; n < 12; ++n) t[static_cast<Key>(static_cast<uint32_t>(Key::f1) + n)] = XK_F1 + n;
+        return t;
+    }();
+    auto it = named.find(key);
+    return it == named.end() ? NoSymbol : it->second;
+}
+
+// X's number of a pointer button.
+unsigned buttonOf(MouseButton button) { return button == MouseButton::left ? Button1 : Button3; }
+
 std::vector<char32_t> scalars(const std::string& text) {
     std::vector<char32_t> out;
     for (size_t i = 0; i < text.size();) {
@@ -91,16 +113,17 @@ public:
     void button(MouseButton which, bool down) override {
         std::lock_guard<std::mutex> guard(lock);
         if (!connect()) return;
-        XTestFakeButtonEvent(display, which == MouseButton::left ? 1 : 3, down ? True : False, CurrentTime);
+        XTestFakeButtonEvent(display, buttonOf(which), down ? True : False, CurrentTime);
         XFlush(display);
     }
 
     void key(Key key, bool down) override {
         std::lock_guard<std::mutex> guard(lock);
         if (!connect()) return;
-        KeyCode code = XKeysymToKeycode(display, static_cast<KeySym>(key));
+        const KeySym sym = keysymOf(key);
+        KeyCode code = sym == NoSymbol ? 0 : XKeysymToKeycode(display, sym);
         if (code == 0) return;
-        if (down && own) own->note(static_cast<uint32_t>(key));
+        if (down && own) own->note(static_cast<uint32_t>(sym));
         XTestFakeKeyEvent(display, code, down ? True : False, CurrentTime);
         XFlush(display);
     }
