@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
         auto picture = frames.latest();
         seen = picture->seq;
         auto t0 = std::chrono::steady_clock::now();
-        auto unit = encoder.encode(*picture, t0.time_since_epoch().count() / 1e9, first, 0.5);
+        auto unit = encoder.encode(*picture, t0.time_since_epoch().count() / 1e9, first);
         double took = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
         if (!unit) continue;
         if (!first) ms.push_back(took);

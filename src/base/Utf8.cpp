@@ -68,6 +68,41 @@ size_t codePointCount(std::string_view text) {
     return count;
 }
 
+std::u32string utf8Scalars(std::string_view bytes) {
+    std::u32string out;
+    out.reserve(bytes.size());
+    size_t i = 0;
+    while (i < bytes.size()) {
+        size_t len = sequenceLength(bytes, i);
+        if (len == 0) {
+            out += U'\uFFFD';
+            ++i;
+            continue;
+        }
+        auto lead = static_cast<uint8_t>(bytes[i]);
+        char32_t c = len == 1 ? lead : lead & (0x7F >> len);
+        for (size_t k = 1; k < len; ++k) c = (c << 6) | (static_cast<uint8_t>(bytes[i + k]) & 0x3F);
+        out += c;
+        i += len;
+    }
+    return out;
+}
+
+std::string_view utf8Prefix(std::string_view text, size_t count) {
+    size_t i = 0;
+    for (size_t seen = 0; i < text.size(); ++i) {
+        if ((static_cast<uint8_t>(text[i]) & 0xC0) != 0x80 && seen++ == count) break;
+    }
+    return text.substr(0, i);
+}
+
+std::string_view utf8Truncated(std::string_view text, size_t maxBytes) {
+    if (text.size() <= maxBytes) return text;
+    size_t end = maxBytes;
+    while (end > 0 && (static_cast<uint8_t>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
+}
+
 std::vector<std::string> utf8Characters(std::string_view text) {
     std::vector<std::string> out;
     for (unsigned char c : text) {

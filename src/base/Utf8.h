@@ -17,6 +17,16 @@ std::vector<std::string> utf8Characters(std::string_view text);
 // The number of code points in `text`, which must be UTF-8.
 size_t codePointCount(std::string_view text);
 
+// The Unicode scalars of `bytes`; a malformed sequence reads as U+FFFD, as sanitizeUtf8 does.
+std::u32string utf8Scalars(std::string_view bytes);
+
+// The first `count` code points of `text` (UTF-8).
+std::string_view utf8Prefix(std::string_view text, size_t count);
+
+// The longest start of `text` (UTF-8) of at most `maxBytes` bytes that ends on a character
+// boundary.
+std::string_view utf8Truncated(std::string_view text, size_t maxBytes);
+
 // True when `bytes` is well-formed UTF-8.
 bool isValidUtf8(std::string_view bytes);
 

@@ -105,10 +105,7 @@ std::string preview(const std::string& text) {
 
 std::pair<std::string, bool> clipText(const std::string& text, size_t maxBytes) {
     if (text.size() <= maxBytes) return {text, false};
-    size_t end = maxBytes;
-    // Back up to the start of a character.
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    return {text.substr(0, end), true};
+    return {std::string(utf8Truncated(text, maxBytes)), true};
 }
 
 ClipboardFileInfo fileInfo(const std::string& path) {

@@ -2,6 +2,7 @@
 
 #include "base/Log.h"
 #include "base/Text.h"
+#include "base/Utf8.h"
 #include "desktop/WindowCatalog.h"
 #include "desktop/WindowError.h"
 
@@ -23,15 +24,7 @@ const std::set<std::string> pressableRoles = {"AXButton",   "AXLink",     "AXMen
 const std::set<std::string> textRoles = {"AXTextField", "AXTextArea", "AXComboBox"};
 
 // The first `count` characters (code points) of UTF-8 text.
-std::string firstCharacters(const std::string& text, size_t count) {
-    size_t i = 0, seen = 0;
-    while (i < text.size() && seen < count) {
-        unsigned char b = static_cast<unsigned char>(text[i]);
-        i += b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-        ++seen;
-    }
-    return text.substr(0, std::min(i, text.size()));
-}
+std::string firstCharacters(const std::string& text, size_t count) { return std::string(utf8Prefix(text, count)); }
 
 }  // namespace
 

@@ -25,9 +25,6 @@ class InputInjector {
 public:
     virtual ~InputInjector() = default;
 
-    // Input can be posted at all (on X11: the XTEST extension is there).
-    virtual bool available() = 0;
-
     // Holds exactly the modifier keys `flags` names (pressing and releasing the difference);
     // events posted afterwards carry them. 0 releases every modifier this injector holds.
     virtual void setModifiers(uint64_t flags) = 0;

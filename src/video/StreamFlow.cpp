@@ -29,8 +29,7 @@ StreamFlow::StreamFlow(std::string id, std::string label, StreamFlowController c
 
 void StreamFlow::start() {
     std::lock_guard<std::mutex> guard(lock);
-    auto actions = controller.apply(StreamNetProfile::choose(std::nullopt, controller.tuning));
-    pending.insert(pending.end(), actions.begin(), actions.end());
+    if (auto kbps = controller.apply(StreamNetProfile::choose(std::nullopt, controller.tuning()))) pendingKbps = kbps;
 }
 
 std::string StreamFlow::rateLine(int from, int to, double at) const {
@@ -38,7 +37,7 @@ std::string StreamFlow::rateLine(int from, int to, double at) const {
     char text[200];
     std::snprintf(text, sizeof(text), "%s: bitrate %d → %d kbps (qd %s ms, rtt %s ms, cap %d kbps, sent %.0f kbps)",
                   label.c_str(), from, to, qd ? std::to_string(std::lround(*qd * 1000)).c_str() : "?",
-                  controller.latestRTT ? std::to_string(std::lround(*controller.latestRTT * 1000)).c_str() : "?",
+                  controller.latestRTT() ? std::to_string(std::lround(*controller.latestRTT() * 1000)).c_str() : "?",
                   controller.limitKbps(at), controller.sentKbps(at));
     return text;
 }
@@ -48,17 +47,13 @@ void StreamFlow::ack(uint64_t seq, bool keyframe) {
     std::vector<std::string> lines;
     {
         std::lock_guard<std::mutex> guard(lock);
-        bool wasOff = controller.disabled;
-        int before = controller.bitrateKbps;
-        auto actions = controller.onAck(seq, keyframe, now);
-        if (wasOff && !controller.disabled) lines.push_back(label + ": acks are back; flow-control window on again");
-        pending.insert(pending.end(), actions.begin(), actions.end());
-        for (const auto& action : actions) {
-            if (action.kind != StreamFlowAction::Kind::bitrate) continue;
-            if (action.value < before || action.value >= controller.limitKbps(now)) {
-                lines.push_back(rateLine(before, action.value, now));
-            }
-            before = action.value;
+        bool wasOff = controller.windowOff();
+        int before = controller.bitrateKbps();
+        auto kbps = controller.onAck(seq, keyframe, now);
+        if (wasOff && !controller.windowOff()) lines.push_back(label + ": acks are back; flow-control window on again");
+        if (kbps) {
+            pendingKbps = kbps;
+            if (*kbps < before || *kbps >= controller.limitKbps(now)) lines.push_back(rateLine(before, *kbps, now));
         }
         if (auto line = updateProfile(now)) lines.push_back(*line);
     }
@@ -89,14 +84,13 @@ void StreamFlow::received(const StreamPlayoutReport& incoming) {
 std::optional<std::string> StreamFlow::updateProfile(double at) {
     std::optional<StreamNetReport> client;
     if (clientNet && at - clientNet->second <= clientReportAge) client = clientNet->first;
-    auto chosen = StreamNetProfile::choose(client, controller.tuning);
-    if (controller.profile == chosen) return std::nullopt;
-    int before = controller.bitrateKbps;
-    auto actions = controller.apply(chosen);
-    pending.insert(pending.end(), actions.begin(), actions.end());
+    auto chosen = StreamNetProfile::choose(client, controller.tuning());
+    if (controller.profile() == chosen) return std::nullopt;
+    int before = controller.bitrateKbps();
+    if (auto kbps = controller.apply(chosen)) pendingKbps = kbps;
     std::string line = label + ": network profile " + chosen.name + " (cap " + std::to_string(chosen.maxKbps) + " kbps)";
-    if (controller.bitrateKbps < before) {
-        line += ", bitrate " + std::to_string(before) + " → " + std::to_string(controller.bitrateKbps) + " kbps";
+    if (controller.bitrateKbps() < before) {
+        line += ", bitrate " + std::to_string(before) + " → " + std::to_string(controller.bitrateKbps()) + " kbps";
     }
     return line;
 }
@@ -153,11 +147,11 @@ StreamFlow::LoopState StreamFlow::poll(double now) {
     int disableAfter;
     {
         std::lock_guard<std::mutex> guard(lock);
-        state.actions = std::exchange(pending, {});
+        state.bitrateKbps = std::exchange(pendingKbps, std::nullopt);
         state.stalled = controller.checkStall(now);
         state.keyRequested = controller.keyPending();
         state.stallDeadline = controller.stallDeadline();
-        disableAfter = static_cast<int>(controller.tuning.disableAfter);
+        disableAfter = static_cast<int>(controller.tuning().disableAfter);
     }
     if (state.stalled) {
         log(label + ": no ack for " + std::to_string(disableAfter) + " s; flow-control window off for this stream");
@@ -172,8 +166,8 @@ StreamFlowGate StreamFlow::gate(double now, uint64_t pictureSeq) {
 
 StreamFlow::RefineRoom StreamFlow::refineRoom() {
     std::lock_guard<std::mutex> guard(lock);
-    RefineRoom room{controller.queueDelayMin(), controller.tuning.maxKbps};
-    if (controller.profile) room.capKbps = std::min(room.capKbps, controller.profile->maxKbps);
+    RefineRoom room{controller.queueDelayMin(), controller.tuning().maxKbps};
+    if (controller.profile()) room.capKbps = std::min(room.capKbps, controller.profile()->maxKbps);
     return room;
 }
 
@@ -191,8 +185,8 @@ std::string StreamFlow::summaryLine() {
     std::snprintf(text, sizeof(text),
                   "window %d%s in flight %zu; %d kbps%s; rtt min %.0f srtt %.0f ms; acks %d limited %d probes %d "
                   "key requests %d; down %d up %d held %d",
-                  c.window(), c.disabled ? " (off)" : (c.acksStarted ? "" : " (no acks)"), c.outstanding.size(),
-                  c.bitrateKbps, c.profile ? (" " + c.profile->name).c_str() : "", ms(c.minRTT()), ms(c.srtt),
+                  c.window(), c.windowOff() ? " (off)" : (c.acksStarted() ? "" : " (no acks)"), c.inFlight(),
+                  c.bitrateKbps(), c.profile() ? (" " + c.profile()->name).c_str() : "", ms(c.minRTT()), ms(c.smoothedRTT()),
                   c.counters().acks, c.counters().windowLimited, c.counters().probes, c.counters().keyRequests,
                   c.counters().decreases, c.counters().increases, c.counters().heldSteps);
     return text;

@@ -39,11 +39,11 @@ public:
     // The stream is over: no more wake-ups reach the loop (an ack handler may still hold the
     // flow), and the last network quality is logged when one was measured.
     void finish();
-    // What the stream loop learns at the top of a turn: the changes to apply, whether the
+    // What the stream loop learns at the top of a turn: the bit rate to set (kbps), when it changed, whether the
     // window was just switched off for want of acks (logged here), whether a key frame is
     // wanted, and when the stall check is next due.
     struct LoopState {
-        std::vector<StreamFlowAction> actions;
+        std::optional<int> bitrateKbps;
         bool stalled = false;
         bool keyRequested = false;
         std::optional<double> stallDeadline;
@@ -84,7 +84,7 @@ private:
 
     std::mutex lock;  // guards every field below
     StreamFlowController controller;
-    std::vector<StreamFlowAction> pending;
+    std::optional<int> pendingKbps;  // the newest rate the loop has not taken yet
     std::optional<StreamPlayoutReport> report;
     bool reportFresh = false;  // a report came since the last statistics line
     std::optional<std::pair<StreamNetReport, double>> clientNet;

@@ -42,7 +42,6 @@ struct StreamTuning {
     int constrainedMaxKbps = 2500;
     double holdBelowUtilization = 0.5;
     std::optional<int> requestMaxKbps;  // the client's own cap
-    double resolutionUpHold = 6.0;
     int maxFPS = 60;
     double keepalive = 5.0;
     double refineIdle = 0.3;

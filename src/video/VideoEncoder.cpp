@@ -39,7 +39,7 @@ std::optional<double> calibrationMedian(VideoCodec codec, const EncoderSessionFa
         fillCalibrationPicture(pixels->data(), width, height, width * 4, 12 * i);
         VideoPicture picture{pixels, width, height, width * 4, 0, 0};
         auto start = std::chrono::steady_clock::now();
-        auto result = encoder.encodeFrame(picture, i / 30.0, false, 0.5);
+        auto result = encoder.encodeFrame(picture, i / 30.0, false);
         double ms = millisecondsSince(start);
         if (result.kind == VideoEncodeResult::Kind::failed && encoder.sessionsCreated == 0) return std::nullopt;
         if (i > 2 && result.kind == VideoEncodeResult::Kind::unit) samples.push_back(ms);
@@ -77,7 +77,7 @@ bool VideoEncoder::ensureSession(int w, int h) {
     return true;
 }
 
-VideoEncodeResult VideoEncoder::encodeFrame(const VideoPicture& picture, double time, bool forceKey, double) {
+VideoEncodeResult VideoEncoder::encodeFrame(const VideoPicture& picture, double time, bool forceKey) {
     using Kind = VideoEncodeResult::Kind;
     // A session stuck at an older rate is remade for a key frame anyway, or when the rate
     // must come down; a raised rate waits for the next key so that it costs no extra key.
@@ -136,8 +136,8 @@ VideoEncodeResult VideoEncoder::encodeFrame(const VideoPicture& picture, double 
     return result;
 }
 
-std::optional<VideoAccessUnit> VideoEncoder::encode(const VideoPicture& picture, double time, bool forceKey, double timeout) {
-    auto result = encodeFrame(picture, time, forceKey, timeout);
+std::optional<VideoAccessUnit> VideoEncoder::encode(const VideoPicture& picture, double time, bool forceKey) {
+    auto result = encodeFrame(picture, time, forceKey);
     if (result.kind != VideoEncodeResult::Kind::unit) return std::nullopt;
     return std::move(result.unit);
 }
@@ -159,7 +159,7 @@ void VideoEncoder::invalidate() {
 
 bool VideoEncoder::probe(VideoCodec codec, const EncoderSessionFactory& makeSession) {
     VideoEncoder encoder(codec, 1000000, 30, makeSession);
-    auto result = encoder.encodeFrame(solidPicture(640, 360, 0x40), 0, true, 0.5);
+    auto result = encoder.encodeFrame(solidPicture(640, 360, 0x40), 0, true);
     bool available = result.kind == VideoEncodeResult::Kind::unit && result.unit.isKey;
     std::string hardware = encoder.isHardware ? (*encoder.isHardware ? "true" : "false") : "?";
     log(std::string("video: ") + toString(codec) + (available ? " available" : " unavailable") + " (encoder " +

@@ -45,11 +45,10 @@ public:
     VideoEncoder(VideoCodec codec, int bitrate, int expectedFrameRate, EncoderSessionFactory makeSession);
     ~VideoEncoder();
 
-    // `time` in seconds (monotonic); `timeout` bounds the wait for an encoder that answers
-    // asynchronously (libavcodec's encoders answer within the call, so it is not used).
-    VideoEncodeResult encodeFrame(const VideoPicture& picture, double time, bool forceKey, double timeout);
+    // `time` in seconds (monotonic). The session answers within the call.
+    VideoEncodeResult encodeFrame(const VideoPicture& picture, double time, bool forceKey);
     // The unit, or nothing when the frame was dropped or failed.
-    std::optional<VideoAccessUnit> encode(const VideoPicture& picture, double time, bool forceKey, double timeout);
+    std::optional<VideoAccessUnit> encode(const VideoPicture& picture, double time, bool forceKey);
 
     // At least 50000; applied to the running session at once. A session that cannot change
     // its rate is rebuilt on the next picture when the rate went down, and otherwise on the

@@ -15,8 +15,6 @@
 namespace tovo {
 namespace {
 
-constexpr double encodeTimeout = 0.5;
-
 const char* partKind(PictureKind kind) {
     switch (kind) {
     case PictureKind::live: return "delta";
@@ -131,7 +129,7 @@ void videoStreamLoop(VideoPictureSource& source, StreamOutput& output, StreamFlo
     std::shared_ptr<StreamFlow> flow;
     if (options.streamID) {
         flow = std::make_shared<StreamFlow>(*options.streamID, options.label,
-                                            StreamFlowController(tuning, {}, options.interval), clock,
+                                            StreamFlowController(tuning, options.interval), clock,
                                             [&source] { source.wake(); });
         flow->start();
         flows.add(flow);
@@ -164,9 +162,8 @@ void videoStreamLoop(VideoPictureSource& source, StreamOutput& output, StreamFlo
         in.statsDue = stats.due();
         if (flow) {
             auto state = flow->poll(now);
-            for (const auto& action : state.actions) {
-                if (action.kind != StreamFlowAction::Kind::bitrate) continue;
-                int bps = std::max(action.value * 1000, VideoEncoder::minimumBitrate);
+            if (state.bitrateKbps) {
+                int bps = std::max(*state.bitrateKbps * 1000, VideoEncoder::minimumBitrate);
                 if (bps != encoder.bitrate()) encoder.setBitrate(bps);
             }
             in.keyRequested = state.keyRequested;
@@ -227,7 +224,7 @@ void videoStreamLoop(VideoPictureSource& source, StreamOutput& output, StreamFlo
                              std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                  std::chrono::duration<double>(clock() - startedAt)));
         auto started = std::chrono::steady_clock::now();
-        auto result = encoder.encodeFrame(*picture, now, decision.key, encodeTimeout);
+        auto result = encoder.encodeFrame(*picture, now, decision.key);
         double encodeMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
         if (restoreBitrate) encoder.setBitrate(restoreBitrate);
 

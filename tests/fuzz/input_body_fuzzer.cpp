@@ -16,7 +16,6 @@ namespace {
 
 class CountingInjector : public tovo::InputInjector {
 public:
-    bool available() override { return true; }
     void setModifiers(uint64_t) override { ++calls; }
     void moveTo(double x, double y) override {
         if (!std::isfinite(x) || !std::isfinite(y)) __builtin_trap();

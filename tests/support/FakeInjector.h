@@ -13,7 +13,6 @@ namespace tovo::test {
 // "key 65536 up", "mods 0x100000", "type abc", "wheel 1 0").
 class FakeInjector : public InputInjector {
 public:
-    bool available() override { return true; }
     void setModifiers(uint64_t flags) override {
         if (flags == current) return;
         current = flags;

@@ -30,7 +30,7 @@ class RealEncoder : public ::testing::TestWithParam<VideoCodec> {};
 TEST_P(RealEncoder, KeyUnitsCarryParameterSetsAndDeltasDoNot) {
     VideoCodec codec = GetParam();
     VideoEncoder encoder(codec, 2000000, 30, libavSessionFactory());
-    auto key = encoder.encode(picture(320, 240, 3), 1.0, true, 0.5);
+    auto key = encoder.encode(picture(320, 240, 3), 1.0, true);
     ASSERT_TRUE(key);
     EXPECT_TRUE(key->isKey);
     EXPECT_EQ(key->width, 320);
@@ -48,7 +48,7 @@ TEST_P(RealEncoder, KeyUnitsCarryParameterSetsAndDeltasDoNot) {
     }
 
     // Same time twice: presentation times still increase, and no key comes unasked.
-    auto delta = encoder.encode(picture(320, 240, 5), 1.0, false, 0.5);
+    auto delta = encoder.encode(picture(320, 240, 5), 1.0, false);
     ASSERT_TRUE(delta);
     EXPECT_FALSE(delta->isKey);
     ASSERT_EQ(delta->data.compare(0, 4, std::string("\0\0\0\1", 4)), 0);
@@ -57,13 +57,13 @@ TEST_P(RealEncoder, KeyUnitsCarryParameterSetsAndDeltasDoNot) {
     // A rate change on the running encoder; an asked-for key comes at once.
     encoder.setBitrate(10000);
     EXPECT_EQ(encoder.bitrate(), 50000);
-    auto forced = encoder.encode(picture(320, 240, 7), 1.1, true, 0.5);
+    auto forced = encoder.encode(picture(320, 240, 7), 1.1, true);
     ASSERT_TRUE(forced);
     EXPECT_TRUE(forced->isKey);
 
     // A new size is a new session.
     int sessions = encoder.sessionsCreated;
-    auto resized = encoder.encode(picture(640, 360, 9), 1.2, false, 0.5);
+    auto resized = encoder.encode(picture(640, 360, 9), 1.2, false);
     ASSERT_TRUE(resized);
     EXPECT_EQ(encoder.sessionsCreated, sessions + 1);
     EXPECT_EQ(encoder.size(), std::make_pair(640, 360));
@@ -76,9 +76,9 @@ INSTANTIATE_TEST_SUITE_P(Codecs, RealEncoder, ::testing::Values(VideoCodec::h264
 TEST(VideoEncoderSessions, PresentationTimesRiseAndKeysGetParameterSets) {
     Script script;
     VideoEncoder encoder(VideoCodec::h264, 1000000, 30, fakeFactory(script));
-    auto key = encoder.encode(picture(32, 32, 1), 2.0, true, 0.5);
-    encoder.encode(picture(32, 32, 1), 2.0, false, 0.5);
-    encoder.encode(picture(32, 32, 1), 1.5, false, 0.5);
+    auto key = encoder.encode(picture(32, 32, 1), 2.0, true);
+    encoder.encode(picture(32, 32, 1), 2.0, false);
+    encoder.encode(picture(32, 32, 1), 1.5, false);
     EXPECT_EQ(script.pts, (std::vector<int64_t>{2000000, 2000001, 2000002}));
     ASSERT_TRUE(key);
     EXPECT_EQ(key->data, std::string("\0\0\0\1\x67p\0\0\0\1\x68q\0\0\0\1\x65k", 18));
@@ -88,13 +88,13 @@ TEST(VideoEncoderSessions, FailuresRebuildTheSession) {
     Script script;
     VideoEncoder encoder(VideoCodec::hevc, 1000000, 30, fakeFactory(script));
     script.submitError = -5;
-    EXPECT_EQ(encoder.encodeFrame(picture(32, 32, 1), 0, false, 0.5).kind, VideoEncodeResult::Kind::failed);
+    EXPECT_EQ(encoder.encodeFrame(picture(32, 32, 1), 0, false).kind, VideoEncodeResult::Kind::failed);
     script.submitError = 0;
     script.next = EncoderOutput::Status::pending;
-    EXPECT_EQ(encoder.encodeFrame(picture(32, 32, 1), 0.1, false, 0.5).kind, VideoEncodeResult::Kind::failed);
+    EXPECT_EQ(encoder.encodeFrame(picture(32, 32, 1), 0.1, false).kind, VideoEncodeResult::Kind::failed);
     EXPECT_EQ(encoder.flushes, 1);
     script.next = EncoderOutput::Status::dropped;
-    EXPECT_EQ(encoder.encodeFrame(picture(32, 32, 1), 0.2, false, 0.5).kind, VideoEncodeResult::Kind::dropped);
+    EXPECT_EQ(encoder.encodeFrame(picture(32, 32, 1), 0.2, false).kind, VideoEncodeResult::Kind::dropped);
     EXPECT_EQ(encoder.drops, 1);
     EXPECT_EQ(script.opened, 3);
 }
@@ -103,14 +103,14 @@ TEST(VideoEncoderSessions, ARateTheSessionCannotTakeWaitsForAKeyUnlessItIsLower)
     Script script;
     script.liveRate = false;
     VideoEncoder encoder(VideoCodec::hevc, 1000000, 30, fakeFactory(script));
-    encoder.encode(picture(32, 32, 1), 0, true, 0.5);
+    encoder.encode(picture(32, 32, 1), 0, true);
     encoder.setBitrate(4000000);  // a raise: kept until the next key
-    encoder.encode(picture(32, 32, 1), 0.1, false, 0.5);
+    encoder.encode(picture(32, 32, 1), 0.1, false);
     EXPECT_EQ(script.opened, 1);
-    encoder.encode(picture(32, 32, 1), 0.2, true, 0.5);
+    encoder.encode(picture(32, 32, 1), 0.2, true);
     EXPECT_EQ(script.opened, 2);
     encoder.setBitrate(800000);  // a cut: at once
-    encoder.encode(picture(32, 32, 1), 0.3, false, 0.5);
+    encoder.encode(picture(32, 32, 1), 0.3, false);
     EXPECT_EQ(script.opened, 3);
 }
 

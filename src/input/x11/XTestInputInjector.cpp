@@ -3,6 +3,7 @@
 // has none for a character.
 #include "input/x11/XTestInputInjector.h"
 #include "x11/X11Connection.h"
+#include "base/Utf8.h"
 
 #include <X11/Xlib.h>
 #include <X11/XKBlib.h>
@@ -50,19 +51,6 @@ KeySym keysymOf(Key key) {
 // X's number of a pointer button.
 unsigned buttonOf(MouseButton button) { return button == MouseButton::left ? Button1 : Button3; }
 
-std::vector<char32_t> scalars(const std::string& text) {
-    std::vector<char32_t> out;
-    for (size_t i = 0; i < text.size();) {
-        unsigned char b = static_cast<unsigned char>(text[i]);
-        int len = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-        char32_t c = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
-        for (int k = 1; k < len && i + k < text.size(); ++k) c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-        out.push_back(c);
-        i += static_cast<size_t>(len);
-    }
-    return out;
-}
-
 class XTestInputInjector final : public InputInjector {
 public:
     explicit XTestInputInjector(OwnKeyPresses* own) : own(own) {}
@@ -77,13 +65,6 @@ public:
         std::lock_guard<std::mutex> guard(lock);
         restoreBorrowed();
         if (display) XCloseDisplay(display);
-    }
-
-    bool available() override {
-        std::lock_guard<std::mutex> guard(lock);
-        if (!connect()) return false;
-        int event, error, major, minor;
-        return XTestQueryExtension(display, &event, &error, &major, &minor) == True;
     }
 
     void setModifiers(uint64_t flags) override {
@@ -132,7 +113,7 @@ public:
         {
             std::lock_guard<std::mutex> guard(lock);
             if (!connect()) return;
-            for (char32_t c : scalars(text)) typeScalar(c);
+            for (char32_t c : utf8Scalars(text)) typeScalar(c);
             XSync(display, False);
             lastBorrowUse = std::chrono::steady_clock::now();
             if (!borrowed.empty() && !reverter.joinable()) reverter = std::thread([this] { revertWhenIdle(); });
