@@ -17,29 +17,6 @@ namespace {
 
 std::string errnoText(int error) { return std::strerror(error); }
 
-// Errors after which accepting can go on: the connection that failed is gone, or the
-// process is out of descriptors or memory for the moment. Giving up the listener for
-// those would turn a burst of clients into a dead service.
-bool isTransientAcceptError(int error) {
-    switch (error) {
-        case ECONNABORTED: case EPROTO: case EMFILE: case ENFILE: case ENOBUFS: case ENOMEM:
-            return true;
-        default:
-            return false;
-    }
-}
-
-bool isResourceShortage(int error) { return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM; }
-
-void joinUnlessSelf(std::thread& thread) {
-    if (!thread.joinable()) return;
-    if (thread.get_id() == std::this_thread::get_id()) {
-        thread.detach();
-    } else {
-        thread.join();
-    }
-}
-
 // Makes way for binding at `path`: a socket whose server is gone is removed; a socket
 // something still accepts on, and any other kind of file, are refused and left alone.
 void clearDeadSocket(const std::string& path, const sockaddr_un& address) {
@@ -115,169 +92,81 @@ HTTPServer::~HTTPServer() {
 
 void HTTPServer::start() {
     std::lock_guard<std::mutex> guard(lock);
-    if (acceptThread.joinable() || stopped) return;
-    acceptThread = std::thread([this] { acceptLoop(); });
+    if (loop || stopped) return;
+    AcceptLoop::Hooks hooks{[this](int fd) { return accept(fd); }, [this](int fd) { refuse(fd); },
+                            [this](const std::string& reason) { acceptFailed(reason); }};
+    loop = std::make_unique<AcceptLoop>("", listenFD, maxConnections, std::move(hooks));
+    loop->start();
 }
 
 void HTTPServer::stop() {
+    AcceptLoop* running;
     {
         std::lock_guard<std::mutex> guard(lock);
         if (!stopped) {
             stopped = true;
-            // shutdown wakes an accept in progress; the descriptor is closed by the
-            // destructor, so that its number cannot be reused under accept.
-            ::shutdown(listenFD, SHUT_RDWR);
             removeSocketFile();
         }
+        running = loop.get();
     }
-    // Once the accept thread is gone no connection is admitted, so the set below is final.
-    joinUnlessSelf(acceptThread);
-
-    std::vector<std::shared_ptr<Connection>> ending;
-    std::vector<std::thread> threads;
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        for (auto& [id, entry] : live) {
-            ending.push_back(entry.connection);
-            threads.push_back(std::move(entry.thread));
-        }
-        for (auto& thread : finished) threads.push_back(std::move(thread));
-        finished.clear();
-    }
-    for (auto& connection : ending) {
-        connection->endByServer();
-        connection->transport->close();
-    }
-    for (auto& thread : threads) joinUnlessSelf(thread);
+    if (running) running->stop();
 }
 
 size_t HTTPServer::liveConnections() {
     std::lock_guard<std::mutex> guard(lock);
-    return live.size();
+    return loop ? loop->liveConnections() : 0;
 }
 
-void HTTPServer::reapFinished() {
-    std::vector<std::thread> threads;
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        threads.swap(finished);
-    }
-    for (auto& thread : threads) joinUnlessSelf(thread);
-}
-
-void HTTPServer::acceptLoop() {
-    bool shortageLogged = false;
-    std::string fatal;
-    for (;;) {
-        int fd = ::accept4(listenFD, nullptr, nullptr, SOCK_CLOEXEC);
-        int error = errno;
-        bool isStopped;
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            isStopped = stopped;
-        }
-        if (fd < 0) {
-            if (isStopped) break;
-            if (error == EINTR || isTransientAcceptError(error)) {
-                if (isResourceShortage(error)) {
-                    if (!shortageLogged) log("accept failed: " + errnoText(error) + "; retrying");
-                    shortageLogged = true;
-                    reapFinished();
-                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                }
-                continue;
-            }
-            fatal = "accept failed: " + errnoText(error);
-            break;
-        }
-        if (isStopped) {
-            ::close(fd);
-            break;
-        }
-        shortageLogged = false;
-        reapFinished();
-        spawnConnection(fd);
-    }
-
-    if (fatal.empty()) return;
-    log(fatal);
-    bool report = false;
+void HTTPServer::acceptFailed(const std::string& reason) {
+    bool report;
     {
         std::lock_guard<std::mutex> guard(lock);
         report = !stopped;
         if (!stopped) {
             stopped = true;
-            ::shutdown(listenFD, SHUT_RDWR);
             removeSocketFile();
         }
     }
-    if (report && onFatal) onFatal(fatal);
+    if (report && onFatal) onFatal(reason);
 }
 
-void HTTPServer::spawnConnection(int fd) {
-    auto setTimeout = [fd](int option, std::chrono::milliseconds value) {
+namespace {
+
+void setTimeouts(int fd, std::chrono::milliseconds receive, std::chrono::milliseconds send) {
+    auto set = [fd](int option, std::chrono::milliseconds value) {
         timeval timeout{};
         timeout.tv_sec = static_cast<time_t>(value.count() / 1000);
         timeout.tv_usec = static_cast<suseconds_t>((value.count() % 1000) * 1000);
         ::setsockopt(fd, SOL_SOCKET, option, &timeout, sizeof(timeout));
     };
-    setTimeout(SO_RCVTIMEO, receiveTimeout);
-    setTimeout(SO_SNDTIMEO, sendTimeout);
+    set(SO_RCVTIMEO, receive);
+    set(SO_SNDTIMEO, send);
+}
+
+}  // namespace
+
+std::optional<AcceptedConnection> HTTPServer::accept(int fd) const {
+    setTimeouts(fd, receiveTimeout, sendTimeout);
     auto connection = std::make_shared<Connection>(std::make_shared<FDTransport>(fd));
+    AcceptedConnection accepted;
+    accepted.serve = [this, connection] {
+        serveOneRequest(*connection, handler, bodyLimit);
+        connection->transport->close();
+    };
+    // Its receive or send wakes, and a stream sees the end between sections.
+    accepted.end = [connection] {
+        connection->endByServer();
+        connection->transport->close();
+    };
+    accepted.idle = [connection] { return connection->awaitingRequest.load(); };
+    return accepted;
+}
 
-    bool admitted, logFull = false;
-    std::shared_ptr<Connection> dropped;
-    size_t count = 0;
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        for (const auto& [id, entry] : live) count += !entry.dropped;
-        if (count >= maxConnections) {
-            // The map runs in admission order: the first idle one has waited longest.
-            for (auto& [id, entry] : live) {
-                if (!entry.dropped && entry.connection->awaitingRequest) {
-                    entry.dropped = true;
-                    dropped = entry.connection;
-                    break;
-                }
-            }
-        }
-        admitted = count < maxConnections || dropped;
-        logFull = count >= maxConnections && !fullLogged;
-        fullLogged = count >= maxConnections;
-    }
-    if (logFull) {
-        log("too many connections (" + std::to_string(count) + "); " +
-            (dropped ? "dropping the longest idle ones for newcomers" : "refusing new ones"));
-    }
-    // Its receive wakes with nothing and its thread ends.
-    if (dropped) dropped->transport->close();
-    if (!admitted) {
-        // Written without waiting: a fresh socket's buffer takes the short answer, and the
-        // accept loop must not stall on a client that sends and never reads.
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-        connection->json(503, {{"error", "too many connections"}});
-        return;
-    }
-
-    std::lock_guard<std::mutex> guard(lock);
-    uint64_t id = ++nextId;
-    try {
-        // The thread files itself under `finished` when it is done; it cannot get the lock
-        // before its entry exists, since the entry is made under the same lock.
-        std::thread thread([this, id, connection] {
-            serveOneRequest(*connection, handler, bodyLimit);
-            connection->transport->close();
-            std::lock_guard<std::mutex> done(lock);
-            auto it = live.find(id);
-            if (it == live.end()) return;
-            finished.push_back(std::move(it->second.thread));
-            live.erase(it);
-        });
-        live[id] = Live{connection, std::move(thread)};
-    } catch (const std::system_error& e) {
-        // Out of threads: the connection is closed unanswered when `connection` goes away.
-        log(std::string("cannot start a connection thread: ") + e.what());
-    }
+void HTTPServer::refuse(int fd) const {
+    // Written without waiting: a fresh socket's buffer takes the short answer, and the
+    // accept loop must not stall on a client that sends and never reads.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    Connection(std::make_shared<FDTransport>(fd)).json(503, {{"error", "too many connections"}});
 }
 
 void answerError(Connection& connection, const HTTPError& error) {

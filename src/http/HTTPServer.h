@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/AcceptLoop.h"
 #include "http/Connection.h"
 #include "http/HTTPError.h"
 #include "http/HTTPRequest.h"
@@ -7,12 +8,10 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <map>
+#include <optional>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
 namespace tovo {
 
@@ -72,30 +71,19 @@ public:
     const SocketFile socketFile;
 
 private:
-    struct Live {
-        std::shared_ptr<Connection> connection;
-        std::thread thread;
-        bool dropped = false;  // closed to make room; its thread is ending
-    };
-
     HTTPServer(std::string path, Handler handler, BodyLimit bodyLimit, int fd, SocketFile file);
     void removeSocketFile() const;
-    void acceptLoop();
-    void spawnConnection(int fd);
-    // Joins the threads of connections that ended. Call without `lock`.
-    void reapFinished();
+    std::optional<AcceptedConnection> accept(int fd) const;
+    void refuse(int fd) const;
+    void acceptFailed(const std::string& reason);
 
     const Handler handler;
     const BodyLimit bodyLimit;
     const int listenFD;
-    std::thread acceptThread;  // touched by start() and stop() only
 
-    std::mutex lock;         // guards everything below
-    bool stopped = false;    // no more connections are accepted
-    uint64_t nextId = 0;
-    std::map<uint64_t, Live> live;
-    std::vector<std::thread> finished;  // threads whose connection ended, to be joined
-    bool fullLogged = false;  // the cap was reached and said so
+    std::mutex lock;       // guards stopped and loop (which is made once and lives as long as the server)
+    bool stopped = false;  // no more connections are accepted
+    std::unique_ptr<AcceptLoop> loop;
 };
 
 // Serves one request on `connection`: reads head and body (at most `bodyLimit(head)` bytes),

@@ -1,5 +1,6 @@
 #include "remote/openssl/TLSListener.h"
 
+#include "base/AcceptLoop.h"
 #include "base/Log.h"
 #include "remote/openssl/OpenSSLKeys.h"
 
@@ -161,45 +162,26 @@ public:
         ::getsockname(listenFD, reinterpret_cast<sockaddr*>(&bound), &size);
         uint16_t got = bound.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port)
                                                    : ntohs(reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
-        acceptThread = std::thread([this] { acceptLoop(); });
+        AcceptLoop::Hooks hooks{[this](int fd) { return accept(fd); }, [](int fd) { ::close(fd); }, nullptr};
+        loop = std::make_unique<AcceptLoop>("remote: ", listenFD, SIZE_MAX, std::move(hooks));
+        loop->start();
         return got;
     }
 
     void stop() override {
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            if (stopped) return;
-            stopped = true;
-            if (listenFD >= 0) ::shutdown(listenFD, SHUT_RDWR);
-        }
-        if (acceptThread.joinable()) acceptThread.join();
-        std::vector<std::thread> threads;
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            for (auto& [id, c] : connections) {
-                ::shutdown(c.fd, SHUT_RDWR);
-                threads.push_back(std::move(c.thread));
-            }
-            for (auto& thread : finished) threads.push_back(std::move(thread));
-            finished.clear();
-        }
-        for (auto& thread : threads) {
-            if (!thread.joinable()) continue;
-            // A connection's own thread may stop the listener (by turning remote access off).
-            if (thread.get_id() == std::this_thread::get_id()) {
-                thread.detach();
-            } else {
-                thread.join();
-            }
-        }
+        if (!loop) return;
+        loop->stop();
         if (listenFD >= 0) ::close(listenFD);
         listenFD = -1;
     }
 
 private:
-    struct Live {
-        int fd;
-        std::thread thread;
+    // A connection's socket: closed when the last holder lets go, so that ending a
+    // connection from another thread never touches a reused descriptor number.
+    struct Socket {
+        explicit Socket(int fd) : fd(fd) {}
+        ~Socket() { ::close(fd); }
+        const int fd;
     };
 
     static SSLContext makeContext(const TLSIdentity& identity) {
@@ -247,63 +229,29 @@ private:
         return fd;
     }
 
-    void acceptLoop() {
-        for (;;) {
-            int fd = ::accept4(listenFD, nullptr, nullptr, SOCK_CLOEXEC);
-            int error = errno;
-            {
-                std::lock_guard<std::mutex> guard(lock);
-                if (stopped) {
-                    if (fd >= 0) ::close(fd);
-                    return;
-                }
-            }
-            if (fd < 0) {
-                if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                }
-                continue;
-            }
-            reap();
-            uint64_t id;
-            {
-                std::lock_guard<std::mutex> guard(lock);
-                id = ++nextId;
-                connections[id] = Live{fd, {}};
-            }
-            // Not under `lock`: admitting may end other connections, whose ends take it.
-            std::optional<uint64_t> ticket = handlers.admit(peerOf(fd), [this, id] { end(id); });
-            std::lock_guard<std::mutex> guard(lock);
-            if (!ticket) {
-                connections.erase(id);
-                ::close(fd);
-                continue;
-            }
-            int one = 1, idle = 30;
-            ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
-            ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-            try {
-                connections[id].thread = std::thread([this, id, fd, t = *ticket] { serve(id, t, fd); });
-            } catch (const std::system_error& e) {
-                log(std::string("remote: cannot start a connection thread: ") + e.what());
-                connections.erase(id);
-                ::close(fd);
-                handlers.handshakeFailed(*ticket);
-            }
-        }
-    }
-
-    // Any thread: shuts connection `id` down (its thread then ends), unless it has ended;
-    // its descriptor is closed only under `lock`, so a reused number is never touched.
-    void end(uint64_t id) {
-        std::lock_guard<std::mutex> guard(lock);
-        if (auto it = connections.find(id); it != connections.end()) ::shutdown(it->second.fd, SHUT_RDWR);
+    // On the accept thread: admits the peer, then its thread does the handshake.
+    std::optional<AcceptedConnection> accept(int fd) {
+        auto socket = std::make_shared<Socket>(fd);
+        std::weak_ptr<Socket> weak = socket;
+        auto end = [weak] {
+            if (auto s = weak.lock()) ::shutdown(s->fd, SHUT_RDWR);
+        };
+        std::optional<uint64_t> ticket = handlers.admit(peerOf(fd), end);
+        if (!ticket) return std::nullopt;
+        int one = 1, idle = 30;
+        ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        AcceptedConnection accepted;
+        accepted.serve = [this, socket, t = *ticket] { serve(t, socket->fd); };
+        accepted.end = end;
+        accepted.notStarted = [this, t = *ticket] { handlers.handshakeFailed(t); };
+        return accepted;
     }
 
     // On the connection's own thread: the handshake (10 s at most), then the request loop.
-    void serve(uint64_t id, uint64_t ticket, int fd) {
+    void serve(uint64_t ticket, int fd) {
         SSL* ssl = SSL_new(context.get());
         bool ready = false;
         if (ssl && SSL_set_fd(ssl, fd) == 1) {
@@ -327,34 +275,12 @@ private:
             if (ssl) SSL_free(ssl);
             handlers.handshakeFailed(ticket);
         }
-        std::lock_guard<std::mutex> guard(lock);
-        auto it = connections.find(id);
-        ::close(fd);
-        if (it == connections.end()) return;
-        finished.push_back(std::move(it->second.thread));
-        connections.erase(it);
-    }
-
-    // Joins the threads of connections that ended.
-    void reap() {
-        std::vector<std::thread> threads;
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            threads.swap(finished);
-        }
-        for (auto& thread : threads) thread.join();
     }
 
     Handlers handlers;  // set by start()
     SSLContext context{nullptr, SSL_CTX_free};
     int listenFD = -1;
-    std::thread acceptThread;
-
-    std::mutex lock;  // guards everything below
-    bool stopped = false;
-    uint64_t nextId = 0;
-    std::map<uint64_t, Live> connections;
-    std::vector<std::thread> finished;
+    std::unique_ptr<AcceptLoop> loop;  // made by start()
 };
 
 }  // namespace
