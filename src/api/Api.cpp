@@ -58,7 +58,7 @@ Api::Api(ApiDependencies dependencies)
           std::vector<Router::Route> list;
           for (const Entry& entry : table) {
               Router::Handler handler = [this, call = entry.handler](HTTPRequest& request, Connection& connection) {
-                  ErrorMapping::answering(deps.session, [&] { call(deps, request, connection); });
+                  ErrorMapping::answering(deps.desktop.session, [&] { call(deps, request, connection); });
               };
               list.push_back({entry.method, entry.path, std::move(handler), entry.maxBody});
           }

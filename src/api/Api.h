@@ -30,29 +30,53 @@ namespace tovo {
 // Everything the endpoints use, built once by the service and passed in. Every object must
 // outlive the Api and the requests it serves.
 struct ApiDependencies {
-    DesktopSession& session;
-    Displays& displays;
-    StillCapture& stills;
-    CapturerFactory makeCapturer;  // for the frame streams of video streams
-    VideoCaptureLatency& captureLatency;
-    WindowSystem& windows;
-    Accessibility& accessibility;
-    Input& input;
-    PointerHolds& holds;
-    ScreenStateTracker& tracker;
-    StreamFlowRegistry& flows;
-    EncoderCapabilities& encoders;
-    RemoteControl& control;
-    StreamSettings streams;
-    RemoteAccess* remote = nullptr;  // present with --remote
-    ClipboardMonitor* clipboard = nullptr;
-    AudioCaptures* audio = nullptr;
+    // What is on screen and who sits at it.
+    struct Desktop {
+        DesktopSession& session;
+        Displays& displays;
+        WindowSystem& windows;
+        Accessibility& accessibility;
+        ScreenStateTracker& tracker;
+    };
+    // Still pictures, and the capturers of video streams.
+    struct Capture {
+        StillCapture& stills;
+        CapturerFactory makeCapturer;
+        VideoCaptureLatency& captureLatency;
+    };
+    struct Video {
+        EncoderCapabilities& encoders;
+        StreamFlowRegistry& flows;
+        StreamSettings streams;
+    };
+    // Input, and who may give it.
+    struct Control {
+        Input& input;
+        PointerHolds& holds;
+        RemoteControl& remoteControl;
+    };
     // The client-drawn cursor: the live trackers, and a new one for a display's stream.
-    PointerTrackers* pointers = nullptr;
-    std::function<std::shared_ptr<DisplayPointerTracker>(uint32_t display)> makePointerTracker;
-    bool audioEnabled = true;                    // TOVO_AUDIO
+    // Both none when the platform cannot follow the pointer.
+    struct Cursor {
+        PointerTrackers* trackers = nullptr;
+        std::function<std::shared_ptr<DisplayPointerTracker>(uint32_t display)> makeTracker;
+    };
+    // Features that may be off: each none when off.
+    struct Features {
+        RemoteAccess* remote = nullptr;  // with --remote
+        ClipboardMonitor* clipboard = nullptr;
+        AudioCaptures* audio = nullptr;
+        bool audioEnabled = true;          // TOVO_AUDIO
+        Automation* automation = nullptr;  // none: /automation answers 503
+    };
+
+    Desktop desktop;
+    Capture capture;
+    Video video;
+    Control control;
+    Cursor cursor;
+    Features features;
     std::chrono::milliseconds eventPing{15000};  // silence before a ping line on /events
-    Automation* automation = nullptr;  // none: /automation answers 503
 };
 
 // The HTTP API: the route table with every endpoint, and the mapping of the features'

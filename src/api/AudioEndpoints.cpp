@@ -31,14 +31,14 @@ bool audioEnabled(const std::function<const char*(const char*)>& environment) {
 }
 
 void audio(const Deps& deps, HTTPRequest& request, Connection& connection) {
-    if (!deps.audio) throw HTTPError(503, "/audio is not available in this build");
-    if (!deps.audioEnabled) throw HTTPError(503, "audio off");
+    if (!deps.features.audio) throw HTTPError(503, "/audio is not available in this build");
+    if (!deps.features.audioEnabled) throw HTTPError(503, "audio off");
     std::optional<std::string> accept;
     if (auto it = request.headers.find("accept"); it != request.headers.end()) accept = it->second;
     connection.wire = StreamWire::negotiate(accept, "application/vnd.tovo-control.audio");
     std::shared_ptr<AudioCapture::Client> client;
     try {
-        client = deps.audio->subscribe();
+        client = deps.features.audio->subscribe();
     } catch (const AudioError& error) {
         throw HTTPError(503, error.what());
     }
@@ -46,7 +46,7 @@ void audio(const Deps& deps, HTTPRequest& request, Connection& connection) {
         AudioCaptures& captures;
         std::shared_ptr<AudioCapture::Client> client;
         ~Leave() { captures.unsubscribe(client); }
-    } leave{*deps.audio, client};
+    } leave{*deps.features.audio, client};
 
     Connection::Headers headers{{"Content-Type", connection.wire.audio},
                                 {"Cache-Control", "no-cache"},
@@ -73,8 +73,8 @@ void audio(const Deps& deps, HTTPRequest& request, Connection& connection) {
 }
 
 void audioStats(const Deps& deps, HTTPRequest&, Connection& connection) {
-    nlohmann::json object = deps.audio ? deps.audio->statsJSON() : nlohmann::json{{"running", false}};
-    object["enabled"] = deps.audio && deps.audioEnabled;
+    nlohmann::json object = deps.features.audio ? deps.features.audio->statsJSON() : nlohmann::json{{"running", false}};
+    object["enabled"] = deps.features.audio && deps.features.audioEnabled;
     connection.json(200, object);
 }
 

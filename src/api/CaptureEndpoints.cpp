@@ -27,7 +27,7 @@ void sendJPEG(Connection& connection, Connection::Headers headers, const std::st
 
 FilterPlanner filterPlanner(const Deps& deps, uint32_t display, const FrameFilter& filter) {
     return [&deps, display, filter] {
-        WindowCatalog catalog = WindowCatalog::now(deps.windows, deps.displays);
+        WindowCatalog catalog = WindowCatalog::now(deps.desktop.windows, deps.desktop.displays);
         return FilterPlan{NativeFilterPlan::make(catalog, filter).windows, maskOps(catalog, display, filter)};
     };
 }
@@ -35,12 +35,12 @@ FilterPlanner filterPlanner(const Deps& deps, uint32_t display, const FrameFilte
 void frame(const Deps& deps, HTTPRequest& request, Connection& connection) {
     // Before anything can fail: capturers of a display that went away give their shared
     // memory back.
-    deps.stills.prune();
-    CaptureParams params = Query::captureParams(request, deps.displays);
+    deps.capture.stills.prune();
+    CaptureParams params = Query::captureParams(request, deps.desktop.displays);
     auto filter = Query::frameFilter(request);
-    if (!deps.session.canCaptureScreen()) throw HTTPError(403, noCaptureText);
-    JPEGFrame picture = filter ? deps.stills.frame(params, *filter, filterPlanner(deps, params.display, *filter))
-                               : deps.stills.frame(params);
+    if (!deps.desktop.session.canCaptureScreen()) throw HTTPError(403, noCaptureText);
+    JPEGFrame picture = filter ? deps.capture.stills.frame(params, *filter, filterPlanner(deps, params.display, *filter))
+                               : deps.capture.stills.frame(params);
     Connection::Headers headers{{"X-Frame-Width", std::to_string(picture.width)},
                                 {"X-Frame-Height", std::to_string(picture.height)},
                                 {"X-Display", std::to_string(picture.display)},
@@ -56,16 +56,16 @@ void windowScreenshot(const Deps& deps, HTTPRequest& request, Connection& connec
     auto asked = request.integer("window");
     if (!asked) throw HTTPError(400, "window is required");
     const std::string number = std::to_string(*asked);
-    WindowRecord record = AppWindows::find(deps.windows, *asked, HiddenApps::parse(Query::value(request, "hide")));
-    if (!deps.session.canCaptureScreen()) throw HTTPError(403, noCaptureText);
+    WindowRecord record = AppWindows::find(deps.desktop.windows, *asked, HiddenApps::parse(Query::value(request, "hide")));
+    if (!deps.desktop.session.canCaptureScreen()) throw HTTPError(403, noCaptureText);
     if (record.minimized) throw HTTPError(409, "window " + number + " is minimized");
-    auto plan = AppWindows::planPicture(record, deps.displays, maxWidth);
+    auto plan = AppWindows::planPicture(record, deps.desktop.displays, maxWidth);
 
     std::optional<std::string> jpeg;
     try {
-        jpeg = deps.stills.window(record.frame, plan.width, plan.height, quality, windowPictureWithin);
+        jpeg = deps.capture.stills.window(record.frame, plan.width, plan.height, quality, windowPictureWithin);
     } catch (const CaptureFailure& error) {
-        HTTPError mapped = ErrorMapping::of(error, deps.session);
+        HTTPError mapped = ErrorMapping::of(error, deps.desktop.session);
         if (mapped.status == 403) throw mapped;
         throw HTTPError(409, "no picture of window " + number + ": " + error.what());
     }

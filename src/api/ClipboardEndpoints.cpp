@@ -28,9 +28,9 @@ constexpr size_t maxFiles = 20;
 constexpr size_t downloadPiece = 262144;
 
 ClipboardMonitor& monitorOf(const Deps& deps) {
-    if (!deps.clipboard) throw HTTPError(503, "/clipboard is not available in this build");
-    if (!deps.session.reachable()) throw HTTPError(503, noClipboardText);
-    return *deps.clipboard;
+    if (!deps.features.clipboard) throw HTTPError(503, "/clipboard is not available in this build");
+    if (!deps.desktop.session.reachable()) throw HTTPError(503, noClipboardText);
+    return *deps.features.clipboard;
 }
 
 ClipboardItem snapshot(ClipboardMonitor& monitor, bool includeText) {

@@ -12,8 +12,8 @@ namespace {
 // The running remote access for a local management request.
 RemoteAccess& management(const Deps& deps, const HTTPRequest& request) {
     if (request.remote) throw HTTPError(404, "no such endpoint " + request.path);
-    if (!deps.remote) throw HTTPError(404, "remote access is not on in this process (no --remote)");
-    return *deps.remote;
+    if (!deps.features.remote) throw HTTPError(404, "remote access is not on in this process (no --remote)");
+    return *deps.features.remote;
 }
 
 }  // namespace
@@ -54,7 +54,7 @@ void remoteRemove(const Deps& deps, HTTPRequest& request, Connection& connection
 
 void remoteDisconnect(const Deps& deps, HTTPRequest& request, Connection& connection) {
     RemoteAccess& remote = management(deps, request);
-    deps.control.releaseAny("disconnected from the tray menu");
+    deps.control.remoteControl.releaseAny("disconnected from the tray menu");
     connection.json(200, remote.json());
 }
 
@@ -68,13 +68,13 @@ void control(const Deps& deps, HTTPRequest& request, Connection& connection) {
     }
     RemoteControl::Device device{request.remote->id, request.remote->name};
     if (controller == "user") {
-        deps.control.take(device);
+        deps.control.remoteControl.take(device);
     } else if (controller == "none") {
-        deps.control.release(device);
+        deps.control.remoteControl.release(device);
     } else {
         throw HTTPError(400, "controller must be \"user\" or \"none\"");
     }
-    connection.json(200, {{"ok", true}, {"control", deps.control.json()}});
+    connection.json(200, {{"ok", true}, {"control", deps.control.remoteControl.json()}});
 }
 
 void pair(RemoteAccess& remote, HTTPRequest& request, Connection& connection, const std::string& peer) {

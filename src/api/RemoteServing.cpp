@@ -38,7 +38,7 @@ constexpr int64_t clipboardBody = 4194304;
 }  // namespace
 
 void Api::serveRemote(uint64_t id, std::unique_ptr<SecureStream> stream) const {
-    RemoteAccess& remote = *deps.remote;
+    RemoteAccess& remote = *deps.features.remote;
     const std::string peer = stream->peer();
     auto transport = std::make_shared<SecureTransport>(std::move(stream));
     auto connection = std::make_shared<Connection>(transport);

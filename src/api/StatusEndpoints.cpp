@@ -10,28 +10,28 @@
 namespace tovo::Endpoints {
 
 nlohmann::json status(const Deps& deps) {
-    bool loggedIn = deps.session.reachable();
+    bool loggedIn = deps.desktop.session.reachable();
     nlohmann::json displays = nlohmann::json::array();
     if (loggedIn) {
-        for (const auto& display : deps.displays.active()) displays.push_back(display.json());
+        for (const auto& display : deps.desktop.displays.active()) displays.push_back(display.json());
     }
     nlohmann::json object{{"ok", !displays.empty()},
                           {"session", {{"loggedIn", loggedIn}}},
-                          {"screenRecording", deps.session.canCaptureScreen()},
-                          {"accessibility", deps.session.canInjectInput()},
+                          {"screenRecording", deps.desktop.session.canCaptureScreen()},
+                          {"accessibility", deps.desktop.session.canInjectInput()},
                           {"displays", displays}};
     if (displays.empty()) object["error"] = loggedIn ? "this session has no display attached" : noSessionText;
-    auto snapshot = deps.tracker.snapshot();
+    auto snapshot = deps.desktop.tracker.snapshot();
     nlohmann::json states = nlohmann::json::array();
     for (const auto& state : snapshot.states) states.push_back(state.json());
     object["states"] = states;
     object["console"] = snapshot.console ? nlohmann::json{{"locked", snapshot.console->locked}} : nlohmann::json();
-    if (deps.automation) {
-        AutomationCore automation = deps.automation->core();
+    if (deps.features.automation) {
+        AutomationCore automation = deps.features.automation->core();
         object["automation"] = automation.json();
         object["agentControl"] = automation.json(false);
     }
-    object["control"] = deps.control.json();
+    object["control"] = deps.control.remoteControl.json();
     object.update(ServerIdentity::json());
     return object;
 }
@@ -39,13 +39,13 @@ nlohmann::json status(const Deps& deps) {
 void requestPermissions(const Deps& deps, HTTPRequest&, Connection& connection) {
     // Nothing prompts on X11: the answer is the current state.
     connection.json(200, {{"ok", true},
-                          {"screenRecording", deps.session.canCaptureScreen()},
-                          {"accessibility", deps.session.canInjectInput()}});
+                          {"screenRecording", deps.desktop.session.canCaptureScreen()},
+                          {"accessibility", deps.desktop.session.canInjectInput()}});
 }
 
 void events(const Deps& deps, HTTPRequest&, Connection& connection) {
     using Clock = std::chrono::steady_clock;
-    ScreenStateTracker& tracker = deps.tracker;
+    ScreenStateTracker& tracker = deps.desktop.tracker;
     const auto pingInterval = deps.eventPing;
     if (!connection.writeHead(200, {{"Content-Type", "application/x-ndjson"}, {"Cache-Control", "no-cache"}}, false)) {
         return;
@@ -54,12 +54,12 @@ void events(const Deps& deps, HTTPRequest&, Connection& connection) {
 
     // Only lines posted after this moment are sent; the clipboard is read first, so that a
     // change it finds goes out below, once.
-    if (deps.clipboard) deps.clipboard->poll();
+    if (deps.features.clipboard) deps.features.clipboard->poll();
     auto seen = tracker.snapshot();
     uint64_t lastPosted = seen.postedSeq;
     if (!send(ScreenStateTracker::eventLine(seen.states, seen.console))) return;
-    if (deps.clipboard) {
-        ClipboardItem item = deps.clipboard->latest();
+    if (deps.features.clipboard) {
+        ClipboardItem item = deps.features.clipboard->latest();
         if (item.kind != "empty" && !send(Clipboard::eventLine(item))) return;
     }
     auto lastWrite = Clock::now();
@@ -90,9 +90,9 @@ void events(const Deps& deps, HTTPRequest&, Connection& connection) {
 }
 
 void automation(const Deps& deps, HTTPRequest& request, Connection& connection) {
-    if (!deps.automation) throw HTTPError(503, "automation is not available in this process");
+    if (!deps.features.automation) throw HTTPError(503, "automation is not available in this process");
     auto asked = Automation::parse(request.body);
-    nlohmann::json answer = deps.automation->set(asked.active, asked.label).json();
+    nlohmann::json answer = deps.features.automation->set(asked.active, asked.label).json();
     answer["ok"] = true;
     connection.json(200, answer);
 }

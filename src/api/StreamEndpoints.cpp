@@ -67,26 +67,26 @@ struct StreamSetup {
 
 StreamSetup setup(const Deps& deps, const HTTPRequest& request) {
     StreamSetup setup;
-    setup.params = Query::captureParams(request, deps.displays);
+    setup.params = Query::captureParams(request, deps.desktop.displays);
     // Streams keep apps out as stills do; a crop would change the stream's size and is not
     // taken here.
     setup.filter = FrameFilter::parse(Query::value(request, "visible"), Query::value(request, "hide"), std::nullopt);
     setup.options = parseOptions(request);
-    setup.fps = Query::clamped(request, "fps", 2, 1, deps.streams.tuning.maxFPS);
-    auto codec = StreamCodecs::choose(setup.options.codecs, deps.streams.codecs,
-                                      [&](VideoCodec c) { return deps.encoders.isAvailable(c); });
+    setup.fps = Query::clamped(request, "fps", 2, 1, deps.video.streams.tuning.maxFPS);
+    auto codec = StreamCodecs::choose(setup.options.codecs, deps.video.streams.codecs,
+                                      [&](VideoCodec c) { return deps.video.encoders.isAvailable(c); });
     if (!codec) throw HTTPError(503, "this computer can't encode h264 or hevc video (no usable encoder)");
     setup.codec = *codec;
 
-    DisplayInfo display = deps.displays.require(setup.params.display);
+    DisplayInfo display = deps.desktop.displays.require(setup.params.display);
     StreamWidthInputs in;
     in.requested = setup.params.maxWidth;
-    in.pixelWidth = deps.displays.targetSize(setup.params.display, 100000).first;
+    in.pixelWidth = deps.desktop.displays.targetSize(setup.params.display, 100000).first;
     in.pointsWidth = display.width;
     in.pointsHeight = display.height;
-    in.serverMaxValue = deps.streams.maxWidthValue;
-    in.serverMax = deps.streams.maxWidth;
-    in.prefersAbove1080p = deps.encoders.prefersAbove1080p(setup.codec);
+    in.serverMaxValue = deps.video.streams.maxWidthValue;
+    in.serverMax = deps.video.streams.maxWidth;
+    in.prefersAbove1080p = deps.video.encoders.prefersAbove1080p(setup.codec);
     setup.params.maxWidth = streamWidth(in);
     return setup;
 }
@@ -178,15 +178,15 @@ private:
 
 void stream(const Deps& deps, HTTPRequest& request, Connection& connection) {
     StreamSetup setup = Endpoints::setup(deps, request);
-    OpenStreamCount counted(deps.holds);
+    OpenStreamCount counted(deps.control.holds);
     std::optional<std::string> accept;
     if (auto it = request.headers.find("accept"); it != request.headers.end()) accept = it->second;
     connection.wire = StreamWire::negotiate(accept, "application/vnd.tovo-control.stream");
-    if (!deps.session.canCaptureScreen()) throw HTTPError(403, noCaptureText);
+    if (!deps.desktop.session.canCaptureScreen()) throw HTTPError(403, noCaptureText);
 
     const std::string display = std::to_string(setup.params.display);
-    FrameStream frames(setup.params, setup.fps, !setup.options.cursorClient, deps.displays, deps.makeCapturer,
-                       deps.captureLatency);
+    FrameStream frames(setup.params, setup.fps, !setup.options.cursorClient, deps.desktop.displays, deps.capture.makeCapturer,
+                       deps.capture.captureLatency);
     if (setup.filter) frames.filterApps(filterPlanner(deps, setup.params.display, *setup.filter));
     struct Stopper {
         FrameStream& frames;
@@ -217,9 +217,9 @@ void stream(const Deps& deps, HTTPRequest& request, Connection& connection) {
     if (!connection.writeHead(200, headers, false)) return;
 
     if (setup.options.status) {
-        auto feed = std::make_shared<StatusFeed>(deps.tracker, setup.params.display);
+        auto feed = std::make_shared<StatusFeed>(deps.desktop.tracker, setup.params.display);
         connection.betweenParts = [feed](Connection& c) { return feed->pump(c); };
-        deps.tracker.setNeedsRefresh();
+        deps.desktop.tracker.setNeedsRefresh();
         if (!feed->pump(connection)) return;
     }
 
@@ -228,24 +228,24 @@ void stream(const Deps& deps, HTTPRequest& request, Connection& connection) {
     options.streamID = setup.options.streamID;
     options.label = videoStreamLabel(options.streamID);
     options.interval = 1.0 / setup.fps;
-    options.tuning = deps.streams.tuning.withClientCap(setup.options.maxKbps);
-    options.makeSession = deps.encoders.makeSession;
+    options.tuning = deps.video.streams.tuning.withClientCap(setup.options.maxKbps);
+    options.makeSession = deps.video.encoders.makeSession;
 
     // The client draws the pointer: a tracker follows it for this display while the stream runs.
     std::shared_ptr<DisplayPointerTracker> pointer;
-    if (setup.options.cursorClient && deps.makePointerTracker) {
-        pointer = deps.makePointerTracker(setup.params.display);
+    if (setup.options.cursorClient && deps.cursor.makeTracker) {
+        pointer = deps.cursor.makeTracker(setup.params.display);
         pointer->setOnChange([&frames] { frames.wake(); });
         pointer->start();
-        deps.pointers->add(pointer);
+        deps.cursor.trackers->add(pointer);
         options.cursor = pointer.get();
     }
     ConnectionOutput output(connection);
-    videoStreamLoop(frames, output, deps.flows, options);
+    videoStreamLoop(frames, output, deps.video.flows, options);
     connection.betweenParts = nullptr;
     if (pointer) {
         pointer->stop();
-        deps.pointers->remove(pointer.get());
+        deps.cursor.trackers->remove(pointer.get());
         pointer->setOnChange(nullptr);
         size_t shapes = pointer->systemShapes();
         log("display " + display + ": stream" + (setup.options.streamID ? " " + *setup.options.streamID : std::string()) +
@@ -271,7 +271,7 @@ void streamAck(const Deps& deps, HTTPRequest& request, Connection& connection) {
     if (auto it = body.find("report"); it != body.end()) report = StreamPlayoutReport::parse(*it);
 
     std::string name = id->get<std::string>();
-    auto flow = deps.flows.lookup(name);
+    auto flow = deps.video.flows.lookup(name);
     if (!flow) throw HTTPError(404, "no open stream " + name);
     flow->ack(static_cast<uint64_t>(seq), keyframe);
     if (report) flow->received(*report);

@@ -150,11 +150,14 @@ ScreenService::ScreenService(ServiceSettings serviceSettings, Platform backends)
             if (auto t = weakTracker.lock()) t->post(line);
         },
         prefersChinese(environment));
-    ApiDependencies deps{*platform.session, displays, stills, platform.makeCapturer, captureLatency, *platform.windows,
-                         *platform.accessibility, input, holds, *tracker, flows, encoders, control, settings.streams,
-                         remote.get(), clipboard.get(), audio.get(), platform.pointer ? &pointers : nullptr,
-                         makePointerTracker, settings.audioEnabled};
-    deps.automation = automation.get();
+    ApiDependencies deps{
+        .desktop = {*platform.session, displays, *platform.windows, *platform.accessibility, *tracker},
+        .capture = {stills, platform.makeCapturer, captureLatency},
+        .video = {encoders, flows, settings.streams},
+        .control = {input, holds, control},
+        .cursor = {platform.pointer ? &pointers : nullptr, makePointerTracker},
+        .features = {remote.get(), clipboard.get(), audio.get(), settings.audioEnabled, automation.get()},
+    };
     endpoints = std::make_unique<Api>(std::move(deps));
     if (remote) {
         const Api* api = endpoints.get();
