@@ -175,10 +175,6 @@ bool Connection::peerClosed() {
         std::lock_guard<std::mutex> guard(endLock);
         if (endedByServer) return true;
     }
-    if (betweenParts && !betweenParts(*this)) {
-        endByServer();
-        return true;
-    }
     return transport->hungUp();
 }
 

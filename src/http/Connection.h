@@ -55,7 +55,7 @@ public:
     // Writes a complete JSON response (keys sorted); sets `reusable` when all was sent.
     void json(int status, nlohmann::json object);
     // Between sections of a streamed response: true when the stream must end (ended by the
-    // server, refused by `betweenParts`, or the peer hung up).
+    // server, or the peer hung up).
     bool peerClosed();
     // Marks the stream on this connection as ended by the server and calls the hook set by
     // `onEndedByServer`; thread-safe.
@@ -71,8 +71,6 @@ public:
     bool persistent = false;  // the client may send another request after this one
     bool reusable = false;    // the last response went out whole and `persistent` was set
     std::string pending;      // bytes read past the last head or body
-    std::function<bool(Connection&)> betweenParts;  // may the stream go on?
-    uint64_t partSeq = 0;     // multipart sections written on this connection
     StreamWire wire = StreamWire::legacy();
     double headDeadline = 10;  // seconds from a head's first byte to its end
     // True while the connection waits for (the rest of) a request, head or body: dropping
