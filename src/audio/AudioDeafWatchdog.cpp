@@ -75,36 +75,41 @@ void AudioDeafWatchdog::stop(const void* capture) {
     // The timer ticks on, idle, until the next capture: a tick cannot stop its own timer.
 }
 
-void AudioDeafWatchdog::tick() {
-    const void* watched;
+std::optional<double> AudioDeafWatchdog::zerosWhileOthersPlay(const void*& watched, double& now) {
     std::function<std::optional<double>()> since;
     {
         std::lock_guard<std::mutex> guard(lock);
         watched = owner;
         since = zeroSince;
     }
-    if (!watched || !since) return;
+    if (!watched || !since) return std::nullopt;
     std::optional<double> zeros = since();
-    if (!zeros) return;
+    if (!zeros) return std::nullopt;
     if (!othersPlaying(probe.playing(), static_cast<int>(::getpid()), static_cast<unsigned>(::getuid()), probe.testPlayer())) {
         std::lock_guard<std::mutex> guard(lock);
         othersSince.reset();
-        return;
+        return std::nullopt;
     }
-    double now = clock();
+    now = clock();
     double silentFor;
     {
         std::lock_guard<std::mutex> guard(lock);
         if (!othersSince) othersSince = now;
         silentFor = now - std::max(*othersSince, *zeros);
     }
-    if (silentFor < 4.0) return;
+    if (silentFor < 4.0) return std::nullopt;
+    return zeros;
+}
+
+void AudioDeafWatchdog::tick() {
+    const void* watched = nullptr;
+    double now = 0;
+    std::optional<double> zeros = zerosWhileOthersPlay(watched, now);
+    if (!zeros) return;
     AudioTapCheckCache::Entry entry = cache.current(probe, now);
     char zerosText[32];
     std::snprintf(zerosText, sizeof zerosText, "%.0f", clock() - *zeros);
-    std::vector<std::string> lines;
-    std::optional<std::string> tearDownReason;
-    bool handOver = false;
+    Verdict verdict;
     {
         std::lock_guard<std::mutex> guard(lock);
         if (owner != watched || judgedSerial == entry.serial) return;
@@ -112,62 +117,71 @@ void AudioDeafWatchdog::tick() {
         ++checks;
         lastResult = entry.check.result;
         lastAt = now;
-        const std::string& detail = entry.check.detail;
-        switch (entry.check.result) {
-            case AudioTapCheck::Result::hears:
-                failedLogged = suppressLogged = false;
-                break;
-            case AudioTapCheck::Result::failed:
-                if (!failedLogged) {
-                    lines.push_back(std::string("audio: watchdog: the capture read ") + zerosText +
-                                    " s of zeros while others play, but no tap check (" + detail + "); doing nothing");
-                }
-                failedLogged = true;
-                break;
-            case AudioTapCheck::Result::deaf:
-                failedLogged = false;
-                ++deaf;
-                if (!hooks.onDeaf) {
-                    if (!lastTeardown || now - *lastTeardown >= 600) {
-                        lastTeardown = now;
-                        ++teardowns;
-                        lines.push_back(std::string("audio: watchdog: the capture read ") + zerosText +
-                                        " s of zeros while others play and a fresh test sound is not heard (" + detail +
-                                        "); tearing it down");
-                        lines.push_back("audio: this process's capture is deaf; restart the app if the sound does not come back");
-                        tearDownReason = "the watchdog found this process's capture deaf";
-                    }
-                    break;
-                }
-                std::optional<double> stamp;
-                if (std::ifstream in(stampPath); in) {
-                    double value;
-                    if (in >> value && std::isfinite(value)) stamp = value;
-                }
-                double age = stamp ? wall() - *stamp : -1;
-                if (stamp && age >= 0 && age < 900) {
-                    ++suppressed;
-                    if (!suppressLogged) {
-                        lines.push_back("audio: watchdog: this process's capture is deaf (" + detail +
-                                        "), but a helper already exited for that less than 15 min ago, so a restart "
-                                        "does not help; keeping on");
-                    }
-                    suppressLogged = true;
-                } else {
-                    ++exits;
-                    char text[64];
-                    std::snprintf(text, sizeof text, "%.3f\n", wall());
-                    std::ofstream(stampPath) << text;
-                    lines.push_back(std::string("audio: watchdog: this process's capture is deaf (") + zerosText +
-                                    " s of zeros while others play; " + detail + "); handing over to the host (a fresh process)");
-                    handOver = true;
-                }
-                break;
-        }
+        verdict = judge(entry.check, zerosText, now);
     }
-    for (const auto& line : lines) log(line);
-    if (tearDownReason && hooks.tearDown) hooks.tearDown(*tearDownReason);
-    if (handOver) hooks.onDeaf();
+    for (const auto& line : verdict.lines) log(line);
+    if (verdict.tearDownReason && hooks.tearDown) hooks.tearDown(*verdict.tearDownReason);
+    if (verdict.handOver) hooks.onDeaf();
+}
+
+AudioDeafWatchdog::Verdict AudioDeafWatchdog::judge(const AudioTapCheck& check, const std::string& zerosText, double now) {
+    Verdict verdict;
+    switch (check.result) {
+        case AudioTapCheck::Result::hears:
+            failedLogged = suppressLogged = false;
+            break;
+        case AudioTapCheck::Result::failed:
+            if (!failedLogged) {
+                verdict.lines.push_back("audio: watchdog: the capture read " + zerosText +
+                                        " s of zeros while others play, but no tap check (" + check.detail +
+                                        "); doing nothing");
+            }
+            failedLogged = true;
+            break;
+        case AudioTapCheck::Result::deaf:
+            failedLogged = false;
+            ++deaf;
+            if (hooks.onDeaf) {
+                handOverOrKeepOn(verdict, check.detail, zerosText);
+            } else if (!lastTeardown || now - *lastTeardown >= 600) {
+                lastTeardown = now;
+                ++teardowns;
+                verdict.lines.push_back("audio: watchdog: the capture read " + zerosText +
+                                        " s of zeros while others play and a fresh test sound is not heard (" +
+                                        check.detail + "); tearing it down");
+                verdict.lines.push_back(
+                    "audio: this process's capture is deaf; restart the app if the sound does not come back");
+                verdict.tearDownReason = "the watchdog found this process's capture deaf";
+            }
+            break;
+    }
+    return verdict;
+}
+
+void AudioDeafWatchdog::handOverOrKeepOn(Verdict& verdict, const std::string& detail, const std::string& zerosText) {
+    std::optional<double> stamp;
+    if (std::ifstream in(stampPath); in) {
+        double value;
+        if (in >> value && std::isfinite(value)) stamp = value;
+    }
+    double age = stamp ? wall() - *stamp : -1;
+    if (stamp && age >= 0 && age < 900) {
+        ++suppressed;
+        if (!suppressLogged) {
+            verdict.lines.push_back("audio: watchdog: this process's capture is deaf (" + detail +
+                                    "), but a helper already exited for that less than 15 min ago, so a restart "
+                                    "does not help; keeping on");
+        }
+        suppressLogged = true;
+        return;
+    }
+    ++exits;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f\n", wall());
+    std::ofstream(stampPath) << text;
+    verdict.lines.push_back("audio: watchdog: this process's capture is deaf (" + zerosText +
+                            " s of zeros while others play; " + detail + "); handing over to the host (a fresh process)");
+    verdict.handOver = true;
 }
 
 nlohmann::json AudioDeafWatchdog::statsJSON() {

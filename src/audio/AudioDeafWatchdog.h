@@ -89,6 +89,21 @@ public:
     AudioTapCheckCache cache;
 
 private:
+    // What a tick found, acted on after the lock is released.
+    struct Verdict {
+        std::vector<std::string> lines;
+        std::optional<std::string> tearDownReason;
+        bool handOver = false;
+    };
+    // The time since which the watched capture read only zeros, when others of this user
+    // have played for 4 s of it; `watched` and `now` are set on the way.
+    std::optional<double> zerosWhileOthersPlay(const void*& watched, double& now);
+    // Under `lock`: what the tap check's result means now.
+    Verdict judge(const AudioTapCheck& check, const std::string& zerosText, double now);
+    // Under `lock`: a deaf capture with a host hands over unless one did less than 15 min
+    // ago (the stamp file says), in any process.
+    void handOverOrKeepOn(Verdict& verdict, const std::string& detail, const std::string& zerosText);
+
     AudioServerProbe& probe;
     const Hooks hooks;
     const std::string stampPath;

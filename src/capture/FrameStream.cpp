@@ -64,19 +64,29 @@ void FrameStream::stop() {
     started = false;
 }
 
-void FrameStream::run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, int width, int height) {
-    using Steady = std::chrono::steady_clock;
-    const auto period = std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(interval));
-    Scaler scaler;
-    std::vector<uint8_t> masked;
-    FilterPlanCache plans(std::chrono::milliseconds(250));
-    bool fellBack = false;
+struct FrameStream::Capture {
+    Capture(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, int width, int height)
+        : capturer(std::move(capturer)), rect(rect), width(width), height(height) {}
+
+    std::unique_ptr<ScreenCapturer> capturer;
+    const PixelRect rect;
+    const int width, height;  // of the pictures, after scaling
     const bool scaled = width != rect.width || height != rect.height;
     const int stride = (width + 1) & ~1;
+    Scaler scaler;
+    std::vector<uint8_t> masked;
+    FilterPlanCache plans{std::chrono::milliseconds(250)};
+    bool fellBack = false;  // the last filtered picture was covered instead
     // The rows each recent picture changed, so that a buffer written a few pictures ago is
     // brought up to date by converting only those.
     std::deque<std::pair<uint64_t, ScreenCapturer::ChangedRows>> history;
-    constexpr size_t historyLength = 16;
+    static constexpr size_t historyLength = 16;
+};
+
+void FrameStream::run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, int width, int height) {
+    using Steady = std::chrono::steady_clock;
+    const auto period = std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(interval));
+    Capture capture(std::move(capturer), rect, width, height);
     std::optional<Steady::time_point> lastKeptTick;
     std::optional<Steady::time_point> pendingChange;  // a change not yet turned into a picture
     auto tick = Steady::now();
@@ -86,7 +96,7 @@ void FrameStream::run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, 
                 std::lock_guard<std::mutex> guard(lock);
                 if (stopping) break;
             }
-            auto change = capturer->waitForChanges(rect, tick);
+            auto change = capture.capturer->waitForChanges(rect, tick);
             if (change && !pendingChange) pendingChange = change;
             const auto thisTick = tick;
             {
@@ -106,66 +116,72 @@ void FrameStream::run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, 
             // A gated change stays pending: the next tick reads it, so it is never lost.
             if (!complete || gated) continue;
 
-            PixelView picture;
             ScreenCapturer::ChangedRows changed{0, height};
-            if (planner) {
-                FilteredPicture filtered = captureFiltered(*capturer, rect, showsCursor, plans.windows("", planner),
-                                                           [&] { return planner().masks; }, masked);
-                if (filtered.fallback && !fellBack) {
-                    log("stream: native visible filter unavailable (" + *filtered.fallback + "); covering instead");
-                }
-                fellBack = filtered.fallback.has_value();
-                picture = filtered.picture;
-            } else if (scaled) {
-                picture = capturer->capture(rect, showsCursor);
-            } else {
-                auto partial = capturer->captureChanges(rect, showsCursor);
-                picture = partial.picture;
-                changed = partial.changed;
-            }
-            auto readAt = Steady::now();
-            latency.note(
-                this, std::chrono::duration<double, std::milli>(readAt - *pendingChange).count());
+            PixelView picture = read(capture, changed);
+            latency.note(this, std::chrono::duration<double, std::milli>(Steady::now() - *pendingChange).count());
             pendingChange.reset();
             lastKeptTick = thisTick;
-            if (scaled) picture = scaler.scale(picture, width, height);
-
-            const uint64_t seq = changeCount + 1;  // changeCount is written on this thread only
-            history.emplace_back(seq, changed);
-            if (history.size() > historyLength) history.pop_front();
-            Slot& slot = freeSlot();
-            ScreenCapturer::ChangedRows rows{0, height};
-            if (slot.holds != 0 && slot.holds + 1 >= history.front().first) {
-                rows = {};
-                for (const auto& [at, part] : history) {
-                    if (at > slot.holds) rows = rows.with(part);
-                }
-            }
-            slot.data->resize(VideoPicture::yuv420Bytes(stride, height));
-            uint8_t* base = slot.data->data();
-            const size_t uAt = static_cast<size_t>(stride) * height;
-            const size_t vAt = uAt + static_cast<size_t>(stride / 2) * ((height + 1) / 2);
-            bgrxToYuv420Bt709Rows(picture.data, picture.stride, width, height, rows.first, rows.last,
-                                  {base, stride, base + uAt, stride / 2, base + vAt, stride / 2});
-            slot.holds = seq;
-            auto buffer = slot.data;
-            {
-                std::lock_guard<std::mutex> guard(lock);
-                ++changeCount;
-                latestPicture = VideoPicture{buffer, width, height, stride, wallSeconds() * 1000, changeCount,
-                                             PictureFormat::yuv420};
-                ticks.kept(thisTick, Steady::now());
-                if (!firstFrameAt) firstFrameAt = now;
-            }
-            cond.notify_all();
+            if (capture.scaled) picture = capture.scaler.scale(picture, width, height);
+            publish(capture, picture, changed, thisTick, now);
         }
     } catch (const std::exception& error) {
         log(std::string("stream stopped: ") + error.what());
     }
-    capturer->suppressScreenSaver(false);
+    capture.capturer->suppressScreenSaver(false);
     {
         std::lock_guard<std::mutex> guard(lock);
         stopped = true;
+    }
+    cond.notify_all();
+}
+
+PixelView FrameStream::read(Capture& capture, ScreenCapturer::ChangedRows& changed) {
+    ScreenCapturer& capturer = *capture.capturer;
+    if (planner) {
+        FilteredPicture filtered = captureFiltered(capturer, capture.rect, showsCursor, capture.plans.windows("", planner),
+                                                   [&] { return planner().masks; }, capture.masked);
+        if (filtered.fallback && !capture.fellBack) {
+            log("stream: native visible filter unavailable (" + *filtered.fallback + "); covering instead");
+        }
+        capture.fellBack = filtered.fallback.has_value();
+        return filtered.picture;
+    }
+    if (capture.scaled) return capturer.capture(capture.rect, showsCursor);
+    auto partial = capturer.captureChanges(capture.rect, showsCursor);
+    changed = partial.changed;
+    return partial.picture;
+}
+
+void FrameStream::publish(Capture& capture, const PixelView& picture, ScreenCapturer::ChangedRows changed,
+                          std::chrono::steady_clock::time_point tick, double now) {
+    const int width = capture.width, height = capture.height, stride = capture.stride;
+    auto& history = capture.history;
+    const uint64_t seq = changeCount + 1;  // changeCount is written on this thread only
+    history.emplace_back(seq, changed);
+    if (history.size() > Capture::historyLength) history.pop_front();
+    Slot& slot = freeSlot();
+    ScreenCapturer::ChangedRows rows{0, height};
+    if (slot.holds != 0 && slot.holds + 1 >= history.front().first) {
+        rows = {};
+        for (const auto& [at, part] : history) {
+            if (at > slot.holds) rows = rows.with(part);
+        }
+    }
+    slot.data->resize(VideoPicture::yuv420Bytes(stride, height));
+    uint8_t* base = slot.data->data();
+    const size_t uAt = static_cast<size_t>(stride) * height;
+    const size_t vAt = uAt + static_cast<size_t>(stride / 2) * ((height + 1) / 2);
+    bgrxToYuv420Bt709Rows(picture.data, picture.stride, width, height, rows.first, rows.last,
+                          {base, stride, base + uAt, stride / 2, base + vAt, stride / 2});
+    slot.holds = seq;
+    auto buffer = slot.data;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        ++changeCount;
+        latestPicture =
+            VideoPicture{buffer, width, height, stride, wallSeconds() * 1000, changeCount, PictureFormat::yuv420};
+        ticks.kept(tick, std::chrono::steady_clock::now());
+        if (!firstFrameAt) firstFrameAt = now;
     }
     cond.notify_all();
 }

@@ -68,7 +68,13 @@ public:
     const bool showsCursor;
 
 private:
+    struct Capture;  // what the capture thread keeps between pictures
     void run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, int width, int height);
+    // Reads the changed screen: whole (filtered or to be scaled) or its changed rows.
+    PixelView read(Capture& capture, ScreenCapturer::ChangedRows& changed);
+    // Converts `picture` into a free buffer (only the rows it lacks) and makes it the latest.
+    void publish(Capture& capture, const PixelView& picture, ScreenCapturer::ChangedRows changed,
+                 std::chrono::steady_clock::time_point tick, double now);
     struct Slot {
         std::shared_ptr<std::vector<uint8_t>> data;
         uint64_t holds = 0;  // the picture it was last written with (0: none)

@@ -197,96 +197,115 @@ bool Input::isStale(const InputEvent& event) {
 Input::Action Input::plan(const InputEvent& event, const ClientGone& clientGone) {
     const uint64_t flags = modifierFlags(event.modifiers);
     if (!event.kind) throw BadInput("unknown input type " + event.type);
-    const InputKind kind = *event.kind;
-    if (kind == InputKind::click || kind == InputKind::rightClick || kind == InputKind::doubleClick) {
-        Point at = point(event);
-        MouseButton button = kind == InputKind::rightClick ? MouseButton::right : MouseButton::left;
-        int count = kind == InputKind::doubleClick ? 2 : 1;
-        return [=, this] { click(button, at, flags, count); };
-    }
-    if (kind == InputKind::move) {
-        Point at = point(event);
-        if (!event.button) return [=, this] { injector.moveTo(at.x, at.y); };
-        if (*event.button != "left") throw BadInput("button must be \"left\"");
-        return [=, this] {
-            ModifierScope modifiers(injector, press.held());
-            injector.moveTo(at.x, at.y);
-        };
-    }
-    if (kind == InputKind::down) {
-        Point at = point(event);
-        return [=, this] {
-            ModifierScope modifiers(injector, flags);
-            injector.moveTo(at.x, at.y);
-            pause(10ms);
-            injector.button(MouseButton::left, true);
-            press.pressed(flags);
-        };
-    }
-    if (kind == InputKind::up) {
-        point(event);
-        return [this] {
-            uint64_t held = press.held();
-            press.clear();
-            ModifierScope modifiers(injector, held);
-            injector.button(MouseButton::left, false);
-        };
-    }
-    if (kind == InputKind::drag) {
-        uint32_t display = displays.resolve(event.display);
-        Point start = point(event);
-        if (!event.dx || !event.dy) throw BadInput("drag needs dx and dy");
-        Point end = globalPoint(*event.x + *event.dx, *event.y + *event.dy, display);
-        return [=, this] {
-            ModifierScope modifiers(injector, flags);
-            injector.moveTo(start.x, start.y);
-            pause(10ms);
-            injector.button(MouseButton::left, true);
-            pause(30ms);
-            for (int i = 1; i <= 10; ++i) {
-                injector.moveTo(start.x + (end.x - start.x) * i / 10, start.y + (end.y - start.y) * i / 10);
-                pause(15ms);
-            }
-            injector.button(MouseButton::left, false);
-        };
-    }
-    if (kind == InputKind::scroll) {
-        std::optional<ScrollMotion::Point> at;
-        if (event.x || event.y) {
-            Point p = point(event);
-            at = ScrollMotion::Point{p.x, p.y};
-        }
-        if (!event.dx && !event.dy) throw BadInput("scroll needs dx and/or dy");
-        requireScrollDistance(event.dx, "dx");
-        requireScrollDistance(event.dy, "dy");
-        if (event.phase && *event.phase != "began" && *event.phase != "changed" && *event.phase != "ended") {
-            throw BadInput("phase must be began, changed or ended");
-        }
-        double dx = event.dx.value_or(0), dy = event.dy.value_or(0);
-        auto phase = event.phase;
-        auto vx = event.vx, vy = event.vy;
-        return [=, this] {
-            scroll.submit(dx, dy, phase, vx, vy, at, flags, [this](ScrollMotion::Point p) {
-                injector.setModifiers(0);
-                injector.moveTo(p.x, p.y);
-            });
-        };
-    }
-    if (kind == InputKind::type) {
-        if (!event.text || event.text->empty()) throw BadInput("type needs text");
-        if (codePointCount(*event.text) > maxTypedCharacters) {
-            throw BadInput("text must be at most " + std::to_string(maxTypedCharacters) + " characters");
-        }
-        std::string text = *event.text;
-        return [this, text, clientGone] { this->type(text, clientGone); };
-    }
-    if (kind == InputKind::key) {
-        if (!event.key) throw BadInput("key needs key");
-        auto key = Keys::lookup(*event.key);
-        if (!key) throw BadInput("unknown key " + *event.key);
-        return [=, this] { keyPress(*key, flags); };
+    switch (*event.kind) {
+    case InputKind::click:
+    case InputKind::rightClick:
+    case InputKind::doubleClick: return planClick(event, *event.kind, flags);
+    case InputKind::move: return planMove(event);
+    case InputKind::down: return planDown(event, flags);
+    case InputKind::up: return planUp(event);
+    case InputKind::drag: return planDrag(event, flags);
+    case InputKind::scroll: return planScroll(event, flags);
+    case InputKind::type: return planType(event, clientGone);
+    case InputKind::key: return planKey(event, flags);
     }
     throw BadInput("unknown input type " + event.type);
+}
+
+Input::Action Input::planClick(const InputEvent& event, InputKind kind, uint64_t flags) {
+    Point at = point(event);
+    MouseButton button = kind == InputKind::rightClick ? MouseButton::right : MouseButton::left;
+    int count = kind == InputKind::doubleClick ? 2 : 1;
+    return [=, this] { click(button, at, flags, count); };
+}
+
+Input::Action Input::planMove(const InputEvent& event) {
+    Point at = point(event);
+    if (!event.button) return [=, this] { injector.moveTo(at.x, at.y); };
+    if (*event.button != "left") throw BadInput("button must be \"left\"");
+    return [=, this] {
+        ModifierScope modifiers(injector, press.held());
+        injector.moveTo(at.x, at.y);
+    };
+}
+
+Input::Action Input::planDown(const InputEvent& event, uint64_t flags) {
+    Point at = point(event);
+    return [=, this] {
+        ModifierScope modifiers(injector, flags);
+        injector.moveTo(at.x, at.y);
+        pause(10ms);
+        injector.button(MouseButton::left, true);
+        press.pressed(flags);
+    };
+}
+
+Input::Action Input::planUp(const InputEvent& event) {
+    point(event);
+    return [this] {
+        uint64_t held = press.held();
+        press.clear();
+        ModifierScope modifiers(injector, held);
+        injector.button(MouseButton::left, false);
+    };
+}
+
+Input::Action Input::planDrag(const InputEvent& event, uint64_t flags) {
+    uint32_t display = displays.resolve(event.display);
+    Point start = point(event);
+    if (!event.dx || !event.dy) throw BadInput("drag needs dx and dy");
+    Point end = globalPoint(*event.x + *event.dx, *event.y + *event.dy, display);
+    return [=, this] {
+        ModifierScope modifiers(injector, flags);
+        injector.moveTo(start.x, start.y);
+        pause(10ms);
+        injector.button(MouseButton::left, true);
+        pause(30ms);
+        for (int i = 1; i <= 10; ++i) {
+            injector.moveTo(start.x + (end.x - start.x) * i / 10, start.y + (end.y - start.y) * i / 10);
+            pause(15ms);
+        }
+        injector.button(MouseButton::left, false);
+    };
+}
+
+Input::Action Input::planScroll(const InputEvent& event, uint64_t flags) {
+    std::optional<ScrollMotion::Point> at;
+    if (event.x || event.y) {
+        Point p = point(event);
+        at = ScrollMotion::Point{p.x, p.y};
+    }
+    if (!event.dx && !event.dy) throw BadInput("scroll needs dx and/or dy");
+    requireScrollDistance(event.dx, "dx");
+    requireScrollDistance(event.dy, "dy");
+    if (event.phase && *event.phase != "began" && *event.phase != "changed" && *event.phase != "ended") {
+        throw BadInput("phase must be began, changed or ended");
+    }
+    double dx = event.dx.value_or(0), dy = event.dy.value_or(0);
+    auto phase = event.phase;
+    auto vx = event.vx, vy = event.vy;
+    return [=, this] {
+        scroll.submit(dx, dy, phase, vx, vy, at, flags, [this](ScrollMotion::Point p) {
+            injector.setModifiers(0);
+            injector.moveTo(p.x, p.y);
+        });
+    };
+}
+
+Input::Action Input::planType(const InputEvent& event, const ClientGone& clientGone) {
+    if (!event.text || event.text->empty()) throw BadInput("type needs text");
+    if (codePointCount(*event.text) > maxTypedCharacters) {
+        throw BadInput("text must be at most " + std::to_string(maxTypedCharacters) + " characters");
+    }
+    std::string text = *event.text;
+    return [this, text, clientGone] { this->type(text, clientGone); };
+}
+
+Input::Action Input::planKey(const InputEvent& event, uint64_t flags) {
+    if (!event.key) throw BadInput("key needs key");
+    auto key = Keys::lookup(*event.key);
+    if (!key) throw BadInput("unknown key " + *event.key);
+    return [=, this] { keyPress(*key, flags); };
 }
 
 void Input::perform(const InputEvent& event, const Action& action) {

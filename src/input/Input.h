@@ -102,6 +102,15 @@ public:
     static std::vector<TypingStep> typingSteps(const std::string& text);
 
 private:
+    // Each checks its kind's fields (throwing BadInput) and returns what posts it.
+    Action planClick(const InputEvent& event, InputKind kind, uint64_t flags);
+    Action planMove(const InputEvent& event);
+    Action planDown(const InputEvent& event, uint64_t flags);
+    Action planUp(const InputEvent& event);
+    Action planDrag(const InputEvent& event, uint64_t flags);
+    Action planScroll(const InputEvent& event, uint64_t flags);
+    Action planType(const InputEvent& event, const ClientGone& clientGone);
+    Action planKey(const InputEvent& event, uint64_t flags);
     Point point(const InputEvent& event);
     void click(MouseButton button, Point at, uint64_t flags, int count);
     void keyPress(Key key, uint64_t flags);

@@ -53,6 +53,16 @@ ScreenService::ScreenService(ServiceSettings serviceSettings, Platform backends)
       input(*platform.injector, displays, holds),
       encoders(platform.makeEncoderSession),
       control(RemoteControl::Clocks{}, std::make_shared<SerialTaskQueue>("tovo-control.control")) {
+    wireScreenState();
+    wireControl();
+    if (platform.pasteboard) wireClipboard();
+    if (settings.remoteHome) wireRemote();
+    if (platform.makeAudioSource) wireAudio();
+    wireAutomation();
+    buildApi();
+}
+
+void ScreenService::wireScreenState() {
     std::weak_ptr<ScreenStateTracker> weakTracker = tracker;
     consoleWatcher = std::make_shared<ConsoleWatcher>(
         ConsoleWatcher::readerOf(*platform.consoleLock), monotonicSeconds, [weakTracker](ConsoleState from, ConsoleState to) {
@@ -74,62 +84,75 @@ ScreenService::ScreenService(ServiceSettings serviceSettings, Platform backends)
         if (auto watcher = weakWatcher.lock()) inputs.console = watcher->settled();
         return inputs;
     });
+}
+
+void ScreenService::wireControl() {
+    std::weak_ptr<ScreenStateTracker> weakTracker = tracker;
     PointerHolds& held = holds;
     control.liftHeldButtons = [&held](const std::string& reason) { held.releaseAll(reason); };
     control.postEvent = [weakTracker](const std::string& line) {
         if (auto t = weakTracker.lock()) t->post(line);
     };
-    if (platform.pasteboard) {
-        clipboard = std::make_unique<ClipboardMonitor>(*platform.pasteboard,
-                                                       std::make_shared<SerialTaskQueue>("tovo-control-clipboard"));
-        ClipboardMonitor* monitor = clipboard.get();
-        clipboard->onChange = [weakTracker, monitor] {
-            if (auto t = weakTracker.lock()) t->post(Clipboard::eventLine(monitor->latest()));
-        };
-    }
-    if (settings.remoteHome) {
-        remote = std::make_unique<RemoteAccess>(RemoteAccess::Dependencies{
-            *settings.remoteHome, *platform.crypto, control, platform.makeListener,
-            platform.makeAdvertiser ? platform.makeAdvertiser() : nullptr,
-            std::make_shared<SerialTaskQueue>("tovo-control.remote"), monotonicSeconds, wallSeconds, platform.addresses});
-    }
-    if (platform.makeAudioSource) {
-        audio = std::make_unique<AudioCaptures>(platform.makeAudioSource, captureLatency,
-                                                std::make_shared<SerialTaskQueue>("tovo-audio-stop"));
-        if (platform.makeAudioProbe) {
-            audioProbe = platform.makeAudioProbe();
-            AudioCaptures* captures = audio.get();
-            AudioDeafWatchdog::Hooks hooks;
-            hooks.tearDown = [captures](const std::string& reason) { captures->tearDown(reason); };
-            // Without a supervisor nobody would start a fresh process: the watchdog then tears
-            // the capture down instead.
-            if (settings.supervised) {
-                hooks.onDeaf = [this] {
-                    if (onAudioDeaf) onAudioDeaf();
-                };
-            }
-            deafness = std::make_unique<AudioDeafWatchdog>(*audioProbe, hooks,
-                                                           std::make_shared<SerialTaskQueue>("tovo-audio-watchdog"),
-                                                           "/tmp/tovo-audio-deaf-" + std::to_string(::getuid()));
-            audio->setWatchdog(deafness.get());
-        }
-    }
-    std::function<std::shared_ptr<DisplayPointerTracker>(uint32_t)> makePointerTracker;
-    if (platform.pointer) {
-        makePointerTracker = [this](uint32_t display) {
-            auto bounds = [this, display]() -> std::optional<PointerBounds> {
-                try {
-                    DisplayInfo info = displays.require(display);
-                    return PointerBounds{static_cast<double>(info.x), static_cast<double>(info.y),
-                                         static_cast<double>(info.width), static_cast<double>(info.height)};
-                } catch (const DisplayError&) {
-                    return std::nullopt;
-                }
+}
+
+void ScreenService::wireClipboard() {
+    std::weak_ptr<ScreenStateTracker> weakTracker = tracker;
+    clipboard = std::make_unique<ClipboardMonitor>(*platform.pasteboard,
+                                                   std::make_shared<SerialTaskQueue>("tovo-control-clipboard"));
+    ClipboardMonitor* monitor = clipboard.get();
+    clipboard->onChange = [weakTracker, monitor] {
+        if (auto t = weakTracker.lock()) t->post(Clipboard::eventLine(monitor->latest()));
+    };
+}
+
+void ScreenService::wireRemote() {
+    remote = std::make_unique<RemoteAccess>(RemoteAccess::Dependencies{
+        *settings.remoteHome, *platform.crypto, control, platform.makeListener,
+        platform.makeAdvertiser ? platform.makeAdvertiser() : nullptr,
+        std::make_shared<SerialTaskQueue>("tovo-control.remote"), monotonicSeconds, wallSeconds, platform.addresses});
+}
+
+void ScreenService::wireAudio() {
+    audio = std::make_unique<AudioCaptures>(platform.makeAudioSource, captureLatency,
+                                            std::make_shared<SerialTaskQueue>("tovo-audio-stop"));
+    if (platform.makeAudioProbe) {
+        audioProbe = platform.makeAudioProbe();
+        AudioCaptures* captures = audio.get();
+        AudioDeafWatchdog::Hooks hooks;
+        hooks.tearDown = [captures](const std::string& reason) { captures->tearDown(reason); };
+        // Without a supervisor nobody would start a fresh process: the watchdog then tears
+        // the capture down instead.
+        if (settings.supervised) {
+            hooks.onDeaf = [this] {
+                if (onAudioDeaf) onAudioDeaf();
             };
-            return std::make_shared<DisplayPointerTracker>(display, bounds, *platform.pointer, cursorShapes,
-                                                           std::make_shared<SerialTaskQueue>("tovo-pointer"));
-        };
+        }
+        deafness = std::make_unique<AudioDeafWatchdog>(*audioProbe, hooks,
+                                                       std::make_shared<SerialTaskQueue>("tovo-audio-watchdog"),
+                                                       "/tmp/tovo-audio-deaf-" + std::to_string(::getuid()));
+        audio->setWatchdog(deafness.get());
     }
+}
+
+std::function<std::shared_ptr<DisplayPointerTracker>(uint32_t)> ScreenService::pointerTrackerFactory() {
+    if (!platform.pointer) return nullptr;
+    return [this](uint32_t display) {
+        auto bounds = [this, display]() -> std::optional<PointerBounds> {
+            try {
+                DisplayInfo info = displays.require(display);
+                return PointerBounds{static_cast<double>(info.x), static_cast<double>(info.y),
+                                     static_cast<double>(info.width), static_cast<double>(info.height)};
+            } catch (const DisplayError&) {
+                return std::nullopt;
+            }
+        };
+        return std::make_shared<DisplayPointerTracker>(display, bounds, *platform.pointer, cursorShapes,
+                                                       std::make_shared<SerialTaskQueue>("tovo-pointer"));
+    };
+}
+
+void ScreenService::wireAutomation() {
+    std::weak_ptr<ScreenStateTracker> weakTracker = tracker;
     if (platform.makeOverlay) {
         overlay = platform.makeOverlay([this] {
             std::vector<PixelRect> rects;
@@ -150,12 +173,15 @@ ScreenService::ScreenService(ServiceSettings serviceSettings, Platform backends)
             if (auto t = weakTracker.lock()) t->post(line);
         },
         prefersChinese(environment));
+}
+
+void ScreenService::buildApi() {
     ApiDependencies deps{
         .desktop = {*platform.session, displays, *platform.windows, *platform.accessibility, *tracker},
         .capture = {stills, platform.makeCapturer, captureLatency},
         .video = {encoders, flows, settings.streams},
         .control = {input, holds, control},
-        .cursor = {platform.pointer ? &pointers : nullptr, makePointerTracker},
+        .cursor = {platform.pointer ? &pointers : nullptr, pointerTrackerFactory()},
         .features = {remote.get(), clipboard.get(), audio.get(), settings.audioEnabled, automation.get()},
     };
     endpoints = std::make_unique<Api>(std::move(deps));

@@ -129,6 +129,16 @@ public:
     const Api& api() const { return *endpoints; }
 
 private:
+    // The constructor's parts, in the order it runs them.
+    void wireScreenState();  // the console watcher and what the screen state is made of
+    void wireControl();      // remote control's hooks into held buttons and the event feed
+    void wireClipboard();
+    void wireRemote();
+    void wireAudio();  // the captures and, with a probe, the deafness watchdog
+    void wireAutomation();
+    void buildApi();
+    std::function<std::shared_ptr<DisplayPointerTracker>(uint32_t display)> pointerTrackerFactory();
+
     std::shared_ptr<ScreenStateTracker> tracker;
     std::shared_ptr<ConsoleWatcher> consoleWatcher;
     Displays displays;

@@ -175,15 +175,39 @@ private:
 
     bool configure(const AVCodec* codec, std::string& error) {
         quietLibav();
+        if (!allocate(codec)) {
+            error = "out of memory";
+            return false;
+        }
+        describePictures();
+        AVDictionary* options = nullptr;
+        av_dict_set(&options, "forced-idr", "1", 0);
+        bool ready = true;
+        switch (candidate.backend) {
+        case Backend::software: softwareOptions(&options); break;
+        case Backend::nvenc: nvencOptions(&options); break;
+        case Backend::vaapi: ready = prepareVaapi(&options, error); break;
+        }
+        if (ready) {
+            int status = avcodec_open2(ctx, codec, &options);
+            if (status < 0) error = candidate.name + ": " + averror(status);
+            ready = status >= 0;
+        }
+        av_dict_free(&options);
+        return ready && prepareConversion(error);
+    }
+
+    bool allocate(const AVCodec* codec) {
         ctx = avcodec_alloc_context3(codec);
         frame = av_frame_alloc();
         wrapped = av_frame_alloc();
         hwFrame = av_frame_alloc();
         packet = av_packet_alloc();
-        if (!ctx || !frame || !wrapped || !hwFrame || !packet) {
-            error = "out of memory";
-            return false;
-        }
+        return ctx && frame && wrapped && hwFrame && packet;
+    }
+
+    // Size, time base, GOP, rate and the BT.709 studio-range tags the stream announces.
+    void describePictures() {
         ctx->width = config.width;
         ctx->height = config.height;
         ctx->time_base = AVRational{1, 1000000};
@@ -196,83 +220,74 @@ private:
         ctx->color_range = AVCOL_RANGE_MPEG;
         applyRate(config.bitrate);
         softwareFormat = AV_PIX_FMT_YUV420P;
+    }
 
-        AVDictionary* options = nullptr;
-        av_dict_set(&options, "forced-idr", "1", 0);
-        switch (candidate.backend) {
-        case Backend::software:
-            ctx->pix_fmt = AV_PIX_FMT_YUV420P;
-            if (config.codec == VideoCodec::h264) {
-                av_dict_set(&options, "preset", "ultrafast", 0);
-                av_dict_set(&options, "tune", "zerolatency", 0);
-                av_dict_set(&options, "profile", "high", 0);
-                // One encoding thread up to 1920 × 1200: x264's sliced threads (zerolatency's
-                // choice) spend a sixth more CPU per picture in handing work around and cost a
-                // little quality; one thread encodes a 1080p picture within a few milliseconds.
-                // Larger pictures keep the slices, to stay within a frame interval.
-                const bool oneThread = static_cast<int64_t>(config.width) * config.height <= 1920 * 1200;
-                // Chroma two steps finer than luma (x264's own choice when its psychovisual
-                // options are on, which ultrafast turns off): measured on scrolling text at
-                // 3500 kbps, SSIM against the captured pictures rose by 0.0003–0.0005 at the
-                // same size and the same CPU time.
-                std::string params = "keyint=infinite:scenecut=0:bframes=0:repeat-headers=1:aud=0:chroma-qp-offset=-2";
-                if (oneThread) params += ":threads=1";
-                av_dict_set(&options, "x264-params", params.c_str(), 0);
-            } else {
-                av_dict_set(&options, "preset", "ultrafast", 0);
-                av_dict_set(&options, "tune", "zerolatency", 0);
-                av_dict_set(&options, "x265-params",
-                            "keyint=-1:scenecut=0:bframes=0:repeat-headers=1:log-level=error:info=0", 0);
-            }
-            break;
-        case Backend::nvenc:
-            ctx->pix_fmt = AV_PIX_FMT_YUV420P;
-            ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-            av_dict_set(&options, "preset", "p2", 0);
-            av_dict_set(&options, "tune", "ull", 0);
-            av_dict_set(&options, "zerolatency", "1", 0);
-            av_dict_set(&options, "delay", "0", 0);
-            av_dict_set(&options, "rc", "vbr", 0);
-            break;
-        case Backend::vaapi: {
-            softwareFormat = AV_PIX_FMT_NV12;
-            ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-            int status = av_hwdevice_ctx_create(&hwDevice, AV_HWDEVICE_TYPE_VAAPI, "/dev/dri/renderD128", nullptr, 0);
-            if (status < 0) {
-                error = "VAAPI device: " + averror(status);
-                av_dict_free(&options);
-                return false;
-            }
-            hwFrames = av_hwframe_ctx_alloc(hwDevice);
-            auto* frames = reinterpret_cast<AVHWFramesContext*>(hwFrames->data);
-            frames->format = AV_PIX_FMT_VAAPI;
-            frames->sw_format = AV_PIX_FMT_NV12;
-            frames->width = config.width;
-            frames->height = config.height;
-            frames->initial_pool_size = 4;
-            if ((status = av_hwframe_ctx_init(hwFrames)) < 0) {
-                error = "VAAPI frames: " + averror(status);
-                av_dict_free(&options);
-                return false;
-            }
-            ctx->pix_fmt = AV_PIX_FMT_VAAPI;
-            ctx->hw_frames_ctx = av_buffer_ref(hwFrames);
-            av_dict_set(&options, "rc_mode", "VBR", 0);
-            break;
+    void softwareOptions(AVDictionary** options) {
+        ctx->pix_fmt = AV_PIX_FMT_YUV420P;
+        av_dict_set(options, "preset", "ultrafast", 0);
+        av_dict_set(options, "tune", "zerolatency", 0);
+        if (config.codec != VideoCodec::h264) {
+            av_dict_set(options, "x265-params", "keyint=-1:scenecut=0:bframes=0:repeat-headers=1:log-level=error:info=0",
+                        0);
+            return;
         }
-        }
+        av_dict_set(options, "profile", "high", 0);
+        // One encoding thread up to 1920 × 1200: x264's sliced threads (zerolatency's
+        // choice) spend a sixth more CPU per picture in handing work around and cost a
+        // little quality; one thread encodes a 1080p picture within a few milliseconds.
+        // Larger pictures keep the slices, to stay within a frame interval.
+        const bool oneThread = static_cast<int64_t>(config.width) * config.height <= 1920 * 1200;
+        // Chroma two steps finer than luma (x264's own choice when its psychovisual
+        // options are on, which ultrafast turns off): measured on scrolling text at
+        // 3500 kbps, SSIM against the captured pictures rose by 0.0003–0.0005 at the
+        // same size and the same CPU time.
+        std::string params = "keyint=infinite:scenecut=0:bframes=0:repeat-headers=1:aud=0:chroma-qp-offset=-2";
+        if (oneThread) params += ":threads=1";
+        av_dict_set(options, "x264-params", params.c_str(), 0);
+    }
 
-        int status = avcodec_open2(ctx, codec, &options);
-        av_dict_free(&options);
+    void nvencOptions(AVDictionary** options) {
+        ctx->pix_fmt = AV_PIX_FMT_YUV420P;
+        ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        av_dict_set(options, "preset", "p2", 0);
+        av_dict_set(options, "tune", "ull", 0);
+        av_dict_set(options, "zerolatency", "1", 0);
+        av_dict_set(options, "delay", "0", 0);
+        av_dict_set(options, "rc", "vbr", 0);
+    }
+
+    // The render node's device and a pool of NV12 surfaces the pictures are uploaded to.
+    bool prepareVaapi(AVDictionary** options, std::string& error) {
+        softwareFormat = AV_PIX_FMT_NV12;
+        ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        int status = av_hwdevice_ctx_create(&hwDevice, AV_HWDEVICE_TYPE_VAAPI, "/dev/dri/renderD128", nullptr, 0);
         if (status < 0) {
-            error = candidate.name + ": " + averror(status);
+            error = "VAAPI device: " + averror(status);
             return false;
         }
+        hwFrames = av_hwframe_ctx_alloc(hwDevice);
+        auto* frames = reinterpret_cast<AVHWFramesContext*>(hwFrames->data);
+        frames->format = AV_PIX_FMT_VAAPI;
+        frames->sw_format = AV_PIX_FMT_NV12;
+        frames->width = config.width;
+        frames->height = config.height;
+        frames->initial_pool_size = 4;
+        if ((status = av_hwframe_ctx_init(hwFrames)) < 0) {
+            error = "VAAPI frames: " + averror(status);
+            return false;
+        }
+        ctx->pix_fmt = AV_PIX_FMT_VAAPI;
+        ctx->hw_frames_ctx = av_buffer_ref(hwFrames);
+        av_dict_set(options, "rc_mode", "VBR", 0);
+        return true;
+    }
 
+    // The encoder's input picture and the BGRX conversion into it.
+    bool prepareConversion(std::string& error) {
         frame->format = softwareFormat;
         frame->width = config.width;
         frame->height = config.height;
-        if ((status = av_frame_get_buffer(frame, 0)) < 0) {
+        if (int status = av_frame_get_buffer(frame, 0); status < 0) {
             error = "picture buffer: " + averror(status);
             return false;
         }
