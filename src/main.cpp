@@ -3,6 +3,7 @@
 #include "app/TovoApp.h"
 #include "base/Log.h"
 #include "service/CommandLine.h"
+#include "service/DesktopPlatform.h"
 #include "service/Lifecycle.h"
 #include "service/ScreenService.h"
 
@@ -30,6 +31,12 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    DesktopPlatformChoice desktop = chooseDesktopPlatform(options.backend);
+    if (!desktop.name) {
+        log(desktop.error);
+        return 2;
+    }
+
     // Supervised, the service writes into the app's log, whose lines carry time stamps.
     if (options.exitOnStdinEOF) setLogSink(stampedStandardError());
     Lifecycle::install(*options.socketPath);
@@ -38,8 +45,9 @@ int main(int argc, char** argv) {
     ServiceSettings settings = ServiceSettings::fromEnvironment(*options.socketPath, options.remoteHome());
     settings.supervised = options.exitOnStdinEOF;
     ScreenService service(std::move(settings),
-                          Platform::linuxDesktop(options.exitOnStdinEOF ? std::optional<int32_t>(::getppid())
-                                                                        : std::nullopt));
+                          Platform::linuxDesktop(*desktop.name, options.exitOnStdinEOF
+                                                                    ? std::optional<int32_t>(::getppid())
+                                                                    : std::nullopt));
     Lifecycle::installFatalHooks(service);
     // From the moment the socket exists, the exit paths may remove it.
     service.onBound = Lifecycle::ownSocket;

@@ -37,6 +37,7 @@ struct ApiDependencies {
         WindowSystem& windows;
         Accessibility& accessibility;
         ScreenStateTracker& tracker;
+        std::string platform;  // the desktop platform's name ("x11")
     };
     // Still pictures, and the capturers of video streams.
     struct Capture {

@@ -19,7 +19,8 @@ nlohmann::json status(const Deps& deps) {
                           {"session", {{"loggedIn", loggedIn}}},
                           {"screenRecording", deps.desktop.session.canCaptureScreen()},
                           {"accessibility", deps.desktop.session.canInjectInput()},
-                          {"displays", displays}};
+                          {"displays", displays},
+                          {"platform", deps.desktop.platform}};
     if (displays.empty()) object["error"] = loggedIn ? "this session has no display attached" : noSessionText;
     auto snapshot = deps.desktop.tracker.snapshot();
     nlohmann::json states = nlohmann::json::array();

@@ -24,6 +24,8 @@ CommandLineResult parseServiceArguments(const std::vector<std::string>& argument
             result.options.exitOnStdinEOF = true;
         } else if (argument == "--remote") {
             result.options.remote = true;
+        } else if (argument == "--backend" && i + 1 < arguments.size()) {
+            result.options.backend = arguments[++i];
         } else {
             result.unknownArgument = argument;
             return result;

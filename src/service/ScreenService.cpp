@@ -177,7 +177,7 @@ void ScreenService::wireAutomation() {
 
 void ScreenService::buildApi() {
     ApiDependencies deps{
-        .desktop = {*platform.session, displays, *platform.windows, *platform.accessibility, *tracker},
+        .desktop = {*platform.session, displays, *platform.windows, *platform.accessibility, *tracker, platform.name},
         .capture = {stills, platform.makeCapturer, captureLatency},
         .video = {encoders, flows, settings.streams},
         .control = {input, holds, control},
@@ -205,6 +205,7 @@ void ScreenService::start() {
     std::lock_guard<std::mutex> guard(lock);
     if (listener) return;
 
+    log("platform: " + platform.name);
     log(std::string("session: loggedIn=") + (platform.session->reachable() ? "true" : "false"));
 
     std::unique_ptr<HTTPServer> created;

@@ -42,7 +42,10 @@ class SharedDisplay;
 
 // The platform facilities a service runs on. The service owns them; tests pass fakes.
 struct Platform {
-    std::shared_ptr<void> keepAlive;  // what the backends below share (the X connection)
+    // The desktop platform (see DesktopPlatform.h) that provides the session, displays,
+    // capture, input, windows, clipboard, cursor and overlay below; /status names it.
+    std::string name = "x11";
+    std::shared_ptr<void> keepAlive;  // what the desktop platform's backends share (its connection)
     std::unique_ptr<DesktopSession> session;
     std::unique_ptr<ConsoleLock> consoleLock;
     std::unique_ptr<DisplaySource> displays;
@@ -65,11 +68,15 @@ struct Platform {
     std::function<std::unique_ptr<AutomationOverlay>(std::function<std::vector<PixelRect>()> screens)> makeOverlay;
     std::unique_ptr<EscapeTap> escapeTap;
 
-    // The Linux desktop this process runs on: X11, D-Bus, AT-SPI and libavcodec.
-    // `supervisorPid` is the app that started the service as its child, whose marked
-    // windows are treated as the service's own.
-    static Platform linuxDesktop(std::optional<int32_t> supervisorPid = std::nullopt);
+    // The Linux desktop this process runs on: the desktop platform `desktop` (a name
+    // chooseDesktopPlatform gave), with D-Bus, AT-SPI, PulseAudio, libavcodec, OpenSSL and
+    // Avahi. `supervisorPid` is the app that started the service as its child, whose
+    // marked windows are treated as the service's own.
+    static Platform linuxDesktop(const std::string& desktop, std::optional<int32_t> supervisorPid = std::nullopt);
 };
+
+// The X11 desktop platform's facilities, over one shared X connection.
+void provideX11Desktop(Platform& platform, std::optional<int32_t> supervisorPid);
 
 // The IPv4 addresses of the interfaces that are up, loopback and link-local left out, in
 // interface order without duplicates.

@@ -66,6 +66,7 @@ TEST(Status, HeadlessDesktopIsReady) {
     Service service(desktop.display());
     auto status = service.status();
     EXPECT_EQ(status["ok"], true) << status;
+    EXPECT_EQ(status["platform"], "x11");
     EXPECT_EQ(status["session"], (json{{"loggedIn", true}}));
     EXPECT_EQ(status["screenRecording"], true);
     EXPECT_EQ(status["accessibility"], true);

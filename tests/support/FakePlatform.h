@@ -127,9 +127,17 @@ struct FakeService {
         editor.bounds = editor.content = Rect{64, 48, 320, 240};
         editor.id = editor.frame = 77;
         windows->records = {editor};
-        Platform platform{nullptr, std::move(s), std::make_unique<FakeConsoleLock>(), std::move(d),
-                          [] { return std::make_unique<SolidCapturer>(); }, std::move(w),
-                          std::make_unique<NoAccessibility>(), std::move(i), fakeEncoderFactory(), nullptr, {}, {}, {}, std::move(p), nullptr, {}, {}, {}, nullptr};
+        Platform platform;
+        platform.name = "fake";
+        platform.session = std::move(s);
+        platform.consoleLock = std::make_unique<FakeConsoleLock>();
+        platform.displays = std::move(d);
+        platform.makeCapturer = [] { return std::make_unique<SolidCapturer>(); };
+        platform.windows = std::move(w);
+        platform.accessibility = std::make_unique<NoAccessibility>();
+        platform.injector = std::move(i);
+        platform.makeEncoderSession = fakeEncoderFactory();
+        platform.pasteboard = std::move(p);
         ServiceSettings settings;
         settings.socketPath = "/nonexistent/screen.sock";
         settings.calibrateEncoders = false;

@@ -1,5 +1,6 @@
 // The service role's command line.
 #include "service/CommandLine.h"
+#include "service/DesktopPlatform.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,15 @@ TEST(CommandLine, ServiceArguments) {
 
     // The first unknown argument is reported, even after a valid prefix.
     EXPECT_EQ(parseServiceArguments({"--remote", "-v", "--bogus"}).unknownArgument, "-v");
+
+    // --backend names the desktop platform; this build knows x11 only, and says so.
+    EXPECT_EQ(parseServiceArguments({"--backend", "x11"}).options.backend, "x11");
+    EXPECT_EQ(parseServiceArguments({"--backend"}).unknownArgument, "--backend");
+    EXPECT_EQ(chooseDesktopPlatform(std::nullopt).name, "x11");
+    EXPECT_EQ(chooseDesktopPlatform("x11").name, "x11");
+    auto unknown = chooseDesktopPlatform("mir");
+    EXPECT_FALSE(unknown.name);
+    EXPECT_EQ(unknown.error, "unknown backend mir (this build has x11)");
 
     EXPECT_EQ(parseServiceArguments({"--remote", "--socket", "/c.sock"}).options.remoteHome(), "/");
     EXPECT_EQ(parseServiceArguments({"--remote", "--socket", "c.sock"}).options.remoteHome(), ".");
