@@ -1,4 +1,5 @@
 #include "app/AppError.h"
+#include "base/Mutex.h"
 #include "app/ChildLauncher.h"
 
 #include <cerrno>
@@ -20,7 +21,7 @@ namespace {
 class PosixChildLauncher final : public ChildLauncher {
 public:
     ~PosixChildLauncher() override {
-        std::unique_lock<std::mutex> guard(lock);
+        MutexLock guard(lock);
         for (auto& [pid, watcher] : watchers) watcher.detach();
     }
 
@@ -59,21 +60,21 @@ public:
             ::close(pipeFds[1]);
             throw AppError(argv[0] + ": " + std::strerror(failed));
         }
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         live[pid] = true;
         watchers[pid] = std::thread([this, pid, onExit = std::move(onExit)] { watch(pid, onExit); });
         return {pid, pipeFds[1]};
     }
 
     bool signal(pid_t pid, int number) override {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         auto it = live.find(pid);
         if (it == live.end() || !it->second) return false;
         return ::kill(pid, number) == 0;
     }
 
     bool running(pid_t pid) override {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         auto it = live.find(pid);
         return it != live.end() && it->second;
     }
@@ -86,14 +87,14 @@ private:
         while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
         }
         {
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             live[pid] = false;
         }
         int status = 0;
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
         {
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             live.erase(pid);
             if (auto it = watchers.find(pid); it != watchers.end()) {
                 it->second.detach();
@@ -107,7 +108,7 @@ private:
         }
     }
 
-    std::mutex lock;  // guards live and watchers
+    Mutex lock;  // guards live and watchers
     std::map<pid_t, bool> live;  // true while running, false once ended and not yet reaped
     std::map<pid_t, std::thread> watchers;
 };

@@ -1,4 +1,5 @@
 #include "audio/AudioCapture.h"
+#include "base/Mutex.h"
 
 #include "base/Log.h"
 
@@ -83,13 +84,13 @@ std::shared_ptr<AudioCapture::Client> AudioCapture::addClient() {
     // An output's latency follows what plays on it (an idle one reports its idle
     // buffering), so it is read again for each client.
     if (auto output = source->outputLatency()) {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         speakerMs = output->ms;
     }
     client->videoOffset = AudioVideoOffset{tapToSpeakerMs(), latency.latencyMs()};
     size_t count;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         clients.push_back(client);
         count = clients.size();
     }
@@ -101,7 +102,7 @@ size_t AudioCapture::removeClient(const std::shared_ptr<Client>& client) {
     size_t left;
     int64_t lost = client->queue->dropped();
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         auto it = std::find(clients.begin(), clients.end(), client);
         if (it == clients.end()) return clients.size();
         clients.erase(it);
@@ -113,14 +114,14 @@ size_t AudioCapture::removeClient(const std::shared_ptr<Client>& client) {
 }
 
 size_t AudioCapture::clientCount() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return clients.size();
 }
 
 void AudioCapture::stop() {
     std::vector<std::shared_ptr<Client>> taken;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (!running) return;
         running = false;
         taken.swap(clients);
@@ -133,12 +134,12 @@ void AudioCapture::stop() {
 }
 
 double AudioCapture::tapToSpeakerMs() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return speakerMs;
 }
 
 double AudioCapture::zeroSince() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return std::max(lastSoundUptime.value_or(0), startedUptime);
 }
 
@@ -151,8 +152,8 @@ void AudioCapture::encodeLoop() {
     const double rate = format.sampleRate;
     for (;;) {
         {
-            std::unique_lock<std::mutex> guard(lock);
-            wake.wait_for(guard, std::chrono::milliseconds(10));
+            MutexLock guard(lock);
+            guard.waitFor(wake, std::chrono::milliseconds(10));
             if (!running) return;
         }
         int64_t nowNs = monotonicNs();
@@ -163,12 +164,12 @@ void AudioCapture::encodeLoop() {
                 base = candidate;
             } else if (std::fabs(candidate - *base) > 20) {
                 base = candidate;
-                std::lock_guard<std::mutex> guard(lock);
+                MutexLock guard(lock);
                 ++reanchors;
             }
         }
         {
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             if (!firstIOAt && ring->callbacks() >= 1) {
                 firstIOAt = wallSeconds();
                 log("audio: first IO after " + seconds2(*firstIOAt - startedAt) + "s: (1 buffer(s) \u00d7 " +
@@ -194,7 +195,7 @@ void AudioCapture::encodeLoop() {
         }
         double now = monotonicSeconds();
         if (now - windowStart >= 10) {
-            std::unique_lock<std::mutex> guard(lock);
+            MutexLock guard(lock);
             int64_t drops = leftDrops;
             for (auto& client : clients) drops += client->queue->dropped();
             if (!clients.empty()) {
@@ -221,7 +222,7 @@ void AudioCapture::deliver(AudioPacket packet, float blockPeak) {
     std::vector<std::shared_ptr<Client>> receivers;
     bool firstSound = false;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         ++packets;
         bytes += static_cast<int64_t>(packet.data.size());
         ++windowPackets;
@@ -243,7 +244,7 @@ void AudioCapture::deliver(AudioPacket packet, float blockPeak) {
 }
 
 nlohmann::json AudioCapture::statsJSON() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     double uptime = wallSeconds() - startedAt;
     int64_t drops = leftDrops;
     nlohmann::json queued = nlohmann::json::array();
@@ -288,13 +289,13 @@ AudioCaptures::~AudioCaptures() {
 std::shared_ptr<AudioCapture::Client> AudioCaptures::subscribe() {
     std::optional<double> hold;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         hold = holdUntil;
     }
     if (hold && *hold > clock()) std::this_thread::sleep_for(std::chrono::duration<double>(*hold - clock()));
     std::shared_ptr<AudioCapture> capture;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         stopAt.reset();
         capture = current;
     }
@@ -309,7 +310,7 @@ std::shared_ptr<AudioCapture::Client> AudioCaptures::subscribe() {
             *weak = capture;
         } catch (const AudioError& error) {
             {
-                std::lock_guard<std::mutex> guard(lock);
+                MutexLock guard(lock);
                 ++failures;
                 lastError = error.what();
             }
@@ -318,7 +319,7 @@ std::shared_ptr<AudioCapture::Client> AudioCaptures::subscribe() {
         }
         std::shared_ptr<AudioCapture> extra;
         {
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             if (current) {
                 extra = capture;  // another client started one meanwhile
                 capture = current;
@@ -347,11 +348,11 @@ void AudioCaptures::unsubscribe(const std::shared_ptr<AudioCapture::Client>& cli
     client->queue->close();
     std::shared_ptr<AudioCapture> capture;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         capture = current;
     }
     if (!capture || capture->removeClient(client) > 0) return;
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     stopAt = clock() + stopDelay;
     if (!timerRunning) {
         timerRunning = true;
@@ -362,7 +363,7 @@ void AudioCaptures::unsubscribe(const std::shared_ptr<AudioCapture::Client>& cli
 void AudioCaptures::checkPendingStop() {
     std::shared_ptr<AudioCapture> stopping;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (!stopAt || clock() < *stopAt || !current || current->clientCount() > 0) return;
         stopping = std::move(current);
         stopAt.reset();
@@ -370,17 +371,17 @@ void AudioCaptures::checkPendingStop() {
     if (deafness) deafness->stop(stopping.get());
     stopping->stop();
     nlohmann::json stats = stopping->statsJSON();
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     lastStats = stats;
 }
 
 void AudioCaptures::lost(const std::weak_ptr<AudioCapture>& capture) {
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (!current || current != capture.lock()) return;
     }
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         ++serverLosses;
     }
     log("audio: the audio server went away; rebuilding the capture");
@@ -390,7 +391,7 @@ void AudioCaptures::lost(const std::weak_ptr<AudioCapture>& capture) {
 void AudioCaptures::tearDown(const std::string& reason) {
     std::shared_ptr<AudioCapture> capture;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         capture = std::move(current);
         stopAt.reset();
         holdUntil = clock() + holdAfterTearDown;
@@ -401,7 +402,7 @@ void AudioCaptures::tearDown(const std::string& reason) {
     capture->stop();
     nlohmann::json stats = capture->statsJSON();
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         lastStats = stats;
     }
     log("audio: capture torn down after " + reason + " (" + std::to_string(count) + " client" + (count == 1 ? "" : "s") +
@@ -411,7 +412,7 @@ void AudioCaptures::tearDown(const std::string& reason) {
 void AudioCaptures::stopAll() {
     std::shared_ptr<AudioCapture> capture;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         capture = std::move(current);
     }
     if (!capture) return;
@@ -423,7 +424,7 @@ nlohmann::json AudioCaptures::statsJSON() {
     std::shared_ptr<AudioCapture> capture;
     nlohmann::json object;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         capture = current;
         object = {{"running", current != nullptr}, {"starts", starts}, {"failures", failures}, {"serviceRestarts", serverLosses}};
         if (lastError) object["lastError"] = *lastError;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include "audio/AudioClientQueue.h"
 #include "audio/AudioDeafWatchdog.h"
 #include "audio/AudioRing.h"
@@ -76,7 +78,7 @@ private:
     const double startedAt = wallSeconds();
     const double startedUptime = monotonicSeconds();
 
-    std::mutex lock;  // guards everything below
+    Mutex lock;  // guards everything below
     std::condition_variable wake;
     double speakerMs = AudioVideoOffset{}.tapToSpeakerMs;
     bool running = true;
@@ -122,7 +124,7 @@ private:
     const AudioSourceFactory makeSource;
     VideoCaptureLatency& latency;
     const MonotonicClock clock;
-    std::mutex lock;  // guards everything below
+    Mutex lock;  // guards everything below
     std::shared_ptr<AudioCapture> current;
     std::optional<double> stopAt;
     std::optional<double> holdUntil;

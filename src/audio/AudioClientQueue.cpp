@@ -1,10 +1,11 @@
 #include "audio/AudioClientQueue.h"
+#include "base/Mutex.h"
 
 namespace tovo {
 
 void AudioClientQueue::push(AudioPacket packet) {
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (closed) return;
         ++nextSeq;
         if (items.size() >= capacity) {
@@ -17,8 +18,10 @@ void AudioClientQueue::push(AudioPacket packet) {
 }
 
 std::vector<AudioClientQueue::Item> AudioClientQueue::popAll(std::chrono::steady_clock::time_point deadline) {
-    std::unique_lock<std::mutex> guard(lock);
-    wake.wait_until(guard, deadline, [this] { return !items.empty() || closed; });
+    MutexLock guard(lock);
+    while (items.empty() && !closed) {
+        if (guard.waitUntil(wake, deadline) == std::cv_status::timeout) break;
+    }
     std::vector<Item> out(std::make_move_iterator(items.begin()), std::make_move_iterator(items.end()));
     items.clear();
     return out;
@@ -26,24 +29,24 @@ std::vector<AudioClientQueue::Item> AudioClientQueue::popAll(std::chrono::steady
 
 void AudioClientQueue::close() {
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         closed = true;
     }
     wake.notify_all();
 }
 
 bool AudioClientQueue::isClosed() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return closed;
 }
 
 size_t AudioClientQueue::pending() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return items.size();
 }
 
 int64_t AudioClientQueue::dropped() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return droppedCount;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -39,7 +41,7 @@ public:
     int64_t dropped();
 
 private:
-    std::mutex lock;  // guards everything below
+    Mutex lock;  // guards everything below
     std::condition_variable wake;
     std::deque<Item> items;
     uint64_t nextSeq = 0;

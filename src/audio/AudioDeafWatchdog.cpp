@@ -1,4 +1,5 @@
 #include "audio/AudioDeafWatchdog.h"
+#include "base/Mutex.h"
 
 #include "base/Log.h"
 
@@ -27,22 +28,22 @@ bool othersPlaying(const std::vector<AudioServerProbe::Playing>& streams, int se
 }
 
 AudioTapCheckCache::Entry AudioTapCheckCache::current(AudioServerProbe& probe, double now) {
-    std::lock_guard<std::mutex> one(running);
+    MutexLock one(running);
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (entry) {
             double maxAge = entry->check.result == AudioTapCheck::Result::hears ? 120 : 30;
             if (now - entry->at < maxAge) return *entry;
         }
     }
     AudioTapCheck check = probe.check();
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     entry = Entry{check, now, ++serial};
     return *entry;
 }
 
 void AudioTapCheckCache::clear() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     entry.reset();
 }
 
@@ -58,7 +59,7 @@ AudioDeafWatchdog::AudioDeafWatchdog(AudioServerProbe& probe, Hooks hooks, std::
 AudioDeafWatchdog::~AudioDeafWatchdog() { queue->stopTimer(); }
 
 void AudioDeafWatchdog::start(const void* capture, std::function<std::optional<double>()> since) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     owner = capture;
     zeroSince = std::move(since);
     if (!timerRunning) {
@@ -68,7 +69,7 @@ void AudioDeafWatchdog::start(const void* capture, std::function<std::optional<d
 }
 
 void AudioDeafWatchdog::stop(const void* capture) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     if (owner != capture) return;
     owner = nullptr;
     zeroSince = nullptr;
@@ -78,7 +79,7 @@ void AudioDeafWatchdog::stop(const void* capture) {
 std::optional<double> AudioDeafWatchdog::zerosWhileOthersPlay(const void*& watched, double& now) {
     std::function<std::optional<double>()> since;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         watched = owner;
         since = zeroSince;
     }
@@ -86,14 +87,14 @@ std::optional<double> AudioDeafWatchdog::zerosWhileOthersPlay(const void*& watch
     std::optional<double> zeros = since();
     if (!zeros) return std::nullopt;
     if (!othersPlaying(probe.playing(), static_cast<int>(::getpid()), static_cast<unsigned>(::getuid()), probe.testPlayer())) {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         othersSince.reset();
         return std::nullopt;
     }
     now = clock();
     double silentFor;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (!othersSince) othersSince = now;
         silentFor = now - std::max(*othersSince, *zeros);
     }
@@ -111,7 +112,7 @@ void AudioDeafWatchdog::tick() {
     std::snprintf(zerosText, sizeof zerosText, "%.0f", clock() - *zeros);
     Verdict verdict;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (owner != watched || judgedSerial == entry.serial) return;
         judgedSerial = entry.serial;
         ++checks;
@@ -185,7 +186,7 @@ void AudioDeafWatchdog::handOverOrKeepOn(Verdict& verdict, const std::string& de
 }
 
 nlohmann::json AudioDeafWatchdog::statsJSON() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return {{"running", owner != nullptr},
             {"checks", checks},
             {"deaf", deaf},

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include "base/Clock.h"
 #include "base/TaskQueue.h"
 
@@ -55,8 +57,8 @@ public:
     void clear();
 
 private:
-    std::mutex running;  // serialises checks
-    std::mutex lock;     // guards entry and serial
+    Mutex running;  // serialises checks
+    Mutex lock;     // guards entry and serial
     std::optional<Entry> entry;
     int serial = 0;
 };
@@ -108,7 +110,7 @@ private:
     const Hooks hooks;
     const std::string stampPath;
     const MonotonicClock clock, wall;
-    std::mutex lock;  // guards everything below
+    Mutex lock;  // guards everything below
     const void* owner = nullptr;
     std::function<std::optional<double>()> zeroSince;
     bool timerRunning = false;

@@ -1,4 +1,5 @@
 #include "audio/AudioRing.h"
+#include "base/Mutex.h"
 
 #include <algorithm>
 
@@ -23,7 +24,7 @@ void AudioRing::appendLocked(int64_t start, int frames, int64_t hostTime) {
 
 void AudioRing::write(const float* samples, int frames, int channels, int64_t hostTime, int64_t arrival) {
     if (!samples || frames <= 0 || channels <= 0) return;
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     ++calls;
     lastIOHost = arrival;
     // Samples from a time that silence already stood in for are too late to place: the
@@ -45,7 +46,7 @@ void AudioRing::write(const float* samples, int frames, int channels, int64_t ho
 }
 
 int AudioRing::fillSilence(int64_t now, double idle, double trail) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     if (calls > 0 && now < lastIOHost + static_cast<int64_t>(idle * 1e9)) return 0;
     const auto trailNs = static_cast<int64_t>(trail * 1e9), stepNs = static_cast<int64_t>(0.02 * 1e9);
     int64_t target = now - trailNs;
@@ -65,7 +66,7 @@ int AudioRing::fillSilence(int64_t now, double idle, double trail) {
 }
 
 bool AudioRing::read(float* outLeft, float* outRight, int frames) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     if (written - readPos < frames) return false;
     for (int i = 0; i < frames; ++i) {
         size_t at = static_cast<size_t>((readPos + i) % capacity);
@@ -77,24 +78,24 @@ bool AudioRing::read(float* outLeft, float* outRight, int frames) {
 }
 
 std::optional<AudioRing::Anchor> AudioRing::takeAnchor() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     auto taken = anchor;
     anchor.reset();
     return taken;
 }
 
 int64_t AudioRing::skipped() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return skippedFrames;
 }
 
 int64_t AudioRing::callbacks() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return calls;
 }
 
 int64_t AudioRing::silenceFrames() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return silence;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -41,7 +43,7 @@ private:
 
     const int capacity;
     const double nsPerFrame;
-    std::mutex lock;  // guards everything below
+    Mutex lock;  // guards everything below
     std::vector<float> left, right;
     int64_t written = 0, readPos = 0, skippedFrames = 0;
     std::optional<Anchor> anchor;

@@ -1,4 +1,5 @@
 #include "base/AcceptLoop.h"
+#include "base/Mutex.h"
 
 #include "base/Log.h"
 
@@ -43,7 +44,7 @@ AcceptLoop::AcceptLoop(std::string logPrefix, int listenFD, size_t maxConnection
 AcceptLoop::~AcceptLoop() { stop(); }
 
 void AcceptLoop::start() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     if (acceptThread.joinable() || stopped) return;
     acceptThread = std::thread([this] { run(); });
 }
@@ -51,7 +52,7 @@ void AcceptLoop::start() {
 void AcceptLoop::stop() {
     std::thread accepting;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (!stopped) {
             stopped = true;
             // shutdown wakes an accept in progress; the owner closes the descriptor later,
@@ -66,7 +67,7 @@ void AcceptLoop::stop() {
     std::vector<std::function<void()>> ends;
     std::vector<std::thread> threads;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         for (auto& [id, entry] : live) {
             ends.push_back(entry.end);
             threads.push_back(std::move(entry.thread));
@@ -79,14 +80,14 @@ void AcceptLoop::stop() {
 }
 
 size_t AcceptLoop::liveConnections() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return live.size();
 }
 
 void AcceptLoop::reapFinished() {
     std::vector<std::thread> threads;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         threads.swap(finished);
     }
     for (auto& thread : threads) joinUnlessSelf(thread);
@@ -100,7 +101,7 @@ void AcceptLoop::run() {
         int error = errno;
         bool isStopped;
         {
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             isStopped = stopped;
         }
         if (fd < 0) {
@@ -131,7 +132,7 @@ void AcceptLoop::run() {
     }
     log(fatal);
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         stopped = true;
     }
     if (hooks.failed) hooks.failed(fatal);
@@ -142,7 +143,7 @@ bool AcceptLoop::makeRoom() {
     size_t count = 0;
     bool logFull;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         for (const auto& [id, entry] : live) count += !entry.dropped;
         if (count >= maxConnections) {
             // The map runs in admission order: the first idle one has waited longest.
@@ -167,13 +168,13 @@ bool AcceptLoop::makeRoom() {
 
 void AcceptLoop::spawn(AcceptedConnection connection) {
     try {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         uint64_t id = ++nextId;
         // The thread files itself under `finished` when it is done; it cannot get the lock
         // before its entry exists, since the entry is made under the same lock.
         std::thread thread([this, id, serve = connection.serve] {
             serve();
-            std::lock_guard<std::mutex> done(lock);
+            MutexLock done(lock);
             auto it = live.find(id);
             if (it == live.end()) return;
             finished.push_back(std::move(it->second.thread));

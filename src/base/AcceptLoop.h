@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -79,7 +81,7 @@ private:
     const size_t maxConnections;
     const Hooks hooks;
 
-    std::mutex lock;  // guards every field below
+    Mutex lock;  // guards every field below
     std::thread acceptThread;
     bool stopped = false;  // no more connections are accepted
     uint64_t nextId = 0;

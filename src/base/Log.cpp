@@ -1,4 +1,5 @@
 #include "base/Log.h"
+#include "base/Mutex.h"
 
 #include <cerrno>
 #include <chrono>
@@ -11,7 +12,7 @@
 namespace tovo {
 namespace {
 
-std::mutex sinkLock;  // guards sink; never held while a line is written
+Mutex sinkLock;  // guards sink; never held while a line is written
 std::shared_ptr<const LogSink> sink;
 
 void writeToStandardError(const std::string& line) {
@@ -57,7 +58,7 @@ std::string logLine(std::string_view message) {
 void log(std::string_view message) {
     std::shared_ptr<const LogSink> current;
     {
-        std::lock_guard<std::mutex> guard(sinkLock);
+        MutexLock guard(sinkLock);
         current = sink;
     }
     if (current && *current) {
@@ -72,7 +73,7 @@ LogSink stampedStandardError() {
 }
 
 LogSink setLogSink(LogSink replacement) {
-    std::lock_guard<std::mutex> guard(sinkLock);
+    MutexLock guard(sinkLock);
     LogSink previous = sink ? *sink : LogSink();
     sink = replacement ? std::make_shared<const LogSink>(std::move(replacement)) : nullptr;
     return previous;

@@ -1,4 +1,5 @@
 #include "base/TaskQueue.h"
+#include "base/Mutex.h"
 
 #include <pthread.h>
 
@@ -10,7 +11,7 @@ SerialTaskQueue::SerialTaskQueue(std::string label) : state(std::make_shared<Sta
 
 SerialTaskQueue::~SerialTaskQueue() {
     {
-        std::lock_guard<std::mutex> guard(state->lock);
+        MutexLock guard(state->lock);
         state->ending = true;
         state->jobs.clear();
     }
@@ -26,14 +27,14 @@ SerialTaskQueue::~SerialTaskQueue() {
 // Notifying under the lock: once it is released, the job may run and may even end this
 // queue, so `this` is not touched afterwards.
 void SerialTaskQueue::post(std::function<void()> job) {
-    std::lock_guard<std::mutex> guard(state->lock);
+    MutexLock guard(state->lock);
     state->jobs.push_back(std::move(job));
     ensureThread();
     state->wake.notify_all();
 }
 
 void SerialTaskQueue::startTimer(std::chrono::milliseconds interval, std::function<void()> handler) {
-    std::lock_guard<std::mutex> guard(state->lock);
+    MutexLock guard(state->lock);
     state->tick = std::move(handler);
     state->period = interval;
     state->nextTick = std::chrono::steady_clock::now();
@@ -42,7 +43,7 @@ void SerialTaskQueue::startTimer(std::chrono::milliseconds interval, std::functi
 }
 
 void SerialTaskQueue::stopTimer() {
-    std::lock_guard<std::mutex> guard(state->lock);
+    MutexLock guard(state->lock);
     state->nextTick.reset();
     state->tick = nullptr;
 }
@@ -53,7 +54,7 @@ void SerialTaskQueue::ensureThread() {
 
 void SerialTaskQueue::run(const std::shared_ptr<State>& state) {
     pthread_setname_np(pthread_self(), state->label.substr(0, 15).c_str());
-    std::unique_lock<std::mutex> guard(state->lock);
+    MutexLock guard(state->lock);
     for (;;) {
         if (state->ending) return;
         if (!state->jobs.empty()) {
@@ -80,9 +81,9 @@ void SerialTaskQueue::run(const std::shared_ptr<State>& state) {
             continue;
         }
         if (nextTick) {
-            state->wake.wait_until(guard, *nextTick);
+            guard.waitUntil(state->wake, *nextTick);
         } else {
-            state->wake.wait(guard);
+            guard.wait(state->wake);
         }
     }
 }

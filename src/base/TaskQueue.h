@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -43,7 +45,7 @@ private:
     // Shared with the thread, so that it outlives this object when the thread has to.
     struct State {
         std::string label;
-        std::mutex lock;  // guards everything below
+        Mutex lock;  // guards everything below
         std::condition_variable wake;
         std::deque<std::function<void()>> jobs;
         std::function<void()> tick;

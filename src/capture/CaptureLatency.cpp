@@ -1,4 +1,5 @@
 #include "capture/CaptureLatency.h"
+#include "base/Mutex.h"
 
 #include <algorithm>
 #include <cmath>
@@ -28,14 +29,14 @@ void RunningMedian::clear() {
 }
 
 void VideoCaptureLatency::setOwner(const void* stream) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     owner = stream;
     ownerSampled = false;
 }
 
 void VideoCaptureLatency::note(const void* stream, double ms) {
     if (!std::isfinite(ms) || ms < 0 || ms > 1000) return;
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     if (stream != owner) return;
     if (!ownerSampled) {
         median.clear();
@@ -45,12 +46,12 @@ void VideoCaptureLatency::note(const void* stream, double ms) {
 }
 
 double VideoCaptureLatency::latencyMs() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return median.median().value_or(14.0);
 }
 
 std::pair<std::optional<double>, size_t> VideoCaptureLatency::measured() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return {median.median(), median.samples.size()};
 }
 

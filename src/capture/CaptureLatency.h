@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include <cstddef>
 #include <mutex>
 #include <optional>
@@ -38,7 +40,7 @@ public:
     std::pair<std::optional<double>, size_t> measured();
 
 private:
-    std::mutex lock;  // guards everything below
+    Mutex lock;  // guards everything below
     const void* owner = nullptr;
     bool ownerSampled = false;
     RunningMedian median{120};

@@ -1,4 +1,5 @@
 #include "capture/FilteredCapture.h"
+#include "base/Mutex.h"
 
 namespace tovo {
 
@@ -25,11 +26,11 @@ FilteredPicture captureFiltered(ScreenCapturer& capturer, const PixelRect& rect,
 std::vector<uint32_t> FilterPlanCache::windows(const std::string& wanted, const FilterPlanner& plan) {
     const auto now = std::chrono::steady_clock::now();
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (key == wanted && now - madeAt < maxAge) return planned;
     }
     std::vector<uint32_t> fresh = plan().windows;
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     key = wanted;
     madeAt = now;
     planned = fresh;

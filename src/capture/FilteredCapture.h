@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include "capture/Masks.h"
 #include "capture/ScreenCapturer.h"
 
@@ -51,7 +53,7 @@ public:
 
 private:
     const std::chrono::milliseconds maxAge;
-    std::mutex lock;  // guards the fields below
+    Mutex lock;  // guards the fields below
     std::string key;
     std::chrono::steady_clock::time_point madeAt;
     std::vector<uint32_t> planned;

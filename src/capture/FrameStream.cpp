@@ -1,4 +1,5 @@
 #include "capture/FrameStream.h"
+#include "base/Mutex.h"
 
 #include "base/Log.h"
 #include "image/Bt709Conversion.h"
@@ -25,7 +26,7 @@ FrameStream::~FrameStream() { stop(); }
 void FrameStream::filterApps(FilterPlanner plan) { planner = std::move(plan); }
 
 void FrameStream::encodeStarted(std::chrono::steady_clock::time_point at) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     ticks.consumerStarted(at);
 }
 
@@ -40,7 +41,7 @@ void FrameStream::start() {
     std::unique_ptr<ScreenCapturer> capturer = makeCapturer();
     capturer->suppressScreenSaver(true);
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         activity = CaptureActivity{};
         activity.startedAt = clock();
         stopping = false;
@@ -56,7 +57,7 @@ void FrameStream::start() {
 void FrameStream::stop() {
     if (!started) return;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         stopping = true;
     }
     cond.notify_all();
@@ -93,14 +94,14 @@ void FrameStream::run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, 
     try {
         for (;;) {
             {
-                std::lock_guard<std::mutex> guard(lock);
+                MutexLock guard(lock);
                 if (stopping) break;
             }
             auto change = capture.capturer->waitForChanges(rect, tick);
             if (change && !pendingChange) pendingChange = change;
             const auto thisTick = tick;
             {
-                std::lock_guard<std::mutex> guard(lock);
+                MutexLock guard(lock);
                 tick = ticks.next(thisTick, Steady::now());
             }
 
@@ -110,7 +111,7 @@ void FrameStream::run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, 
             // next one, which is on time.
             bool gated = complete && lastKeptTick && thisTick - *lastKeptTick < period * 9 / 10;
             {
-                std::lock_guard<std::mutex> guard(lock);
+                MutexLock guard(lock);
                 activity.note(complete ? FrameStatus::complete : FrameStatus::idle, now, gated);
             }
             // A gated change stays pending: the next tick reads it, so it is never lost.
@@ -129,7 +130,7 @@ void FrameStream::run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, 
     }
     capture.capturer->suppressScreenSaver(false);
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         stopped = true;
     }
     cond.notify_all();
@@ -176,7 +177,7 @@ void FrameStream::publish(Capture& capture, const PixelView& picture, ScreenCapt
     slot.holds = seq;
     auto buffer = slot.data;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         ++changeCount;
         latestPicture =
             VideoPicture{buffer, width, height, stride, wallSeconds() * 1000, changeCount, PictureFormat::yuv420};
@@ -187,7 +188,7 @@ void FrameStream::publish(Capture& capture, const PixelView& picture, ScreenCapt
 }
 
 FrameStream::Slot& FrameStream::freeSlot() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     // Of the buffers no reader holds, the one written last needs the fewest rows converted.
     Slot* best = nullptr;
     for (auto& slot : buffers) {
@@ -201,49 +202,51 @@ FrameStream::Slot& FrameStream::freeSlot() {
 }
 
 FrameStream::FirstOutcome FrameStream::first(double within) {
-    std::unique_lock<std::mutex> guard(lock);
+    MutexLock guard(lock);
     double deadline = activity.startedAt + within;
     for (;;) {
         if (firstFrameAt) return *firstFrameAt <= deadline ? FirstOutcome::picture : FirstOutcome::noPicture;
         if (stopped) return FirstOutcome::stopped;
         double left = deadline - clock();
         if (left <= 0) return FirstOutcome::noPicture;
-        cond.wait_for(guard, std::chrono::duration<double>(left));
+        guard.waitFor(cond, std::chrono::duration<double>(left));
     }
 }
 
 CaptureActivityWindow FrameStream::takeActivityWindow() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return activity.take(clock());
 }
 
 bool FrameStream::waitForPicture(uint64_t seen, std::chrono::steady_clock::time_point deadline) {
-    std::unique_lock<std::mutex> guard(lock);
-    cond.wait_until(guard, deadline, [&] { return changeCount != seen || stopped || woken; });
+    MutexLock guard(lock);
+    while (changeCount == seen && !stopped && !woken) {
+        if (guard.waitUntil(cond, deadline) == std::cv_status::timeout) break;
+    }
     woken = false;
     return changeCount != seen;
 }
 
 void FrameStream::wake() {
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         woken = true;
     }
     cond.notify_all();
 }
 
 std::optional<VideoPicture> FrameStream::latest() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return latestPicture;
 }
 
 uint64_t FrameStream::changes() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return changeCount;
 }
 
 bool FrameStream::isStopped() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return stopped;
 }
 

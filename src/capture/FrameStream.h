@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include "base/Clock.h"
 #include "capture/CaptureActivity.h"
 #include "capture/CaptureLatency.h"
@@ -90,7 +92,7 @@ private:
     bool started = false;  // touched only by start/stop's thread
     FilterPlanner planner;  // set before start, then read by the capture thread only
 
-    std::mutex lock;  // guards everything below; `cond` is broadcast on every change
+    Mutex lock;  // guards everything below; `cond` is broadcast on every change
     std::condition_variable cond;
     bool stopping = false;
     bool stopped = false;

@@ -1,4 +1,5 @@
 #include "capture/StillCapture.h"
+#include "base/Mutex.h"
 
 #include "base/Log.h"
 
@@ -29,7 +30,7 @@ struct StillCapture::Pool {
 
     std::unique_ptr<Worker> take() {
         {
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             if (!idle.empty()) {
                 auto worker = std::move(idle.back());
                 idle.pop_back();
@@ -43,14 +44,14 @@ struct StillCapture::Pool {
 
     void give(std::unique_ptr<Worker> worker) {
         if (!worker->capturer->usable()) return;
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (idle.size() < maxIdle) idle.push_back(std::move(worker));
     }
 
     // The dead workers are destroyed after the lock is released (`dead` outlives `guard`).
     void prune() {
         std::vector<std::unique_ptr<Worker>> dead;
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         for (auto it = idle.begin(); it != idle.end();) {
             if ((*it)->capturer->usable()) {
                 ++it;
@@ -62,7 +63,7 @@ struct StillCapture::Pool {
     }
 
     const CapturerFactory makeCapturer;
-    std::mutex lock;  // guards idle
+    Mutex lock;  // guards idle
     std::vector<std::unique_ptr<Worker>> idle;
 };
 
@@ -142,19 +143,19 @@ JPEGFrame StillCapture::frame(const CaptureParams& params) {
     // Taken before the picture: a change while it is made moves the next mark on.
     std::optional<ScreenMark> mark = markOf(rectOf(display));
     if (mark) {
-        std::lock_guard<std::mutex> guard(lastLock);
+        MutexLock guard(lastLock);
         if (last && last->params == params && last->mark == *mark) return last->frame;
     }
     JPEGFrame picture = make(params, display, FrameFilter{}, {});
     if (mark) {
-        std::lock_guard<std::mutex> guard(lastLock);
+        MutexLock guard(lastLock);
         last = Reusable{params, *mark, picture};
     }
     return picture;
 }
 
 std::optional<ScreenMark> StillCapture::markOf(const PixelRect& rect) {
-    std::lock_guard<std::mutex> guard(watching);
+    MutexLock guard(watching);
     try {
         if (watcher && !watcher->usable()) watcher.reset();
         if (!watcher) watcher = pool->makeCapturer();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include "display/Displays.h"
 #include "capture/FilteredCapture.h"
 #include "capture/FrameFilter.h"
@@ -84,14 +86,14 @@ private:
 
     Displays& displays;
     const std::shared_ptr<Pool> pool;
-    std::mutex watching;  // guards watcher: its own connection, which only makes marks
+    Mutex watching;  // guards watcher: its own connection, which only makes marks
     std::unique_ptr<ScreenCapturer> watcher;
     struct Reusable {
         CaptureParams params;
         ScreenMark mark;
         JPEGFrame frame;
     };
-    std::mutex lastLock;  // guards last
+    Mutex lastLock;  // guards last
     std::optional<Reusable> last;
     FilterPlanCache plans{std::chrono::seconds(1)};
 };

@@ -1,4 +1,5 @@
 #include "clipboard/ClipboardMonitor.h"
+#include "base/Mutex.h"
 
 #include <cmath>
 
@@ -10,38 +11,38 @@ ClipboardMonitor::ClipboardMonitor(Pasteboard& pasteboard, std::shared_ptr<TaskQ
 ClipboardMonitor::~ClipboardMonitor() { stop(); }
 
 void ClipboardMonitor::start() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     if (running) return;
     running = true;
     queue->startTimer(pollInterval, [this] { poll(); });
 }
 
 void ClipboardMonitor::stop() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     if (!running) return;
     running = false;
     queue->stopTimer();
 }
 
 void ClipboardMonitor::poll() {
-    std::lock_guard<std::mutex> polling(pollLock);
+    MutexLock polling(pollLock);
     int64_t count = pasteboard.changeCount();
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         int64_t previous = lastPolled;
         lastPolled = count;
         if (previous == count) return;
     }
     ClipboardItem item = Clipboard::read(pasteboard, false, this, wall() * 1000);
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         current = item;
     }
     if (onChange) onChange();
 }
 
 double ClipboardMonitor::firstSeen(int64_t changeCount) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     if (seen && seen->first == changeCount) return seen->second;
     double now = std::round(wall() * 1000);
     seen = {changeCount, now};
@@ -50,7 +51,7 @@ double ClipboardMonitor::firstSeen(int64_t changeCount) {
 }
 
 void ClipboardMonitor::noteOwnWrite(int64_t changeCount, const std::string& source) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     own.emplace_back(changeCount, source);
     while (own.size() > ownWrites) own.pop_front();
     seen = {changeCount, std::round(wall() * 1000)};
@@ -58,7 +59,7 @@ void ClipboardMonitor::noteOwnWrite(int64_t changeCount, const std::string& sour
 }
 
 std::optional<std::string> ClipboardMonitor::sourceOf(int64_t changeCount) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     for (auto it = own.rbegin(); it != own.rend(); ++it) {
         if (it->first == changeCount) return it->second;
     }
@@ -67,18 +68,18 @@ std::optional<std::string> ClipboardMonitor::sourceOf(int64_t changeCount) {
 
 std::optional<std::string> ClipboardMonitor::png(int64_t changeCount) {
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (pngCache && pngCache->first == changeCount) return pngCache->second;
     }
     auto data = pasteboard.png();
     if (!data) return std::nullopt;
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     pngCache = {changeCount, *data};
     return data;
 }
 
 ClipboardItem ClipboardMonitor::latest() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return current;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include "base/Clock.h"
 #include "base/TaskQueue.h"
 #include "clipboard/Clipboard.h"
@@ -45,8 +47,8 @@ public:
 
 private:
     const MonotonicClock wall;
-    std::mutex pollLock;  // serialises polls
-    std::mutex lock;      // guards everything below
+    Mutex pollLock;  // serialises polls
+    Mutex lock;      // guards everything below
     std::optional<std::pair<int64_t, double>> seen;
     std::deque<std::pair<int64_t, std::string>> own;
     std::optional<std::pair<int64_t, std::string>> pngCache;

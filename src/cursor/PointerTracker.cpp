@@ -1,4 +1,5 @@
 #include "cursor/PointerTracker.h"
+#include "base/Mutex.h"
 
 #include "cursor/CursorArrow.h"
 
@@ -11,7 +12,7 @@ namespace tovo {
 CursorShapeIDs::CursorShapeIDs() : next(1000000 + 1000 * static_cast<int64_t>(std::random_device{}() % 1000)) {}
 
 int64_t CursorShapeIDs::id(uint64_t key) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     if (auto it = ids.find(key); it != ids.end()) return it->second;
     if (ids.size() >= 1024) ids.clear();
     return ids[key] = ++next;
@@ -28,7 +29,7 @@ void DisplayPointerTracker::start() {
     queue->startTimer(pollInterval, [this] {
         int tick;
         {
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             tick = ++ticks;
         }
         sample(tick % shapeEvery == 0);
@@ -49,7 +50,7 @@ void DisplayPointerTracker::sample(bool withShape) {
     bool changed = false;
     std::function<void()> hook;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         hook = onChange;
         ClientCursor before = cursor;
         if (location && area && (!lastLocation || lastLocation->x != location->x || lastLocation->y != location->y)) {
@@ -93,13 +94,13 @@ void DisplayPointerTracker::sample(bool withShape) {
 }
 
 std::pair<ClientCursor, std::optional<ClientCursorShape>> DisplayPointerTracker::current() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     auto it = shapes.find(cursor.shapeId);
     return {cursor, it == shapes.end() ? std::nullopt : std::optional<ClientCursorShape>(it->second)};
 }
 
 void DisplayPointerTracker::setOnChange(std::function<void()> hook) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     onChange = std::move(hook);
 }
 
@@ -107,7 +108,7 @@ void DisplayPointerTracker::moveTo(double x, double y) {
     bool changed;
     std::function<void()> hook;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         hook = onChange;
         ClientCursor before = cursor;
         cursor.x = x;
@@ -119,29 +120,29 @@ void DisplayPointerTracker::moveTo(double x, double y) {
 }
 
 size_t DisplayPointerTracker::systemShapes() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return systemKeys.size();
 }
 
 void PointerTrackers::add(const std::shared_ptr<DisplayPointerTracker>& tracker) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     trackers[tracker.get()] = tracker;
 }
 
 void PointerTrackers::remove(const DisplayPointerTracker* tracker) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     trackers.erase(tracker);
 }
 
 bool PointerTrackers::anyRunning() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return !trackers.empty();
 }
 
 void PointerTrackers::notePointerAt(double px, double py, uint32_t display) {
     std::vector<std::shared_ptr<DisplayPointerTracker>> live;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         for (auto& [key, weak] : trackers) {
             if (auto tracker = weak.lock(); tracker && tracker->display == display) live.push_back(tracker);
         }

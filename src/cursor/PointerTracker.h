@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include "base/TaskQueue.h"
 #include "cursor/ClientCursor.h"
 
@@ -40,7 +42,7 @@ public:
     int64_t id(uint64_t key);
 
 private:
-    std::mutex lock;  // guards ids and next
+    Mutex lock;  // guards ids and next
     std::map<uint64_t, int64_t> ids;
     int64_t next;
 };
@@ -79,7 +81,7 @@ private:
     const std::function<std::optional<PointerBounds>()> bounds;
     PointerProbe& probe;
     CursorShapeIDs& shapeIDs;
-    std::mutex lock;  // guards everything below
+    Mutex lock;  // guards everything below
     std::function<void()> onChange;
     ClientCursor cursor;
     std::map<int64_t, ClientCursorShape> shapes;
@@ -101,7 +103,7 @@ public:
     void notePointerAt(double x, double y, uint32_t display);
 
 private:
-    std::mutex lock;  // guards trackers
+    Mutex lock;  // guards trackers
     std::map<const DisplayPointerTracker*, std::weak_ptr<DisplayPointerTracker>> trackers;
 };
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include "display/PixelRect.h"
 
 #include <cstdint>
@@ -26,7 +28,7 @@ public:
     std::vector<Window> list() const;
 
 private:
-    mutable std::mutex lock;  // guards windows
+    mutable Mutex lock;  // guards windows
     std::map<uint32_t, std::vector<PixelRect>> windows;
 };
 

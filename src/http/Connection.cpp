@@ -1,4 +1,5 @@
 #include "http/Connection.h"
+#include "base/Mutex.h"
 
 #include "base/Text.h"
 #include "base/Utf8.h"
@@ -172,7 +173,7 @@ void Connection::json(int status, nlohmann::json object) {
 
 bool Connection::peerClosed() {
     {
-        std::lock_guard<std::mutex> guard(endLock);
+        MutexLock guard(endLock);
         if (endedByServer) return true;
     }
     return transport->hungUp();
@@ -181,7 +182,7 @@ bool Connection::peerClosed() {
 void Connection::endByServer() {
     std::function<void()> hook;
     {
-        std::lock_guard<std::mutex> guard(endLock);
+        MutexLock guard(endLock);
         endedByServer = true;
         hook = endHook;
     }
@@ -189,12 +190,12 @@ void Connection::endByServer() {
 }
 
 void Connection::onEndedByServer(std::function<void()> hook) {
-    std::lock_guard<std::mutex> guard(endLock);
+    MutexLock guard(endLock);
     endHook = std::move(hook);
 }
 
 bool Connection::isEndedByServer() {
-    std::lock_guard<std::mutex> guard(endLock);
+    MutexLock guard(endLock);
     return endedByServer;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include "base/Clock.h"
 #include "http/ByteTransport.h"
 #include "http/HTTPRequest.h"
@@ -82,7 +84,7 @@ private:
     const MonotonicClock clock;
     bool unreadBody = false;      // the last head announced a body readBody has not taken
     bool expectsContinue = false;  // the last head asked for "100 Continue" before its body
-    std::mutex endLock;  // guards endedByServer and endHook
+    Mutex endLock;  // guards endedByServer and endHook
     bool endedByServer = false;
     std::function<void()> endHook;
 };

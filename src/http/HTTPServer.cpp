@@ -1,4 +1,5 @@
 #include "http/HTTPServer.h"
+#include "base/Mutex.h"
 
 #include "base/Log.h"
 #include "http/FDTransport.h"
@@ -91,7 +92,7 @@ HTTPServer::~HTTPServer() {
 }
 
 void HTTPServer::start() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     if (loop || stopped) return;
     AcceptLoop::Hooks hooks{[this](int fd) { return accept(fd); }, [this](int fd) { refuse(fd); },
                             [this](const std::string& reason) { acceptFailed(reason); }};
@@ -102,7 +103,7 @@ void HTTPServer::start() {
 void HTTPServer::stop() {
     AcceptLoop* running;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (!stopped) {
             stopped = true;
             removeSocketFile();
@@ -113,14 +114,14 @@ void HTTPServer::stop() {
 }
 
 size_t HTTPServer::liveConnections() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return loop ? loop->liveConnections() : 0;
 }
 
 void HTTPServer::acceptFailed(const std::string& reason) {
     bool report;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         report = !stopped;
         if (!stopped) {
             stopped = true;

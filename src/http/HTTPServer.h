@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include "base/AcceptLoop.h"
 #include "http/Connection.h"
 #include "http/HTTPError.h"
@@ -81,7 +83,7 @@ private:
     const BodyLimit bodyLimit;
     const int listenFD;
 
-    std::mutex lock;       // guards stopped and loop (which is made once and lives as long as the server)
+    Mutex lock;       // guards stopped and loop (which is made once and lives as long as the server)
     bool stopped = false;  // no more connections are accepted
     std::unique_ptr<AcceptLoop> loop;
 };

@@ -1,4 +1,5 @@
 #include "input/Input.h"
+#include "base/Mutex.h"
 
 #include "base/BadInput.h"
 #include "base/Log.h"
@@ -14,7 +15,7 @@ namespace tovo {
 using namespace std::chrono_literals;
 
 void ButtonPress::pressed(uint64_t pressFlags) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     flags = pressFlags;
     pressedAt = clock();
 }
@@ -23,7 +24,7 @@ uint64_t ButtonPress::held() {
     uint64_t result;
     std::optional<double> at;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         result = flags;
         at = pressedAt;
     }
@@ -36,13 +37,13 @@ uint64_t ButtonPress::held() {
 }
 
 void ButtonPress::clear() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     flags = 0;
     pressedAt.reset();
 }
 
 bool PointerMoveGate::admit(int64_t seq, double now) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     if (last && now - last->second < 2.0 && seq < last->first && last->first - seq <= 999) return false;
     last = {seq, now};
     return true;

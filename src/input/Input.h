@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include "base/Clock.h"
 #include "display/Displays.h"
 #include "input/InputEvent.h"
@@ -32,7 +34,7 @@ public:
 private:
     const MonotonicClock clock;
     const Pause pause;
-    std::mutex lock;  // guards flags and pressedAt
+    Mutex lock;  // guards flags and pressedAt
     uint64_t flags = 0;
     std::optional<double> pressedAt;
 };
@@ -45,7 +47,7 @@ public:
     bool admit(int64_t seq, double now);
 
 private:
-    std::mutex lock;  // guards last
+    Mutex lock;  // guards last
     std::optional<std::pair<int64_t, double>> last;
 };
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -24,7 +26,7 @@ public:
     bool take(uint32_t keysym, Clock::time_point at = Clock::now());
 
 private:
-    std::mutex lock;  // guards presses
+    Mutex lock;  // guards presses
     std::deque<std::pair<uint32_t, Clock::time_point>> presses;
 };
 

@@ -1,4 +1,5 @@
 #include "input/PointerHold.h"
+#include "base/Mutex.h"
 
 #include "base/Log.h"
 
@@ -9,7 +10,7 @@ PointerHolds::PointerHolds(Clock now, std::shared_ptr<TaskQueue> queue) : now(st
 PointerHolds::~PointerHolds() { queue->stopTimer(); }
 
 void PointerHolds::forget(const std::string& route) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     std::erase_if(holds, [&](const auto& entry) { return entry.second.route == route; });
     stopTimerIfIdleLocked();
 }
@@ -17,7 +18,7 @@ void PointerHolds::forget(const std::string& route) {
 void PointerHolds::hold(uint32_t display, const std::string& route, double x, double y, Release release) {
     std::optional<Hold> replaced;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (auto it = holds.find(display); it != holds.end()) replaced = std::move(it->second);
         holds[display] = Hold{route, x, y, now(), std::move(release), streams > 0};
         startTimerLocked();
@@ -28,7 +29,7 @@ void PointerHolds::hold(uint32_t display, const std::string& route, double x, do
 void PointerHolds::unhold(uint32_t display, double x, double y) {
     std::optional<Hold> removed;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (auto it = holds.find(display); it != holds.end()) {
             removed = std::move(it->second);
             holds.erase(it);
@@ -39,7 +40,7 @@ void PointerHolds::unhold(uint32_t display, double x, double y) {
 }
 
 void PointerHolds::moved(uint32_t display, double x, double y) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     if (auto it = holds.find(display); it != holds.end()) {
         it->second.x = x;
         it->second.y = y;
@@ -51,7 +52,7 @@ std::vector<uint32_t> PointerHolds::expire() {
     double t = now();
     std::map<uint32_t, Hold> expired;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         for (auto it = holds.begin(); it != holds.end();) {
             if (t - it->second.lastActivity >= timeout) {
                 expired.insert(holds.extract(it++));
@@ -74,7 +75,7 @@ std::vector<uint32_t> PointerHolds::expire() {
 std::vector<uint32_t> PointerHolds::releaseAll(const std::string& reason) {
     std::map<uint32_t, Hold> taken;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         taken.swap(holds);
         stopTimerIfIdleLocked();
     }
@@ -85,14 +86,14 @@ std::vector<uint32_t> PointerHolds::releaseAll(const std::string& reason) {
 }
 
 void PointerHolds::streamOpened() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     ++streams;
 }
 
 void PointerHolds::streamClosed() {
     std::map<uint32_t, Hold> taken;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (streams > 0) --streams;
         if (streams > 0) return;
         for (auto it = holds.begin(); it != holds.end();) {
@@ -116,12 +117,12 @@ void PointerHolds::releaseTaken(std::map<uint32_t, Hold>& taken, const std::stri
 }
 
 size_t PointerHolds::count() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return holds.size();
 }
 
 int PointerHolds::openStreams() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return streams;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include "base/TaskQueue.h"
 
 #include <cstdint>
@@ -67,7 +69,7 @@ private:
     void stopTimerIfIdleLocked();
 
     const Clock now;
-    std::mutex lock;  // guards the fields below
+    Mutex lock;  // guards the fields below
     std::map<uint32_t, Hold> holds;
     int streams = 0;
     bool timerRunning = false;

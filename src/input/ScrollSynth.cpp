@@ -1,4 +1,5 @@
 #include "input/ScrollSynth.h"
+#include "base/Mutex.h"
 
 #include "base/Log.h"
 
@@ -31,7 +32,7 @@ ScrollSynth::ScrollSynth(std::string name, InputInjector& injector, MonotonicClo
 
 ScrollSynth::~ScrollSynth() {
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         ending = true;
     }
     wake.notify_all();
@@ -41,23 +42,31 @@ ScrollSynth::~ScrollSynth() {
 void ScrollSynth::submit(double dx, double dy, const std::optional<std::string>& phase, std::optional<double> vx,
                          std::optional<double> vy, std::optional<ScrollMotion::Point> at, uint64_t flags,
                          const MovePointer& movePointer) {
-    std::unique_lock<std::mutex> guard(lock);
+    MutexLock guard(lock);
     if (at && (at != lastPoint || phase == "began")) {
-        std::lock_guard<std::mutex> posting(postLock);
+        MutexLock posting(postLock);
         movePointer(*at);
         lastPoint = at;
     }
     motion.submit(dx, dy, phase, vx, vy, at, flags, clock());
-    postAfter(guard, stepLocked());
+    std::vector<Turn> turns = stepLocked();
+    if (turns.empty()) return;
+    // `postLock` is taken before `lock` is let go, so that posts keep the order of steps.
+    MutexLock posting(postLock);
+    guard.unlock();
+    post(turns);
 }
 
 void ScrollSynth::interrupt() {
-    std::unique_lock<std::mutex> guard(lock);
+    MutexLock guard(lock);
     if (motion.idle() && !wheel.owes()) return;
     if (!motion.idle()) motion.interrupt(clock());
     std::vector<Turn> turns = stepLocked();
     if (long long dropped = wheel.drop()) log(name + " interrupted; " + std::to_string(dropped) + " wheel clicks dropped");
-    postAfter(guard, turns);
+    if (turns.empty()) return;
+    MutexLock posting(postLock);
+    guard.unlock();
+    post(turns);
 }
 
 std::vector<ScrollSynth::Turn> ScrollSynth::stepLocked() {
@@ -82,13 +91,6 @@ std::vector<ScrollSynth::Turn> ScrollSynth::stepLocked() {
     return turns;
 }
 
-void ScrollSynth::postAfter(std::unique_lock<std::mutex>& guard, const std::vector<Turn>& turns) {
-    if (turns.empty()) return;
-    std::lock_guard<std::mutex> posting(postLock);
-    guard.unlock();
-    post(turns);
-}
-
 void ScrollSynth::post(const std::vector<Turn>& turns) {
     for (const Turn& turn : turns) {
         // Positive dy scrolls down (button 5), positive dx right (button 7).
@@ -100,20 +102,26 @@ void ScrollSynth::post(const std::vector<Turn>& turns) {
 
 // The synthesiser's timer: sleeps until the motion's next wake and steps it.
 void ScrollSynth::run() {
-    std::unique_lock<std::mutex> guard(lock);
+    MutexLock guard(lock);
     for (;;) {
         if (ending) return;
         if (!wakeAt) {
-            wake.wait(guard);
+            guard.wait(wake);
             continue;
         }
         double left = *wakeAt - clock();
         if (left > 0) {
-            wake.wait_for(guard, std::chrono::duration<double>(left));
+            guard.waitFor(wake, std::chrono::duration<double>(left));
             continue;
         }
-        postAfter(guard, stepLocked());
-        if (!guard.owns_lock()) guard.lock();
+        std::vector<Turn> turns = stepLocked();
+        if (turns.empty()) continue;
+        {
+            MutexLock posting(postLock);
+            guard.unlock();
+            post(turns);
+        }
+        guard.lock();
     }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include "base/Clock.h"
 #include "input/InputInjector.h"
 #include "input/ScrollMotion.h"
@@ -70,16 +72,13 @@ private:
     std::vector<Turn> stepLocked();
     // Posts `turns` in order; called with `postLock` held and `lock` released.
     void post(const std::vector<Turn>& turns);
-    // Takes `postLock` (keeping the order in which steps were taken), releases `guard` and
-    // posts.
-    void postAfter(std::unique_lock<std::mutex>& guard, const std::vector<Turn>& turns);
     void run();
 
     InputInjector& injector;
     const MonotonicClock clock;
 
-    std::mutex postLock;  // held while posting; taken under `lock` so that posts keep step order
-    std::mutex lock;      // guards everything below
+    Mutex postLock;  // held while posting; taken under `lock` so that posts keep step order
+    Mutex lock;      // guards everything below
     std::condition_variable wake;
     ScrollMotion motion;
     WheelClicks wheel;

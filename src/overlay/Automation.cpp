@@ -1,4 +1,5 @@
 #include "overlay/Automation.h"
+#include "base/Mutex.h"
 
 #include "base/BadInput.h"
 #include "base/Json.h"
@@ -93,7 +94,7 @@ Automation::~Automation() {
 AutomationCore Automation::set(bool active, const std::string& label) {
     std::vector<AutomationEffect> effects;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         effects = state.set(active, label);
     }
     std::string line = active ? "automation: active" + (label.empty() ? "" : " (" + label + ")") : "automation: inactive";
@@ -103,12 +104,12 @@ AutomationCore Automation::set(bool active, const std::string& label) {
 }
 
 AutomationCore Automation::core() const {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return state;
 }
 
 void Automation::run(const std::vector<AutomationEffect>& effects) {
-    std::lock_guard<std::mutex> ordered(effectsLock);
+    MutexLock ordered(effectsLock);
     for (AutomationEffect effect : effects) {
         switch (effect) {
         case AutomationEffect::installTap: {
@@ -116,7 +117,7 @@ void Automation::run(const std::vector<AutomationEffect>& effects) {
             if (failure) log("automation: no Escape tap (" + *failure + ")");
             bool stillActive;
             {
-                std::lock_guard<std::mutex> guard(lock);
+                MutexLock guard(lock);
                 state.esc = !failure && state.active;
                 stillActive = state.active;
             }
@@ -150,7 +151,7 @@ void Automation::run(const std::vector<AutomationEffect>& effects) {
 void Automation::escape() {
     std::vector<AutomationEffect> effects;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (!state.active) return;
         state.active = false;
         state.esc = false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include "base/TaskQueue.h"
 #include "overlay/AutomationOverlay.h"
 #include "overlay/EscapeTap.h"
@@ -70,9 +72,9 @@ private:
     const std::function<void(const std::string&)> postEvent;
     const bool chinese;
 
-    mutable std::mutex lock;  // guards state
+    mutable Mutex lock;  // guards state
     AutomationCore state;
-    std::mutex effectsLock;   // keeps the effects of one change together, in order
+    Mutex effectsLock;   // keeps the effects of one change together, in order
     // Last, so that it ends first: a pending Escape never runs on a half-destroyed object.
     const std::unique_ptr<TaskQueue> escapes;
 };

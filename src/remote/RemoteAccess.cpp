@@ -1,4 +1,5 @@
 #include "remote/RemoteAccess.h"
+#include "base/Mutex.h"
 
 #include "base/Log.h"
 #include "base/Text.h"
@@ -59,7 +60,7 @@ void RemoteAccess::start() {
         log(std::string("remote: off: no TLS identity (") + e.what() + ")");
     }
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         running = true;
         identity = std::move(made);
         identityError = error;
@@ -72,7 +73,7 @@ void RemoteAccess::start() {
 void RemoteAccess::stop() {
     std::unique_ptr<SecureListener> taken;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         running = false;
         taken = std::move(listener);
         listeningPort.reset();
@@ -91,7 +92,7 @@ void RemoteAccess::update() {
     std::optional<uint16_t> startOn;
     std::optional<TLSIdentity> using_;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         bool needed = deviceCount > 0 || registry.pairingCode().has_value() || monotonic() < lingerUntil;
         bool wanted = running && settings.enabled && identity && needed;
         if (!wanted && listener) {
@@ -126,7 +127,7 @@ void RemoteAccess::update() {
     } catch (const std::runtime_error& error) {
         int attempts;
         {
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             attempts = ++portAttempts;
             retryAt = monotonic() + 1;
         }
@@ -136,7 +137,7 @@ void RemoteAccess::update() {
     }
     std::string fingerprint;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (running) {
             listener = std::move(created);
             listeningPort = port;
@@ -160,7 +161,7 @@ void RemoteAccess::publish(uint16_t port) {
     if (!advertiser) return;
     std::map<std::string, std::string> txt;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         txt = {{"id", settings.serverId}, {"fp", identity ? identity->fingerprint : ""}, {"api", "1"}};
     }
     advertiser->publish(hostName(), port, txt);
@@ -183,7 +184,7 @@ void RemoteAccess::devicesChanged() {
         tokenHashes[device.id] = device.tokenHash;
     }
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (paired.empty() && deviceCount > 0 && listener) lingerUntil = monotonic() + linger;
         deviceCount = paired.size();
     }
@@ -201,7 +202,7 @@ void RemoteAccess::devicesChanged() {
 void RemoteAccess::endConnections(const std::function<bool(const Tracked&)>& which) {
     std::vector<std::function<void()>> ending;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         for (const auto& [id, t] : tracked) {
             if (which(t)) ending.push_back(t.end);
         }
@@ -213,7 +214,7 @@ std::optional<uint64_t> RemoteAccess::admit(const std::string& peer, std::functi
     std::vector<std::function<void()>> evicted;
     std::optional<uint64_t> id;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         // The oldest unbound connection (from `from` when given) and how many there are.
         auto unbound = [&](const std::string* from) {
             std::pair<std::map<uint64_t, Tracked>::iterator, size_t> found{tracked.end(), 0};
@@ -245,7 +246,7 @@ std::optional<uint64_t> RemoteAccess::admit(const std::string& peer, std::functi
 }
 
 bool RemoteAccess::attach(uint64_t connection, std::function<void()> end) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     auto it = tracked.find(connection);
     if (it == tracked.end()) return false;
     it->second.end = std::move(end);
@@ -253,7 +254,7 @@ bool RemoteAccess::attach(uint64_t connection, std::function<void()> end) {
 }
 
 bool RemoteAccess::bind(uint64_t connection, const RemoteDevice& device) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     auto it = tracked.find(connection);
     if (it == tracked.end()) return false;
     if (it->second.device) return *it->second.device == device.id && it->second.tokenHash == device.tokenHash;
@@ -263,13 +264,13 @@ bool RemoteAccess::bind(uint64_t connection, const RemoteDevice& device) {
 }
 
 bool RemoteAccess::isBound(uint64_t connection) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     auto it = tracked.find(connection);
     return it != tracked.end() && it->second.device;
 }
 
 void RemoteAccess::closed(uint64_t connection) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     tracked.erase(connection);
 }
 
@@ -288,7 +289,7 @@ std::optional<RemoteDevice> RemoteAccess::authenticate(const std::optional<std::
     }
     bool logIt = false;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         double now = monotonic();
         if (!last401Log || now - *last401Log >= unauthorizedLogInterval) {
             last401Log = now;
@@ -307,7 +308,7 @@ RemoteAccess::Paired RemoteAccess::pair(const std::string& code, const std::stri
     std::unique_lock<std::mutex> pairing(pairLock, std::try_to_lock);
     if (!pairing.owns_lock()) throw PairingBusy();
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (auto wait = pairingGuard.waitFor(peer, monotonic())) throw PairingBackOff(*wait);
     }
     std::string token;
@@ -317,7 +318,7 @@ RemoteAccess::Paired RemoteAccess::pair(const std::string& code, const std::stri
         if (error.kind != PairError::Kind::badCode) throw;
         std::optional<long> report;  // wrong codes since the last line
         {
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             double now = monotonic();
             pairingGuard.wrong(peer, now);
             ++suppressedWrongCodes;
@@ -334,7 +335,7 @@ RemoteAccess::Paired RemoteAccess::pair(const std::string& code, const std::stri
         throw;
     }
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         pairingGuard.succeeded(peer);
     }
     for (const auto& device : registry.list()) {
@@ -348,7 +349,7 @@ RemoteAccess::Paired RemoteAccess::pair(const std::string& code, const std::stri
 
 void RemoteAccess::startPairing() {
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (!settings.enabled) {
             settings.enabled = true;
             saveSettingsLocked();
@@ -362,7 +363,7 @@ void RemoteAccess::stopPairing() { registry.stopPairing(); }
 
 void RemoteAccess::setEnabled(bool enabled) {
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (settings.enabled == enabled) return;
         settings.enabled = enabled;
         saveSettingsLocked();
@@ -383,7 +384,7 @@ bool RemoteAccess::removeDevice(const std::string& id) {
 }
 
 std::string RemoteAccess::serverId() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return settings.serverId;
 }
 
@@ -402,7 +403,7 @@ std::string RemoteAccess::pairingURL(const PairingCode& code) {
     std::string id, fingerprint;
     uint16_t port;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         id = settings.serverId;
         port = listeningPort.value_or(settings.port);
         fingerprint = identity ? identity->fingerprint : "";
@@ -418,7 +419,7 @@ nlohmann::json RemoteAccess::json() {
     nlohmann::json object;
     std::set<std::string> connected;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         object["enabled"] = settings.enabled;
         object["listening"] = listeningPort.has_value();
         object["port"] = listeningPort.value_or(settings.port);

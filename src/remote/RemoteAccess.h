@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include "base/Clock.h"
 #include "base/TaskQueue.h"
 #include "remote/Crypto.h"
@@ -147,7 +149,7 @@ private:
     const std::function<std::vector<std::string>()> addresses;
     RemoteDevices registry;
 
-    std::mutex lock;  // guards everything below
+    Mutex lock;  // guards everything below
     RemoteSettings settings;
     std::optional<TLSIdentity> identity;
     std::optional<std::string> identityError;
@@ -165,7 +167,9 @@ private:
     double lingerUntil = 0;  // monotonic
     size_t deviceCount = 0;
 
-    std::mutex pairLock;  // held while one pairing runs; only tried, never waited for
+    // Held while one pairing runs; only tried, never waited for. It guards no field, so it
+    // stays a plain mutex outside the analysis.
+    std::mutex pairLock;
     // Last, so that its thread ends before the fields its jobs read.
     const std::shared_ptr<TaskQueue> queue;
 };

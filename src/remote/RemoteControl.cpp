@@ -1,4 +1,5 @@
 #include "remote/RemoteControl.h"
+#include "base/Mutex.h"
 
 #include "base/Log.h"
 
@@ -14,7 +15,7 @@ RemoteControl::~RemoteControl() { queue->stopTimer(); }
 void RemoteControl::take(const Device& device) {
     std::optional<Holder> before, after;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         lastActivity = clocks.monotonic();
         if (current && current->id == device.id) {
             current->name = device.name;
@@ -34,7 +35,7 @@ void RemoteControl::take(const Device& device) {
 void RemoteControl::release(const Device& device) {
     std::optional<Holder> before;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (!current || current->id != device.id) return;
         before = current;
         current.reset();
@@ -45,7 +46,7 @@ void RemoteControl::release(const Device& device) {
 bool RemoteControl::releaseAny(const std::string& why) {
     std::optional<Holder> before;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (!current) return false;
         before = current;
         current.reset();
@@ -56,14 +57,14 @@ bool RemoteControl::releaseAny(const std::string& why) {
 
 void RemoteControl::deviceRemoved(const std::string& id) {
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (!current || current->id != id) return;
     }
     releaseAny("the controlling device was removed");
 }
 
 void RemoteControl::admitInput(const std::optional<Device>& device) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     if (device && current && current->id == device->id) {
         lastActivity = clocks.monotonic();
         return;
@@ -74,7 +75,7 @@ void RemoteControl::admitInput(const std::optional<Device>& device) {
 }
 
 std::optional<RemoteControl::Holder> RemoteControl::holder() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return current;
 }
 
@@ -90,7 +91,7 @@ nlohmann::json RemoteControl::json() { return jsonOf(holder()); }
 void RemoteControl::idleCheck() {
     std::optional<Holder> before;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         // The timer runs on once started: a tick a second is cheaper than stopping it from
         // inside its own tick.
         if (!current) return;

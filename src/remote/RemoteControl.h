@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include "base/Clock.h"
 #include "base/TaskQueue.h"
 
@@ -77,7 +79,7 @@ private:
 
     const Clocks clocks;
     const double idle;
-    std::mutex lock;  // guards the fields below
+    Mutex lock;  // guards the fields below
     std::optional<Holder> current;
     double lastActivity = 0;  // monotonic seconds
     bool timerRunning = false;  // the idle check ticks

@@ -1,4 +1,5 @@
 #include "remote/RemoteDevices.h"
+#include "base/Mutex.h"
 
 #include "base/Json.h"
 #include "base/Log.h"
@@ -83,7 +84,7 @@ std::optional<PairingCode> RemoteDevices::liveCodeLocked() {
 PairingCode RemoteDevices::startPairing() {
     PairingCode fresh{randomText(crypto, 16), now() + codeLifetime};
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         code = fresh;
     }
     changed();
@@ -93,7 +94,7 @@ PairingCode RemoteDevices::startPairing() {
 void RemoteDevices::stopPairing() {
     bool had;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         had = code.has_value();
         code.reset();
     }
@@ -101,7 +102,7 @@ void RemoteDevices::stopPairing() {
 }
 
 std::optional<PairingCode> RemoteDevices::pairingCode() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return liveCodeLocked();
 }
 
@@ -110,7 +111,7 @@ std::string RemoteDevices::pair(const std::string& given, const std::string& id,
     const std::string stored = cleanName(name);
     std::string token;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         auto live = liveCodeLocked();
         if (!live || !constantTimeEqual(given, live->code)) {
             throw PairError(PairError::Kind::badCode, "the pairing code is wrong or has expired");
@@ -128,7 +129,7 @@ std::string RemoteDevices::pair(const std::string& given, const std::string& id,
 
 std::optional<RemoteDevice> RemoteDevices::authenticate(const std::string& token) {
     const std::string tokenHash = hash(token);
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     for (auto& device : devices) {
         if (!constantTimeEqual(device.tokenHash, tokenHash)) continue;
         double at = now();
@@ -142,7 +143,7 @@ std::optional<RemoteDevice> RemoteDevices::authenticate(const std::string& token
 
 bool RemoteDevices::remove(const std::string& id) {
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (std::erase_if(devices, [&](const RemoteDevice& d) { return d.id == id; }) == 0) return false;
         saveLocked();
     }
@@ -151,12 +152,12 @@ bool RemoteDevices::remove(const std::string& id) {
 }
 
 std::vector<RemoteDevice> RemoteDevices::list() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return devices;
 }
 
 bool RemoteDevices::isEmpty() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return devices.empty();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include "remote/Crypto.h"
 
 #include <nlohmann/json.hpp>
@@ -81,7 +83,7 @@ private:
     const std::string path;
     Crypto& crypto;
     const WallClock now;
-    std::mutex lock;  // guards everything below
+    Mutex lock;  // guards everything below
     std::vector<RemoteDevice> devices;
     std::optional<PairingCode> code;
 };

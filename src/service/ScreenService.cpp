@@ -1,4 +1,5 @@
 #include "service/ScreenService.h"
+#include "base/Mutex.h"
 
 #include "base/Language.h"
 
@@ -202,7 +203,7 @@ ScreenService::~ScreenService() {
 }
 
 void ScreenService::start() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     if (listener) return;
 
     log("platform: " + platform.name);
@@ -237,7 +238,7 @@ void ScreenService::start() {
 void ScreenService::stop() {
     std::unique_ptr<HTTPServer> taken;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         taken = std::move(listener);
     }
     if (remote) remote->stop();
@@ -251,7 +252,7 @@ void ScreenService::stop() {
 }
 
 bool ScreenService::isRunning() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return listener != nullptr;
 }
 

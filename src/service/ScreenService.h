@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include "api/Api.h"
 #include "capture/CaptureLatency.h"
 #include "display/Displays.h"
@@ -167,7 +169,7 @@ private:
     std::unique_ptr<Automation> automation;
     std::unique_ptr<Api> endpoints;
 
-    std::mutex lock;  // guards listener
+    Mutex lock;  // guards listener
     std::unique_ptr<HTTPServer> listener;
 };
 

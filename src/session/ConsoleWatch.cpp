@@ -1,4 +1,5 @@
 #include "session/ConsoleWatch.h"
+#include "base/Mutex.h"
 
 
 namespace tovo {
@@ -31,7 +32,7 @@ ConsoleWatcher::ConsoleWatcher(Reader read, Clock clock, OnChange onChange, std:
 
 void ConsoleWatcher::start() {
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (running) return;
         running = true;
         stopped = false;
@@ -44,7 +45,7 @@ void ConsoleWatcher::start() {
 
 void ConsoleWatcher::stop() {
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         stopped = true;
         running = false;
     }
@@ -56,7 +57,7 @@ void ConsoleWatcher::tick() {
     double now = clock();
     std::optional<std::pair<ConsoleState, ConsoleState>> change;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (stopped) return;
         change = detector.step(state, now);
     }
@@ -64,7 +65,7 @@ void ConsoleWatcher::tick() {
 }
 
 std::optional<ConsoleState> ConsoleWatcher::settled() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return detector.settled;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include "base/TaskQueue.h"
 #include "session/ConsoleLock.h"
 #include "session/ScreenState.h"
@@ -60,7 +62,7 @@ private:
     const OnChange onChange;
     const std::shared_ptr<TaskQueue> queue;
 
-    std::mutex lock;  // guards the fields below
+    Mutex lock;  // guards the fields below
     ConsoleChangeDetector detector;
     bool running = false;
     bool stopped = false;

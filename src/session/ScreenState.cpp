@@ -1,4 +1,5 @@
 #include "session/ScreenState.h"
+#include "base/Mutex.h"
 
 
 #include <cmath>
@@ -69,7 +70,7 @@ ScreenStateTracker::ScreenStateTracker(Clock clock, std::shared_ptr<TaskQueue> q
 
 void ScreenStateTracker::start() {
     {
-        std::lock_guard<std::mutex> guard(condLock);
+        MutexLock guard(condLock);
         if (timerRunning) return;
         stopped = false;
         timerRunning = true;
@@ -82,7 +83,7 @@ void ScreenStateTracker::start() {
 
 void ScreenStateTracker::stop() {
     {
-        std::lock_guard<std::mutex> guard(condLock);
+        MutexLock guard(condLock);
         stopped = true;
         timerRunning = false;
     }
@@ -93,7 +94,7 @@ void ScreenStateTracker::stop() {
 void ScreenStateTracker::refresh() {
     std::function<ScreenStateInputs()> read;
     {
-        std::lock_guard<std::mutex> guard(condLock);
+        MutexLock guard(condLock);
         read = inputs;
     }
     if (!read) return;
@@ -103,7 +104,7 @@ void ScreenStateTracker::refresh() {
     ScreenDisplayState newCapture;
     std::optional<ConsoleState> newConsole;
     {
-        std::lock_guard<std::mutex> guard(computeLock);
+        MutexLock guard(computeLock);
         ScreenStateInputs values = read();
         changed = core.update(values, clock());
         newStates = core.states;
@@ -113,7 +114,7 @@ void ScreenStateTracker::refresh() {
 
     std::function<void()> hook;
     {
-        std::lock_guard<std::mutex> guard(condLock);
+        MutexLock guard(condLock);
         published = newCapture;
         if (!changed && version != 0) return;
         states = std::move(newStates);
@@ -128,7 +129,7 @@ void ScreenStateTracker::refresh() {
 
 void ScreenStateTracker::setNeedsRefresh() {
     {
-        std::lock_guard<std::mutex> guard(condLock);
+        MutexLock guard(condLock);
         if (refreshQueued) return;
         refreshQueued = true;
     }
@@ -137,7 +138,7 @@ void ScreenStateTracker::setNeedsRefresh() {
         auto self = weakSelf.lock();
         if (!self) return;
         {
-            std::lock_guard<std::mutex> guard(self->condLock);
+            MutexLock guard(self->condLock);
             self->refreshQueued = false;
         }
         self->refresh();
@@ -145,18 +146,18 @@ void ScreenStateTracker::setNeedsRefresh() {
 }
 
 void ScreenStateTracker::setInputs(std::function<ScreenStateInputs()> function) {
-    std::lock_guard<std::mutex> guard(condLock);
+    MutexLock guard(condLock);
     inputs = std::move(function);
 }
 
 void ScreenStateTracker::setOnPublish(std::function<void()> hook) {
-    std::lock_guard<std::mutex> guard(condLock);
+    MutexLock guard(condLock);
     onPublish = std::move(hook);
 }
 
 void ScreenStateTracker::post(std::string line) {
     {
-        std::lock_guard<std::mutex> guard(condLock);
+        MutexLock guard(condLock);
         ++postedSeq;
         if (postedLines.size() >= postedCapacity) {
             postedLines.erase(postedLines.begin(), postedLines.begin() + static_cast<long>(postedLines.size() - postedCapacity + 1));
@@ -168,7 +169,7 @@ void ScreenStateTracker::post(std::string line) {
 }
 
 std::vector<ScreenStateTracker::Line> ScreenStateTracker::posted(uint64_t after) {
-    std::lock_guard<std::mutex> guard(condLock);
+    MutexLock guard(condLock);
     std::vector<Line> out;
     for (const auto& entry : postedLines) {
         if (entry.first > after) out.push_back(entry);
@@ -178,25 +179,27 @@ std::vector<ScreenStateTracker::Line> ScreenStateTracker::posted(uint64_t after)
 
 void ScreenStateTracker::bumpVersion() {
     {
-        std::lock_guard<std::mutex> guard(condLock);
+        MutexLock guard(condLock);
         ++version;
     }
     cond.notify_all();
 }
 
 ScreenStateTracker::Snapshot ScreenStateTracker::snapshot() {
-    std::lock_guard<std::mutex> guard(condLock);
+    MutexLock guard(condLock);
     return {states, console, version, stateVersion, postedSeq, stopped};
 }
 
 ScreenDisplayState ScreenStateTracker::capture() {
-    std::lock_guard<std::mutex> guard(condLock);
+    MutexLock guard(condLock);
     return published;
 }
 
 bool ScreenStateTracker::waitForChange(uint64_t seen, std::chrono::steady_clock::time_point deadline) {
-    std::unique_lock<std::mutex> guard(condLock);
-    cond.wait_until(guard, deadline, [&] { return stopped || version != seen; });
+    MutexLock guard(condLock);
+    while (!stopped && version == seen) {
+        if (guard.waitUntil(cond, deadline) == std::cv_status::timeout) break;
+    }
     return !stopped;
 }
 

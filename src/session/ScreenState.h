@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include "base/Clock.h"
 #include "base/TaskQueue.h"
 
@@ -125,10 +127,10 @@ private:
     const Clock clock;
     const std::shared_ptr<TaskQueue> queue;
 
-    std::mutex computeLock;  // guards core
+    Mutex computeLock;  // guards core
     ScreenStateCore core;
 
-    std::mutex condLock;  // guards every field below; `cond` is broadcast on every change
+    Mutex condLock;  // guards every field below; `cond` is broadcast on every change
     std::condition_variable cond;
     std::function<ScreenStateInputs()> inputs;
     std::function<void()> onPublish;

@@ -1,4 +1,5 @@
 #include "video/StreamFlow.h"
+#include "base/Mutex.h"
 
 #include "base/Log.h"
 
@@ -28,7 +29,7 @@ StreamFlow::StreamFlow(std::string id, std::string label, StreamFlowController c
       controller(std::move(controller)) {}
 
 void StreamFlow::start() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     if (auto kbps = controller.apply(StreamNetProfile::choose(std::nullopt, controller.tuning()))) pendingKbps = kbps;
 }
 
@@ -46,7 +47,7 @@ void StreamFlow::ack(uint64_t seq, bool keyframe) {
     double now = clock();
     std::vector<std::string> lines;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         bool wasOff = controller.windowOff();
         int before = controller.bitrateKbps();
         auto kbps = controller.onAck(seq, keyframe, now);
@@ -62,14 +63,14 @@ void StreamFlow::ack(uint64_t seq, bool keyframe) {
 }
 
 void StreamFlow::wakeLoop() {
-    std::lock_guard<std::mutex> guard(wakeLock);
+    MutexLock guard(wakeLock);
     if (wake) wake();
 }
 
 void StreamFlow::received(const StreamPlayoutReport& incoming) {
     std::optional<std::string> line;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         double now = clock();
         report = incoming;
         reportFresh = true;
@@ -99,7 +100,7 @@ StreamNetQuality StreamFlow::netQuality() {
     std::optional<std::string> line;
     StreamNetQuality result;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         double now = clock();
         if (quality && now - quality->second < qualityReuse) return quality->first;
         std::optional<StreamNetReport> client;
@@ -116,7 +117,7 @@ StreamNetQuality StreamFlow::netQuality() {
 }
 
 std::optional<std::string> StreamFlow::takePhoneTail() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     if (!report || !reportFresh) return std::nullopt;
     reportFresh = false;
     std::string tail = "phone " + report->compactLine();
@@ -127,12 +128,12 @@ std::optional<std::string> StreamFlow::takePhoneTail() {
 
 void StreamFlow::finish() {
     {
-        std::lock_guard<std::mutex> guard(wakeLock);
+        MutexLock guard(wakeLock);
         wake = nullptr;
     }
     std::optional<std::string> line;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (quality) {
             std::optional<StreamNetReport> client;
             if (clientNet) client = clientNet->first;
@@ -146,7 +147,7 @@ StreamFlow::LoopState StreamFlow::poll(double now) {
     LoopState state;
     int disableAfter;
     {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         state.bitrateKbps = std::exchange(pendingKbps, std::nullopt);
         state.stalled = controller.checkStall(now);
         state.keyRequested = controller.keyPending();
@@ -160,25 +161,25 @@ StreamFlow::LoopState StreamFlow::poll(double now) {
 }
 
 StreamFlowGate StreamFlow::gate(double now, uint64_t pictureSeq) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     return controller.gate(now, pictureSeq);
 }
 
 StreamFlow::RefineRoom StreamFlow::refineRoom() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     RefineRoom room{controller.queueDelayMin(), controller.tuning().maxKbps};
     if (controller.profile()) room.capKbps = std::min(room.capKbps, controller.profile()->maxKbps);
     return room;
 }
 
 void StreamFlow::sent(uint64_t seq, double at, int64_t bytes, bool key) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     controller.pictureSent(seq, at, bytes);
     if (key) controller.keySent(at);
 }
 
 std::string StreamFlow::summaryLine() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     const auto& c = controller;
     char text[320];
     auto ms = [](const std::optional<double>& s) { return s ? *s * 1000 : -1.0; };
@@ -200,18 +201,18 @@ bool StreamFlowRegistry::isValidID(std::string_view id) {
 }
 
 void StreamFlowRegistry::add(const std::shared_ptr<StreamFlow>& flow) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     flows[flow->id] = flow;
 }
 
 std::shared_ptr<StreamFlow> StreamFlowRegistry::lookup(const std::string& id) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     auto it = flows.find(id);
     return it == flows.end() ? nullptr : it->second;
 }
 
 void StreamFlowRegistry::remove(const std::shared_ptr<StreamFlow>& flow) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     auto it = flows.find(flow->id);
     if (it != flows.end() && it->second == flow) flows.erase(it);
 }

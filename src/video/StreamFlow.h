@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include "video/StreamFlowController.h"
 #include "video/StreamReports.h"
 
@@ -65,7 +67,7 @@ public:
     // Runs `f` with the controller under the lock.
     template <typename F>
     auto withController(F&& f) {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         return f(controller);
     }
 
@@ -79,10 +81,10 @@ private:
 
     const Clock clock;
 
-    std::mutex wakeLock;  // guards wake; held while calling it so that finish() waits for a call
+    Mutex wakeLock;  // guards wake; held while calling it so that finish() waits for a call
     std::function<void()> wake;
 
-    std::mutex lock;  // guards every field below
+    Mutex lock;  // guards every field below
     StreamFlowController controller;
     std::optional<int> pendingKbps;  // the newest rate the loop has not taken yet
     std::optional<StreamPlayoutReport> report;
@@ -108,7 +110,7 @@ public:
     void remove(const std::shared_ptr<StreamFlow>& flow);
 
 private:
-    std::mutex lock;  // guards flows
+    Mutex lock;  // guards flows
     std::map<std::string, std::shared_ptr<StreamFlow>> flows;
 };
 

@@ -1,4 +1,5 @@
 #include "video/VideoEncoder.h"
+#include "base/Mutex.h"
 
 #include "base/Log.h"
 
@@ -187,7 +188,7 @@ EncoderCapabilities::~EncoderCapabilities() {
 }
 
 bool EncoderCapabilities::isAvailable(VideoCodec codec) {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     auto found = available.find(codec);
     if (found != available.end()) return found->second;
     return available[codec] = VideoEncoder::probe(codec, makeSession);
@@ -195,7 +196,7 @@ bool EncoderCapabilities::isAvailable(VideoCodec codec) {
 
 bool EncoderCapabilities::prefersAbove1080p(VideoCodec codec) {
     if (!isAvailable(codec)) return false;
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     auto found = above1080p.find(codec);
     if (found != above1080p.end()) return found->second;
     return above1080p[codec] = VideoEncoder::calibrate(codec, makeSession);

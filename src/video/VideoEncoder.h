@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include "capture/VideoPictureSource.h"
 #include "video/AccessUnit.h"
 #include "video/EncoderSession.h"
@@ -105,7 +107,7 @@ public:
     const EncoderSessionFactory makeSession;
 
 private:
-    std::mutex lock;  // guards both maps; held while one answer is computed
+    Mutex lock;  // guards both maps; held while one answer is computed
     std::map<VideoCodec, bool> available;
     std::map<VideoCodec, bool> above1080p;
     std::thread calibration;  // touched by calibrateInBackground and the destructor

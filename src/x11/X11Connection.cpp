@@ -1,4 +1,5 @@
 #include "x11/X11Connection.h"
+#include "base/Mutex.h"
 
 #include "base/Log.h"
 
@@ -50,13 +51,13 @@ Display* openDisplay(bool* broken) {
 }
 
 SharedDisplay::~SharedDisplay() {
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     if (display) close();
 }
 
 bool SharedDisplay::with(const std::function<void(Display*)>& use) {
     initThreads();
-    std::lock_guard<std::mutex> guard(lock);
+    MutexLock guard(lock);
     if (display && broken) close();
     if (!display) {
         broken = false;

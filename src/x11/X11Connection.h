@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Mutex.h"
+
 #include <functional>
 #include <mutex>
 #include <string>
@@ -45,7 +47,7 @@ public:
 private:
     void close();  // call with `lock` held
 
-    std::mutex lock;  // guards display and broken, and serialises every use of the display
+    Mutex lock;  // guards display and broken, and serialises every use of the display
     Display* display = nullptr;
     bool broken = false;
     std::string openedName;

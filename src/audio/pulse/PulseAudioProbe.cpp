@@ -1,4 +1,5 @@
 #include "audio/pulse/PulseAudioProbe.h"
+#include "base/Mutex.h"
 
 #include "audio/pulse/PulseCommon.h"
 
@@ -118,7 +119,7 @@ public:
                             const auto* samples = static_cast<const float*>(data);
                             float peak = 0;
                             for (size_t i = 0; i < bytes / sizeof(float); ++i) peak = std::max(peak, std::fabs(samples[i]));
-                            std::lock_guard<std::mutex> guard(me->meterLock);
+                            MutexLock guard(me->meterLock);
                             me->frames += static_cast<int64_t>(bytes / (2 * sizeof(float)));
                             me->peak = std::max(me->peak, peak);
                         }
@@ -134,7 +135,7 @@ public:
         return ok;
     }
     std::pair<double, float> meter() {
-        std::lock_guard<std::mutex> guard(meterLock);
+        MutexLock guard(meterLock);
         return {frames / 48000.0, peak};
     }
 
@@ -166,7 +167,7 @@ private:
     pa_threaded_mainloop* loop = nullptr;
     pa_context* context = nullptr;
     pa_stream* stream = nullptr;
-    std::mutex meterLock;  // guards frames and peak
+    Mutex meterLock;  // guards frames and peak
     int64_t frames = 0;
     float peak = 0;
 };

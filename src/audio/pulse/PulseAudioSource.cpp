@@ -1,4 +1,5 @@
 #include "audio/pulse/PulseAudioSource.h"
+#include "base/Mutex.h"
 
 #include "audio/pulse/PulseCommon.h"
 
@@ -78,7 +79,7 @@ public:
 
     void stop() override {
         {
-            std::lock_guard<std::mutex> guard(sinkLock);
+            MutexLock guard(sinkLock);
             sink = nullptr;
             lost = nullptr;
         }
@@ -198,7 +199,7 @@ private:
         if ((state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) && me->ready) {
             std::function<void()> hook;
             {
-                std::lock_guard<std::mutex> guard(me->sinkLock);
+                MutexLock guard(me->sinkLock);
                 hook = std::exchange(me->lost, nullptr);
             }
             if (hook) hook();
@@ -218,7 +219,7 @@ private:
             pa_strerror(pa_context_errno(me->context)) + ")");
         std::function<void()> hook;
         {
-            std::lock_guard<std::mutex> guard(me->sinkLock);
+            MutexLock guard(me->sinkLock);
             hook = std::exchange(me->lost, nullptr);
         }
         if (hook) hook();
@@ -254,7 +255,7 @@ private:
             if (me->nextHostTime && std::llabs(estimate - *me->nextHostTime) < 200000000) hostTime = *me->nextHostTime;
             me->nextHostTime = hostTime + static_cast<int64_t>(frames) * 1000000000LL / rate;
             if (data) {
-                std::lock_guard<std::mutex> guard(me->sinkLock);
+                MutexLock guard(me->sinkLock);
                 if (me->sink) me->sink(static_cast<const float*>(data), frames, 2, hostTime);
             }
             pa_stream_drop(s);
@@ -266,7 +267,7 @@ private:
     pa_stream* stream = nullptr;  // with the loop locked
     std::string currentSink;      // with the loop locked
     std::optional<int64_t> nextHostTime;  // where the next chunk continues; the loop's thread
-    std::mutex sinkLock;          // guards sink and lost, so that stop() ends their calls
+    Mutex sinkLock;          // guards sink and lost, so that stop() ends their calls
     Sink sink;
     std::function<void()> lost;
     bool ready = false;  // the loop's thread

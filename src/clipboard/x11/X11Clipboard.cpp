@@ -1,4 +1,5 @@
 #include "clipboard/x11/X11Clipboard.h"
+#include "base/Mutex.h"
 
 #include "base/Log.h"
 #include "base/Text.h"
@@ -115,7 +116,7 @@ public:
 
     ~X11Clipboard() override {
         {
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             ending = true;
         }
         wake();
@@ -221,7 +222,7 @@ private:
         auto promise = std::make_shared<std::promise<T>>();
         std::future<T> answer = promise->get_future();
         {
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             if (ending) return fallback;
             jobs.push_back([promise, fallback, job = std::move(job)](bool haveDisplay) {
                 promise->set_value(haveDisplay ? job() : fallback);
@@ -245,7 +246,7 @@ private:
         for (;;) {
             std::deque<std::function<void(bool)>> batch;
             {
-                std::lock_guard<std::mutex> guard(lock);
+                MutexLock guard(lock);
                 if (ending) break;
                 batch.swap(jobs);
             }
@@ -257,7 +258,7 @@ private:
         }
         {
             // Whoever still waits gets the fallback.
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             for (auto& job : jobs) job(false);
             jobs.clear();
         }
@@ -579,7 +580,7 @@ private:
     int wakePipe[2] = {-1, -1};
     std::thread thread;
 
-    std::mutex lock;  // guards jobs and ending
+    Mutex lock;  // guards jobs and ending
     std::deque<std::function<void(bool haveDisplay)>> jobs;
     bool ending = false;
 

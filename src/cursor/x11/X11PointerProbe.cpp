@@ -1,4 +1,5 @@
 #include "cursor/x11/X11PointerProbe.h"
+#include "base/Mutex.h"
 
 #include "image/PNG.h"
 #include "x11/X11Connection.h"
@@ -40,7 +41,7 @@ public:
         }
         std::optional<SystemCursorImage> result;
         {
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             if (cached && cached->key == image->cursor_serial) {
                 result = cached;
             } else if (image->width > 0 && image->height > 0) {
@@ -70,7 +71,7 @@ public:
 
 private:
     x11::SharedDisplay& display;
-    std::mutex lock;  // guards cached
+    Mutex lock;  // guards cached
     std::optional<SystemCursorImage> cached;
 };
 

@@ -2,6 +2,7 @@
 // frames in screen coordinates, 0.3 s per call. libatspi is not thread-safe, so every call
 // runs under one lock.
 #include "desktop/atspi/AtspiAccessibility.h"
+#include "base/Mutex.h"
 
 #include "base/Log.h"
 
@@ -246,7 +247,7 @@ private:
     // org.a11y.Status.IsEnabled, which Chromium-family apps watch before building their tree.
     void switchOn(int32_t pid) {
         {
-            std::lock_guard<std::mutex> guard(switchedLock);
+            MutexLock guard(switchedLock);
             if (!switchedOn.insert(pid).second) return;
         }
         GError* error = nullptr;
@@ -316,7 +317,7 @@ private:
     }
 
     bool initialised = false;  // guarded by atspiLock
-    std::mutex switchedLock;  // guards switchedOn
+    Mutex switchedLock;  // guards switchedOn
     std::set<int32_t> switchedOn;  // apps whose accessibility was switched on; never pruned
 };
 

@@ -2,6 +2,7 @@
 // characters use their keysyms, borrowing a spare keycode for the moment when the keymap
 // has none for a character.
 #include "input/x11/XTestInputInjector.h"
+#include "base/Mutex.h"
 #include "x11/X11Connection.h"
 #include "base/Utf8.h"
 
@@ -57,18 +58,18 @@ public:
 
     ~XTestInputInjector() override {
         {
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             ending = true;
         }
         wake.notify_all();
         if (reverter.joinable()) reverter.join();
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         restoreBorrowed();
         if (display) XCloseDisplay(display);
     }
 
     void setModifiers(uint64_t flags) override {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (!connect()) return;
         static const std::pair<uint64_t, KeySym> modifiers[] = {{ModifierFlags::command, XK_Super_L},
                                                                 {ModifierFlags::shift, XK_Shift_L},
@@ -85,21 +86,21 @@ public:
     }
 
     void moveTo(double x, double y) override {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (!connect()) return;
         XTestFakeMotionEvent(display, -1, static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)), CurrentTime);
         XFlush(display);
     }
 
     void button(MouseButton which, bool down) override {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (!connect()) return;
         XTestFakeButtonEvent(display, buttonOf(which), down ? True : False, CurrentTime);
         XFlush(display);
     }
 
     void key(Key key, bool down) override {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (!connect()) return;
         const KeySym sym = keysymOf(key);
         KeyCode code = sym == NoSymbol ? 0 : XKeysymToKeycode(display, sym);
@@ -111,7 +112,7 @@ public:
 
     void typeText(const std::string& text) override {
         {
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             if (!connect()) return;
             for (char32_t c : utf8Scalars(text)) typeScalar(c);
             XSync(display, False);
@@ -122,7 +123,7 @@ public:
     }
 
     void wheel(int vertical, int horizontal) override {
-        std::lock_guard<std::mutex> guard(lock);
+        MutexLock guard(lock);
         if (!connect()) return;
         auto turn = [&](int clicks, unsigned positive, unsigned negative) {
             for (int i = 0; i < std::abs(clicks); ++i) {
@@ -205,11 +206,11 @@ private:
     // Runs on its own thread while keycodes are borrowed: restores them once typing has
     // been idle for half a second.
     void revertWhenIdle() {
-        std::unique_lock<std::mutex> guard(lock);
+        MutexLock guard(lock);
         for (;;) {
             if (ending) return;
             if (borrowed.empty()) {
-                wake.wait(guard);
+                guard.wait(wake);
                 continue;
             }
             auto due = lastBorrowUse + std::chrono::milliseconds(500);
@@ -217,7 +218,7 @@ private:
                 restoreBorrowed();
                 continue;
             }
-            wake.wait_until(guard, due);
+            guard.waitUntil(wake, due);
         }
     }
 
@@ -237,7 +238,7 @@ private:
         return spare;
     }
 
-    std::mutex lock;  // guards everything below; each call posts whole
+    Mutex lock;  // guards everything below; each call posts whole
     std::condition_variable wake;
     Display* display = nullptr;
     bool broken = false;

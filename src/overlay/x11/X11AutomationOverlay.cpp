@@ -5,6 +5,7 @@
 // pixels, so that captures can tell it from a change of the screen. It breathes through its
 // opacity where a compositing manager runs, through its colour otherwise.
 #include "overlay/x11/X11Overlay.h"
+#include "base/Mutex.h"
 
 #include "base/Log.h"
 #include "x11/X11Connection.h"
@@ -66,7 +67,7 @@ public:
 
     ~X11AutomationOverlay() override {
         {
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             ending = true;
         }
         wake();
@@ -76,7 +77,7 @@ public:
 
     void show(const std::string& text) override {
         {
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             wanted = text;
             ++generation;
         }
@@ -85,7 +86,7 @@ public:
 
     void hide() override {
         {
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             wanted.reset();
             ++generation;
         }
@@ -106,7 +107,7 @@ private:
         const auto started = Steady::now();
         for (;;) {
             {
-                std::lock_guard<std::mutex> guard(lock);
+                MutexLock guard(lock);
                 if (ending) break;
                 if (generation != applied) {
                     applied = generation;
@@ -397,7 +398,7 @@ private:
     int wakeFd = -1;
     std::thread thread;
 
-    std::mutex lock;  // guards wanted, generation and ending
+    Mutex lock;  // guards wanted, generation and ending
     std::optional<std::string> wanted;
     uint64_t generation = 0;
     bool ending = false;

@@ -2,6 +2,7 @@
 // until each press is judged, so that a press can either be taken (the user's) or replayed
 // to the application as if no grab existed (one this process posted).
 #include "overlay/x11/X11Overlay.h"
+#include "base/Mutex.h"
 
 #include "base/Log.h"
 #include "x11/X11Connection.h"
@@ -31,18 +32,18 @@ public:
     ~X11EscapeTap() override { remove(); }
 
     std::optional<std::string> install(std::function<void()> onEscape) override {
-        std::lock_guard<std::mutex> serial(installing);
+        MutexLock serial(installing);
         if (thread.joinable()) return std::nullopt;
         stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         if (stopFd < 0) return std::string("no event descriptor");
         {
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             handler = std::move(onEscape);
             outcome.reset();
         }
         thread = std::thread([this] { run(); });
-        std::unique_lock<std::mutex> guard(lock);
-        reported.wait(guard, [this] { return outcome.has_value(); });
+        MutexLock guard(lock);
+        while (!outcome) guard.wait(reported);
         auto failure = *outcome;
         guard.unlock();
         if (failure) {
@@ -54,10 +55,10 @@ public:
     }
 
     void remove() override {
-        std::lock_guard<std::mutex> serial(installing);
+        MutexLock serial(installing);
         if (!thread.joinable()) return;
         {
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             handler = nullptr;
         }
         uint64_t one = 1;
@@ -70,7 +71,7 @@ public:
 private:
     void report(std::optional<std::string> failure) {
         {
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             outcome = std::move(failure);
         }
         reported.notify_all();
@@ -159,7 +160,7 @@ private:
     void judge(Display* display, const XKeyEvent& press) {
         std::function<void()> onEscape;
         {
-            std::lock_guard<std::mutex> guard(lock);
+            MutexLock guard(lock);
             onEscape = handler;
         }
         if (!onEscape || own.take(XK_Escape)) {
@@ -173,11 +174,11 @@ private:
     }
 
     OwnKeyPresses& own;
-    std::mutex installing;  // serialises install and remove; guards thread and stopFd
+    Mutex installing;  // serialises install and remove; guards thread and stopFd
     std::thread thread;
     int stopFd = -1;
 
-    std::mutex lock;  // guards handler and outcome
+    Mutex lock;  // guards handler and outcome
     std::condition_variable reported;
     std::function<void()> handler;
     std::optional<std::optional<std::string>> outcome;  // set by the tap's thread once it knows

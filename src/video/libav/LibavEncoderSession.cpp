@@ -1,6 +1,7 @@
 // Encoder sessions on FFmpeg's libavcodec: NVENC or VAAPI when their device exists, else
 // libx264 / libx265 tuned for one picture in, one access unit out.
 #include "video/libav/LibavEncoderSession.h"
+#include "base/Mutex.h"
 
 #include "image/Bt709Conversion.h"
 
@@ -341,7 +342,7 @@ private:
 // Hardware encoders that failed to open once are not tried again in this process: a device
 // node without a working driver would otherwise cost every new session its start-up.
 struct BrokenEncoders {
-    std::mutex lock;  // guards names
+    Mutex lock;  // guards names
     std::set<std::string> names;
 };
 BrokenEncoders& brokenEncoders() {
@@ -358,13 +359,13 @@ EncoderSessionFactory libavSessionFactory() {
         for (const auto& candidate : candidates(config.codec)) {
             bool hardware = candidate.backend != Backend::software;
             if (hardware) {
-                std::lock_guard<std::mutex> guard(broken.lock);
+                MutexLock guard(broken.lock);
                 if (broken.names.count(candidate.name)) continue;
             }
             std::string why;
             if (auto session = LibavEncoderSession::open(candidate, config, why)) return session;
             if (hardware) {
-                std::lock_guard<std::mutex> guard(broken.lock);
+                MutexLock guard(broken.lock);
                 broken.names.insert(candidate.name);
             }
             reasons += (reasons.empty() ? "" : "; ") + why;
