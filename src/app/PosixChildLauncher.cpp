@@ -109,8 +109,8 @@ private:
     }
 
     Mutex lock;  // guards live and watchers
-    std::map<pid_t, bool> live;  // true while running, false once ended and not yet reaped
-    std::map<pid_t, std::thread> watchers;
+    std::map<pid_t, bool> live TOVO_GUARDED_BY(lock);  // true while running, false once ended and not yet reaped
+    std::map<pid_t, std::thread> watchers TOVO_GUARDED_BY(lock);
 };
 
 }  // namespace

@@ -221,6 +221,7 @@ void AudioCapture::encodeLoop() {
 void AudioCapture::deliver(AudioPacket packet, float blockPeak) {
     std::vector<std::shared_ptr<Client>> receivers;
     bool firstSound = false;
+    double firstSoundWall = 0;
     {
         MutexLock guard(lock);
         ++packets;
@@ -233,13 +234,13 @@ void AudioCapture::deliver(AudioPacket packet, float blockPeak) {
         if (blockPeak > 0) {
             lastSoundUptime = monotonicSeconds();
             if (!firstSoundAt) {
-                firstSoundAt = wallSeconds();
+                firstSoundAt = firstSoundWall = wallSeconds();
                 firstSound = true;
             }
         }
         receivers = clients;
     }
-    if (firstSound) log("audio: first sound " + seconds2(*firstSoundAt - startedAt) + " s after start");
+    if (firstSound) log("audio: first sound " + seconds2(firstSoundWall - startedAt) + " s after start");
     for (auto& client : receivers) client->queue->push(packet);
 }
 
@@ -423,15 +424,17 @@ void AudioCaptures::stopAll() {
 nlohmann::json AudioCaptures::statsJSON() {
     std::shared_ptr<AudioCapture> capture;
     nlohmann::json object;
+    double speaker = AudioVideoOffset{}.tapToSpeakerMs;
     {
         MutexLock guard(lock);
         capture = current;
+        speaker = lastSpeakerMs.value_or(speaker);
         object = {{"running", current != nullptr}, {"starts", starts}, {"failures", failures}, {"serviceRestarts", serverLosses}};
         if (lastError) object["lastError"] = *lastError;
         if (!capture && lastStats) object["last"] = *lastStats;
     }
     if (capture) object["capture"] = capture->statsJSON();
-    double speaker = capture ? capture->tapToSpeakerMs() : lastSpeakerMs.value_or(AudioVideoOffset{}.tapToSpeakerMs);
+    if (capture) speaker = capture->tapToSpeakerMs();
     object["videoOffset"] = AudioVideoOffset{speaker, latency.latencyMs()}.json();
     if (deafness) object["watchdog"] = deafness->statsJSON();
     return object;

@@ -80,15 +80,24 @@ private:
 
     Mutex lock;  // guards everything below
     std::condition_variable wake;
-    double speakerMs = AudioVideoOffset{}.tapToSpeakerMs;
-    bool running = true;
-    std::vector<std::shared_ptr<Client>> clients;
-    int64_t packets = 0, bytes = 0, silentPackets = 0, leftDrops = 0, reanchors = 0;
-    int64_t windowPackets = 0, windowBytes = 0;
-    float peak = 0, peakWindow = 0;
-    std::optional<double> firstIOAt, firstSoundAt, lastSoundUptime;
+    double speakerMs TOVO_GUARDED_BY(lock) = AudioVideoOffset{}.tapToSpeakerMs;
+    bool running TOVO_GUARDED_BY(lock) = true;
+    std::vector<std::shared_ptr<Client>> clients TOVO_GUARDED_BY(lock);
+    int64_t packets TOVO_GUARDED_BY(lock) = 0;
+    int64_t bytes TOVO_GUARDED_BY(lock) = 0;
+    int64_t silentPackets TOVO_GUARDED_BY(lock) = 0;
+    int64_t leftDrops TOVO_GUARDED_BY(lock) = 0;
+    int64_t reanchors TOVO_GUARDED_BY(lock) = 0;
+    int64_t windowPackets TOVO_GUARDED_BY(lock) = 0;
+    int64_t windowBytes TOVO_GUARDED_BY(lock) = 0;
+    float peak TOVO_GUARDED_BY(lock) = 0;
+    float peakWindow TOVO_GUARDED_BY(lock) = 0;
+    std::optional<double> firstIOAt TOVO_GUARDED_BY(lock);
+    std::optional<double> firstSoundAt TOVO_GUARDED_BY(lock);
+    std::optional<double> lastSoundUptime TOVO_GUARDED_BY(lock);
 
-    std::thread thread;  // last: started once everything above exists
+    // Last: started by the constructor once everything above exists, joined by stop().
+    std::thread thread;
 };
 
 // The one capture of the service: started by its first client, stopped 3 s after its last
@@ -125,15 +134,17 @@ private:
     VideoCaptureLatency& latency;
     const MonotonicClock clock;
     Mutex lock;  // guards everything below
-    std::shared_ptr<AudioCapture> current;
-    std::optional<double> stopAt;
-    std::optional<double> holdUntil;
-    std::optional<nlohmann::json> lastStats;
-    int starts = 0, failures = 0;
-    std::optional<std::string> lastError;
-    std::optional<double> lastSpeakerMs;
-    bool timerRunning = false;
-    int serverLosses = 0;
+    std::shared_ptr<AudioCapture> current TOVO_GUARDED_BY(lock);
+    std::optional<double> stopAt TOVO_GUARDED_BY(lock);
+    std::optional<double> holdUntil TOVO_GUARDED_BY(lock);
+    std::optional<nlohmann::json> lastStats TOVO_GUARDED_BY(lock);
+    int starts TOVO_GUARDED_BY(lock) = 0;
+    int failures TOVO_GUARDED_BY(lock) = 0;
+    std::optional<std::string> lastError TOVO_GUARDED_BY(lock);
+    std::optional<double> lastSpeakerMs TOVO_GUARDED_BY(lock);
+    bool timerRunning TOVO_GUARDED_BY(lock) = false;
+    int serverLosses TOVO_GUARDED_BY(lock) = 0;
+    // Set before the first subscribe and unset after stopAll(): no capture runs meanwhile.
     AudioDeafWatchdog* deafness = nullptr;
     // Last, so that its thread ends before the fields a tick reads.
     const std::shared_ptr<TaskQueue> queue;

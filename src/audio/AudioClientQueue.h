@@ -43,10 +43,10 @@ public:
 private:
     Mutex lock;  // guards everything below
     std::condition_variable wake;
-    std::deque<Item> items;
-    uint64_t nextSeq = 0;
-    bool closed = false;
-    int64_t droppedCount = 0;
+    std::deque<Item> items TOVO_GUARDED_BY(lock);
+    uint64_t nextSeq TOVO_GUARDED_BY(lock) = 0;
+    bool closed TOVO_GUARDED_BY(lock) = false;
+    int64_t droppedCount TOVO_GUARDED_BY(lock) = 0;
 };
 
 }  // namespace tovo

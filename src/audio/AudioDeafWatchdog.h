@@ -59,8 +59,8 @@ public:
 private:
     Mutex running;  // serialises checks
     Mutex lock;     // guards entry and serial
-    std::optional<Entry> entry;
-    int serial = 0;
+    std::optional<Entry> entry TOVO_GUARDED_BY(lock);
+    int serial TOVO_GUARDED_BY(lock) = 0;
 };
 
 // Watches the running capture: when it reads only zeros for 4 s while other processes of
@@ -101,10 +101,11 @@ private:
     // have played for 4 s of it; `watched` and `now` are set on the way.
     std::optional<double> zerosWhileOthersPlay(const void*& watched, double& now);
     // Under `lock`: what the tap check's result means now.
-    Verdict judge(const AudioTapCheck& check, const std::string& zerosText, double now);
+    Verdict judge(const AudioTapCheck& check, const std::string& zerosText, double now) TOVO_REQUIRES(lock);
     // Under `lock`: a deaf capture with a host hands over unless one did less than 15 min
     // ago (the stamp file says), in any process.
-    void handOverOrKeepOn(Verdict& verdict, const std::string& detail, const std::string& zerosText);
+    void handOverOrKeepOn(Verdict& verdict, const std::string& detail, const std::string& zerosText)
+        TOVO_REQUIRES(lock);
 
     AudioServerProbe& probe;
     const Hooks hooks;
@@ -112,14 +113,20 @@ private:
     const MonotonicClock clock, wall;
     Mutex lock;  // guards everything below
     const void* owner = nullptr;
-    std::function<std::optional<double>()> zeroSince;
-    bool timerRunning = false;
-    std::optional<double> othersSince;
-    int checks = 0, deaf = 0, exits = 0, suppressed = 0, teardowns = 0;
-    std::optional<AudioTapCheck::Result> lastResult;
-    std::optional<double> lastAt, lastTeardown;
-    std::optional<int> judgedSerial;
-    bool failedLogged = false, suppressLogged = false;
+    std::function<std::optional<double>()> zeroSince TOVO_GUARDED_BY(lock);
+    bool timerRunning TOVO_GUARDED_BY(lock) = false;
+    std::optional<double> othersSince TOVO_GUARDED_BY(lock);
+    int checks TOVO_GUARDED_BY(lock) = 0;
+    int deaf TOVO_GUARDED_BY(lock) = 0;
+    int exits TOVO_GUARDED_BY(lock) = 0;
+    int suppressed TOVO_GUARDED_BY(lock) = 0;
+    int teardowns TOVO_GUARDED_BY(lock) = 0;
+    std::optional<AudioTapCheck::Result> lastResult TOVO_GUARDED_BY(lock);
+    std::optional<double> lastAt TOVO_GUARDED_BY(lock);
+    std::optional<double> lastTeardown TOVO_GUARDED_BY(lock);
+    std::optional<int> judgedSerial TOVO_GUARDED_BY(lock);
+    bool failedLogged TOVO_GUARDED_BY(lock) = false;
+    bool suppressLogged TOVO_GUARDED_BY(lock) = false;
     // Last, so that its thread ends before the fields a tick reads.
     const std::shared_ptr<TaskQueue> queue;
 };

@@ -39,17 +39,21 @@ public:
     int64_t silenceFrames();
 
 private:
-    void appendLocked(int64_t start, int frames, int64_t hostTime);
+    void appendLocked(int64_t start, int frames, int64_t hostTime) TOVO_REQUIRES(lock);
 
     const int capacity;
     const double nsPerFrame;
     Mutex lock;  // guards everything below
-    std::vector<float> left, right;
-    int64_t written = 0, readPos = 0, skippedFrames = 0;
-    std::optional<Anchor> anchor;
-    std::optional<int64_t> endHost;
-    int64_t lastIOHost = 0;
-    int64_t calls = 0, silence = 0;
+    std::vector<float> left TOVO_GUARDED_BY(lock);
+    std::vector<float> right TOVO_GUARDED_BY(lock);
+    int64_t written TOVO_GUARDED_BY(lock) = 0;
+    int64_t readPos TOVO_GUARDED_BY(lock) = 0;
+    int64_t skippedFrames TOVO_GUARDED_BY(lock) = 0;
+    std::optional<Anchor> anchor TOVO_GUARDED_BY(lock);
+    std::optional<int64_t> endHost TOVO_GUARDED_BY(lock);
+    int64_t lastIOHost TOVO_GUARDED_BY(lock) = 0;
+    int64_t calls TOVO_GUARDED_BY(lock) = 0;
+    int64_t silence TOVO_GUARDED_BY(lock) = 0;
 };
 
 }  // namespace tovo

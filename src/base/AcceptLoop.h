@@ -82,12 +82,12 @@ private:
     const Hooks hooks;
 
     Mutex lock;  // guards every field below
-    std::thread acceptThread;
-    bool stopped = false;  // no more connections are accepted
-    uint64_t nextId = 0;
-    std::map<uint64_t, Live> live;      // in admission order
-    std::vector<std::thread> finished;  // threads whose connection ended, to be joined
-    bool fullLogged = false;            // the cap was reached and said so
+    std::thread acceptThread TOVO_GUARDED_BY(lock);
+    bool stopped TOVO_GUARDED_BY(lock) = false;  // no more connections are accepted
+    uint64_t nextId TOVO_GUARDED_BY(lock) = 0;
+    std::map<uint64_t, Live> live TOVO_GUARDED_BY(lock);      // in admission order
+    std::vector<std::thread> finished TOVO_GUARDED_BY(lock);  // threads whose connection ended, to be joined
+    bool fullLogged TOVO_GUARDED_BY(lock) = false;            // the cap was reached and said so
 };
 
 }  // namespace tovo

@@ -13,7 +13,7 @@ namespace tovo {
 namespace {
 
 Mutex sinkLock;  // guards sink; never held while a line is written
-std::shared_ptr<const LogSink> sink;
+std::shared_ptr<const LogSink> sink TOVO_GUARDED_BY(sinkLock);
 
 void writeToStandardError(const std::string& line) {
     std::string_view rest(line);

@@ -47,11 +47,11 @@ private:
         std::string label;
         Mutex lock;  // guards everything below
         std::condition_variable wake;
-        std::deque<std::function<void()>> jobs;
-        std::function<void()> tick;
-        std::chrono::milliseconds period{0};
-        std::optional<std::chrono::steady_clock::time_point> nextTick;
-        bool ending = false;
+        std::deque<std::function<void()>> jobs TOVO_GUARDED_BY(lock);
+        std::function<void()> tick TOVO_GUARDED_BY(lock);
+        std::chrono::milliseconds period TOVO_GUARDED_BY(lock){0};
+        std::optional<std::chrono::steady_clock::time_point> nextTick TOVO_GUARDED_BY(lock);
+        bool ending TOVO_GUARDED_BY(lock) = false;
     };
     static void run(const std::shared_ptr<State>& state);
     void ensureThread();  // call with state->lock held

@@ -42,8 +42,8 @@ public:
 private:
     Mutex lock;  // guards everything below
     const void* owner = nullptr;
-    bool ownerSampled = false;
-    RunningMedian median{120};
+    bool ownerSampled TOVO_GUARDED_BY(lock) = false;
+    RunningMedian median TOVO_GUARDED_BY(lock){120};
 };
 
 }  // namespace tovo

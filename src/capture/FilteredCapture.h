@@ -54,9 +54,9 @@ public:
 private:
     const std::chrono::milliseconds maxAge;
     Mutex lock;  // guards the fields below
-    std::string key;
-    std::chrono::steady_clock::time_point madeAt;
-    std::vector<uint32_t> planned;
+    std::string key TOVO_GUARDED_BY(lock);
+    std::chrono::steady_clock::time_point madeAt TOVO_GUARDED_BY(lock);
+    std::vector<uint32_t> planned TOVO_GUARDED_BY(lock);
 };
 
 }  // namespace tovo

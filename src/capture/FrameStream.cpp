@@ -157,7 +157,11 @@ void FrameStream::publish(Capture& capture, const PixelView& picture, ScreenCapt
                           std::chrono::steady_clock::time_point tick, double now) {
     const int width = capture.width, height = capture.height, stride = capture.stride;
     auto& history = capture.history;
-    const uint64_t seq = changeCount + 1;  // changeCount is written on this thread only
+    uint64_t seq;
+    {
+        MutexLock guard(lock);
+        seq = changeCount + 1;  // changeCount is written on this thread only
+    }
     history.emplace_back(seq, changed);
     if (history.size() > Capture::historyLength) history.pop_front();
     Slot& slot = freeSlot();

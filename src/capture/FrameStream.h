@@ -94,15 +94,15 @@ private:
 
     Mutex lock;  // guards everything below; `cond` is broadcast on every change
     std::condition_variable cond;
-    bool stopping = false;
-    bool stopped = false;
-    bool woken = false;  // wake() came since the last wait returned
-    CaptureActivity activity;
-    std::optional<VideoPicture> latestPicture;
-    uint64_t changeCount = 0;
-    std::optional<double> firstFrameAt;
-    CaptureTicks ticks;
-    std::deque<Slot> buffers;  // a deque: slots stay where they are as it grows
+    bool stopping TOVO_GUARDED_BY(lock) = false;
+    bool stopped TOVO_GUARDED_BY(lock) = false;
+    bool woken TOVO_GUARDED_BY(lock) = false;  // wake() came since the last wait returned
+    CaptureActivity activity TOVO_GUARDED_BY(lock);
+    std::optional<VideoPicture> latestPicture TOVO_GUARDED_BY(lock);
+    uint64_t changeCount TOVO_GUARDED_BY(lock) = 0;
+    std::optional<double> firstFrameAt TOVO_GUARDED_BY(lock);
+    CaptureTicks ticks TOVO_GUARDED_BY(lock);
+    std::deque<Slot> buffers TOVO_GUARDED_BY(lock);  // a deque: slots stay where they are as it grows
 };
 
 }  // namespace tovo

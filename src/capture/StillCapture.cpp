@@ -64,7 +64,7 @@ struct StillCapture::Pool {
 
     const CapturerFactory makeCapturer;
     Mutex lock;  // guards idle
-    std::vector<std::unique_ptr<Worker>> idle;
+    std::vector<std::unique_ptr<Worker>> idle TOVO_GUARDED_BY(lock);
 };
 
 StillCapture::StillCapture(Displays& displays, CapturerFactory makeCapturer)

@@ -87,14 +87,14 @@ private:
     Displays& displays;
     const std::shared_ptr<Pool> pool;
     Mutex watching;  // guards watcher: its own connection, which only makes marks
-    std::unique_ptr<ScreenCapturer> watcher;
+    std::unique_ptr<ScreenCapturer> watcher TOVO_GUARDED_BY(watching);
     struct Reusable {
         CaptureParams params;
         ScreenMark mark;
         JPEGFrame frame;
     };
     Mutex lastLock;  // guards last
-    std::optional<Reusable> last;
+    std::optional<Reusable> last TOVO_GUARDED_BY(lastLock);
     FilterPlanCache plans{std::chrono::seconds(1)};
 };
 

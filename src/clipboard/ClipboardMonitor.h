@@ -49,12 +49,12 @@ private:
     const MonotonicClock wall;
     Mutex pollLock;  // serialises polls
     Mutex lock;      // guards everything below
-    std::optional<std::pair<int64_t, double>> seen;
-    std::deque<std::pair<int64_t, std::string>> own;
-    std::optional<std::pair<int64_t, std::string>> pngCache;
-    ClipboardItem current;
-    int64_t lastPolled = -1;
-    bool running = false;
+    std::optional<std::pair<int64_t, double>> seen TOVO_GUARDED_BY(lock);
+    std::deque<std::pair<int64_t, std::string>> own TOVO_GUARDED_BY(lock);
+    std::optional<std::pair<int64_t, std::string>> pngCache TOVO_GUARDED_BY(lock);
+    ClipboardItem current TOVO_GUARDED_BY(lock);
+    int64_t lastPolled TOVO_GUARDED_BY(lock) = -1;
+    bool running TOVO_GUARDED_BY(lock) = false;
     // Last, so that its thread ends before the fields a poll reads.
     const std::shared_ptr<TaskQueue> queue;
 };

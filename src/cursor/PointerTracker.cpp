@@ -76,7 +76,7 @@ void DisplayPointerTracker::sample(bool withShape) {
             systemKeys.insert(image->key);
             if (!shapes.count(id)) {
                 if (shapes.size() >= maxShapes) {
-                    std::erase_if(shapes, [&](const auto& entry) { return entry.first != cursor.shapeId; });
+                    std::erase_if(shapes, [keep = cursor.shapeId](const auto& entry) { return entry.first != keep; });
                 }
                 if (area->width > 0 && area->height > 0) {
                     shapes[id] = ClientCursorShape{id, image->png, image->hotX / area->width, image->hotY / area->height,

@@ -43,8 +43,8 @@ public:
 
 private:
     Mutex lock;  // guards ids and next
-    std::map<uint64_t, int64_t> ids;
-    int64_t next;
+    std::map<uint64_t, int64_t> ids TOVO_GUARDED_BY(lock);
+    int64_t next TOVO_GUARDED_BY(lock);
 };
 
 // Follows the pointer for one streamed display: its position every 50 ms and its shape
@@ -82,12 +82,12 @@ private:
     PointerProbe& probe;
     CursorShapeIDs& shapeIDs;
     Mutex lock;  // guards everything below
-    std::function<void()> onChange;
-    ClientCursor cursor;
-    std::map<int64_t, ClientCursorShape> shapes;
-    std::set<uint64_t> systemKeys;
-    std::optional<PointerProbe::Point> lastLocation;
-    int ticks = 0;
+    std::function<void()> onChange TOVO_GUARDED_BY(lock);
+    ClientCursor cursor TOVO_GUARDED_BY(lock);
+    std::map<int64_t, ClientCursorShape> shapes TOVO_GUARDED_BY(lock);
+    std::set<uint64_t> systemKeys TOVO_GUARDED_BY(lock);
+    std::optional<PointerProbe::Point> lastLocation TOVO_GUARDED_BY(lock);
+    int ticks TOVO_GUARDED_BY(lock) = 0;
     // Last, so that its thread ends before the fields a poll reads.
     const std::shared_ptr<TaskQueue> queue;
 };
@@ -104,7 +104,7 @@ public:
 
 private:
     Mutex lock;  // guards trackers
-    std::map<const DisplayPointerTracker*, std::weak_ptr<DisplayPointerTracker>> trackers;
+    std::map<const DisplayPointerTracker*, std::weak_ptr<DisplayPointerTracker>> trackers TOVO_GUARDED_BY(lock);
 };
 
 }  // namespace tovo

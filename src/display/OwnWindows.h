@@ -29,7 +29,7 @@ public:
 
 private:
     mutable Mutex lock;  // guards windows
-    std::map<uint32_t, std::vector<PixelRect>> windows;
+    std::map<uint32_t, std::vector<PixelRect>> windows TOVO_GUARDED_BY(lock);
 };
 
 }  // namespace tovo

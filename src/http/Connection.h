@@ -85,8 +85,8 @@ private:
     bool unreadBody = false;      // the last head announced a body readBody has not taken
     bool expectsContinue = false;  // the last head asked for "100 Continue" before its body
     Mutex endLock;  // guards endedByServer and endHook
-    bool endedByServer = false;
-    std::function<void()> endHook;
+    bool endedByServer TOVO_GUARDED_BY(endLock) = false;
+    std::function<void()> endHook TOVO_GUARDED_BY(endLock);
 };
 
 }  // namespace tovo

@@ -84,8 +84,8 @@ private:
     const int listenFD;
 
     Mutex lock;       // guards stopped and loop (which is made once and lives as long as the server)
-    bool stopped = false;  // no more connections are accepted
-    std::unique_ptr<AcceptLoop> loop;
+    bool stopped TOVO_GUARDED_BY(lock) = false;  // no more connections are accepted
+    std::unique_ptr<AcceptLoop> loop TOVO_GUARDED_BY(lock);
 };
 
 // Serves one request on `connection`: reads head and body (at most `bodyLimit(head)` bytes),

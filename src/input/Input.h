@@ -35,8 +35,8 @@ private:
     const MonotonicClock clock;
     const Pause pause;
     Mutex lock;  // guards flags and pressedAt
-    uint64_t flags = 0;
-    std::optional<double> pressedAt;
+    uint64_t flags TOVO_GUARDED_BY(lock) = 0;
+    std::optional<double> pressedAt TOVO_GUARDED_BY(lock);
 };
 
 // Drops moves that arrive out of order: a sequenced move older than the last accepted one
@@ -48,7 +48,7 @@ public:
 
 private:
     Mutex lock;  // guards last
-    std::optional<std::pair<int64_t, double>> last;
+    std::optional<std::pair<int64_t, double>> last TOVO_GUARDED_BY(lock);
 };
 
 // One step of typing: a chunk of at most 20 UTF-16 units of text, or a Return key.

@@ -27,7 +27,7 @@ public:
 
 private:
     Mutex lock;  // guards presses
-    std::deque<std::pair<uint32_t, Clock::time_point>> presses;
+    std::deque<std::pair<uint32_t, Clock::time_point>> presses TOVO_GUARDED_BY(lock);
 };
 
 }  // namespace tovo

@@ -65,14 +65,14 @@ public:
 
 private:
     static void releaseTaken(std::map<uint32_t, Hold>& taken, const std::string& reason);
-    void startTimerLocked();
-    void stopTimerIfIdleLocked();
+    void startTimerLocked() TOVO_REQUIRES(lock);
+    void stopTimerIfIdleLocked() TOVO_REQUIRES(lock);
 
     const Clock now;
     Mutex lock;  // guards the fields below
-    std::map<uint32_t, Hold> holds;
-    int streams = 0;
-    bool timerRunning = false;
+    std::map<uint32_t, Hold> holds TOVO_GUARDED_BY(lock);
+    int streams TOVO_GUARDED_BY(lock) = 0;
+    bool timerRunning TOVO_GUARDED_BY(lock) = false;
     // Last, so that it goes first: its thread ends before the fields a tick reads.
     const std::shared_ptr<TaskQueue> queue;
 };

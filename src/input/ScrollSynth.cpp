@@ -72,7 +72,7 @@ void ScrollSynth::interrupt() {
 std::vector<ScrollSynth::Turn> ScrollSynth::stepLocked() {
     double now = clock();
     std::vector<Turn> turns;
-    auto take = [&](double dx, double dy) {
+    auto take = [&](double dx, double dy) TOVO_REQUIRES(lock) {
         auto [clicksX, clicksY] = wheel.add(dx, dy);
         if (clicksX != 0 || clicksY != 0) turns.push_back({clicksX, clicksY, wheelFlags});
     };

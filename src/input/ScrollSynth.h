@@ -69,7 +69,7 @@ private:
         uint64_t flags = 0;
     };
     // Advances the motion to now and takes the clicks due. Call with `lock` held.
-    std::vector<Turn> stepLocked();
+    std::vector<Turn> stepLocked() TOVO_REQUIRES(lock);
     // Posts `turns` in order; called with `postLock` held and `lock` released.
     void post(const std::vector<Turn>& turns);
     void run();
@@ -80,13 +80,13 @@ private:
     Mutex postLock;  // held while posting; taken under `lock` so that posts keep step order
     Mutex lock;      // guards everything below
     std::condition_variable wake;
-    ScrollMotion motion;
-    WheelClicks wheel;
-    uint64_t wheelFlags = 0;  // modifiers of the last step, for clicks still owed
-    std::optional<ScrollMotion::Point> lastPoint;
-    std::optional<double> wakeAt;  // motion clock
-    bool ending = false;
-    std::thread timer;
+    ScrollMotion motion TOVO_GUARDED_BY(lock);
+    WheelClicks wheel TOVO_GUARDED_BY(lock);
+    uint64_t wheelFlags TOVO_GUARDED_BY(lock) = 0;  // modifiers of the last step, for clicks still owed
+    std::optional<ScrollMotion::Point> lastPoint TOVO_GUARDED_BY(lock);
+    std::optional<double> wakeAt TOVO_GUARDED_BY(lock);  // motion clock
+    bool ending TOVO_GUARDED_BY(lock) = false;
+    std::thread timer TOVO_GUARDED_BY(lock);
 };
 
 }  // namespace tovo

@@ -73,7 +73,7 @@ private:
     const bool chinese;
 
     mutable Mutex lock;  // guards state
-    AutomationCore state;
+    AutomationCore state TOVO_GUARDED_BY(lock);
     Mutex effectsLock;   // keeps the effects of one change together, in order
     // Last, so that it ends first: a pending Escape never runs on a half-destroyed object.
     const std::unique_ptr<TaskQueue> escapes;

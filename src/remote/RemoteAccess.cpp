@@ -216,7 +216,7 @@ std::optional<uint64_t> RemoteAccess::admit(const std::string& peer, std::functi
     {
         MutexLock guard(lock);
         // The oldest unbound connection (from `from` when given) and how many there are.
-        auto unbound = [&](const std::string* from) {
+        auto unbound = [&](const std::string* from) TOVO_REQUIRES(lock) {
             std::pair<std::map<uint64_t, Tracked>::iterator, size_t> found{tracked.end(), 0};
             for (auto it = tracked.begin(); it != tracked.end(); ++it) {
                 if (it->second.device || (from && it->second.peer != *from)) continue;
@@ -224,7 +224,7 @@ std::optional<uint64_t> RemoteAccess::admit(const std::string& peer, std::functi
             }
             return found;
         };
-        auto evict = [&](std::map<uint64_t, Tracked>::iterator it) {
+        auto evict = [&](std::map<uint64_t, Tracked>::iterator it) TOVO_REQUIRES(lock) {
             evicted.push_back(std::move(it->second.end));
             tracked.erase(it);
         };

@@ -135,7 +135,7 @@ private:
     // Starts or stops the listener as needed. On `queue` only.
     void update();
     void tick();
-    void saveSettingsLocked();
+    void saveSettingsLocked() TOVO_REQUIRES(lock);
     void endConnections(const std::function<bool(const Tracked&)>& which);
     std::vector<std::string> addressesNow();
     void publish(uint16_t port);
@@ -150,22 +150,22 @@ private:
     RemoteDevices registry;
 
     Mutex lock;  // guards everything below
-    RemoteSettings settings;
-    std::optional<TLSIdentity> identity;
-    std::optional<std::string> identityError;
-    std::unique_ptr<SecureListener> listener;
-    std::optional<uint16_t> listeningPort;
-    int portAttempts = 0;
-    double retryAt = 0;  // monotonic
-    bool running = false;
-    uint64_t nextId = 0;
-    std::map<uint64_t, Tracked> tracked;  // ids rise: the first unbound one is the oldest
-    PairingGuard pairingGuard;
-    std::optional<double> last401Log;
-    std::optional<double> lastWrongCodeLog;
-    long suppressedWrongCodes = 0;
-    double lingerUntil = 0;  // monotonic
-    size_t deviceCount = 0;
+    RemoteSettings settings TOVO_GUARDED_BY(lock);
+    std::optional<TLSIdentity> identity TOVO_GUARDED_BY(lock);
+    std::optional<std::string> identityError TOVO_GUARDED_BY(lock);
+    std::unique_ptr<SecureListener> listener TOVO_GUARDED_BY(lock);
+    std::optional<uint16_t> listeningPort TOVO_GUARDED_BY(lock);
+    int portAttempts TOVO_GUARDED_BY(lock) = 0;
+    double retryAt TOVO_GUARDED_BY(lock) = 0;  // monotonic
+    bool running TOVO_GUARDED_BY(lock) = false;
+    uint64_t nextId TOVO_GUARDED_BY(lock) = 0;
+    std::map<uint64_t, Tracked> tracked TOVO_GUARDED_BY(lock);  // ids rise: the first unbound one is the oldest
+    PairingGuard pairingGuard TOVO_GUARDED_BY(lock);
+    std::optional<double> last401Log TOVO_GUARDED_BY(lock);
+    std::optional<double> lastWrongCodeLog TOVO_GUARDED_BY(lock);
+    long suppressedWrongCodes TOVO_GUARDED_BY(lock) = 0;
+    double lingerUntil TOVO_GUARDED_BY(lock) = 0;  // monotonic
+    size_t deviceCount TOVO_GUARDED_BY(lock) = 0;
 
     // Held while one pairing runs; only tried, never waited for. It guards no field, so it
     // stays a plain mutex outside the analysis.

@@ -80,9 +80,9 @@ private:
     const Clocks clocks;
     const double idle;
     Mutex lock;  // guards the fields below
-    std::optional<Holder> current;
-    double lastActivity = 0;  // monotonic seconds
-    bool timerRunning = false;  // the idle check ticks
+    std::optional<Holder> current TOVO_GUARDED_BY(lock);
+    double lastActivity TOVO_GUARDED_BY(lock) = 0;  // monotonic seconds
+    bool timerRunning TOVO_GUARDED_BY(lock) = false;  // the idle check ticks
     // Last, so that its thread ends before the fields a tick reads.
     const std::shared_ptr<TaskQueue> queue;
 };

@@ -75,8 +75,8 @@ public:
     static std::string cleanName(const std::string& name);
 
 private:
-    std::optional<PairingCode> liveCodeLocked();
-    void saveLocked();
+    std::optional<PairingCode> liveCodeLocked() TOVO_REQUIRES(lock);
+    void saveLocked() TOVO_REQUIRES(lock);
     void changed();
     std::string hash(const std::string& token);
 
@@ -84,8 +84,8 @@ private:
     Crypto& crypto;
     const WallClock now;
     Mutex lock;  // guards everything below
-    std::vector<RemoteDevice> devices;
-    std::optional<PairingCode> code;
+    std::vector<RemoteDevice> devices TOVO_GUARDED_BY(lock);
+    std::optional<PairingCode> code TOVO_GUARDED_BY(lock);
 };
 
 }  // namespace tovo

@@ -170,7 +170,7 @@ private:
     std::unique_ptr<Api> endpoints;
 
     Mutex lock;  // guards listener
-    std::unique_ptr<HTTPServer> listener;
+    std::unique_ptr<HTTPServer> listener TOVO_GUARDED_BY(lock);
 };
 
 }  // namespace tovo

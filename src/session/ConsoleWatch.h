@@ -63,9 +63,9 @@ private:
     const std::shared_ptr<TaskQueue> queue;
 
     Mutex lock;  // guards the fields below
-    ConsoleChangeDetector detector;
-    bool running = false;
-    bool stopped = false;
+    ConsoleChangeDetector detector TOVO_GUARDED_BY(lock);
+    bool running TOVO_GUARDED_BY(lock) = false;
+    bool stopped TOVO_GUARDED_BY(lock) = false;
 };
 
 }  // namespace tovo

@@ -128,22 +128,22 @@ private:
     const std::shared_ptr<TaskQueue> queue;
 
     Mutex computeLock;  // guards core
-    ScreenStateCore core;
+    ScreenStateCore core TOVO_GUARDED_BY(computeLock);
 
     Mutex condLock;  // guards every field below; `cond` is broadcast on every change
     std::condition_variable cond;
-    std::function<ScreenStateInputs()> inputs;
-    std::function<void()> onPublish;
-    std::vector<ScreenDisplayState> states;
-    ScreenDisplayState published{core.capture};
-    std::optional<ConsoleState> console;
-    uint64_t version = 0;
-    uint64_t stateVersion = 0;
-    bool stopped = false;
-    bool timerRunning = false;
-    bool refreshQueued = false;
-    std::vector<Line> postedLines;
-    uint64_t postedSeq = 0;
+    std::function<ScreenStateInputs()> inputs TOVO_GUARDED_BY(condLock);
+    std::function<void()> onPublish TOVO_GUARDED_BY(condLock);
+    std::vector<ScreenDisplayState> states TOVO_GUARDED_BY(condLock);
+    ScreenDisplayState published TOVO_GUARDED_BY(condLock){core.capture};
+    std::optional<ConsoleState> console TOVO_GUARDED_BY(condLock);
+    uint64_t version TOVO_GUARDED_BY(condLock) = 0;
+    uint64_t stateVersion TOVO_GUARDED_BY(condLock) = 0;
+    bool stopped TOVO_GUARDED_BY(condLock) = false;
+    bool timerRunning TOVO_GUARDED_BY(condLock) = false;
+    bool refreshQueued TOVO_GUARDED_BY(condLock) = false;
+    std::vector<Line> postedLines TOVO_GUARDED_BY(condLock);
+    uint64_t postedSeq TOVO_GUARDED_BY(condLock) = 0;
 };
 
 }  // namespace tovo

@@ -73,8 +73,8 @@ public:
 
 private:
     // Re-chooses the profile from a recent client report; the log line, when it changed.
-    std::optional<std::string> updateProfile(double at);
-    std::string rateLine(int from, int to, double at) const;
+    std::optional<std::string> updateProfile(double at) TOVO_REQUIRES(lock);
+    std::string rateLine(int from, int to, double at) const TOVO_REQUIRES(lock);
 
     // Calls the loop's wake-up unless the stream is over.
     void wakeLoop();
@@ -82,17 +82,17 @@ private:
     const Clock clock;
 
     Mutex wakeLock;  // guards wake; held while calling it so that finish() waits for a call
-    std::function<void()> wake;
+    std::function<void()> wake TOVO_GUARDED_BY(wakeLock);
 
     Mutex lock;  // guards every field below
-    StreamFlowController controller;
-    std::optional<int> pendingKbps;  // the newest rate the loop has not taken yet
-    std::optional<StreamPlayoutReport> report;
-    bool reportFresh = false;  // a report came since the last statistics line
-    std::optional<std::pair<StreamNetReport, double>> clientNet;
-    std::optional<std::pair<StreamNetQuality, double>> quality;
-    std::optional<StreamNetQuality::Grade> loggedGrade;
-    std::optional<StreamAudioReport> audioWindow;
+    StreamFlowController controller TOVO_GUARDED_BY(lock);
+    std::optional<int> pendingKbps TOVO_GUARDED_BY(lock);  // the newest rate the loop has not taken yet
+    std::optional<StreamPlayoutReport> report TOVO_GUARDED_BY(lock);
+    bool reportFresh TOVO_GUARDED_BY(lock) = false;  // a report came since the last statistics line
+    std::optional<std::pair<StreamNetReport, double>> clientNet TOVO_GUARDED_BY(lock);
+    std::optional<std::pair<StreamNetQuality, double>> quality TOVO_GUARDED_BY(lock);
+    std::optional<StreamNetQuality::Grade> loggedGrade TOVO_GUARDED_BY(lock);
+    std::optional<StreamAudioReport> audioWindow TOVO_GUARDED_BY(lock);
 };
 
 // The open flows by stream id. Its lock is never held together with a flow's.
@@ -111,7 +111,7 @@ public:
 
 private:
     Mutex lock;  // guards flows
-    std::map<std::string, std::shared_ptr<StreamFlow>> flows;
+    std::map<std::string, std::shared_ptr<StreamFlow>> flows TOVO_GUARDED_BY(lock);
 };
 
 // Bytes and sections sent over the last `span` seconds.

@@ -108,8 +108,8 @@ public:
 
 private:
     Mutex lock;  // guards both maps; held while one answer is computed
-    std::map<VideoCodec, bool> available;
-    std::map<VideoCodec, bool> above1080p;
+    std::map<VideoCodec, bool> available TOVO_GUARDED_BY(lock);
+    std::map<VideoCodec, bool> above1080p TOVO_GUARDED_BY(lock);
     std::thread calibration;  // touched by calibrateInBackground and the destructor
 };
 

@@ -45,11 +45,11 @@ public:
     bool reachable();
 
 private:
-    void close();  // call with `lock` held
+    void close() TOVO_REQUIRES(lock);
 
     Mutex lock;  // guards display and broken, and serialises every use of the display
-    Display* display = nullptr;
-    bool broken = false;
+    Display* display TOVO_GUARDED_BY(lock) = nullptr;
+    bool broken TOVO_GUARDED_BY(lock) = false;
     std::string openedName;
 };
 

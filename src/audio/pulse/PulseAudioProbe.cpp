@@ -168,8 +168,8 @@ private:
     pa_context* context = nullptr;
     pa_stream* stream = nullptr;
     Mutex meterLock;  // guards frames and peak
-    int64_t frames = 0;
-    float peak = 0;
+    int64_t frames TOVO_GUARDED_BY(meterLock) = 0;
+    float peak TOVO_GUARDED_BY(meterLock) = 0;
 };
 
 // A 4 s, 1 kHz, 32-bit float mono WAV at about -90 dBFS.

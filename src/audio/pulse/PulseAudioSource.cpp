@@ -24,8 +24,11 @@ public:
     ~PulseAudioSource() override { stop(); }
 
     Format start(Sink given, std::function<void()> onLost) override {
-        sink = std::move(given);
-        lost = std::move(onLost);
+        {
+            MutexLock guard(sinkLock);
+            sink = std::move(given);
+            lost = std::move(onLost);
+        }
         loop = pa_threaded_mainloop_new();
         if (!loop) throw AudioError("no audio server: cannot make PulseAudio's event loop");
         context = pa_context_new(pa_threaded_mainloop_get_api(loop), "tovo-control");
@@ -268,8 +271,8 @@ private:
     std::string currentSink;      // with the loop locked
     std::optional<int64_t> nextHostTime;  // where the next chunk continues; the loop's thread
     Mutex sinkLock;          // guards sink and lost, so that stop() ends their calls
-    Sink sink;
-    std::function<void()> lost;
+    Sink sink TOVO_GUARDED_BY(sinkLock);
+    std::function<void()> lost TOVO_GUARDED_BY(sinkLock);
     bool ready = false;  // the loop's thread
     bool started = false;  // start() succeeded; with the loop locked
 };

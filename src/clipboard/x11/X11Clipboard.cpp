@@ -581,8 +581,8 @@ private:
     std::thread thread;
 
     Mutex lock;  // guards jobs and ending
-    std::deque<std::function<void(bool haveDisplay)>> jobs;
-    bool ending = false;
+    std::deque<std::function<void(bool haveDisplay)>> jobs TOVO_GUARDED_BY(lock);
+    bool ending TOVO_GUARDED_BY(lock) = false;
 
     // The clipboard thread's own.
     Display* display = nullptr;

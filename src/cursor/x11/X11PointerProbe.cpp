@@ -72,7 +72,7 @@ public:
 private:
     x11::SharedDisplay& display;
     Mutex lock;  // guards cached
-    std::optional<SystemCursorImage> cached;
+    std::optional<SystemCursorImage> cached TOVO_GUARDED_BY(lock);
 };
 
 }  // namespace

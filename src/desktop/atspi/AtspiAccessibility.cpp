@@ -318,7 +318,7 @@ private:
 
     bool initialised = false;  // guarded by atspiLock
     Mutex switchedLock;  // guards switchedOn
-    std::set<int32_t> switchedOn;  // apps whose accessibility was switched on; never pruned
+    std::set<int32_t> switchedOn TOVO_GUARDED_BY(switchedLock);  // apps whose accessibility was switched on; never pruned
 };
 
 }  // namespace

@@ -125,7 +125,7 @@ public:
     void wheel(int vertical, int horizontal) override {
         MutexLock guard(lock);
         if (!connect()) return;
-        auto turn = [&](int clicks, unsigned positive, unsigned negative) {
+        auto turn = [&](int clicks, unsigned positive, unsigned negative) TOVO_REQUIRES(lock) {
             for (int i = 0; i < std::abs(clicks); ++i) {
                 unsigned button = clicks > 0 ? positive : negative;
                 XTestFakeButtonEvent(display, button, True, CurrentTime);
@@ -139,7 +139,7 @@ public:
 
 private:
     // Opens (or re-opens after the server went away) this injector's connection.
-    bool connect() {
+    bool connect() TOVO_REQUIRES(lock) {
         if (display && !broken) return true;
         if (display) {
             XCloseDisplay(display);
@@ -152,7 +152,7 @@ private:
         return display != nullptr;
     }
 
-    void typeScalar(char32_t c) {
+    void typeScalar(char32_t c) TOVO_REQUIRES(lock) {
         KeySym keysym = keysymOfScalar(c);
         bool shifted = false;
         KeyCode code = 0;
@@ -177,7 +177,7 @@ private:
     // events that follow it, and re-read the keymap when they handle it; the binding stays
     // until typing has been idle for a while (see revertWhenIdle), so that a client that
     // reads the keymap late still finds the character there.
-    KeyCode borrowKeycode(KeySym keysym) {
+    KeyCode borrowKeycode(KeySym keysym) TOVO_REQUIRES(lock) {
         KeyCode code = spareKeycode();
         if (code == 0 && !borrowed.empty()) {
             restoreBorrowed();
@@ -191,8 +191,8 @@ private:
         return code;
     }
 
-    // Gives the borrowed keycodes back to the keymap. Call with `lock` held.
-    void restoreBorrowed() {
+    // Gives the borrowed keycodes back to the keymap.
+    void restoreBorrowed() TOVO_REQUIRES(lock) {
         if (!display || broken) {
             borrowed.clear();
             return;
@@ -223,7 +223,7 @@ private:
     }
 
     // A keycode without any keysym, to carry a character the keymap lacks; 0 when none.
-    KeyCode spareKeycode() {
+    KeyCode spareKeycode() TOVO_REQUIRES(lock) {
         int minCode, maxCode, perCode;
         XDisplayKeycodes(display, &minCode, &maxCode);
         KeySym* map = XGetKeyboardMapping(display, static_cast<KeyCode>(minCode), maxCode - minCode + 1, &perCode);
@@ -240,13 +240,13 @@ private:
 
     Mutex lock;  // guards everything below; each call posts whole
     std::condition_variable wake;
-    Display* display = nullptr;
-    bool broken = false;
-    uint64_t held = 0;
-    std::map<KeySym, KeyCode> borrowed;  // characters bound to spare keycodes for now
-    std::chrono::steady_clock::time_point lastBorrowUse;
-    std::thread reverter;
-    bool ending = false;
+    Display* display TOVO_GUARDED_BY(lock) = nullptr;
+    bool broken TOVO_GUARDED_BY(lock) = false;
+    uint64_t held TOVO_GUARDED_BY(lock) = 0;
+    std::map<KeySym, KeyCode> borrowed TOVO_GUARDED_BY(lock);  // characters bound to spare keycodes for now
+    std::chrono::steady_clock::time_point lastBorrowUse TOVO_GUARDED_BY(lock);
+    std::thread reverter TOVO_GUARDED_BY(lock);
+    bool ending TOVO_GUARDED_BY(lock) = false;
     OwnKeyPresses* const own;  // set once at construction, not guarded
 };
 

@@ -399,9 +399,9 @@ private:
     std::thread thread;
 
     Mutex lock;  // guards wanted, generation and ending
-    std::optional<std::string> wanted;
-    uint64_t generation = 0;
-    bool ending = false;
+    std::optional<std::string> wanted TOVO_GUARDED_BY(lock);
+    uint64_t generation TOVO_GUARDED_BY(lock) = 0;
+    bool ending TOVO_GUARDED_BY(lock) = false;
 
     // The overlay thread's own, never touched elsewhere.
     Display* display = nullptr;

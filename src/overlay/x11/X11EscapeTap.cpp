@@ -175,13 +175,13 @@ private:
 
     OwnKeyPresses& own;
     Mutex installing;  // serialises install and remove; guards thread and stopFd
-    std::thread thread;
-    int stopFd = -1;
+    std::thread thread TOVO_GUARDED_BY(installing);
+    int stopFd = -1;  // set by install before the thread starts, closed by remove after it ended
 
     Mutex lock;  // guards handler and outcome
     std::condition_variable reported;
-    std::function<void()> handler;
-    std::optional<std::optional<std::string>> outcome;  // set by the tap's thread once it knows
+    std::function<void()> handler TOVO_GUARDED_BY(lock);
+    std::optional<std::optional<std::string>> outcome TOVO_GUARDED_BY(lock);  // set by the tap's thread once it knows
 };
 
 }  // namespace

@@ -343,7 +343,7 @@ private:
 // node without a working driver would otherwise cost every new session its start-up.
 struct BrokenEncoders {
     Mutex lock;  // guards names
-    std::set<std::string> names;
+    std::set<std::string> names TOVO_GUARDED_BY(lock);
 };
 BrokenEncoders& brokenEncoders() {
     static auto* broken = new BrokenEncoders;  // never destroyed: sessions may open at exit
