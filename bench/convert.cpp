@@ -55,7 +55,8 @@ int main(int argc, char** argv) {
         }
     }
 
-    SwsContext* point = sws_getContext(w, h, AV_PIX_FMT_BGR0, w, h, AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr, nullptr);
+    SwsContext* point =
+        sws_getContext(w, h, AV_PIX_FMT_BGR0, w, h, AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr, nullptr);
     const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
     sws_setColorspaceDetails(point, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
     const uint8_t* src[4] = {bgrx.data()};
@@ -63,11 +64,12 @@ int main(int argc, char** argv) {
     uint8_t* dst[4] = {y.data(), u.data(), v.data()};
     const int dstStride[4] = {w, w / 2, w / 2};
     double swscale = time([&] { sws_scale(point, src, srcStride, 0, h, dst, dstStride); });
-    double libyuv601 = time([&] {
-        libyuv::ARGBToI420(bgrx.data(), w * 4, y.data(), w, u.data(), w / 2, v.data(), w / 2, w, h);
-    });
-    std::printf("{\"picture\":\"1920x1080\",\"ours_bt709_ms\":%.3f,\"ours_uncached_ms\":%.3f,\"swscale_bt709_ms\":%.3f,\"libyuv_bt601_ms\":%.3f,"
-                "\"ours_max_error\":%.2f}\n",
-                ours, cold, swscale, libyuv601, worst);
+    double libyuv601 =
+        time([&] { libyuv::ARGBToI420(bgrx.data(), w * 4, y.data(), w, u.data(), w / 2, v.data(), w / 2, w, h); });
+    std::printf(
+        "{\"picture\":\"1920x1080\",\"ours_bt709_ms\":%.3f,\"ours_uncached_ms\":%.3f,\"swscale_bt709_ms\":%.3f,"
+        "\"libyuv_bt601_ms\":%.3f,"
+        "\"ours_max_error\":%.2f}\n",
+        ours, cold, swscale, libyuv601, worst);
     sws_freeContext(point);
 }

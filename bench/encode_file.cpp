@@ -21,7 +21,8 @@ int main(int argc, char** argv) {
     std::ifstream in(argv[1], std::ios::binary);
     std::ofstream out(argv[6], std::ios::binary);
     std::string error;
-    auto session = tovo::libavSessionFactory()(tovo::EncoderSessionConfig{tovo::VideoCodec::h264, w, h, kbps * 1000, fps}, error);
+    auto session =
+        tovo::libavSessionFactory()(tovo::EncoderSessionConfig{tovo::VideoCodec::h264, w, h, kbps * 1000, fps}, error);
     if (!session) {
         std::fprintf(stderr, "encode_file: %s\n", error.c_str());
         return 1;
@@ -36,8 +37,9 @@ int main(int argc, char** argv) {
         auto yuv = std::make_shared<std::vector<uint8_t>>(tovo::VideoPicture::yuv420Bytes(stride, h));
         tovo::VideoPicture picture{yuv, w, h, stride, 0, static_cast<uint64_t>(n + 1), tovo::PictureFormat::yuv420};
         uint8_t* base = yuv->data();
-        tovo::bgrxToYuv420Bt709(bgrx.data(), w * 4, w, h,
-                                {base, stride, base + picture.uOffset(), stride / 2, base + picture.vOffset(), stride / 2});
+        tovo::bgrxToYuv420Bt709(
+            bgrx.data(), w * 4, w, h,
+            {base, stride, base + picture.uOffset(), stride / 2, base + picture.vOffset(), stride / 2});
         if (session->submit(picture, n * 1000000 / fps, n == 0) != 0) return 1;
         write(session->receive());
         ++n;

@@ -3,9 +3,9 @@
 // Prints one JSON line.
 //
 //   encode_pipeline [PICTURES] [MAXWIDTH] [FPS] [CODEC] [KBPS]
-#include "display/Displays.h"
 #include "capture/FrameStream.h"
 #include "capture/x11/X11Capture.h"
+#include "display/Displays.h"
 #include "display/x11/X11Displays.h"
 #include "video/VideoEncoder.h"
 #include "video/libav/LibavEncoderSession.h"
@@ -30,7 +30,8 @@ int main(int argc, char** argv) {
     auto codec = tovo::videoCodecNamed(argc > 4 ? argv[4] : "h264").value_or(tovo::VideoCodec::h264);
     int kbps = argc > 5 ? std::atoi(argv[5]) : 3500;
 
-    tovo::FrameStream frames(params, fps, true, displays, [] { return tovo::makeX11ScreenCapturer(nullptr); }, latency);
+    tovo::FrameStream frames(
+        params, fps, true, displays, [] { return tovo::makeX11ScreenCapturer(nullptr); }, latency);
     frames.start();
     tovo::VideoEncoder encoder(codec, kbps * 1000, fps, tovo::libavSessionFactory());
     std::vector<double> ms;
@@ -59,8 +60,9 @@ int main(int argc, char** argv) {
     }
     std::sort(ms.begin(), ms.end());
     auto at = [&](double q) { return ms[std::min(ms.size() - 1, static_cast<size_t>(q * ms.size()))]; };
-    std::printf("{\"codec\":\"%s\",\"encoder\":\"%s\",\"size\":\"%dx%d\",\"pictures\":%zu,\"encode_p50_ms\":%.2f,"
-                "\"encode_p99_ms\":%.2f,\"mean_bytes\":%zu}\n",
-                tovo::toString(codec), encoder.encoderID.value_or("?").c_str(), width, height, ms.size(), at(0.5),
-                at(0.99), bytes / (ms.size() + 1));
+    std::printf(
+        "{\"codec\":\"%s\",\"encoder\":\"%s\",\"size\":\"%dx%d\",\"pictures\":%zu,\"encode_p50_ms\":%.2f,"
+        "\"encode_p99_ms\":%.2f,\"mean_bytes\":%zu}\n",
+        tovo::toString(codec), encoder.encoderID.value_or("?").c_str(), width, height, ms.size(), at(0.5), at(0.99),
+        bytes / (ms.size() + 1));
 }

@@ -8,22 +8,23 @@
 //   flood --socket PATH --pid PID [--seconds 60] [--idle 1000] [--clients 8] [--deep-bytes 4194304]
 #include "percentile.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <map>
 #include <mutex>
-#include <poll.h>
 #include <string>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -89,7 +90,8 @@ int main(int argc, char** argv) {
         else if (flag == "--deep-bytes") deepBytes = std::strtoul(argv[i + 1], nullptr, 10);
     }
     if (socketPath.empty() || socketPath.size() >= sizeof(address.sun_path) || pid <= 0) {
-        std::fprintf(stderr, "usage: flood --socket PATH --pid PID [--seconds S] [--idle N] [--clients N] [--deep-bytes B]\n");
+        std::fprintf(stderr,
+                     "usage: flood --socket PATH --pid PID [--seconds S] [--idle N] [--clients N] [--deep-bytes B]\n");
         return 2;
     }
     address.sun_family = AF_UNIX;
@@ -146,7 +148,8 @@ int main(int argc, char** argv) {
     std::map<int, long> deepCodes;
     std::thread deep([&] {
         std::string body(deepBytes, '[');
-        std::string request = "POST /input HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+        std::string request =
+            "POST /input HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
         while (Clock::now() < deadline) {
             auto next = Clock::now() + std::chrono::seconds(1);
             std::thread([&, request] { ++deepCodes[exchange(request)]; }).join();
@@ -168,12 +171,15 @@ int main(int argc, char** argv) {
     long highWater = kibField(pid, "VmHWM:");
 
     std::string codeText, deepText;
-    for (auto& [code, count] : codes) codeText += (codeText.empty() ? "" : ",") + ("\"" + std::to_string(code) + "\":" + std::to_string(count));
-    for (auto& [code, count] : deepCodes) deepText += (deepText.empty() ? "" : ",") + ("\"" + std::to_string(code) + "\":" + std::to_string(count));
-    std::printf("{\"status_ok\":%zu,\"status_codes\":{%s},\"status_p50_ms\":%.2f,\"status_p99_ms\":%.2f,"
-                "\"deep_codes\":{%s},\"idle_opened\":%ld,\"peak_rss_mib\":%.1f,\"high_water_mib\":%.1f}\n",
-                latencies.size(), codeText.c_str(), percentile(latencies, 0.5) / 1000, percentile(latencies, 0.99) / 1000,
-                deepText.c_str(), idleOpened.load(), static_cast<double>(peakSampled) / 1024,
-                static_cast<double>(highWater) / 1024);
+    for (auto& [code, count] : codes)
+        codeText += (codeText.empty() ? "" : ",") + ("\"" + std::to_string(code) + "\":" + std::to_string(count));
+    for (auto& [code, count] : deepCodes)
+        deepText += (deepText.empty() ? "" : ",") + ("\"" + std::to_string(code) + "\":" + std::to_string(count));
+    std::printf(
+        "{\"status_ok\":%zu,\"status_codes\":{%s},\"status_p50_ms\":%.2f,\"status_p99_ms\":%.2f,"
+        "\"deep_codes\":{%s},\"idle_opened\":%ld,\"peak_rss_mib\":%.1f,\"high_water_mib\":%.1f}\n",
+        latencies.size(), codeText.c_str(), percentile(latencies, 0.5) / 1000, percentile(latencies, 0.99) / 1000,
+        deepText.c_str(), idleOpened.load(), static_cast<double>(peakSampled) / 1024,
+        static_cast<double>(highWater) / 1024);
     return 0;
 }

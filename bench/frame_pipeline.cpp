@@ -4,9 +4,9 @@
 // picture is answered again). Prints one JSON line.
 //
 //   frame_pipeline [COUNT] [MAXWIDTH] [QUALITY]
-#include "display/Displays.h"
 #include "capture/StillCapture.h"
 #include "capture/x11/X11Capture.h"
+#include "display/Displays.h"
 #include "display/x11/X11Displays.h"
 
 #include <X11/Xlib.h>
@@ -47,7 +47,8 @@ int main(int argc, char** argv) {
     };
     auto [fresh50, fresh99] = run(true);
     auto [same50, same99] = run(false);
-    std::printf("{\"pictures\":%d,\"p50_ms\":%.2f,\"p99_ms\":%.2f,\"unchanged_p50_ms\":%.3f,\"unchanged_p99_ms\":%.3f,"
-                "\"jpeg_bytes\":%zu}\n",
-                count, fresh50, fresh99, same50, same99, bytes);
+    std::printf(
+        "{\"pictures\":%d,\"p50_ms\":%.2f,\"p99_ms\":%.2f,\"unchanged_p50_ms\":%.3f,\"unchanged_p99_ms\":%.3f,"
+        "\"jpeg_bytes\":%zu}\n",
+        count, fresh50, fresh99, same50, same99, bytes);
 }

@@ -6,16 +6,17 @@
 //             [--method POST --body TEXT]
 #include "percentile.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -71,7 +72,8 @@ int main(int argc, char** argv) {
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
     std::string request = method + " " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n";
-    if (!body.empty()) request += "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
+    if (!body.empty())
+        request += "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
     request += "\r\n" + body;
 
     std::vector<Result> results(static_cast<size_t>(clients));
@@ -100,7 +102,9 @@ int main(int argc, char** argv) {
         errors += r.errors;
     }
     double p50 = percentile(all, 0.50), p99 = percentile(all, 0.99);
-    std::printf("{\"label\":\"%s\",\"clients\":%d,\"requests\":%zu,\"errors\":%ld,\"rps\":%.0f,\"p50_us\":%.1f,\"p99_us\":%.1f}\n",
-                label.c_str(), clients, all.size(), errors, static_cast<double>(all.size()) / elapsed, p50, p99);
+    std::printf(
+        "{\"label\":\"%s\",\"clients\":%d,\"requests\":%zu,\"errors\":%ld,\"rps\":%.0f,\"p50_us\":%.1f,\"p99_us\":%.1f}"
+        "\n",
+        label.c_str(), clients, all.size(), errors, static_cast<double>(all.size()) / elapsed, p50, p99);
     return 0;
 }

@@ -13,7 +13,8 @@ int main(int argc, char** argv) {
     if (argc != 7) return 2;
     const int w = std::atoi(argv[2]), h = std::atoi(argv[3]), nw = std::atoi(argv[4]), nh = std::atoi(argv[5]);
     std::vector<uint8_t> in(static_cast<size_t>(w) * h * 4), out(static_cast<size_t>(nw) * nh * 4);
-    std::ifstream(argv[1], std::ios::binary).read(reinterpret_cast<char*>(in.data()), static_cast<std::streamsize>(in.size()));
+    std::ifstream(argv[1], std::ios::binary)
+        .read(reinterpret_cast<char*>(in.data()), static_cast<std::streamsize>(in.size()));
     std::printf("{");
     const std::pair<const char*, libyuv::FilterMode> filters[] = {{"box", libyuv::kFilterBox},
                                                                   {"bilinear", libyuv::kFilterBilinear},

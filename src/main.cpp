@@ -7,12 +7,12 @@
 #include "service/Lifecycle.h"
 #include "service/ScreenService.h"
 
+#include <unistd.h>
+
 #include <exception>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 using namespace tovo;
 
@@ -44,10 +44,10 @@ int main(int argc, char** argv) {
 
     ServiceSettings settings = ServiceSettings::fromEnvironment(*options.socketPath, options.remoteHome());
     settings.supervised = options.exitOnStdinEOF;
-    ScreenService service(std::move(settings),
-                          Platform::linuxDesktop(*desktop.name, options.exitOnStdinEOF
-                                                                    ? std::optional<int32_t>(::getppid())
-                                                                    : std::nullopt));
+    ScreenService service(
+        std::move(settings),
+        Platform::linuxDesktop(*desktop.name,
+                               options.exitOnStdinEOF ? std::optional<int32_t>(::getppid()) : std::nullopt));
     Lifecycle::installFatalHooks(service);
     // From the moment the socket exists, the exit paths may remove it.
     service.onBound = Lifecycle::ownSocket;

@@ -14,6 +14,8 @@
 // a bad URL, no connection within 10 s, a handshake or an answer that does not come within
 // 10 s and 30 s, a server that hangs up) is said on standard error with exit code 2. The state file (default
 // ~/.config/tovo-remote/state.json) is written owner-only; it holds the token.
+#include <fcntl.h>
+#include <netdb.h>
 #include <nlohmann/json.hpp>
 #include <openssl/core_names.h>
 #include <openssl/err.h>
@@ -21,9 +23,6 @@
 #include <openssl/rand.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
-
-#include <fcntl.h>
-#include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -117,7 +116,8 @@ public:
         if (port <= 0 || port > 65535) fail("bad port " + std::to_string(port));
         addrinfo hints{}, *found = nullptr;
         hints.ai_socktype = SOCK_STREAM;
-        if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found) fail("cannot resolve " + host);
+        if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found)
+            fail("cannot resolve " + host);
         std::string why = "no address";
         for (addrinfo* a = found; a && fd < 0; a = a->ai_next) {
             fd = connectWithin(*a, connectSeconds);
@@ -139,8 +139,8 @@ public:
         X509* certificate = SSL_get1_peer_certificate(ssl);
         unsigned char point[65], digest[32];
         size_t size = 0;
-        if (!certificate || EVP_PKEY_get_octet_string_param(X509_get0_pubkey(certificate), OSSL_PKEY_PARAM_PUB_KEY, point,
-                                                             sizeof point, &size) != 1) {
+        if (!certificate || EVP_PKEY_get_octet_string_param(X509_get0_pubkey(certificate), OSSL_PKEY_PARAM_PUB_KEY,
+                                                            point, sizeof point, &size) != 1) {
             fail("the server has no P-256 key");
         }
         X509_free(certificate);
@@ -213,7 +213,8 @@ std::string requestText(const std::string& method, const std::string& path, cons
                         const std::optional<std::string>& token) {
     std::string text = method + " " + path + " HTTP/1.1\r\nHost: tovo\r\nConnection: close\r\n";
     if (token) text += "Authorization: Bearer " + *token + "\r\n";
-    if (!body.empty()) text += "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
+    if (!body.empty())
+        text += "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
     return text + "\r\n" + body;
 }
 
@@ -268,7 +269,8 @@ std::string defaultState() {
 }
 
 void saveState(const std::string& path, const json& state) {
-    for (size_t slash = 1; (slash = path.find('/', slash)) != std::string::npos; ++slash) ::mkdir(path.substr(0, slash).c_str(), 0700);
+    for (size_t slash = 1; (slash = path.find('/', slash)) != std::string::npos; ++slash)
+        ::mkdir(path.substr(0, slash).c_str(), 0700);
     std::string temporary = path + ".tmp";
     int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     std::string text = state.dump(2) + "\n";
@@ -314,7 +316,10 @@ int run(std::vector<std::string> args) {
         statePath = args[1];
         args.erase(args.begin(), args.begin() + 2);
     }
-    if (args.empty()) fail("usage: tovo-remote [--state FILE] pair URL | status | frame | events | stream | input JSON | control take|release | request METHOD PATH [BODY]");
+    if (args.empty())
+        fail(
+            "usage: tovo-remote [--state FILE] pair URL | status | frame | events | stream | input JSON | control "
+            "take|release | request METHOD PATH [BODY]");
     auto option = [&](const std::string& name) -> std::optional<std::string> {
         for (size_t i = 0; i + 1 < args.size(); ++i) {
             if (args[i] == name) return args[i + 1];
@@ -324,7 +329,8 @@ int run(std::vector<std::string> args) {
     const std::string command = args[0];
 
     if (command == "pair") {
-        if (args.size() < 2 || args[1].rfind("tovocontrol://pair?", 0) != 0) fail("pair needs a tovocontrol://pair?… URL");
+        if (args.size() < 2 || args[1].rfind("tovocontrol://pair?", 0) != 0)
+            fail("pair needs a tovocontrol://pair?… URL");
         std::map<std::string, std::string> items;
         std::istringstream query(args[1].substr(19));
         for (std::string item; std::getline(query, item, '&');) {
@@ -346,8 +352,12 @@ int run(std::vector<std::string> args) {
             std::cerr << "HTTP " << response.status << " " << text << "\n";
             return 1;
         }
-        saveState(statePath, {{"host", host}, {"port", port}, {"fingerprint", items["fp"]}, {"token", answer["token"]},
-                               {"device", answer["device"]}, {"server", answer["server"]}});
+        saveState(statePath, {{"host", host},
+                              {"port", port},
+                              {"fingerprint", items["fp"]},
+                              {"token", answer["token"]},
+                              {"device", answer["device"]},
+                              {"server", answer["server"]}});
         std::cout << json{{"device", answer["device"]}, {"server", answer["server"]}}.dump() << "\n";
         return 0;
     }

@@ -21,7 +21,8 @@ constexpr int64_t clipboardBodyBytes = HTTPServer::maxBodyBytes;
 
 // The route table, matched in order on method and path.
 const Entry table[] = {
-    {"GET", "/status", [](const ApiDependencies& d, HTTPRequest&, Connection& c) { c.json(200, Endpoints::status(d)); }},
+    {"GET", "/status",
+     [](const ApiDependencies& d, HTTPRequest&, Connection& c) { c.json(200, Endpoints::status(d)); }},
     {"GET", "/frame", Endpoints::frame},
     {"GET", "/stream", Endpoints::stream},
     {"POST", "/input", Endpoints::input},
@@ -54,7 +55,8 @@ const Entry table[] = {
 }  // namespace
 
 Api::Api(ApiDependencies dependencies)
-    : deps(std::move(dependencies)), routes([this] {
+    : deps(std::move(dependencies)),
+      routes([this] {
           std::vector<Router::Route> list;
           for (const Entry& entry : table) {
               Router::Handler handler = [this, call = entry.handler](HTTPRequest& request, Connection& connection) {
@@ -67,8 +69,8 @@ Api::Api(ApiDependencies dependencies)
       remoteRouter(routes.restrictedTo(remoteRoutes)) {}
 
 const std::set<std::string> Api::remoteRoutes = {
-    "GET /status",     "GET /frame",     "GET /stream", "POST /stream/ack",     "GET /events",
-    "GET /focus",      "GET /audio",     "POST /input", "POST /control",        "GET /clipboard",
-    "POST /clipboard", "GET /clipboard/image",          "GET /clipboard/file"};
+    "GET /status",     "GET /frame",           "GET /stream",        "POST /stream/ack", "GET /events",
+    "GET /focus",      "GET /audio",           "POST /input",        "POST /control",    "GET /clipboard",
+    "POST /clipboard", "GET /clipboard/image", "GET /clipboard/file"};
 
 }  // namespace tovo

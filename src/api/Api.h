@@ -2,12 +2,12 @@
 
 #include "audio/AudioCapture.h"
 #include "capture/CaptureLatency.h"
-#include "display/Displays.h"
 #include "capture/StillCapture.h"
 #include "clipboard/ClipboardMonitor.h"
 #include "cursor/PointerTracker.h"
 #include "desktop/Accessibility.h"
 #include "desktop/WindowSystem.h"
+#include "display/Displays.h"
 #include "http/Router.h"
 #include "input/Input.h"
 #include "input/PointerHold.h"

@@ -1,6 +1,5 @@
 // GET /audio (Opus packets as an endless multipart stream) and GET /audio/stats.
 #include "api/Endpoints.h"
-
 #include "base/Text.h"
 #include "http/HTTPError.h"
 
@@ -11,9 +10,9 @@ namespace {
 
 // One part, byte for byte, for one write.
 std::string audioPart(const std::string& data, uint64_t seq, int64_t timeMs, const std::string& boundary) {
-    std::string part = "--" + boundary + "\r\nContent-Type: audio/opus\r\nContent-Length: " + std::to_string(data.size()) +
-                       "\r\nX-Audio-Seq: " + std::to_string(seq) + "\r\nX-Audio-Time: " + std::to_string(timeMs) +
-                       "\r\n\r\n";
+    std::string part =
+        "--" + boundary + "\r\nContent-Type: audio/opus\r\nContent-Length: " + std::to_string(data.size()) +
+        "\r\nX-Audio-Seq: " + std::to_string(seq) + "\r\nX-Audio-Time: " + std::to_string(timeMs) + "\r\n\r\n";
     part.reserve(part.size() + data.size() + 2);
     part += data;
     part += "\r\n";
@@ -64,7 +63,8 @@ void audio(const Deps& deps, HTTPRequest& request, Connection& connection) {
         auto items = client->queue->popAll(std::chrono::steady_clock::now() + std::chrono::milliseconds(500));
         if (items.empty() && client->queue->isClosed()) return;
         for (const auto& item : items) {
-            if (!connection.transport->send(audioPart(item.packet.data, item.seq, item.packet.timeMs, connection.wire.boundary))) {
+            if (!connection.transport->send(
+                    audioPart(item.packet.data, item.seq, item.packet.timeMs, connection.wire.boundary))) {
                 return;
             }
         }

@@ -1,12 +1,11 @@
 // GET /frame and GET /app/screenshot: JPEG pictures of a display and of one window.
 #include "api/Endpoints.h"
-
 #include "api/ErrorMapping.h"
 #include "api/Query.h"
 #include "capture/FrameFilter.h"
 #include "capture/HiddenApps.h"
-#include "desktop/FramePlan.h"
 #include "desktop/AppWindows.h"
+#include "desktop/FramePlan.h"
 
 #include <chrono>
 
@@ -39,8 +38,9 @@ void frame(const Deps& deps, HTTPRequest& request, Connection& connection) {
     CaptureParams params = Query::captureParams(request, deps.desktop.displays);
     auto filter = Query::frameFilter(request);
     if (!deps.desktop.session.canCaptureScreen()) throw HTTPError(403, noCaptureText);
-    JPEGFrame picture = filter ? deps.capture.stills.frame(params, *filter, filterPlanner(deps, params.display, *filter))
-                               : deps.capture.stills.frame(params);
+    JPEGFrame picture = filter
+                            ? deps.capture.stills.frame(params, *filter, filterPlanner(deps, params.display, *filter))
+                            : deps.capture.stills.frame(params);
     Connection::Headers headers{{"X-Frame-Width", std::to_string(picture.width)},
                                 {"X-Frame-Height", std::to_string(picture.height)},
                                 {"X-Display", std::to_string(picture.display)},
@@ -56,7 +56,8 @@ void windowScreenshot(const Deps& deps, HTTPRequest& request, Connection& connec
     auto asked = request.integer("window");
     if (!asked) throw HTTPError(400, "window is required");
     const std::string number = std::to_string(*asked);
-    WindowRecord record = AppWindows::find(deps.desktop.windows, *asked, HiddenApps::parse(Query::value(request, "hide")));
+    WindowRecord record =
+        AppWindows::find(deps.desktop.windows, *asked, HiddenApps::parse(Query::value(request, "hide")));
     if (!deps.desktop.session.canCaptureScreen()) throw HTTPError(403, noCaptureText);
     if (record.minimized) throw HTTPError(409, "window " + number + " is minimized");
     auto plan = AppWindows::planPicture(record, deps.desktop.displays, maxWidth);
@@ -78,8 +79,8 @@ void windowScreenshot(const Deps& deps, HTTPRequest& request, Connection& connec
     if (plan.display) {
         headers.emplace_back("X-Display", std::to_string(*plan.display));
         // The same four fractions as X-Crop's.
-        headers.emplace_back("X-Window-Bounds",
-                             FrameFilter::cropHeader(UnitRect{plan.bounds.x, plan.bounds.y, plan.bounds.w, plan.bounds.h}));
+        headers.emplace_back("X-Window-Bounds", FrameFilter::cropHeader(UnitRect{plan.bounds.x, plan.bounds.y,
+                                                                                 plan.bounds.w, plan.bounds.h}));
     }
     sendJPEG(connection, std::move(headers), *jpeg);
 }

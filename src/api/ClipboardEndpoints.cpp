@@ -1,6 +1,5 @@
 // GET and POST /clipboard, GET /clipboard/image and GET /clipboard/file.
 #include "api/Endpoints.h"
-
 #include "api/Query.h"
 #include "base/Json.h"
 #include "base/Log.h"
@@ -9,10 +8,9 @@
 #include "clipboard/ClipboardMonitor.h"
 #include "http/HTTPError.h"
 
-#include <unicode/uchar.h>
-
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unicode/uchar.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -52,7 +50,8 @@ std::string mimeTypeOf(const std::string& name) {
             if (glob.rfind("*.", 0) != 0 || glob.find_first_of("*?[", 2) != std::string::npos) continue;
             int weight = std::atoi(line.c_str());
             auto& entry = types[lowercased(glob.substr(2))];
-            if (entry.second.empty() || weight > entry.first) entry = {weight, line.substr(first + 1, second - first - 1)};
+            if (entry.second.empty() || weight > entry.first)
+                entry = {weight, line.substr(first + 1, second - first - 1)};
         }
     });
     size_t dot = name.find_last_of('.');

@@ -1,7 +1,6 @@
 // GET /windows, /hit, /app/windows, /app/ax and /focus: the window catalog and the
 // accessibility reads.
 #include "api/Endpoints.h"
-
 #include "api/Query.h"
 #include "base/Text.h"
 #include "capture/HiddenApps.h"
@@ -44,7 +43,8 @@ void appAX(const Deps& deps, HTTPRequest& request, Connection& connection) {
     if (!deps.desktop.session.canInjectInput()) throw HTTPError(403, noInputText);
     auto asked = request.integer("window");
     if (!asked) throw HTTPError(400, "window is required");
-    WindowRecord window = AppWindows::find(deps.desktop.windows, *asked, HiddenApps::parse(Query::value(request, "hide")));
+    WindowRecord window =
+        AppWindows::find(deps.desktop.windows, *asked, HiddenApps::parse(Query::value(request, "hide")));
     connection.json(200, AXSummary::ofWindow(window, *asked, deps.desktop.accessibility, max));
 }
 

@@ -15,11 +15,11 @@ HTTPError of(const DisplayError& error, DesktopSession& session) {
 
 HTTPError of(const WindowError& error) {
     switch (error.kind) {
-        case WindowError::Kind::notFound:
-        case WindowError::Kind::noAccessibleWindow: return HTTPError(404, error.what());
-        case WindowError::Kind::hidden: return HTTPError(403, error.what());
-        case WindowError::Kind::minimized:
-        case WindowError::Kind::noPicture: return HTTPError(409, error.what());
+    case WindowError::Kind::notFound:
+    case WindowError::Kind::noAccessibleWindow: return HTTPError(404, error.what());
+    case WindowError::Kind::hidden: return HTTPError(403, error.what());
+    case WindowError::Kind::minimized:
+    case WindowError::Kind::noPicture: return HTTPError(409, error.what());
     }
     return HTTPError(500, error.what());
 }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "display/Displays.h"
 #include "capture/ScreenCapturer.h"
 #include "desktop/WindowError.h"
+#include "display/Displays.h"
 #include "http/HTTPError.h"
 #include "session/DesktopSession.h"
 

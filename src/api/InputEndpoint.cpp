@@ -1,6 +1,5 @@
 // POST /input: one mouse, keyboard or scroll event.
 #include "api/Endpoints.h"
-
 #include "http/HTTPError.h"
 
 namespace tovo::Endpoints {
@@ -22,8 +21,7 @@ void input(const Deps& deps, HTTPRequest& request, Connection& connection) {
     if (auto at = event.pointerAfter(); at && deps.cursor.trackers && deps.cursor.trackers->anyRunning()) {
         try {
             deps.cursor.trackers->notePointerAt(at->first, at->second, deps.desktop.displays.resolve(event.display));
-        } catch (const DisplayError&) {
-        }
+        } catch (const DisplayError&) {}
     }
     connection.json(200, {{"ok", true}});
 }

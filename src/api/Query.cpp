@@ -39,8 +39,8 @@ nlohmann::json jsonBody(const HTTPRequest& request) {
 CaptureParams captureParams(const HTTPRequest& request, Displays& displays) {
     CaptureParams params;
     params.display = displays.resolve(request.integer("display"));
-    params.maxWidth = clamped(request, "maxWidth", CaptureParams::defaultWidth, CaptureParams::minWidth,
-                              CaptureParams::maxMaxWidth);
+    params.maxWidth =
+        clamped(request, "maxWidth", CaptureParams::defaultWidth, CaptureParams::minWidth, CaptureParams::maxMaxWidth);
     params.quality = clamped(request, "quality", CaptureParams::defaultQuality, CaptureParams::minQuality,
                              CaptureParams::maxQuality);
     return params;

@@ -1,6 +1,5 @@
 // The /remote family (local management of remote access), POST /control and POST /pair.
 #include "api/Endpoints.h"
-
 #include "api/Query.h"
 #include "base/Json.h"
 #include "base/Log.h"
@@ -48,7 +47,8 @@ void remoteRemove(const Deps& deps, HTTPRequest& request, Connection& connection
     nlohmann::json body = Query::jsonBody(request);
     auto id = body.find("id");
     if (id == body.end() || !id->is_string()) throw HTTPError(400, "id is required");
-    if (!remote.removeDevice(id->get<std::string>())) throw HTTPError(404, "no paired device " + id->get<std::string>());
+    if (!remote.removeDevice(id->get<std::string>()))
+        throw HTTPError(404, "no paired device " + id->get<std::string>());
     connection.json(200, remote.json());
 }
 
@@ -95,10 +95,10 @@ void pair(RemoteAccess& remote, HTTPRequest& request, Connection& connection, co
         throw HTTPError(429, backOff.what());
     } catch (const PairError& error) {
         switch (error.kind) {
-            case PairError::Kind::badDevice: throw HTTPError(400, error.what());
-            case PairError::Kind::full: throw HTTPError(409, "too many paired devices; remove one on the computer first");
-            case PairError::Kind::badCode:
-                throw HTTPError(403, "the pairing code is wrong or has expired; show a new one on the computer");
+        case PairError::Kind::badDevice: throw HTTPError(400, error.what());
+        case PairError::Kind::full: throw HTTPError(409, "too many paired devices; remove one on the computer first");
+        case PairError::Kind::badCode:
+            throw HTTPError(403, "the pairing code is wrong or has expired; show a new one on the computer");
         }
         throw;
     }

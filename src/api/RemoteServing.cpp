@@ -2,7 +2,6 @@
 // device (POST /pair excepted), limited to the routes phones may use.
 #include "api/Api.h"
 #include "api/Endpoints.h"
-
 #include "http/HTTPError.h"
 #include "http/HTTPServer.h"
 

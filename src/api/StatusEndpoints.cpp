@@ -1,6 +1,5 @@
 // GET /status, GET /events and POST /permissions/request.
 #include "api/Endpoints.h"
-
 #include "clipboard/Clipboard.h"
 #include "http/HTTPError.h"
 #include "http/ServerIdentity.h"
@@ -76,7 +75,8 @@ void events(const Deps& deps, HTTPRequest&, Connection& connection) {
                 lastWrite = Clock::now();
             }
         } else {
-            if (now.stateVersion != seen.stateVersion && !send(ScreenStateTracker::eventLine(now.states, now.console))) {
+            if (now.stateVersion != seen.stateVersion &&
+                !send(ScreenStateTracker::eventLine(now.states, now.console))) {
                 return;
             }
             for (const auto& [seq, line] : tracker.posted(lastPosted)) {

@@ -1,13 +1,12 @@
 // GET /stream and POST /stream/ack: the live video stream of a display as a multipart
 // response, with screen-state sections, and the client's acknowledgements.
 #include "api/Endpoints.h"
-
 #include "api/Query.h"
+#include "api/VideoStreamSession.h"
 #include "base/Log.h"
 #include "http/HTTPError.h"
 #include "http/StreamWire.h"
 #include "video/StreamRequest.h"
-#include "api/VideoStreamSession.h"
 #include "video/VideoStreamLoop.h"
 
 #include <cmath>
@@ -20,7 +19,8 @@ namespace {
 std::vector<std::string> parseOptions(const HTTPRequest& request, VideoStreamRequest& out) {
     auto codecs = StreamCodecs::parse(Query::value(request, "codecs"));
     if (auto id = Query::value(request, "stream"); id && !id->empty()) {
-        if (!StreamFlowRegistry::isValidID(*id)) throw HTTPError(400, "stream must be 8–64 characters of A-Z a-z 0-9 _ -");
+        if (!StreamFlowRegistry::isValidID(*id))
+            throw HTTPError(400, "stream must be 8–64 characters of A-Z a-z 0-9 _ -");
         out.streamID = *id;
     }
     if (auto ack = Query::value(request, "ack"); ack && !ack->empty() && *ack != "0") {

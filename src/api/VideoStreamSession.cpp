@@ -42,7 +42,8 @@ public:
         if (!sent || *sent != state) {
             sent = state;
             nlohmann::json body = state.json();
-            body["console"] = snapshot.console ? nlohmann::json{{"locked", snapshot.console->locked}} : nlohmann::json();
+            body["console"] =
+                snapshot.console ? nlohmann::json{{"locked", snapshot.console->locked}} : nlohmann::json();
             std::string text = body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
             if (!writer.write(writer.wire().status, text, std::nullopt, std::nullopt, "status")) return false;
         }
@@ -115,8 +116,7 @@ void VideoStreamSession::open() {
     frames.start();
     connection.onEndedByServer([this] { frames.wake(); });
     switch (frames.first(firstPictureWithin)) {
-    case FrameStream::FirstOutcome::picture:
-        break;
+    case FrameStream::FirstOutcome::picture: break;
     case FrameStream::FirstOutcome::noPicture:
         log("display " + display + ": no picture from the X server in 1500 ms; waiting on");
         break;

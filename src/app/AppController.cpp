@@ -1,6 +1,5 @@
 #include "app/AppController.h"
 
-
 #include <nlohmann/json.hpp>
 
 #include <chrono>
@@ -23,8 +22,9 @@ AppController::AppController(Parts parts) : p(std::move(parts)) {
         if (present == trayHost) return;
         // The first report without a host, and every change after it, are worth a line.
         if (!present) {
-            p.log.write("no tray host (StatusNotifier watcher) on the session bus: the icon is not shown until one "
-                        "starts; the service runs anyway");
+            p.log.write(
+                "no tray host (StatusNotifier watcher) on the session bus: the icon is not shown until one "
+                "starts; the service runs anyway");
         } else if (trayHost.has_value()) {
             p.log.write("a tray host appeared: the icon is shown");
         }
@@ -108,10 +108,11 @@ void AppController::action(const std::string& name, const std::string& argument)
         const auto& remote = p.monitor.remote();
         bool enabled = remote && remote->enabled;
         if (enabled && pairingActive) p.ui.closePairing();
-        remoteCall("POST", "/remote/enabled", nlohmann::json{{"enabled", !enabled}}.dump(), [this, enabled](auto answer) {
-            if (answer) p.log.write(enabled ? "remote access off" : "remote access on");
-            p.monitor.refresh();
-        });
+        remoteCall("POST", "/remote/enabled", nlohmann::json{{"enabled", !enabled}}.dump(),
+                   [this, enabled](auto answer) {
+                       if (answer) p.log.write(enabled ? "remote access off" : "remote access on");
+                       p.monitor.refresh();
+                   });
     } else if (name == "removeDevice") {
         std::string deviceName = argument;
         if (const auto& remote = p.monitor.remote()) {
@@ -150,7 +151,8 @@ void AppController::action(const std::string& name, const std::string& argument)
     }
 }
 
-void AppController::remoteCall(const std::string& method, const std::string& path, const std::optional<std::string>& body,
+void AppController::remoteCall(const std::string& method, const std::string& path,
+                               const std::optional<std::string>& body,
                                std::function<void(std::optional<RemoteStatus>)> done) {
     std::weak_ptr<AppController*> weak = self;
     AppLoop* loop = &p.loop;
@@ -159,8 +161,7 @@ void AppController::remoteCall(const std::string& method, const std::string& pat
         try {
             auto answer = request(method, path, body, 3.0);
             status = RemoteStatus::fromAnswer(answer.status, answer.body);
-        } catch (const std::exception&) {
-        }
+        } catch (const std::exception&) {}
         loop->post([weak, status, done] {
             if (weak.lock()) done(status);
         });

@@ -74,7 +74,7 @@ private:
     Parts p;
     GrantRefresh grants;
     PairingView::Progress pairing;
-    bool pairingActive = false;  // from showPairing() to the window's closing
+    bool pairingActive = false;    // from showPairing() to the window's closing
     std::optional<bool> trayHost;  // whether a tray host shows the icon; unknown at first
     PairingView::Button pairingButtonKind = PairingView::Button::cancel;
     std::optional<AppLoop::TimerId> pairingTimer;

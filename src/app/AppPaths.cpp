@@ -2,9 +2,10 @@
 
 #include "app/AppError.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <filesystem>
-#include <sys/stat.h>
 #include <system_error>
 #include <vector>
 

@@ -3,11 +3,12 @@
 #include "app/AppError.h"
 #include "base/Text.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace tovo {
 

@@ -2,12 +2,13 @@
 
 #include "base/Log.h"
 
-#include <chrono>
-#include <cstdio>
-#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
 
 namespace tovo {
 
@@ -28,7 +29,8 @@ std::string LogFile::line(const std::string& message, long long epochMs, int pid
 }
 
 void LogFile::write(const std::string& message) const {
-    auto now = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch());
+    auto now =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch());
     std::string text = line(message, now.count(), ::getpid());
     [[maybe_unused]] auto written = ::write(fd >= 0 ? fd : STDERR_FILENO, text.data(), text.size());
 }

@@ -2,12 +2,13 @@
 
 #include "app/AppError.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 namespace tovo {
 
@@ -28,7 +29,8 @@ bool LoginItem::enabled() const { return ::access(entryPath().c_str(), F_OK) == 
 void LoginItem::set(bool on) const {
     const std::string path = entryPath();
     if (!on) {
-        if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw AppError("cannot remove " + path + ": " + std::strerror(errno));
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+            throw AppError("cannot remove " + path + ": " + std::strerror(errno));
         return;
     }
     std::error_code error;
@@ -42,7 +44,8 @@ void LoginItem::set(bool on) const {
             << executable << "\" --app\nIcon=tovo-control\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
         if (!out.flush()) throw AppError("cannot write " + temporary);
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) throw AppError("cannot write " + path + ": " + std::strerror(errno));
+    if (std::rename(temporary.c_str(), path.c_str()) != 0)
+        throw AppError("cannot write " + path + ": " + std::strerror(errno));
 }
 
 void LoginItem::registerOnFirstRun(const LogFile& log) const {

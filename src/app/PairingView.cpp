@@ -4,8 +4,8 @@
 
 namespace tovo {
 
-std::optional<PairingView> PairingView::render(const std::optional<RemoteStatus>& status, Progress& progress, double now,
-                                               const Texts& L) {
+std::optional<PairingView> PairingView::render(const std::optional<RemoteStatus>& status, Progress& progress,
+                                               double now, const Texts& L) {
     if (progress.paired) return std::nullopt;
     PairingView view;
     auto button = [&](Button b) {
@@ -45,9 +45,11 @@ std::optional<PairingView> PairingView::render(const std::optional<RemoteStatus>
         if (left < 0) left = 0;
         char time[32];
         std::snprintf(time, sizeof time, "%ld:%02ld", left / 60, left % 60);
-        view.detail = L(std::string("Open the Tovo Control app on your iPhone (or the Camera) and scan this code. It works once, for ") +
-                            time + " more.",
-                        std::string("在 iPhone 上打开 Tovo Control App（或相机）扫描这个码。只能用一次，还剩 ") + time + "。");
+        view.detail =
+            L(std::string(
+                  "Open the Tovo Control app on your iPhone (or the Camera) and scan this code. It works once, for ") +
+                  time + " more.",
+              std::string("在 iPhone 上打开 Tovo Control App（或相机）扫描这个码。只能用一次，还剩 ") + time + "。");
         if (!status->listening) view.detail += L(" · starting the listener…", " · 正在开启监听…");
         button(Button::cancel);
         return view;

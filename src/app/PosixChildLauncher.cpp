@@ -1,17 +1,18 @@
 #include "app/AppError.h"
-#include "base/Mutex.h"
 #include "app/ChildLauncher.h"
+#include "base/Mutex.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
 #include <map>
 #include <mutex>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 extern char** environ;
 
@@ -84,15 +85,13 @@ private:
     // then reaps it: until then its pid cannot be reused, so signal() never hits a stranger.
     void watch(pid_t pid, const std::function<void(pid_t, int, bool)>& onExit) {
         siginfo_t info{};
-        while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
-        }
+        while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {}
         {
             MutexLock guard(lock);
             live[pid] = false;
         }
         int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
         {
             MutexLock guard(lock);
             live.erase(pid);
@@ -108,7 +107,7 @@ private:
         }
     }
 
-    Mutex lock;  // guards live and watchers
+    Mutex lock;                                        // guards live and watchers
     std::map<pid_t, bool> live TOVO_GUARDED_BY(lock);  // true while running, false once ended and not yet reaped
     std::map<pid_t, std::thread> watchers TOVO_GUARDED_BY(lock);
 };

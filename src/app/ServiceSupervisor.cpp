@@ -2,12 +2,13 @@
 
 #include "app/AppError.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <thread>
-#include <unistd.h>
 
 namespace tovo {
 
@@ -43,13 +44,12 @@ void ServiceSupervisor::start() {
     std::weak_ptr<ServiceSupervisor*> weak = self;
     AppLoop* mainLoop = &loop;
     try {
-        auto launched = launcher.launch(
-            {executable, "--socket", socketPath, "--exit-on-stdin-eof", "--remote"}, log.descriptor(),
-            [weak, mainLoop](pid_t pid, int status, bool signaled) {
-                mainLoop->post([weak, pid, status, signaled] {
-                    if (auto s = weak.lock()) (*s)->exited(pid, status, signaled);
-                });
-            });
+        auto launched = launcher.launch({executable, "--socket", socketPath, "--exit-on-stdin-eof", "--remote"},
+                                        log.descriptor(), [weak, mainLoop](pid_t pid, int status, bool signaled) {
+                                            mainLoop->post([weak, pid, status, signaled] {
+                                                if (auto s = weak.lock()) (*s)->exited(pid, status, signaled);
+                                            });
+                                        });
         child = launched.pid;
         stdinFd = launched.stdinFd;
         started = loop.now();
@@ -67,7 +67,8 @@ void ServiceSupervisor::exited(pid_t pid, int status, bool signaled) {
     const double uptime = loop.now() - started;
     child.reset();
     closeStdin();
-    std::string description = signaled ? "killed by signal " + std::to_string(status) : "exit code " + std::to_string(status);
+    std::string description =
+        signaled ? "killed by signal " + std::to_string(status) : "exit code " + std::to_string(status);
     if (stopping && stopping->pid == pid) {
         auto then = std::move(stopping->then);
         stopping.reset();

@@ -38,9 +38,9 @@ class ServiceSupervisor {
 public:
     struct State {
         enum class Kind { idle, running, waiting } kind = Kind::idle;
-        pid_t pid = 0;       // running
-        double since = 0;    // running: loop time of the start
-        double until = 0;    // waiting: loop time of the next start
+        pid_t pid = 0;     // running
+        double since = 0;  // running: loop time of the start
+        double until = 0;  // waiting: loop time of the next start
     };
 
     // `log`, `loop` and `launcher` must outlive the supervisor.

@@ -83,8 +83,8 @@ std::vector<MenuItem> items(const MenuInputs& in, const Texts& L) {
                 for (const auto& device : remote.devices) {
                     MenuItem entry =
                         MenuItem::choice(device.name + (device.connected ? L(" · connected", " · 已连接") : ""), "");
-                    entry.submenu.push_back(MenuItem::choice(L("Remove “" + device.name + "”", "移除“" + device.name + "”"),
-                                                             "removeDevice", device.id));
+                    entry.submenu.push_back(MenuItem::choice(
+                        L("Remove “" + device.name + "”", "移除“" + device.name + "”"), "removeDevice", device.id));
                     devices.submenu.push_back(entry);
                 }
                 out.push_back(devices);

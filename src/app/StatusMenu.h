@@ -18,7 +18,7 @@ struct MenuItem {
     std::string action;
     std::string argument;
     bool enabled = true;
-    bool checked = false;    // drawn with a check mark
+    bool checked = false;  // drawn with a check mark
     bool separator = false;
     std::vector<MenuItem> submenu;
 

@@ -36,14 +36,12 @@ void StatusMonitor::refresh() {
             auto answer = request("GET", "/status", std::nullopt, 2.0);
             // /status answers 200 in every state; whatever carries a JSON object counts.
             if (auto json = parseJson(answer.body); json && json->is_object()) status = ServiceStatus::from(*json);
-        } catch (const std::exception&) {
-        }
+        } catch (const std::exception&) {}
         if (status) {
             try {
                 auto answer = request("GET", "/remote", std::nullopt, 2.0);
                 remote = RemoteStatus::fromAnswer(answer.status, answer.body);
-            } catch (const std::exception&) {
-            }
+            } catch (const std::exception&) {}
         }
         mainLoop->post([weak, status, remote] {
             auto s = weak.lock();
@@ -61,8 +59,7 @@ void StatusMonitor::requestPermissions() {
     queue->post([request = request] {
         try {
             request("POST", "/permissions/request", std::string("{}"), 3.0);
-        } catch (const std::exception&) {
-        }
+        } catch (const std::exception&) {}
     });
 }
 

@@ -12,13 +12,13 @@
 #include "http/ServerIdentity.h"
 
 #include <glib-unix.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
-#include <pwd.h>
-#include <unistd.h>
 
 namespace tovo::TovoApp {
 namespace {
@@ -64,8 +64,8 @@ void run() {
             std::string holder = outcome.holder ? " (pid " + std::to_string(*outcome.holder) + ")" : "";
             log.write("Tovo Control already runs for " + paths.home + holder + "; exiting");
             // Whoever started this one from a terminal learns it too.
-            std::cerr << "tovo-control: Tovo Control already runs" << holder << "; its tray icon is the one to use (log: "
-                      << paths.logPath() << ")\n";
+            std::cerr << "tovo-control: Tovo Control already runs" << holder
+                      << "; its tray icon is the one to use (log: " << paths.logPath() << ")\n";
             std::exit(0);
         }
     } catch (const AppError& error) {
@@ -87,10 +87,10 @@ void run() {
     StatusMonitor monitor(StatusMonitor::over(paths.socketPath()), *loop,
                           std::make_shared<SerialTaskQueue>("tovo-control-app.status"));
     const char* configDirectory = std::getenv("XDG_CONFIG_HOME");
-    LoginItem loginItem(executable, home,
-                        (configDirectory && *configDirectory == '/' ? std::string(configDirectory) : home + "/.config") +
-                            "/autostart",
-                        paths.home);
+    LoginItem loginItem(
+        executable, home,
+        (configDirectory && *configDirectory == '/' ? std::string(configDirectory) : home + "/.config") + "/autostart",
+        paths.home);
 
     bool relaunching = false;
     Updater::Settings updates;

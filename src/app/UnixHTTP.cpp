@@ -2,12 +2,13 @@
 
 #include "app/AppError.h"
 
-#include <cerrno>
-#include <cstring>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace tovo::UnixHTTP {
 namespace {
@@ -32,7 +33,8 @@ Response parse(const std::string& bytes) {
     bool good = statusLine.rfind("HTTP/1.", 0) == 0 && space != std::string::npos;
     if (good) {
         const size_t next = statusLine.find(' ', space + 1);
-        const std::string code = statusLine.substr(space + 1, next == std::string::npos ? std::string::npos : next - space - 1);
+        const std::string code =
+            statusLine.substr(space + 1, next == std::string::npos ? std::string::npos : next - space - 1);
         good = !code.empty() && code.size() <= 3 && code.find_first_not_of("0123456789") == std::string::npos;
         if (good) response.status = std::stoi(code);
     }

@@ -5,12 +5,13 @@
 #include "base/TaskQueue.h"
 #include "base/Text.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace tovo {
 
@@ -94,10 +95,13 @@ void Updater::checkNow() {
                 if (!signature || !verify(release, *signature, settings.publicKey)) {
                     throw AppError("the signature of " + offered + " does not verify; nothing installed");
                 }
-                const std::optional<std::string> carried = settings.versionOf ? settings.versionOf(release) : std::nullopt;
-                if (!carried) throw AppError("the release offered as " + offered + " carries no version; nothing installed");
+                const std::optional<std::string> carried =
+                    settings.versionOf ? settings.versionOf(release) : std::nullopt;
+                if (!carried)
+                    throw AppError("the release offered as " + offered + " carries no version; nothing installed");
                 if (*carried != offered) {
-                    throw AppError("the signed release offered as " + offered + " is " + *carried + "; nothing installed");
+                    throw AppError("the signed release offered as " + offered + " is " + *carried +
+                                   "; nothing installed");
                 }
                 if (!newer(*carried, settings.currentVersion)) {
                     throw AppError("the signed release " + *carried + " is not newer than " + settings.currentVersion +
@@ -133,7 +137,8 @@ void Updater::downloaded(const std::string& version, const std::string& file) {
     pending = version;
     staged = file;
     gate.quietSince.reset();
-    log.write("update: " + version + " downloaded; installs after 120 s with no phone connected or pairing and no automation");
+    log.write("update: " + version +
+              " downloaded; installs after 120 s with no phone connected or pairing and no automation");
 }
 
 void Updater::statusChanged(bool busy) {

@@ -22,8 +22,8 @@ struct UpdateInstallGate {
 // Fetches a URL's body (http or https). Throws AppError.
 using Downloader = std::function<std::string(const std::string& url)>;
 // True when `signature` (64 bytes) is the Ed25519 signature of `data` by `publicKey` (32).
-using SignatureCheck = std::function<bool(const std::string& data, const std::string& signature,
-                                          const std::string& publicKey)>;
+using SignatureCheck =
+    std::function<bool(const std::string& data, const std::string& signature, const std::string& publicKey)>;
 
 // Keeps the app up to date from a feed: a JSON object {"version", "url", "signature"} where
 // the signature (base64) is Ed25519 over the release's bytes. The feed's "version" is not
@@ -38,9 +38,9 @@ using SignatureCheck = std::function<bool(const std::string& data, const std::st
 class Updater {
 public:
     struct Settings {
-        std::string feed;            // empty: updates off
-        std::string publicKey;       // raw 32 bytes
-        std::string executable;      // the file replaced
+        std::string feed;        // empty: updates off
+        std::string publicKey;   // raw 32 bytes
+        std::string executable;  // the file replaced
         std::string currentVersion;
         // The version a release's bytes carry, or none.
         std::function<std::optional<std::string>(const std::string& release)> versionOf;

@@ -1,7 +1,7 @@
 #include "audio/AudioCapture.h"
-#include "base/Mutex.h"
 
 #include "base/Log.h"
+#include "base/Mutex.h"
 
 #include <algorithm>
 #include <cmath>
@@ -31,10 +31,14 @@ double round1(double v) { return std::round(v * 10) / 10; }
 
 double dbfs(double peak) { return peak > 0 ? std::max(-160.0, 20 * std::log10(peak)) : -160.0; }
 
-int64_t AudioVideoOffset::totalMs() const { return static_cast<int64_t>(std::llround(tapToSpeakerMs + captureLatencyMs)); }
+int64_t AudioVideoOffset::totalMs() const {
+    return static_cast<int64_t>(std::llround(tapToSpeakerMs + captureLatencyMs));
+}
 
 nlohmann::json AudioVideoOffset::json() const {
-    return {{"tapToSpeakerMs", round1(tapToSpeakerMs)}, {"captureLatencyMs", round1(captureLatencyMs)}, {"totalMs", totalMs()}};
+    return {{"tapToSpeakerMs", round1(tapToSpeakerMs)},
+            {"captureLatencyMs", round1(captureLatencyMs)},
+            {"totalMs", totalMs()}};
 }
 
 AudioCapture::AudioCapture(std::unique_ptr<AudioSource> audioSource, VideoCaptureLatency& latency,
@@ -45,10 +49,12 @@ AudioCapture::AudioCapture(std::unique_ptr<AudioSource> audioSource, VideoCaptur
     // The ring exists before the first callback can reach it.
     ring = std::make_unique<AudioRing>(48000, 48000);
     AudioRing* target = ring.get();
-    format = source->start([this, target](const float* samples, int frames, int channels, int64_t hostTime) {
-        target->write(samples, frames, channels, hostTime, monotonicNs());
-        wake.notify_one();
-    }, std::move(lost));
+    format = source->start(
+        [this, target](const float* samples, int frames, int channels, int64_t hostTime) {
+            target->write(samples, frames, channels, hostTime, monotonicNs());
+            wake.notify_one();
+        },
+        std::move(lost));
     if (format.sampleRate != OpusPacketEncoder::sampleRate) {
         source->stop();
         throw AudioError("unsupported audio format " + format.description);
@@ -66,10 +72,12 @@ AudioCapture::AudioCapture(std::unique_ptr<AudioSource> audioSource, VideoCaptur
     if (median) {
         std::snprintf(capture, sizeof capture, "%.1f ms (median of %zu frames)", *median, count);
     } else {
-        std::snprintf(capture, sizeof capture, "%.0f ms (default: no real display captured yet)", defaults.captureLatencyMs);
+        std::snprintf(capture, sizeof capture, "%.0f ms (default: no real display captured yet)",
+                      defaults.captureLatencyMs);
     }
     char speaker[64];
-    std::snprintf(speaker, sizeof speaker, "%.0f ms (default: the output's latency is unreadable)", defaults.tapToSpeakerMs);
+    std::snprintf(speaker, sizeof speaker, "%.0f ms (default: the output's latency is unreadable)",
+                  defaults.tapToSpeakerMs);
     AudioVideoOffset offset{speakerMs, median.value_or(defaults.captureLatencyMs)};
     log("audio: A/V offset " + std::to_string(offset.totalMs()) + " ms = tap\u2192speaker " +
         (output ? output->line : std::string(speaker)) + " + capture " + capture);
@@ -179,12 +187,14 @@ void AudioCapture::encodeLoop() {
         while (ring->read(left.data(), right.data(), OpusPacketEncoder::frames)) {
             float blockPeak = 0;
             for (int i = 0; i < OpusPacketEncoder::frames; ++i) {
-                blockPeak = std::max({blockPeak, std::fabs(left[static_cast<size_t>(i)]), std::fabs(right[static_cast<size_t>(i)])});
+                blockPeak = std::max(
+                    {blockPeak, std::fabs(left[static_cast<size_t>(i)]), std::fabs(right[static_cast<size_t>(i)])});
             }
             std::string data = encoder->encode(left.data(), right.data());
             if (data.empty() || !base) continue;
-            double timeMs = *base + (static_cast<double>(index) * OpusPacketEncoder::frames - encoder->primingFrames()) /
-                                        OpusPacketEncoder::sampleRate * 1000;
+            double timeMs =
+                *base + (static_cast<double>(index) * OpusPacketEncoder::frames - encoder->primingFrames()) /
+                            OpusPacketEncoder::sampleRate * 1000;
             deliver(AudioPacket{index, static_cast<int64_t>(std::llround(timeMs)), std::move(data), blockPeak == 0},
                     blockPeak);
             ++index;
@@ -253,7 +263,9 @@ nlohmann::json AudioCapture::statsJSON() {
         drops += client->queue->dropped();
         queued.push_back(client->queue->pending());
     }
-    auto since = [&](const std::optional<double>& at) { return at ? nlohmann::json(round1(*at - startedAt)) : nlohmann::json(); };
+    auto since = [&](const std::optional<double>& at) {
+        return at ? nlohmann::json(round1(*at - startedAt)) : nlohmann::json();
+    };
     return {{"clients", clients.size()},
             {"packets", packets},
             {"bytes", bytes},
@@ -278,8 +290,8 @@ nlohmann::json AudioCapture::statsJSON() {
             {"tapToSpeakerMs", std::round(speakerMs * 10) / 10}};
 }
 
-AudioCaptures::AudioCaptures(AudioSourceFactory makeSource, VideoCaptureLatency& latency, std::shared_ptr<TaskQueue> queue,
-                             MonotonicClock clock)
+AudioCaptures::AudioCaptures(AudioSourceFactory makeSource, VideoCaptureLatency& latency,
+                             std::shared_ptr<TaskQueue> queue, MonotonicClock clock)
     : makeSource(std::move(makeSource)), latency(latency), clock(std::move(clock)), queue(std::move(queue)) {}
 
 AudioCaptures::~AudioCaptures() {
@@ -305,9 +317,8 @@ std::shared_ptr<AudioCapture::Client> AudioCaptures::subscribe() {
             // The capture learns of a lost server on the server's thread; the tear-down,
             // which stops that thread, runs on the queue.
             auto weak = std::make_shared<std::weak_ptr<AudioCapture>>();
-            capture = std::make_shared<AudioCapture>(makeSource(), latency, [this, weak] {
-                queue->post([this, weak] { lost(*weak); });
-            });
+            capture = std::make_shared<AudioCapture>(makeSource(), latency,
+                                                     [this, weak] { queue->post([this, weak] { lost(*weak); }); });
             *weak = capture;
         } catch (const AudioError& error) {
             {
@@ -406,8 +417,8 @@ void AudioCaptures::tearDown(const std::string& reason) {
         MutexLock guard(lock);
         lastStats = stats;
     }
-    log("audio: capture torn down after " + reason + " (" + std::to_string(count) + " client" + (count == 1 ? "" : "s") +
-        " will reopen)");
+    log("audio: capture torn down after " + reason + " (" + std::to_string(count) + " client" +
+        (count == 1 ? "" : "s") + " will reopen)");
 }
 
 void AudioCaptures::stopAll() {
@@ -429,7 +440,10 @@ nlohmann::json AudioCaptures::statsJSON() {
         MutexLock guard(lock);
         capture = current;
         speaker = lastSpeakerMs.value_or(speaker);
-        object = {{"running", current != nullptr}, {"starts", starts}, {"failures", failures}, {"serviceRestarts", serverLosses}};
+        object = {{"running", current != nullptr},
+                  {"starts", starts},
+                  {"failures", failures},
+                  {"serviceRestarts", serverLosses}};
         if (lastError) object["lastError"] = *lastError;
         if (!capture && lastStats) object["last"] = *lastStats;
     }

@@ -1,13 +1,12 @@
 #pragma once
 
-#include "base/Mutex.h"
-
 #include "audio/AudioClientQueue.h"
 #include "audio/AudioDeafWatchdog.h"
 #include "audio/AudioRing.h"
 #include "audio/AudioSource.h"
 #include "audio/OpusPacketEncoder.h"
 #include "base/Clock.h"
+#include "base/Mutex.h"
 #include "base/TaskQueue.h"
 #include "capture/CaptureLatency.h"
 

@@ -1,4 +1,5 @@
 #include "audio/AudioClientQueue.h"
+
 #include "base/Mutex.h"
 
 namespace tovo {

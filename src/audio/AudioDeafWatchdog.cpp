@@ -1,20 +1,21 @@
 #include "audio/AudioDeafWatchdog.h"
-#include "base/Mutex.h"
 
 #include "base/Log.h"
+#include "base/Mutex.h"
+
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
 #include <fstream>
-#include <unistd.h>
 
 namespace tovo {
 
 const char* toString(AudioTapCheck::Result result) {
     switch (result) {
-        case AudioTapCheck::Result::hears: return "hears";
-        case AudioTapCheck::Result::deaf: return "deaf";
-        case AudioTapCheck::Result::failed: return "failed";
+    case AudioTapCheck::Result::hears: return "hears";
+    case AudioTapCheck::Result::deaf: return "deaf";
+    case AudioTapCheck::Result::failed: return "failed";
     }
     return "failed";
 }
@@ -86,7 +87,8 @@ std::optional<double> AudioDeafWatchdog::zerosWhileOthersPlay(const void*& watch
     if (!watched || !since) return std::nullopt;
     std::optional<double> zeros = since();
     if (!zeros) return std::nullopt;
-    if (!othersPlaying(probe.playing(), static_cast<int>(::getpid()), static_cast<unsigned>(::getuid()), probe.testPlayer())) {
+    if (!othersPlaying(probe.playing(), static_cast<int>(::getpid()), static_cast<unsigned>(::getuid()),
+                       probe.testPlayer())) {
         MutexLock guard(lock);
         othersSince.reset();
         return std::nullopt;
@@ -125,36 +127,35 @@ void AudioDeafWatchdog::tick() {
     if (verdict.handOver) hooks.onDeaf();
 }
 
-AudioDeafWatchdog::Verdict AudioDeafWatchdog::judge(const AudioTapCheck& check, const std::string& zerosText, double now) {
+AudioDeafWatchdog::Verdict AudioDeafWatchdog::judge(const AudioTapCheck& check, const std::string& zerosText,
+                                                    double now) {
     Verdict verdict;
     switch (check.result) {
-        case AudioTapCheck::Result::hears:
-            failedLogged = suppressLogged = false;
-            break;
-        case AudioTapCheck::Result::failed:
-            if (!failedLogged) {
-                verdict.lines.push_back("audio: watchdog: the capture read " + zerosText +
-                                        " s of zeros while others play, but no tap check (" + check.detail +
-                                        "); doing nothing");
-            }
-            failedLogged = true;
-            break;
-        case AudioTapCheck::Result::deaf:
-            failedLogged = false;
-            ++deaf;
-            if (hooks.onDeaf) {
-                handOverOrKeepOn(verdict, check.detail, zerosText);
-            } else if (!lastTeardown || now - *lastTeardown >= 600) {
-                lastTeardown = now;
-                ++teardowns;
-                verdict.lines.push_back("audio: watchdog: the capture read " + zerosText +
-                                        " s of zeros while others play and a fresh test sound is not heard (" +
-                                        check.detail + "); tearing it down");
-                verdict.lines.push_back(
-                    "audio: this process's capture is deaf; restart the app if the sound does not come back");
-                verdict.tearDownReason = "the watchdog found this process's capture deaf";
-            }
-            break;
+    case AudioTapCheck::Result::hears: failedLogged = suppressLogged = false; break;
+    case AudioTapCheck::Result::failed:
+        if (!failedLogged) {
+            verdict.lines.push_back("audio: watchdog: the capture read " + zerosText +
+                                    " s of zeros while others play, but no tap check (" + check.detail +
+                                    "); doing nothing");
+        }
+        failedLogged = true;
+        break;
+    case AudioTapCheck::Result::deaf:
+        failedLogged = false;
+        ++deaf;
+        if (hooks.onDeaf) {
+            handOverOrKeepOn(verdict, check.detail, zerosText);
+        } else if (!lastTeardown || now - *lastTeardown >= 600) {
+            lastTeardown = now;
+            ++teardowns;
+            verdict.lines.push_back("audio: watchdog: the capture read " + zerosText +
+                                    " s of zeros while others play and a fresh test sound is not heard (" +
+                                    check.detail + "); tearing it down");
+            verdict.lines.push_back(
+                "audio: this process's capture is deaf; restart the app if the sound does not come back");
+            verdict.tearDownReason = "the watchdog found this process's capture deaf";
+        }
+        break;
     }
     return verdict;
 }
@@ -181,7 +182,8 @@ void AudioDeafWatchdog::handOverOrKeepOn(Verdict& verdict, const std::string& de
     std::snprintf(text, sizeof text, "%.3f\n", wall());
     std::ofstream(stampPath) << text;
     verdict.lines.push_back("audio: watchdog: this process's capture is deaf (" + zerosText +
-                            " s of zeros while others play; " + detail + "); handing over to the host (a fresh process)");
+                            " s of zeros while others play; " + detail +
+                            "); handing over to the host (a fresh process)");
     verdict.handOver = true;
 }
 

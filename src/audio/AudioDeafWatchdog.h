@@ -1,8 +1,7 @@
 #pragma once
 
-#include "base/Mutex.h"
-
 #include "base/Clock.h"
+#include "base/Mutex.h"
 #include "base/TaskQueue.h"
 
 #include <nlohmann/json.hpp>

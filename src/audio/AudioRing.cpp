@@ -1,4 +1,5 @@
 #include "audio/AudioRing.h"
+
 #include "base/Mutex.h"
 
 #include <algorithm>

@@ -1,14 +1,15 @@
 #include "base/AcceptLoop.h"
-#include "base/Mutex.h"
 
 #include "base/Log.h"
+#include "base/Mutex.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <sys/socket.h>
 #include <system_error>
-#include <unistd.h>
 
 namespace tovo {
 namespace {
@@ -18,10 +19,14 @@ namespace {
 // those would turn a burst of clients into a dead service.
 bool isTransientAcceptError(int error) {
     switch (error) {
-        case EINTR: case ECONNABORTED: case EPROTO: case EMFILE: case ENFILE: case ENOBUFS: case ENOMEM:
-            return true;
-        default:
-            return false;
+    case EINTR:
+    case ECONNABORTED:
+    case EPROTO:
+    case EMFILE:
+    case ENFILE:
+    case ENOBUFS:
+    case ENOMEM: return true;
+    default: return false;
     }
 }
 

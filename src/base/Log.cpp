@@ -1,5 +1,8 @@
 #include "base/Log.h"
+
 #include "base/Mutex.h"
+
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -7,7 +10,6 @@
 #include <ctime>
 #include <memory>
 #include <mutex>
-#include <unistd.h>
 
 namespace tovo {
 namespace {
@@ -44,7 +46,8 @@ std::string localTimeStamp(long long epochMs) {
 }
 
 std::string stampedLogLine(std::string_view message) {
-    auto now = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch());
+    auto now =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch());
     return localTimeStamp(now.count()) + " " + logLine(message);
 }
 

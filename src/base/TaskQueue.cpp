@@ -1,4 +1,5 @@
 #include "base/TaskQueue.h"
+
 #include "base/Mutex.h"
 
 #include <pthread.h>

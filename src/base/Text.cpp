@@ -1,8 +1,8 @@
 #include "base/Text.h"
 
-#include <charconv>
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 
 namespace tovo {
 
@@ -46,7 +46,8 @@ std::string base64(std::string_view bytes, bool url) {
     std::string out;
     size_t i = 0;
     for (; i + 2 < bytes.size(); i += 3) {
-        uint32_t v = (uint32_t(uint8_t(bytes[i])) << 16) | (uint32_t(uint8_t(bytes[i + 1])) << 8) | uint8_t(bytes[i + 2]);
+        uint32_t v =
+            (uint32_t(uint8_t(bytes[i])) << 16) | (uint32_t(uint8_t(bytes[i + 1])) << 8) | uint8_t(bytes[i + 2]);
         for (int shift = 18; shift >= 0; shift -= 6) out += alphabet[(v >> shift) & 63];
     }
     if (size_t rest = bytes.size() - i; rest > 0) {

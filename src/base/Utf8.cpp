@@ -16,12 +16,12 @@ size_t sequenceLength(std::string_view s, size_t i) {
         len = 2;
     } else if (b0 >= 0xE0 && b0 <= 0xEF) {
         len = 3;
-        if (b0 == 0xE0) lo = 0xA0;       // overlong
-        if (b0 == 0xED) hi = 0x9F;       // surrogates
+        if (b0 == 0xE0) lo = 0xA0;  // overlong
+        if (b0 == 0xED) hi = 0x9F;  // surrogates
     } else if (b0 >= 0xF0 && b0 <= 0xF4) {
         len = 4;
-        if (b0 == 0xF0) lo = 0x90;       // overlong
-        if (b0 == 0xF4) hi = 0x8F;       // above U+10FFFF
+        if (b0 == 0xF0) lo = 0x90;  // overlong
+        if (b0 == 0xF4) hi = 0x8F;  // above U+10FFFF
     } else {
         return 0;
     }

@@ -45,20 +45,18 @@ nlohmann::json CaptureActivityWindow::json() const {
 void CaptureActivity::note(std::optional<FrameStatus> status, double at, bool gated) {
     if (!windowStart) windowStart = startedAt != 0 ? startedAt : at;
     switch (status.value_or(FrameStatus::other)) {
-        case FrameStatus::complete:
-            lastAliveAt = at;
-            ++window.complete;
-            if (gated) ++window.gated;
-            if (lastCompleteAt) window.completeGapsMs.push_back((at - *lastCompleteAt) * 1000);
-            lastCompleteAt = at;
-            break;
-        case FrameStatus::idle:
-            lastAliveAt = at;
-            ++window.idle;
-            break;
-        case FrameStatus::other:
-            ++window.other;
-            break;
+    case FrameStatus::complete:
+        lastAliveAt = at;
+        ++window.complete;
+        if (gated) ++window.gated;
+        if (lastCompleteAt) window.completeGapsMs.push_back((at - *lastCompleteAt) * 1000);
+        lastCompleteAt = at;
+        break;
+    case FrameStatus::idle:
+        lastAliveAt = at;
+        ++window.idle;
+        break;
+    case FrameStatus::other: ++window.other; break;
     }
 }
 

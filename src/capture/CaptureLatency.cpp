@@ -1,4 +1,5 @@
 #include "capture/CaptureLatency.h"
+
 #include "base/Mutex.h"
 
 #include <algorithm>

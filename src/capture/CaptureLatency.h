@@ -28,7 +28,6 @@ struct RunningMedian {
 // Threads: any. One per service, passed to the frame streams (and whoever reads the latency).
 class VideoCaptureLatency {
 public:
-
     // Makes `owner` the stream whose samples count; its first sample replaces the old ones.
     void setOwner(const void* owner);
     // A sample in milliseconds from `owner`; others, and values that are negative, not finite

@@ -1,4 +1,5 @@
 #include "capture/FilteredCapture.h"
+
 #include "base/Mutex.h"
 
 namespace tovo {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "base/Mutex.h"
-
 #include "capture/Masks.h"
 #include "capture/ScreenCapturer.h"
 

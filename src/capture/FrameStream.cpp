@@ -1,7 +1,7 @@
 #include "capture/FrameStream.h"
-#include "base/Mutex.h"
 
 #include "base/Log.h"
+#include "base/Mutex.h"
 #include "image/Bt709Conversion.h"
 
 #include <algorithm>
@@ -49,9 +49,8 @@ void FrameStream::start() {
     }
     latency.setOwner(this);
     started = true;
-    worker = std::thread([this, c = std::move(capturer), rect, size]() mutable {
-        run(std::move(c), rect, size.first, size.second);
-    });
+    worker = std::thread(
+        [this, c = std::move(capturer), rect, size]() mutable { run(std::move(c), rect, size.first, size.second); });
 }
 
 void FrameStream::stop() {
@@ -139,8 +138,9 @@ void FrameStream::run(std::unique_ptr<ScreenCapturer> capturer, PixelRect rect, 
 PixelView FrameStream::read(Capture& capture, ScreenCapturer::ChangedRows& changed) {
     ScreenCapturer& capturer = *capture.capturer;
     if (planner) {
-        FilteredPicture filtered = captureFiltered(capturer, capture.rect, showsCursor, capture.plans.windows("", planner),
-                                                   [&] { return planner().masks; }, capture.masked);
+        FilteredPicture filtered = captureFiltered(
+            capturer, capture.rect, showsCursor, capture.plans.windows("", planner), [&] { return planner().masks; },
+            capture.masked);
         if (filtered.fallback && !capture.fellBack) {
             log("stream: native visible filter unavailable (" + *filtered.fallback + "); covering instead");
         }

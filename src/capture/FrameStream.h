@@ -1,17 +1,16 @@
 #pragma once
 
-#include "base/Mutex.h"
-
 #include "base/Clock.h"
+#include "base/Mutex.h"
 #include "capture/CaptureActivity.h"
 #include "capture/CaptureLatency.h"
 #include "capture/CaptureTicks.h"
-#include "display/Displays.h"
 #include "capture/FilteredCapture.h"
-#include "image/Scaler.h"
+#include "capture/ScreenCapturer.h"
 #include "capture/StillCapture.h"
 #include "capture/VideoPictureSource.h"
-#include "capture/ScreenCapturer.h"
+#include "display/Displays.h"
+#include "image/Scaler.h"
 
 #include <condition_variable>
 #include <deque>
@@ -89,7 +88,7 @@ private:
     VideoCaptureLatency& latency;
     const Clock clock;
     std::thread worker;
-    bool started = false;  // touched only by start/stop's thread
+    bool started = false;   // touched only by start/stop's thread
     FilterPlanner planner;  // set before start, then read by the capture thread only
 
     Mutex lock;  // guards everything below; `cond` is broadcast on every change

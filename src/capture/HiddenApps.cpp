@@ -1,7 +1,7 @@
 #include "capture/HiddenApps.h"
 
-#include "base/Text.h"
 #include "base/BadInput.h"
+#include "base/Text.h"
 
 #include <cctype>
 

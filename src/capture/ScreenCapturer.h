@@ -93,7 +93,6 @@ public:
     // False once the connection to the display broke (also noticed without a request);
     // such a capturer is thrown away.
     virtual bool usable() const = 0;
-
 };
 
 }  // namespace tovo

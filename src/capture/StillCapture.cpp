@@ -1,7 +1,7 @@
 #include "capture/StillCapture.h"
-#include "base/Mutex.h"
 
 #include "base/Log.h"
+#include "base/Mutex.h"
 
 #include <future>
 #include <thread>
@@ -111,16 +111,18 @@ JPEGFrame StillCapture::make(const CaptureParams& params, const DisplayInfo& dis
     auto worker = pool->take();
     PixelView picture;
     if (filter.filtersApps()) {
-        FilteredPicture filtered = captureFiltered(*worker->capturer, rect, true, plans.windows(planKey(params, filter), plan),
-                                                   [&] { return plan().masks; }, worker->masked);
-        if (filtered.fallback) log("frame: native visible filter unavailable (" + *filtered.fallback + "); covering instead");
+        FilteredPicture filtered = captureFiltered(
+            *worker->capturer, rect, true, plans.windows(planKey(params, filter), plan), [&] { return plan().masks; },
+            worker->masked);
+        if (filtered.fallback)
+            log("frame: native visible filter unavailable (" + *filtered.fallback + "); covering instead");
         picture = filtered.picture;
         frame.filter = filtered.mode;
     } else {
         picture = worker->capturer->capture(rect, true);
     }
-    std::pair<int, int> size = Displays::scaledSize(display.width * display.scale, display.width, display.height,
-                                                     params.maxWidth);
+    std::pair<int, int> size =
+        Displays::scaledSize(display.width * display.scale, display.width, display.height, params.maxWidth);
     if (filter.crop) {
         PixelRect cut = FrameFilter::pixelRect(*filter.crop, picture.width, picture.height);
         if (cut.width > 0 && cut.height > 0) {

@@ -1,13 +1,12 @@
 #pragma once
 
 #include "base/Mutex.h"
-
-#include "display/Displays.h"
 #include "capture/FilteredCapture.h"
 #include "capture/FrameFilter.h"
+#include "capture/ScreenCapturer.h"
+#include "display/Displays.h"
 #include "image/JPEGEncoder.h"
 #include "image/Scaler.h"
-#include "capture/ScreenCapturer.h"
 
 #include <array>
 #include <chrono>

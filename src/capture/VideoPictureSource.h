@@ -23,8 +23,8 @@ struct VideoPicture {
     int width = 0;
     int height = 0;
     int stride = 0;
-    double at = 0;       // wall-clock capture time, ms since 1970
-    uint64_t seq = 0;    // count of pictures kept up to this one
+    double at = 0;     // wall-clock capture time, ms since 1970
+    uint64_t seq = 0;  // count of pictures kept up to this one
     PictureFormat format = PictureFormat::bgrx;
 
     // For yuv420: where the chroma planes start in `pixels`.

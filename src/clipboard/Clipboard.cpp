@@ -2,8 +2,8 @@
 
 #include "base/Text.h"
 #include "base/Utf8.h"
-#include "image/PNG.h"
 #include "clipboard/ClipboardMonitor.h"
+#include "image/PNG.h"
 
 #include <sys/stat.h>
 
@@ -18,9 +18,9 @@ bool isLineBreak(const std::string& c) {
 
 // Tab and the Unicode space separators.
 bool isBlank(const std::string& c) {
-    static const char* const blanks[] = {" ", "\t", "\u00A0", "\u1680", "\u2000", "\u2001", "\u2002", "\u2003",
-                                         "\u2004", "\u2005", "\u2006", "\u2007", "\u2008", "\u2009", "\u200A",
-                                         "\u202F", "\u205F", "\u3000"};
+    static const char* const blanks[] = {" ",      "\t",     "\u00A0", "\u1680", "\u2000", "\u2001",
+                                         "\u2002", "\u2003", "\u2004", "\u2005", "\u2006", "\u2007",
+                                         "\u2008", "\u2009", "\u200A", "\u202F", "\u205F", "\u3000"};
     for (const char* b : blanks) {
         if (c == b) return true;
     }
@@ -56,7 +56,8 @@ nlohmann::json ClipboardItem::summaryJSON() const {
     if (!files.empty()) {
         nlohmann::json list = nlohmann::json::array();
         for (const auto& f : files) {
-            list.push_back({{"name", f.name}, {"size", f.size ? nlohmann::json(*f.size) : nlohmann::json()}, {"dir", f.dir}});
+            list.push_back(
+                {{"name", f.name}, {"size", f.size ? nlohmann::json(*f.size) : nlohmann::json()}, {"dir", f.dir}});
         }
         object["files"] = list;
     }
@@ -159,7 +160,8 @@ ClipboardItem read(Pasteboard& pasteboard, bool includeText, ClipboardMonitor* m
                 item.files.push_back(info);
             }
         }
-        if (offer.filePaths.size() > maxListedFiles) item.moreFiles = static_cast<int64_t>(offer.filePaths.size() - maxListedFiles);
+        if (offer.filePaths.size() > maxListedFiles)
+            item.moreFiles = static_cast<int64_t>(offer.filePaths.size() - maxListedFiles);
         if (anyRegular) item.size = total;
         std::string list;
         for (const auto& n : names) list += (list.empty() ? "" : ", ") + n;

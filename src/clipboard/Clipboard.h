@@ -28,7 +28,7 @@ struct ClipboardItem {
     std::optional<int> width, height;
     std::vector<ClipboardFileInfo> files;  // the first 20
     std::optional<int64_t> moreFiles;
-    double at = 0;  // ms since 1970, whole
+    double at = 0;                      // ms since 1970, whole
     std::optional<std::string> source;  // "phone" or "agent" when written through this service
     std::optional<std::string> text;
     bool truncated = false;

@@ -1,4 +1,5 @@
 #include "clipboard/ClipboardMonitor.h"
+
 #include "base/Mutex.h"
 
 #include <cmath>

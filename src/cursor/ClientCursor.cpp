@@ -11,7 +11,7 @@ std::string cursorPartBody(const ClientCursor& cursor, const ClientCursorShape* 
         nlohmann::json body{{"x", cursor.x}, {"y", cursor.y}, {"visible", cursor.visible}, {"shapeId", cursor.shapeId}};
         if (shape) {
             body["shape"] = {{"id", shape->id},     {"png", base64(shape->png)}, {"hotX", shape->hotX},
-                             {"hotY", shape->hotY}, {"width", shape->width},      {"height", shape->height}};
+                             {"hotY", shape->hotY}, {"width", shape->width},     {"height", shape->height}};
         }
         return body.dump();
     } catch (const nlohmann::json::exception&) {

@@ -15,7 +15,8 @@ struct P {
     double x, y;
 };
 
-constexpr std::array<P, 7> corners{{{0, 0}, {0, 15.5}, {3.7, 12.0}, {6.3, 17.8}, {8.6, 16.8}, {6.0, 11.2}, {11.0, 11.0}}};
+constexpr std::array<P, 7> corners{
+    {{0, 0}, {0, 15.5}, {3.7, 12.0}, {6.3, 17.8}, {8.6, 16.8}, {6.0, 11.2}, {11.0, 11.0}}};
 
 bool inside(const std::array<P, 7>& polygon, double x, double y) {
     bool in = false;
@@ -104,15 +105,16 @@ std::optional<ClientCursorShape> builtinArrow(double width, double height) {
         std::vector<uint8_t> straight = image.rgba;
         for (size_t i = 0; i < straight.size(); i += 4) {
             uint8_t a = straight[i + 3];
-            for (int c = 0; c < 3; ++c) straight[i + c] = a ? static_cast<uint8_t>(std::min(255, straight[i + c] * 255 / a)) : 0;
+            for (int c = 0; c < 3; ++c)
+                straight[i + c] = a ? static_cast<uint8_t>(std::min(255, straight[i + c] * 255 / a)) : 0;
         }
         png = PNG::encodeRGBA(straight.data(), image.width, image.height);
     });
     if (width <= 0 || height <= 0 || png.empty() || image.visibleHeight == 0) return std::nullopt;
     const double s = 0.01625 / image.visibleHeight;
     const double aspect = width / height;
-    return ClientCursorShape{0, png, s * image.hotspotX, aspect * s * image.hotspotY, s * image.width,
-                             aspect * s * image.height};
+    return ClientCursorShape{
+        0, png, s * image.hotspotX, aspect * s * image.hotspotY, s * image.width, aspect * s * image.height};
 }
 
 }  // namespace tovo

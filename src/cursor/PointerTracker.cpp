@@ -1,6 +1,6 @@
 #include "cursor/PointerTracker.h"
-#include "base/Mutex.h"
 
+#include "base/Mutex.h"
 #include "cursor/CursorArrow.h"
 
 #include <algorithm>
@@ -19,7 +19,8 @@ int64_t CursorShapeIDs::id(uint64_t key) {
 }
 
 DisplayPointerTracker::DisplayPointerTracker(uint32_t display, std::function<std::optional<PointerBounds>()> bounds,
-                                             PointerProbe& probe, CursorShapeIDs& shapeIDs, std::shared_ptr<TaskQueue> queue)
+                                             PointerProbe& probe, CursorShapeIDs& shapeIDs,
+                                             std::shared_ptr<TaskQueue> queue)
     : display(display), bounds(std::move(bounds)), probe(probe), shapeIDs(shapeIDs), queue(std::move(queue)) {}
 
 DisplayPointerTracker::~DisplayPointerTracker() { stop(); }
@@ -79,8 +80,12 @@ void DisplayPointerTracker::sample(bool withShape) {
                     std::erase_if(shapes, [keep = cursor.shapeId](const auto& entry) { return entry.first != keep; });
                 }
                 if (area->width > 0 && area->height > 0) {
-                    shapes[id] = ClientCursorShape{id, image->png, image->hotX / area->width, image->hotY / area->height,
-                                                   image->width / area->width, image->height / area->height};
+                    shapes[id] = ClientCursorShape{id,
+                                                   image->png,
+                                                   image->hotX / area->width,
+                                                   image->hotY / area->height,
+                                                   image->width / area->width,
+                                                   image->height / area->height};
                 }
             }
             if (shapes.count(id)) cursor.shapeId = id;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "base/Mutex.h"
-
 #include "base/TaskQueue.h"
 #include "cursor/ClientCursor.h"
 

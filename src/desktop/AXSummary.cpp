@@ -6,20 +6,21 @@
 #include "desktop/WindowCatalog.h"
 #include "desktop/WindowError.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <unistd.h>
 #include <cmath>
+#include <cstdio>
 #include <set>
 
 namespace tovo {
 namespace {
 
 const std::set<std::string> actionableRoles = {
-    "AXButton", "AXTextField", "AXTextArea", "AXComboBox", "AXSearchField", "AXLink", "AXRadioButton",
-    "AXCheckBox", "AXPopUpButton", "AXMenuButton", "AXTab", "AXDisclosureTriangle", "AXMenuItem"};
-const std::set<std::string> pressableRoles = {"AXButton",   "AXLink",     "AXMenuButton", "AXPopUpButton",
+    "AXButton",   "AXTextField",   "AXTextArea",   "AXComboBox", "AXSearchField",        "AXLink",    "AXRadioButton",
+    "AXCheckBox", "AXPopUpButton", "AXMenuButton", "AXTab",      "AXDisclosureTriangle", "AXMenuItem"};
+const std::set<std::string> pressableRoles = {"AXButton",      "AXLink",     "AXMenuButton", "AXPopUpButton",
                                               "AXRadioButton", "AXCheckBox", "AXMenuItem",   "AXTab"};
 const std::set<std::string> textRoles = {"AXTextField", "AXTextArea", "AXComboBox"};
 
@@ -61,8 +62,7 @@ Result collect(const AXElement& window, AXElementSource& source, const Rect& bou
 
         if (entry.depth >= 1 && info->role) {
             const std::string& role = *info->role;
-            bool list = actionableRoles.count(role) ||
-                        ((role == "AXRow" || role == "AXCell") && info->selectable) ||
+            bool list = actionableRoles.count(role) || ((role == "AXRow" || role == "AXCell") && info->selectable) ||
                         (role == "AXStaticText" && !entry.insidePressable && info->label());
             if (list && info->frame && bounds.area() > 0) {
                 Rect r = info->frame->intersection(entry.clip).intersection(bounds);
@@ -72,8 +72,8 @@ Result collect(const AXElement& window, AXElementSource& source, const Rect& bou
                     element.role = role;
                     element.subrole = info->subrole;
                     element.title = info->label();
-                    element.rect = Rect{(r.x - bounds.x) / bounds.w, (r.y - bounds.y) / bounds.h, r.w / bounds.w,
-                                        r.h / bounds.h};
+                    element.rect =
+                        Rect{(r.x - bounds.x) / bounds.w, (r.y - bounds.y) / bounds.h, r.w / bounds.w, r.h / bounds.h};
                     element.enabled = info->enabled;
                     element.focused = info->focused;
                     result.elements.push_back(std::move(element));
@@ -175,9 +175,11 @@ nlohmann::json ofWindow(const WindowRecord& window, int64_t askedId, Accessibili
     const std::string id = std::to_string(askedId);
     auto found = ax.windows(window.pid);
     if (!found) {
-        throw WindowError(WindowError::Kind::noAccessibleWindow,
-                          "window " + id + " belongs to an app with no accessibility tree on the service's D-Bus "
-                          "session (it runs in another session, or its toolkit exposes none); the picture still works");
+        throw WindowError(
+            WindowError::Kind::noAccessibleWindow,
+            "window " + id +
+                " belongs to an app with no accessibility tree on the service's D-Bus "
+                "session (it runs in another session, or its toolkit exposes none); the picture still works");
     }
     const std::vector<AXWindowInfo>& windows = *found;
     std::vector<Rect> frames;
@@ -188,8 +190,8 @@ nlohmann::json ofWindow(const WindowRecord& window, int64_t askedId, Accessibili
     if (!match) {
         std::string candidates;
         for (const auto& f : frames) candidates += (candidates.empty() ? "" : "; ") + describe(f);
-        log("ax: window " + id + " at " + describe(window.bounds) + " matches none of " + std::to_string(frames.size()) +
-            " AX windows [" + candidates + "]");
+        log("ax: window " + id + " at " + describe(window.bounds) + " matches none of " +
+            std::to_string(frames.size()) + " AX windows [" + candidates + "]");
         throw WindowError(WindowError::Kind::noAccessibleWindow,
                           "window " + id +
                               " has no accessible window right now: the screen is locked or the window is not on the "
@@ -229,8 +231,9 @@ nlohmann::json now(WindowSystem& windows, Displays& displays, Accessibility& ax)
     if (!pid) return none;
     auto info = ax.focusInfo(*pid);
     if (!info) return none;
-    return {{"editable", isEditable(info->role, info->subrole, info->enabled, info->valueSettable, info->hasSelectedRange)},
-            {"role", info->role ? nlohmann::json(*info->role) : nlohmann::json()}};
+    return {
+        {"editable", isEditable(info->role, info->subrole, info->enabled, info->valueSettable, info->hasSelectedRange)},
+        {"role", info->role ? nlohmann::json(*info->role) : nlohmann::json()}};
 }
 
 }  // namespace FocusProbe

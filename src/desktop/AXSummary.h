@@ -1,7 +1,7 @@
 #pragma once
 
-#include "display/Displays.h"
 #include "desktop/Accessibility.h"
+#include "display/Displays.h"
 
 #include <nlohmann/json.hpp>
 

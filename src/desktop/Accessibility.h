@@ -64,7 +64,6 @@ public:
     virtual AXElement focusedElement(int32_t pid) = 0;
     // The focused element of the app, described; none without one.
     virtual std::optional<AXFocusInfo> focusInfo(int32_t pid) = 0;
-
 };
 
 }  // namespace tovo

@@ -3,9 +3,10 @@
 #include "base/Text.h"
 #include "desktop/WindowCatalog.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
-#include <unistd.h>
 
 namespace tovo::AppWindows {
 

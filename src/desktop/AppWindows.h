@@ -1,9 +1,9 @@
 #pragma once
 
-#include "display/Displays.h"
 #include "capture/HiddenApps.h"
 #include "desktop/WindowError.h"
 #include "desktop/WindowSystem.h"
+#include "display/Displays.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,10 +1,10 @@
 #include "desktop/WindowCatalog.h"
 
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <map>
-#include <unistd.h>
 
 namespace tovo {
 
@@ -16,7 +16,9 @@ Rect Rect::intersection(const Rect& o) const {
 }
 
 nlohmann::json toJson(const AppRef& app) {
-    return {{"pid", app.pid}, {"bundleId", app.bundleId ? nlohmann::json(*app.bundleId) : nlohmann::json()}, {"name", app.name}};
+    return {{"pid", app.pid},
+            {"bundleId", app.bundleId ? nlohmann::json(*app.bundleId) : nlohmann::json()},
+            {"name", app.name}};
 }
 
 double round4(double value) { return std::round(value * 10000) / 10000; }
@@ -123,8 +125,13 @@ nlohmann::json WindowCatalog::json(std::optional<uint32_t> display, const std::o
     }
     nlohmann::json windowList = nlohmann::json::array();
     for (const auto& p : placed(display)) {
-        windowList.push_back({{"pid", p.pid}, {"display", p.display}, {"x", round4(p.x)}, {"y", round4(p.y)},
-                              {"w", round4(p.w)}, {"h", round4(p.h)}, {"layer", p.layer}});
+        windowList.push_back({{"pid", p.pid},
+                              {"display", p.display},
+                              {"x", round4(p.x)},
+                              {"y", round4(p.y)},
+                              {"w", round4(p.w)},
+                              {"h", round4(p.h)},
+                              {"layer", p.layer}});
     }
     return {{"apps", appList}, {"windows", windowList}, {"focused", focused ? toJson(*focused) : nlohmann::json()}};
 }

@@ -36,11 +36,11 @@ struct AppRef {
 namespace WindowLevel {
 inline constexpr int desktopIcon = -2147483603;  // the desktop itself
 inline constexpr int normal = 0;
-inline constexpr int floating = 3;               // kept above others
+inline constexpr int floating = 3;  // kept above others
 inline constexpr int mainMenu = 24;
-inline constexpr int status = 25;                // docks and panels
-inline constexpr int popUpMenu = 101;            // menus, tooltips
-inline constexpr int overlay = 102;              // notifications
+inline constexpr int status = 25;      // docks and panels
+inline constexpr int popUpMenu = 101;  // menus, tooltips
+inline constexpr int overlay = 102;    // notifications
 inline constexpr int cursor = 2147483630;
 }  // namespace WindowLevel
 
@@ -50,12 +50,12 @@ struct WindowRecord {
     std::optional<std::string> bundleId;
     std::string name;
     int layer = WindowLevel::normal;
-    Rect bounds;              // with the window manager's frame
-    Rect content;             // the application's own window, without the frame
+    Rect bounds;   // with the window manager's frame
+    Rect content;  // the application's own window, without the frame
     double alpha = 1.0;
     uint32_t id = 0;
-    uint32_t frame = 0;       // the top-level window holding it (itself when unframed)
-    bool chrome = false;      // a dock or panel of the desktop, attributed to the desktop shell
+    uint32_t frame = 0;   // the top-level window holding it (itself when unframed)
+    bool chrome = false;  // a dock or panel of the desktop, attributed to the desktop shell
     bool onScreen = true;
     bool minimized = false;
 };
@@ -78,7 +78,6 @@ public:
     virtual std::optional<int32_t> activePid() = 0;
     // Every app that has a window now: pid, bundle id, name.
     virtual std::vector<AppRef> runningApps() = 0;
-
 };
 
 }  // namespace tovo

@@ -32,7 +32,6 @@ public:
     virtual bool asleep() = 0;
     // Declares user activity so that sleeping displays power up.
     virtual void declareUserActivity() = 0;
-
 };
 
 }  // namespace tovo

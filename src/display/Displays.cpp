@@ -10,8 +10,8 @@
 namespace tovo {
 
 nlohmann::json DisplayInfo::json() const {
-    nlohmann::json object{{"id", id},         {"width", width},   {"height", height}, {"scale", scale},
-                          {"main", main},     {"asleep", asleep}, {"kind", kind}};
+    nlohmann::json object{{"id", id},     {"width", width},   {"height", height}, {"scale", scale},
+                          {"main", main}, {"asleep", asleep}, {"kind", kind}};
     if (name) object["name"] = *name;
     return object;
 }

@@ -1,4 +1,5 @@
 #include "display/OwnWindows.h"
+
 #include "base/Mutex.h"
 
 namespace tovo {

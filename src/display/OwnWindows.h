@@ -1,7 +1,6 @@
 #pragma once
 
 #include "base/Mutex.h"
-
 #include "display/PixelRect.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "http/Connection.h"
-#include "base/Mutex.h"
 
+#include "base/Mutex.h"
 #include "base/Text.h"
 #include "base/Utf8.h"
 #include "http/HTTPError.h"
@@ -135,7 +135,8 @@ std::string Connection::readBody(int64_t length, int64_t max) {
     const auto wanted = static_cast<size_t>(length);
     if (expectsContinue && buffer.size() < wanted) {
         expectsContinue = false;
-        if (!transport->send("HTTP/1.1 100 Continue\r\n\r\n")) throw HTTPError(400, "connection closed before body was complete");
+        if (!transport->send("HTTP/1.1 100 Continue\r\n\r\n"))
+            throw HTTPError(400, "connection closed before body was complete");
     }
     while (buffer.size() < wanted) {
         std::string chunk = transport->receive(std::min(wanted - buffer.size(), bodyReceiveSize));
@@ -201,21 +202,21 @@ bool Connection::isEndedByServer() {
 
 const char* Connection::reason(int status) {
     switch (status) {
-        case 200: return "OK";
-        case 400: return "Bad Request";
-        case 401: return "Unauthorized";
-        case 403: return "Forbidden";
-        case 404: return "Not Found";
-        case 405: return "Method Not Allowed";
-        case 409: return "Conflict";
-        case 413: return "Payload Too Large";
-        case 429: return "Too Many Requests";
-        case 431: return "Request Header Fields Too Large";
-        case 500: return "Internal Server Error";
-        case 502: return "Bad Gateway";
-        case 503: return "Service Unavailable";
-        case 504: return "Gateway Timeout";
-        default: return "Status";
+    case 200: return "OK";
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
+    case 409: return "Conflict";
+    case 413: return "Payload Too Large";
+    case 429: return "Too Many Requests";
+    case 431: return "Request Header Fields Too Large";
+    case 500: return "Internal Server Error";
+    case 502: return "Bad Gateway";
+    case 503: return "Service Unavailable";
+    case 504: return "Gateway Timeout";
+    default: return "Status";
     }
 }
 

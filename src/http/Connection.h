@@ -1,8 +1,7 @@
 #pragma once
 
-#include "base/Mutex.h"
-
 #include "base/Clock.h"
+#include "base/Mutex.h"
 #include "http/ByteTransport.h"
 #include "http/HTTPRequest.h"
 #include "http/StreamWire.h"
@@ -82,9 +81,9 @@ public:
 
 private:
     const MonotonicClock clock;
-    bool unreadBody = false;      // the last head announced a body readBody has not taken
+    bool unreadBody = false;       // the last head announced a body readBody has not taken
     bool expectsContinue = false;  // the last head asked for "100 Continue" before its body
-    Mutex endLock;  // guards endedByServer and endHook
+    Mutex endLock;                 // guards endedByServer and endHook
     bool endedByServer TOVO_GUARDED_BY(endLock) = false;
     std::function<void()> endHook TOVO_GUARDED_BY(endLock);
 };

@@ -1,11 +1,12 @@
 #include "http/FDTransport.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cmath>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
 
 namespace tovo {
 

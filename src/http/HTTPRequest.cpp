@@ -3,7 +3,6 @@
 #include "base/Utf8.h"
 #include "http/HTTPError.h"
 
-
 namespace tovo {
 
 std::optional<int64_t> HTTPRequest::integer(const std::string& name) const {
@@ -28,10 +27,16 @@ std::optional<std::string> decodeComponent(std::string_view text) {
 bool isForbiddenInURL(unsigned char c) {
     if (c <= 0x20 || c == 0x7F) return true;
     switch (c) {
-        case '"': case '<': case '>': case '\\': case '^': case '`': case '{': case '|': case '}':
-            return true;
-        default:
-            return false;
+    case '"':
+    case '<':
+    case '>':
+    case '\\':
+    case '^':
+    case '`':
+    case '{':
+    case '|':
+    case '}': return true;
+    default: return false;
     }
 }
 

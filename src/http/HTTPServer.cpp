@@ -1,17 +1,18 @@
 #include "http/HTTPServer.h"
-#include "base/Mutex.h"
 
 #include "base/Log.h"
+#include "base/Mutex.h"
 #include "http/FDTransport.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <system_error>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
 
 namespace tovo {
 namespace {
@@ -78,11 +79,16 @@ std::unique_ptr<HTTPServer> HTTPServer::create(std::string path, Handler handler
         throw HTTPError(500, "listen: " + errnoText(listenError));
     }
     if (!bodyLimit) bodyLimit = [](const HTTPRequest&) { return maxBodyBytes; };
-    return std::unique_ptr<HTTPServer>(new HTTPServer(std::move(path), std::move(handler), std::move(bodyLimit), fd, file));
+    return std::unique_ptr<HTTPServer>(
+        new HTTPServer(std::move(path), std::move(handler), std::move(bodyLimit), fd, file));
 }
 
 HTTPServer::HTTPServer(std::string path, Handler handler, BodyLimit bodyLimit, int fd, SocketFile file)
-    : path(std::move(path)), socketFile(file), handler(std::move(handler)), bodyLimit(std::move(bodyLimit)), listenFD(fd) {}
+    : path(std::move(path)),
+      socketFile(file),
+      handler(std::move(handler)),
+      bodyLimit(std::move(bodyLimit)),
+      listenFD(fd) {}
 
 void HTTPServer::removeSocketFile() const { removeSocketFileIfSame(path.c_str(), socketFile); }
 
@@ -176,7 +182,8 @@ void answerError(Connection& connection, const HTTPError& error) {
     connection.json(error.status, object);
 }
 
-void serveOneRequest(Connection& connection, const HTTPServer::Handler& handler, const HTTPServer::BodyLimit& bodyLimit) {
+void serveOneRequest(Connection& connection, const HTTPServer::Handler& handler,
+                     const HTTPServer::BodyLimit& bodyLimit) {
     try {
         auto [request, contentLength] = connection.readHead(false);
         request.body = connection.readBody(contentLength, bodyLimit(request));

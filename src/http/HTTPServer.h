@@ -1,8 +1,7 @@
 #pragma once
 
-#include "base/Mutex.h"
-
 #include "base/AcceptLoop.h"
+#include "base/Mutex.h"
 #include "http/Connection.h"
 #include "http/HTTPError.h"
 #include "http/HTTPRequest.h"
@@ -10,9 +9,9 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace tovo {
@@ -50,8 +49,8 @@ public:
 
     // Starts the accept thread. Call once.
     void start();
-    // Stops listening, removes the socket file (when it is still the one bound), ends the live connections (their streams
-    // see the end between sections) and joins every thread. Idempotent.
+    // Stops listening, removes the socket file (when it is still the one bound), ends the live connections (their
+    // streams see the end between sections) and joins every thread. Idempotent.
     void stop();
     // Connections being served now.
     size_t liveConnections();
@@ -83,14 +82,15 @@ private:
     const BodyLimit bodyLimit;
     const int listenFD;
 
-    Mutex lock;       // guards stopped and loop (which is made once and lives as long as the server)
+    Mutex lock;  // guards stopped and loop (which is made once and lives as long as the server)
     bool stopped TOVO_GUARDED_BY(lock) = false;  // no more connections are accepted
     std::unique_ptr<AcceptLoop> loop TOVO_GUARDED_BY(lock);
 };
 
 // Serves one request on `connection`: reads head and body (at most `bodyLimit(head)` bytes),
 // calls `handler`, and turns whatever it throws into a JSON error answer.
-void serveOneRequest(Connection& connection, const HTTPServer::Handler& handler, const HTTPServer::BodyLimit& bodyLimit);
+void serveOneRequest(Connection& connection, const HTTPServer::Handler& handler,
+                     const HTTPServer::BodyLimit& bodyLimit);
 
 // Removes the socket file at `path` only when it is still `file`: a later server on the same
 // path keeps its socket. Async-signal-safe.

@@ -25,11 +25,12 @@ std::string streamPart(const std::string& contentType, std::string_view body, st
     std::string head = "--" + boundary + "\r\nContent-Type: " + contentType +
                        "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
     if (size) {
-        head += "X-Frame-Width: " + std::to_string(size->first) + "\r\nX-Frame-Height: " + std::to_string(size->second) +
-                "\r\n";
+        head += "X-Frame-Width: " + std::to_string(size->first) +
+                "\r\nX-Frame-Height: " + std::to_string(size->second) + "\r\n";
     }
     head += "X-Frame-Seq: " + std::to_string(seq) + "\r\n";
-    if (publishedAt) head += "X-Frame-Time: " + std::to_string(static_cast<int64_t>(std::llround(*publishedAt))) + "\r\n";
+    if (publishedAt)
+        head += "X-Frame-Time: " + std::to_string(static_cast<int64_t>(std::llround(*publishedAt))) + "\r\n";
     head += "X-Frame-Kind: " + kind + "\r\n";
     if (codec) head += "X-Stream-Codec: " + *codec + "\r\n";
     head += "\r\n";

@@ -15,7 +15,9 @@ constexpr int32_t half = 1 << 15;
 constexpr int32_t yOffset = (16 << 16) + half;
 constexpr int32_t cOffset = (128 << 16) + half;
 
-__attribute__((always_inline)) inline uint8_t clampByte(int32_t v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
+__attribute__((always_inline)) inline uint8_t clampByte(int32_t v) {
+    return static_cast<uint8_t>(std::clamp(v, 0, 255));
+}
 
 // Built for AVX2 (eight lanes of 32-bit products) and for the baseline; the loader picks
 // one for the machine.
@@ -35,8 +37,8 @@ __attribute__((always_inline)) inline uint32_t pixelAt(const uint8_t* row, int x
 
 // Two rows of luma and their row of chroma in one pass over the pixels, which are read once.
 __attribute__((always_inline)) inline void rowPair(const uint8_t* __restrict top, const uint8_t* __restrict bottom,
-                                                   uint8_t* __restrict y0, uint8_t* __restrict y1, uint8_t* __restrict u,
-                                                   uint8_t* __restrict v, int width) {
+                                                   uint8_t* __restrict y0, uint8_t* __restrict y1,
+                                                   uint8_t* __restrict u, uint8_t* __restrict v, int width) {
     const int pairs = width / 2;
     for (int x = 0; x < pairs; ++x) {
         const uint32_t a = pixelAt(top, 2 * x), b2 = pixelAt(top, 2 * x + 1), c = pixelAt(bottom, 2 * x),
@@ -56,8 +58,10 @@ __attribute__((always_inline)) inline void rowPair(const uint8_t* __restrict top
     }
     if (width % 2) {
         const uint32_t a = pixelAt(top, width - 1), c = pixelAt(bottom, width - 1);
-        y0[width - 1] = static_cast<uint8_t>((yR * ((a >> 16) & 0xFF) + yG * ((a >> 8) & 0xFF) + yB * (a & 0xFF) + yOffset) >> 16);
-        y1[width - 1] = static_cast<uint8_t>((yR * ((c >> 16) & 0xFF) + yG * ((c >> 8) & 0xFF) + yB * (c & 0xFF) + yOffset) >> 16);
+        y0[width - 1] =
+            static_cast<uint8_t>((yR * ((a >> 16) & 0xFF) + yG * ((a >> 8) & 0xFF) + yB * (a & 0xFF) + yOffset) >> 16);
+        y1[width - 1] =
+            static_cast<uint8_t>((yR * ((c >> 16) & 0xFF) + yG * ((c >> 8) & 0xFF) + yB * (c & 0xFF) + yOffset) >> 16);
         const int32_t b = 2 * ((a & 0xFF) + (c & 0xFF)), g = 2 * (((a >> 8) & 0xFF) + ((c >> 8) & 0xFF)),
                       r = 2 * (((a >> 16) & 0xFF) + ((c >> 16) & 0xFF));
         u[pairs] = clampByte((uR * r + uG * g + uB * b + 4 * cOffset) >> 18);

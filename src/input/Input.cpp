@@ -1,8 +1,8 @@
 #include "input/Input.h"
-#include "base/Mutex.h"
 
 #include "base/BadInput.h"
 #include "base/Log.h"
+#include "base/Mutex.h"
 #include "base/Text.h"
 #include "base/Utf8.h"
 #include "input/TextSegments.h"
@@ -314,14 +314,13 @@ void Input::perform(const InputEvent& event, const Action& action) {
     if (event.isPointerAction()) scroll.interrupt();
     action();
 
-    const bool pressing = event.kind == InputKind::down || event.kind == InputKind::up ||
-                          (event.kind == InputKind::move && event.button);
+    const bool pressing =
+        event.kind == InputKind::down || event.kind == InputKind::up || (event.kind == InputKind::move && event.button);
     if (!pressing) return;
     std::optional<uint32_t> display;
     try {
         display = displays.resolve(event.display);
-    } catch (const DisplayError&) {
-    }
+    } catch (const DisplayError&) {}
     if (!display || !event.x || !event.y) return;
     double x = std::clamp(*event.x, 0.0, 1.0), y = std::clamp(*event.y, 0.0, 1.0);
     if (event.kind == InputKind::down) {

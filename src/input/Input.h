@@ -1,8 +1,7 @@
 #pragma once
 
-#include "base/Mutex.h"
-
 #include "base/Clock.h"
+#include "base/Mutex.h"
 #include "display/Displays.h"
 #include "input/InputEvent.h"
 #include "input/InputInjector.h"

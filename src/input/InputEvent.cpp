@@ -46,9 +46,15 @@ std::optional<std::string> string(const nlohmann::json& object, const char* key)
 
 const std::map<std::string, InputKind, std::less<>>& kinds() {
     static const std::map<std::string, InputKind, std::less<>> table = {
-        {"click", InputKind::click}, {"doubleClick", InputKind::doubleClick}, {"rightClick", InputKind::rightClick},
-        {"down", InputKind::down},   {"up", InputKind::up},                   {"move", InputKind::move},
-        {"drag", InputKind::drag},   {"scroll", InputKind::scroll},           {"type", InputKind::type},
+        {"click", InputKind::click},
+        {"doubleClick", InputKind::doubleClick},
+        {"rightClick", InputKind::rightClick},
+        {"down", InputKind::down},
+        {"up", InputKind::up},
+        {"move", InputKind::move},
+        {"drag", InputKind::drag},
+        {"scroll", InputKind::scroll},
+        {"type", InputKind::type},
         {"key", InputKind::key},
     };
     return table;
@@ -58,13 +64,13 @@ const std::map<std::string, InputKind, std::less<>>& kinds() {
 
 bool InputEvent::isPointerAction() const {
     switch (kind.value_or(InputKind::key)) {
-        case InputKind::click:
-        case InputKind::doubleClick:
-        case InputKind::rightClick:
-        case InputKind::down:
-        case InputKind::move:
-        case InputKind::drag: return true;
-        default: return false;
+    case InputKind::click:
+    case InputKind::doubleClick:
+    case InputKind::rightClick:
+    case InputKind::down:
+    case InputKind::move:
+    case InputKind::drag: return true;
+    default: return false;
     }
 }
 

@@ -13,7 +13,7 @@ enum class InputKind { click, doubleClick, rightClick, down, up, move, drag, scr
 
 // The body of POST /input. Keys not listed are ignored.
 struct InputEvent {
-    std::string type;  // as sent (for messages)
+    std::string type;               // as sent (for messages)
     std::optional<InputKind> kind;  // none: a type the service does not know (refused when planned)
     std::optional<int64_t> display;
     std::optional<double> x, y, dx, dy, vx, vy;

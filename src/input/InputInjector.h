@@ -35,7 +35,6 @@ public:
     virtual void typeText(const std::string& text) = 0;
     // Turns the wheel: positive `clicks` scroll content up (or left), negative down (or right).
     virtual void wheel(int verticalClicks, int horizontalClicks) = 0;
-
 };
 
 }  // namespace tovo

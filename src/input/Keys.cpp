@@ -15,14 +15,26 @@ constexpr Key character(char c) { return static_cast<Key>(static_cast<unsigned c
 const std::map<std::string, Key, std::less<>>& table() {
     static const std::map<std::string, Key, std::less<>> names = [] {
         std::map<std::string, Key, std::less<>> t = {
-            {"return", Key::returnKey},   {"enter", Key::enter},       {"tab", Key::tab},
-            {"space", Key::space},        {"delete", Key::backspace},  {"backspace", Key::backspace},
-            {"forwarddelete", Key::forwardDelete},                     {"escape", Key::escape},
-            {"esc", Key::escape},         {"left", Key::left},         {"right", Key::right},
-            {"down", Key::down},          {"up", Key::up},             {"home", Key::home},
-            {"end", Key::end},            {"pageup", Key::pageUp},     {"pagedown", Key::pageDown},
+            {"return", Key::returnKey},
+            {"enter", Key::enter},
+            {"tab", Key::tab},
+            {"space", Key::space},
+            {"delete", Key::backspace},
+            {"backspace", Key::backspace},
+            {"forwarddelete", Key::forwardDelete},
+            {"escape", Key::escape},
+            {"esc", Key::escape},
+            {"left", Key::left},
+            {"right", Key::right},
+            {"down", Key::down},
+            {"up", Key::up},
+            {"home", Key::home},
+            {"end", Key::end},
+            {"pageup", Key::pageUp},
+            {"pagedown", Key::pageDown},
         };
-        for (char c : std::string_view("abcdefghijklmnopqrstuvwxyz0123456789=-][';\\,/.`")) t[std::string(1, c)] = character(c);
+        for (char c : std::string_view("abcdefghijklmnopqrstuvwxyz0123456789=-][';\\,/.`"))
+            t[std::string(1, c)] = character(c);
         for (int n = 1; n <= 12; ++n) t["f" + std::to_string(n)] = function(n);
         return t;
     }();

@@ -1,4 +1,5 @@
 #include "input/OwnKeyPresses.h"
+
 #include "base/Mutex.h"
 
 namespace tovo {

@@ -1,11 +1,12 @@
 #include "input/PointerHold.h"
-#include "base/Mutex.h"
 
 #include "base/Log.h"
+#include "base/Mutex.h"
 
 namespace tovo {
 
-PointerHolds::PointerHolds(Clock now, std::shared_ptr<TaskQueue> queue) : now(std::move(now)), queue(std::move(queue)) {}
+PointerHolds::PointerHolds(Clock now, std::shared_ptr<TaskQueue> queue)
+    : now(std::move(now)), queue(std::move(queue)) {}
 
 PointerHolds::~PointerHolds() { queue->stopTimer(); }
 
@@ -65,7 +66,7 @@ std::vector<uint32_t> PointerHolds::expire() {
     std::vector<uint32_t> released;
     for (auto& [display, hold] : expired) {
         log("input: left button held on display " + std::to_string(display) +
-                            " for 10 s without a move or up; releasing it (" + hold.route + ")");
+            " for 10 s without a move or up; releasing it (" + hold.route + ")");
         if (hold.release) hold.release(hold.x, hold.y);
         released.push_back(display);
     }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "base/Mutex.h"
-
 #include "base/TaskQueue.h"
 
 #include <cstdint>
@@ -41,7 +40,8 @@ public:
     // hold expires or is released for everybody, since an up through /input posts itself.
     static inline const std::string inputRoute = "input";
 
-    explicit PointerHolds(Clock now, std::shared_ptr<TaskQueue> queue = std::make_shared<SerialTaskQueue>("tovo-holds"));
+    explicit PointerHolds(Clock now,
+                          std::shared_ptr<TaskQueue> queue = std::make_shared<SerialTaskQueue>("tovo-holds"));
     ~PointerHolds();
 
     // Registers a held button; a replaced hold of another route is released at its place.

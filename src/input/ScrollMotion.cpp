@@ -31,8 +31,9 @@ std::string ScrollMotion::Summary::description() const {
     if (timedOut) out += ", no ended request for 3 s";
     if (interrupted) out += ", interrupted";
     if (momentumV0) {
-        out += "; momentum " + std::to_string(std::llround(*momentumV0)) + " pt/s \u2192 (" + std::to_string(momentumPxX) +
-               ", " + std::to_string(momentumPxY) + ") px in " + ms(momentumDuration) + " ms";
+        out += "; momentum " + std::to_string(std::llround(*momentumV0)) + " pt/s \u2192 (" +
+               std::to_string(momentumPxX) + ", " + std::to_string(momentumPxY) + ") px in " + ms(momentumDuration) +
+               " ms";
         if (momentumInterrupted) out += " (interrupted)";
     } else if (liftSpeed) {
         out += "; no momentum (" + std::to_string(std::llround(*liftSpeed)) + " pt/s at lift)";

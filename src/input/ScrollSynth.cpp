@@ -1,7 +1,7 @@
 #include "input/ScrollSynth.h"
-#include "base/Mutex.h"
 
 #include "base/Log.h"
+#include "base/Mutex.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,7 +11,8 @@ namespace tovo {
 std::pair<int, int> WheelClicks::add(double dx, double dy) {
     auto take = [](double& owed, double pixels) {
         if (std::isfinite(pixels)) owed += pixels;
-        double clicks = std::clamp(std::trunc(owed / pixelsPerClick), double(-maxClicksPerStep), double(maxClicksPerStep));
+        double clicks =
+            std::clamp(std::trunc(owed / pixelsPerClick), double(-maxClicksPerStep), double(maxClicksPerStep));
         owed -= clicks * pixelsPerClick;
         return static_cast<int>(clicks);
     };
@@ -62,7 +63,8 @@ void ScrollSynth::interrupt() {
     if (motion.idle() && !wheel.owes()) return;
     if (!motion.idle()) motion.interrupt(clock());
     std::vector<Turn> turns = stepLocked();
-    if (long long dropped = wheel.drop()) log(name + " interrupted; " + std::to_string(dropped) + " wheel clicks dropped");
+    if (long long dropped = wheel.drop())
+        log(name + " interrupted; " + std::to_string(dropped) + " wheel clicks dropped");
     if (turns.empty()) return;
     MutexLock posting(postLock);
     guard.unlock();

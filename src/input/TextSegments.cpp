@@ -11,7 +11,8 @@ std::vector<std::string> graphemeClusters(const std::string& text) {
     std::vector<std::string> out;
     icu::UnicodeString units = icu::UnicodeString::fromUTF8(text);
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::BreakIterator> breaks(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    std::unique_ptr<icu::BreakIterator> breaks(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
     if (U_FAILURE(status) || !breaks) {
         // Without break rules, fall back to code points.
         for (int32_t i = 0; i < units.length();) {
@@ -33,9 +34,7 @@ std::vector<std::string> graphemeClusters(const std::string& text) {
     return out;
 }
 
-size_t utf16Length(const std::string& text) {
-    return static_cast<size_t>(icu::UnicodeString::fromUTF8(text).length());
-}
+size_t utf16Length(const std::string& text) { return static_cast<size_t>(icu::UnicodeString::fromUTF8(text).length()); }
 
 char32_t firstScalar(const std::string& text) {
     icu::UnicodeString units = icu::UnicodeString::fromUTF8(text);

@@ -1,9 +1,9 @@
 #include "overlay/Automation.h"
-#include "base/Mutex.h"
 
 #include "base/BadInput.h"
 #include "base/Json.h"
 #include "base/Log.h"
+#include "base/Mutex.h"
 #include "base/Utf8.h"
 
 namespace tovo {
@@ -97,7 +97,8 @@ AutomationCore Automation::set(bool active, const std::string& label) {
         MutexLock guard(lock);
         effects = state.set(active, label);
     }
-    std::string line = active ? "automation: active" + (label.empty() ? "" : " (" + label + ")") : "automation: inactive";
+    std::string line =
+        active ? "automation: active" + (label.empty() ? "" : " (" + label + ")") : "automation: inactive";
     log(effects.empty() ? line + " (unchanged)" : line);
     run(effects);
     return core();
@@ -125,18 +126,14 @@ void Automation::run(const std::vector<AutomationEffect>& effects) {
             if (!stillActive) tap.remove();
             break;
         }
-        case AutomationEffect::removeTap:
-            tap.remove();
-            break;
+        case AutomationEffect::removeTap: tap.remove(); break;
         case AutomationEffect::showBorder: {
             AutomationCore now = core();
             // A change that ended automation meanwhile has hidden the border already.
             if (now.active) overlay.show(AutomationOverlayGeometry::capsuleText(now.label, now.esc, chinese));
             break;
         }
-        case AutomationEffect::hideBorder:
-            overlay.hide();
-            break;
+        case AutomationEffect::hideBorder: overlay.hide(); break;
         case AutomationEffect::emitAbort:
             if (postEvent) {
                 postEvent(abortLine);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "base/Mutex.h"
-
 #include "base/TaskQueue.h"
 #include "overlay/AutomationOverlay.h"
 #include "overlay/EscapeTap.h"
@@ -74,7 +73,7 @@ private:
 
     mutable Mutex lock;  // guards state
     AutomationCore state TOVO_GUARDED_BY(lock);
-    Mutex effectsLock;   // keeps the effects of one change together, in order
+    Mutex effectsLock;  // keeps the effects of one change together, in order
     // Last, so that it ends first: a pending Escape never runs on a half-destroyed object.
     const std::unique_ptr<TaskQueue> escapes;
 };

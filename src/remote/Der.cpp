@@ -30,7 +30,8 @@ std::string oid(std::initializer_list<uint64_t> components) {
     std::string content;
     auto base128 = [&](uint64_t value) {
         std::string groups(1, static_cast<char>(value & 0x7F));
-        for (value >>= 7; value > 0; value >>= 7) groups.insert(groups.begin(), static_cast<char>(0x80 | (value & 0x7F)));
+        for (value >>= 7; value > 0; value >>= 7)
+            groups.insert(groups.begin(), static_cast<char>(0x80 | (value & 0x7F)));
         content += groups;
     };
     if (parts.size() >= 2) base128(40 * parts[0] + parts[1]);

@@ -1,13 +1,14 @@
 #include "remote/PrivateFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tovo {
 namespace {
@@ -70,7 +71,8 @@ void makePrivateDirectory(const std::string& path) {
     if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
         throw std::runtime_error("cannot create " + path + ": " + std::strerror(errno));
     }
-    if (::chmod(path.c_str(), 0700) != 0) throw std::runtime_error("cannot protect " + path + ": " + std::strerror(errno));
+    if (::chmod(path.c_str(), 0700) != 0)
+        throw std::runtime_error("cannot protect " + path + ": " + std::strerror(errno));
 }
 
 }  // namespace tovo

@@ -1,7 +1,7 @@
 #include "remote/RemoteAccess.h"
-#include "base/Mutex.h"
 
 #include "base/Log.h"
+#include "base/Mutex.h"
 #include "base/Text.h"
 #include "remote/PrivateFile.h"
 
@@ -228,7 +228,8 @@ std::optional<uint64_t> RemoteAccess::admit(const std::string& peer, std::functi
             evicted.push_back(std::move(it->second.end));
             tracked.erase(it);
         };
-        for (auto [oldest, count] = unbound(&peer); count >= maxUnauthenticatedPerPeer; std::tie(oldest, count) = unbound(&peer)) {
+        for (auto [oldest, count] = unbound(&peer); count >= maxUnauthenticatedPerPeer;
+             std::tie(oldest, count) = unbound(&peer)) {
             evict(oldest);
         }
         for (auto [oldest, count] = unbound(nullptr);

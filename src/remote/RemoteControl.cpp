@@ -1,7 +1,7 @@
 #include "remote/RemoteControl.h"
-#include "base/Mutex.h"
 
 #include "base/Log.h"
+#include "base/Mutex.h"
 
 #include <cmath>
 

@@ -1,8 +1,7 @@
 #pragma once
 
-#include "base/Mutex.h"
-
 #include "base/Clock.h"
+#include "base/Mutex.h"
 #include "base/TaskQueue.h"
 
 #include <nlohmann/json.hpp>
@@ -81,7 +80,7 @@ private:
     const double idle;
     Mutex lock;  // guards the fields below
     std::optional<Holder> current TOVO_GUARDED_BY(lock);
-    double lastActivity TOVO_GUARDED_BY(lock) = 0;  // monotonic seconds
+    double lastActivity TOVO_GUARDED_BY(lock) = 0;    // monotonic seconds
     bool timerRunning TOVO_GUARDED_BY(lock) = false;  // the idle check ticks
     // Last, so that its thread ends before the fields a tick reads.
     const std::shared_ptr<TaskQueue> queue;

@@ -1,8 +1,8 @@
 #include "remote/RemoteDevices.h"
-#include "base/Mutex.h"
 
 #include "base/Json.h"
 #include "base/Log.h"
+#include "base/Mutex.h"
 #include "base/Text.h"
 #include "base/Utf8.h"
 #include "remote/PrivateFile.h"
@@ -107,7 +107,8 @@ std::optional<PairingCode> RemoteDevices::pairingCode() {
 }
 
 std::string RemoteDevices::pair(const std::string& given, const std::string& id, const std::string& name) {
-    if (!isDeviceId(id)) throw PairError(PairError::Kind::badDevice, "device.id must be 8\u201364 of A\u2013Z a\u2013z 0\u20139 _ -");
+    if (!isDeviceId(id))
+        throw PairError(PairError::Kind::badDevice, "device.id must be 8\u201364 of A\u2013Z a\u2013z 0\u20139 _ -");
     const std::string stored = cleanName(name);
     std::string token;
     {
@@ -164,7 +165,9 @@ bool RemoteDevices::isEmpty() {
 void RemoteDevices::saveLocked() {
     nlohmann::json list = nlohmann::json::array();
     for (const auto& device : devices) {
-        nlohmann::json entry{{"id", device.id}, {"name", device.name}, {"pairedAt", millis(device.pairedAt)},
+        nlohmann::json entry{{"id", device.id},
+                             {"name", device.name},
+                             {"pairedAt", millis(device.pairedAt)},
                              {"tokenHash", device.tokenHash}};
         if (device.lastSeenAt) entry["lastSeenAt"] = millis(*device.lastSeenAt);
         list.push_back(entry);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "base/Mutex.h"
-
 #include "remote/Crypto.h"
 
 #include <nlohmann/json.hpp>
@@ -17,11 +16,11 @@ namespace tovo {
 
 // A phone paired with this computer. Only the hash of its token is kept.
 struct RemoteDevice {
-    std::string id;    // 8–64 of A–Z a–z 0–9 _ -, chosen by the phone
-    std::string name;  // at most 64 characters
-    double pairedAt = 0;                 // wall-clock seconds
+    std::string id;       // 8–64 of A–Z a–z 0–9 _ -, chosen by the phone
+    std::string name;     // at most 64 characters
+    double pairedAt = 0;  // wall-clock seconds
     std::optional<double> lastSeenAt;
-    std::string tokenHash;               // 64 lower-case hex digits of SHA-256 over the token
+    std::string tokenHash;  // 64 lower-case hex digits of SHA-256 over the token
 
     // {"id", "name", "pairedAt", "lastSeenAt" when set}, times in ms since 1970.
     nlohmann::json json() const;

@@ -18,7 +18,8 @@ RemoteSettings RemoteSettings::load(const std::string& path, Crypto& crypto) {
                             ? id->get<std::string>()
                             : randomText(crypto, 16);
     auto port = object.find("port");
-    if (port != object.end() && port->is_number_integer() && port->get<int64_t>() >= 1 && port->get<int64_t>() <= 65535) {
+    if (port != object.end() && port->is_number_integer() && port->get<int64_t>() >= 1 &&
+        port->get<int64_t>() <= 65535) {
         settings.port = static_cast<uint16_t>(port->get<int64_t>());
     }
     auto enabled = object.find("enabled");

@@ -7,15 +7,16 @@
 
 namespace tovo {
 
-std::string makeSelfSignedCertificate(const std::string& key, const std::string& commonName, int64_t now, Crypto& crypto) {
+std::string makeSelfSignedCertificate(const std::string& key, const std::string& commonName, int64_t now,
+                                      Crypto& crypto) {
     auto point = crypto.publicPoint(key);
     if (!point) throw std::runtime_error("TLS key: unreadable");
     std::string serial = crypto.randomBytes(16);
     // Positive and exactly 16 bytes long.
     serial[0] = static_cast<char>((static_cast<uint8_t>(serial[0]) & 0x7F) | 0x01);
     const std::string ecdsaWithSHA256 = DER::sequence({DER::oid({1, 2, 840, 10045, 4, 3, 2})});
-    const std::string name = DER::sequence({DER::sequence(
-        {DER::sequence({DER::oid({2, 5, 4, 3}), DER::utf8String(commonName)})}, DER::setTag)});
+    const std::string name = DER::sequence(
+        {DER::sequence({DER::sequence({DER::oid({2, 5, 4, 3}), DER::utf8String(commonName)})}, DER::setTag)});
     const std::string tbs = DER::sequence({
         DER::explicitTag(0, DER::smallInteger(2)),
         DER::integer(serial),
@@ -38,7 +39,8 @@ TLSIdentity TLSIdentity::make(const std::string& key, const std::string& certifi
     if (!point) throw std::runtime_error("TLS key: unreadable");
     auto certificate = crypto.readCertificate(certificateDER);
     if (!certificate) throw std::runtime_error("TLS certificate: unreadable");
-    if (certificate->publicPoint != *point) throw std::runtime_error("TLS identity: the key does not match the certificate");
+    if (certificate->publicPoint != *point)
+        throw std::runtime_error("TLS identity: the key does not match the certificate");
     return TLSIdentity{key, certificateDER, fingerprintOf(*point, crypto)};
 }
 

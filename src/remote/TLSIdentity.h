@@ -11,9 +11,9 @@ namespace tovo {
 // certificate for it, renewed before it expires without changing the key, so that the
 // fingerprint phones pinned stays valid.
 struct TLSIdentity {
-    std::string key;             // X9.63 private key, 97 bytes
+    std::string key;  // X9.63 private key, 97 bytes
     std::string certificateDER;
-    std::string fingerprint;     // "sha256:" + hex of SHA-256 over the public point
+    std::string fingerprint;  // "sha256:" + hex of SHA-256 over the public point
 
     static constexpr const char* keyFile = "tls-key.der";
     static constexpr const char* certificateFile = "tls-cert.der";
@@ -32,6 +32,7 @@ struct TLSIdentity {
 
 // An X.509 v3 certificate for `key`, issued by and to `commonName`, valid from a day before
 // `now` for 3650 days, with a random positive 16-byte serial, signed ECDSA-SHA256.
-std::string makeSelfSignedCertificate(const std::string& key, const std::string& commonName, int64_t now, Crypto& crypto);
+std::string makeSelfSignedCertificate(const std::string& key, const std::string& commonName, int64_t now,
+                                      Crypto& crypto);
 
 }  // namespace tovo

@@ -3,14 +3,15 @@
 #include "base/Log.h"
 #include "service/ScreenService.h"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
-#include <unistd.h>
 
 namespace tovo::Lifecycle {
 namespace {

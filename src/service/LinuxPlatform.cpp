@@ -1,12 +1,11 @@
 // The Linux backends of the facilities every desktop platform shares.
-#include "service/ScreenService.h"
-
 #include "audio/pulse/PulseAudioProbe.h"
 #include "audio/pulse/PulseAudioSource.h"
 #include "desktop/atspi/AtspiAccessibility.h"
 #include "remote/avahi/AvahiAdvertiser.h"
 #include "remote/openssl/OpenSSLCrypto.h"
 #include "remote/openssl/TLSListener.h"
+#include "service/ScreenService.h"
 #include "session/dbus/DBusConsoleLock.h"
 #include "video/libav/LibavEncoderSession.h"
 

@@ -1,14 +1,14 @@
 #include "service/ScreenService.h"
-#include "base/Mutex.h"
 
-#include "base/Language.h"
-
-#include "base/Log.h"
 #include "api/Endpoints.h"
+#include "base/Language.h"
+#include "base/Log.h"
+#include "base/Mutex.h"
 #include "service/ScreenServiceError.h"
 
-#include <cstdlib>
 #include <unistd.h>
+
+#include <cstdlib>
 
 namespace tovo {
 namespace {
@@ -38,7 +38,9 @@ public:
 
 class NoEscapeTap final : public EscapeTap {
 public:
-    std::optional<std::string> install(std::function<void()>) override { return std::string("no keyboard watcher here"); }
+    std::optional<std::string> install(std::function<void()>) override {
+        return std::string("no keyboard watcher here");
+    }
     void remove() override {}
 };
 
@@ -66,7 +68,8 @@ ScreenService::ScreenService(ServiceSettings serviceSettings, Platform backends)
 void ScreenService::wireScreenState() {
     std::weak_ptr<ScreenStateTracker> weakTracker = tracker;
     consoleWatcher = std::make_shared<ConsoleWatcher>(
-        ConsoleWatcher::readerOf(*platform.consoleLock), monotonicSeconds, [weakTracker](ConsoleState from, ConsoleState to) {
+        ConsoleWatcher::readerOf(*platform.consoleLock), monotonicSeconds,
+        [weakTracker](ConsoleState from, ConsoleState to) {
             log(std::string("console changed (") + from.description() + " \u2192 " + to.description() + ")");
             if (auto t = weakTracker.lock()) t->setNeedsRefresh();
         });
@@ -213,7 +216,8 @@ void ScreenService::start() {
     try {
         const Api* api = endpoints.get();
         created = HTTPServer::create(
-            settings.socketPath, [api](HTTPRequest& request, Connection& connection) { api->handle(request, connection); },
+            settings.socketPath,
+            [api](HTTPRequest& request, Connection& connection) { api->handle(request, connection); },
             [api](const HTTPRequest& request) { return api->router().bodyLimit(request); });
     } catch (const HTTPError& error) {
         throw ScreenServiceError("cannot listen on " + settings.socketPath + ": " + error.message);

@@ -1,21 +1,20 @@
 #pragma once
 
-#include "base/Mutex.h"
-
 #include "api/Api.h"
-#include "capture/CaptureLatency.h"
-#include "display/Displays.h"
-#include "capture/StillCapture.h"
-#include "desktop/Accessibility.h"
-#include "desktop/WindowSystem.h"
-#include "http/HTTPServer.h"
-#include "input/Input.h"
-#include "input/InputInjector.h"
 #include "audio/AudioCapture.h"
 #include "audio/AudioSource.h"
+#include "base/Mutex.h"
+#include "capture/CaptureLatency.h"
+#include "capture/StillCapture.h"
 #include "clipboard/ClipboardMonitor.h"
 #include "clipboard/Pasteboard.h"
 #include "cursor/PointerTracker.h"
+#include "desktop/Accessibility.h"
+#include "desktop/WindowSystem.h"
+#include "display/Displays.h"
+#include "http/HTTPServer.h"
+#include "input/Input.h"
+#include "input/InputInjector.h"
 #include "input/PointerHold.h"
 #include "overlay/Automation.h"
 #include "remote/Crypto.h"
@@ -60,10 +59,10 @@ struct Platform {
     std::unique_ptr<Crypto> crypto;
     SecureListenerFactory makeListener;
     std::function<std::unique_ptr<ServiceAdvertiser>()> makeAdvertiser;
-    std::function<std::vector<std::string>()> addresses;  // this computer's IPv4 addresses
-    std::unique_ptr<Pasteboard> pasteboard;  // none: no clipboard routes
-    std::unique_ptr<PointerProbe> pointer;   // none: no client-drawn cursor
-    AudioSourceFactory makeAudioSource;      // none: no audio
+    std::function<std::vector<std::string>()> addresses;                // this computer's IPv4 addresses
+    std::unique_ptr<Pasteboard> pasteboard;                             // none: no clipboard routes
+    std::unique_ptr<PointerProbe> pointer;                              // none: no client-drawn cursor
+    AudioSourceFactory makeAudioSource;                                 // none: no audio
     std::function<std::unique_ptr<AudioServerProbe>()> makeAudioProbe;  // none: no deafness watchdog
     // The automation banner over the displays `screens` lists, and the Escape tap; none:
     // automation is kept as state only.
@@ -158,7 +157,7 @@ private:
     StreamFlowRegistry flows;
     EncoderCapabilities encoders;
     RemoteControl control;
-    std::unique_ptr<RemoteAccess> remote;  // with --remote
+    std::unique_ptr<RemoteAccess> remote;         // with --remote
     std::unique_ptr<ClipboardMonitor> clipboard;  // with a pasteboard
     CursorShapeIDs cursorShapes;
     PointerTrackers pointers;

@@ -1,7 +1,5 @@
 // The X11 desktop platform: every facility that speaks to the X server, over one shared
 // connection.
-#include "service/ScreenService.h"
-
 #include "capture/x11/X11Capture.h"
 #include "clipboard/x11/X11Clipboard.h"
 #include "cursor/x11/X11PointerProbe.h"
@@ -10,6 +8,7 @@
 #include "display/x11/X11SupervisorWindows.h"
 #include "input/x11/XTestInputInjector.h"
 #include "overlay/x11/X11Overlay.h"
+#include "service/ScreenService.h"
 #include "session/x11/X11DesktopSession.h"
 #include "x11/X11Connection.h"
 

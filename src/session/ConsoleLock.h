@@ -11,7 +11,6 @@ public:
     virtual ~ConsoleLock() = default;
     // Unknown counts as unlocked.
     virtual bool locked() = 0;
-
 };
 
 }  // namespace tovo

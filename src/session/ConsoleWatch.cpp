@@ -1,6 +1,6 @@
 #include "session/ConsoleWatch.h"
-#include "base/Mutex.h"
 
+#include "base/Mutex.h"
 
 namespace tovo {
 

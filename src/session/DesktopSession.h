@@ -16,7 +16,6 @@ public:
     virtual bool canCaptureScreen() = 0;
     // Synthetic mouse and keyboard input can be posted.
     virtual bool canInjectInput() = 0;
-
 };
 
 }  // namespace tovo

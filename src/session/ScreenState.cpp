@@ -1,6 +1,6 @@
 #include "session/ScreenState.h"
-#include "base/Mutex.h"
 
+#include "base/Mutex.h"
 
 #include <cmath>
 
@@ -8,19 +8,19 @@ namespace tovo {
 
 const char* toString(ScreenPhase phase) {
     switch (phase) {
-        case ScreenPhase::connecting: return "connecting";
-        case ScreenPhase::reconnecting: return "reconnecting";
-        case ScreenPhase::ready: return "ready";
-        case ScreenPhase::unavailable: return "unavailable";
+    case ScreenPhase::connecting: return "connecting";
+    case ScreenPhase::reconnecting: return "reconnecting";
+    case ScreenPhase::ready: return "ready";
+    case ScreenPhase::unavailable: return "unavailable";
     }
     return "unavailable";
 }
 
 const char* toString(ScreenStateReason reason) {
     switch (reason) {
-        case ScreenStateReason::starting: return "starting";
-        case ScreenStateReason::noSession: return "no-session";
-        case ScreenStateReason::noPermission: return "no-permission";
+    case ScreenStateReason::starting: return "starting";
+    case ScreenStateReason::noSession: return "no-session";
+    case ScreenStateReason::noPermission: return "no-permission";
     }
     return "starting";
 }
@@ -160,7 +160,8 @@ void ScreenStateTracker::post(std::string line) {
         MutexLock guard(condLock);
         ++postedSeq;
         if (postedLines.size() >= postedCapacity) {
-            postedLines.erase(postedLines.begin(), postedLines.begin() + static_cast<long>(postedLines.size() - postedCapacity + 1));
+            postedLines.erase(postedLines.begin(),
+                              postedLines.begin() + static_cast<long>(postedLines.size() - postedCapacity + 1));
         }
         postedLines.emplace_back(postedSeq, std::move(line));
         ++version;

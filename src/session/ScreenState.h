@@ -1,8 +1,7 @@
 #pragma once
 
-#include "base/Mutex.h"
-
 #include "base/Clock.h"
+#include "base/Mutex.h"
 #include "base/TaskQueue.h"
 
 #include <nlohmann/json.hpp>
@@ -95,8 +94,8 @@ public:
         bool stopped = false;
     };
 
-    explicit ScreenStateTracker(Clock clock = wallSeconds,
-                                std::shared_ptr<TaskQueue> queue = std::make_shared<SerialTaskQueue>("tovo-control-state"));
+    explicit ScreenStateTracker(Clock clock = wallSeconds, std::shared_ptr<TaskQueue> queue =
+                                                               std::make_shared<SerialTaskQueue>("tovo-control-state"));
 
     void start();
     void stop();
@@ -120,7 +119,8 @@ public:
     // False when the tracker is stopped.
     bool waitForChange(uint64_t seen, std::chrono::steady_clock::time_point deadline);
 
-    static std::string eventLine(const std::vector<ScreenDisplayState>& states, const std::optional<ConsoleState>& console);
+    static std::string eventLine(const std::vector<ScreenDisplayState>& states,
+                                 const std::optional<ConsoleState>& console);
     static const std::string pingLine;
 
 private:

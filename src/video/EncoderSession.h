@@ -14,7 +14,7 @@ struct EncoderSessionConfig {
     VideoCodec codec = VideoCodec::h264;
     int width = 0;
     int height = 0;
-    int bitrate = 0;    // bits per second
+    int bitrate = 0;  // bits per second
     int frameRate = 30;
 };
 
@@ -53,6 +53,7 @@ public:
 };
 
 // Makes a session, or returns null and says why in `error` (the backend's status).
-using EncoderSessionFactory = std::function<std::unique_ptr<EncoderSession>(const EncoderSessionConfig&, std::string& error)>;
+using EncoderSessionFactory =
+    std::function<std::unique_ptr<EncoderSession>(const EncoderSessionConfig&, std::string& error)>;
 
 }  // namespace tovo

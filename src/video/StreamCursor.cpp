@@ -2,8 +2,8 @@
 
 namespace tovo {
 
-StreamCursorPacer::Next StreamCursorPacer::next(const ClientCursor& cursor, const std::optional<ClientCursorShape>& shape,
-                                                double now) {
+StreamCursorPacer::Next StreamCursorPacer::next(const ClientCursor& cursor,
+                                                const std::optional<ClientCursorShape>& shape, double now) {
     bool newShape = shape && !sentShapes.count(shape->id);
     if (lastSent && *lastSent == cursor && !newShape) return {};
     if (lastPartAt && now - *lastPartAt < minInterval) return {std::nullopt, *lastPartAt + minInterval};

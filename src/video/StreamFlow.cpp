@@ -1,7 +1,7 @@
 #include "video/StreamFlow.h"
-#include "base/Mutex.h"
 
 #include "base/Log.h"
+#include "base/Mutex.h"
 
 #include <algorithm>
 #include <cmath>
@@ -89,7 +89,8 @@ std::optional<std::string> StreamFlow::updateProfile(double at) {
     if (controller.profile() == chosen) return std::nullopt;
     int before = controller.bitrateKbps();
     if (auto kbps = controller.apply(chosen)) pendingKbps = kbps;
-    std::string line = label + ": network profile " + chosen.name + " (cap " + std::to_string(chosen.maxKbps) + " kbps)";
+    std::string line =
+        label + ": network profile " + chosen.name + " (cap " + std::to_string(chosen.maxKbps) + " kbps)";
     if (controller.bitrateKbps() < before) {
         line += ", bitrate " + std::to_string(before) + " → " + std::to_string(controller.bitrateKbps()) + " kbps";
     }
@@ -187,9 +188,9 @@ std::string StreamFlow::summaryLine() {
                   "window %d%s in flight %zu; %d kbps%s; rtt min %.0f srtt %.0f ms; acks %d limited %d probes %d "
                   "key requests %d; down %d up %d held %d",
                   c.window(), c.windowOff() ? " (off)" : (c.acksStarted() ? "" : " (no acks)"), c.inFlight(),
-                  c.bitrateKbps(), c.profile() ? (" " + c.profile()->name).c_str() : "", ms(c.minRTT()), ms(c.smoothedRTT()),
-                  c.counters().acks, c.counters().windowLimited, c.counters().probes, c.counters().keyRequests,
-                  c.counters().decreases, c.counters().increases, c.counters().heldSteps);
+                  c.bitrateKbps(), c.profile() ? (" " + c.profile()->name).c_str() : "", ms(c.minRTT()),
+                  ms(c.smoothedRTT()), c.counters().acks, c.counters().windowLimited, c.counters().probes,
+                  c.counters().keyRequests, c.counters().decreases, c.counters().increases, c.counters().heldSteps);
     return text;
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "base/Mutex.h"
-
 #include "video/StreamFlowController.h"
 #include "video/StreamReports.h"
 
@@ -24,7 +23,8 @@ class StreamFlow {
 public:
     using Clock = std::function<double()>;  // monotonic seconds
 
-    StreamFlow(std::string id, std::string label, StreamFlowController controller, Clock clock, std::function<void()> wake);
+    StreamFlow(std::string id, std::string label, StreamFlowController controller, Clock clock,
+               std::function<void()> wake);
 
     const std::string id;
     const std::string label;

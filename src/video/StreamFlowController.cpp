@@ -39,7 +39,8 @@ std::optional<double> StreamFlowController::queueDelayMin() const {
     if (!trips.lastAt || !base) return std::nullopt;
     int count = 0;
     double smallest = INFINITY;
-    for (auto it = trips.samples.rbegin(); it != trips.samples.rend() && *trips.lastAt - it->at <= tune.qdWindow; ++it) {
+    for (auto it = trips.samples.rbegin(); it != trips.samples.rend() && *trips.lastAt - it->at <= tune.qdWindow;
+         ++it) {
         ++count;
         smallest = std::min(smallest, it->value);
     }
@@ -88,7 +89,8 @@ void StreamFlowController::pictureSent(uint64_t seq, double at, std::optional<in
     flight.lastSentSeq = std::max(flight.lastSentSeq, seq);
     if (bytes) {
         rate.sentBytes.push_back({at, static_cast<double>(*bytes)});
-        while (!rate.sentBytes.empty() && at - rate.sentBytes.front().at > tune.utilizationWindow) rate.sentBytes.pop_front();
+        while (!rate.sentBytes.empty() && at - rate.sentBytes.front().at > tune.utilizationWindow)
+            rate.sentBytes.pop_front();
     }
     flight.outstanding.push_back({seq, at});
     if (!windowActive()) {
@@ -169,8 +171,8 @@ std::optional<int> StreamFlowController::decrease(double at) {
     rate.lastDecreaseAt = at;
     ++counts.decreases;
     int b = rate.kbps;
-    rate.ceiling = Ceiling{std::max(static_cast<int>(std::lround(tune.ceilingFactor * b)), tune.minKbps),
-                      at + tune.ceilingHold};
+    rate.ceiling =
+        Ceiling{std::max(static_cast<int>(std::lround(tune.ceilingFactor * b)), tune.minKbps), at + tune.ceilingHold};
     if (b <= tune.minKbps) return std::nullopt;
     rate.kbps = std::max(tune.minKbps, static_cast<int>(std::lround(tune.decreaseFactor * b)));
     return rate.kbps;

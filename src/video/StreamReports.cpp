@@ -139,13 +139,22 @@ std::optional<StreamPlayoutReport> StreamPlayoutReport::parse(const json& j) {
     if (!j.is_object()) return std::nullopt;
     StreamPlayoutReport r;
     r.mode = word(j, "mode", {"smooth", "latency"});
-    std::pair<const char*, std::optional<double>*> fields[] = {
-        {"fps", &r.fps}, {"gapP50Ms", &r.gapP50Ms}, {"gapP90Ms", &r.gapP90Ms},
-        {"arrivalGapP50Ms", &r.arrivalGapP50Ms}, {"arrivalGapP90Ms", &r.arrivalGapP90Ms},
-        {"hitchesPerSec", &r.hitchesPerSec}, {"bufferMs", &r.bufferMs}, {"droppedPerSec", &r.droppedPerSec},
-        {"decodeMs", &r.decodeMs}, {"refreshHz", &r.refreshHz}, {"paceMs", &r.paceMs}, {"bufferCapMs", &r.bufferCapMs},
-        {"stall150PerSec", &r.stall150PerSec}, {"stall300PerSec", &r.stall300PerSec},
-        {"jitterP95Ms", &r.jitterP95Ms}, {"touchBufferMs", &r.touchBufferMs}};
+    std::pair<const char*, std::optional<double>*> fields[] = {{"fps", &r.fps},
+                                                               {"gapP50Ms", &r.gapP50Ms},
+                                                               {"gapP90Ms", &r.gapP90Ms},
+                                                               {"arrivalGapP50Ms", &r.arrivalGapP50Ms},
+                                                               {"arrivalGapP90Ms", &r.arrivalGapP90Ms},
+                                                               {"hitchesPerSec", &r.hitchesPerSec},
+                                                               {"bufferMs", &r.bufferMs},
+                                                               {"droppedPerSec", &r.droppedPerSec},
+                                                               {"decodeMs", &r.decodeMs},
+                                                               {"refreshHz", &r.refreshHz},
+                                                               {"paceMs", &r.paceMs},
+                                                               {"bufferCapMs", &r.bufferCapMs},
+                                                               {"stall150PerSec", &r.stall150PerSec},
+                                                               {"stall300PerSec", &r.stall300PerSec},
+                                                               {"jitterP95Ms", &r.jitterP95Ms},
+                                                               {"touchBufferMs", &r.touchBufferMs}};
     for (auto& [key, field] : fields) *field = number(j, key);
     if (auto it = j.find("net"); it != j.end()) r.net = StreamNetReport::parse(*it);
     if (auto it = j.find("audio"); it != j.end()) r.audio = StreamAudioReport::parse(*it);
@@ -197,7 +206,7 @@ const char* toString(StreamNetQuality::Grade grade) {
 }
 
 StreamNetQuality StreamNetQuality::graded(const std::optional<StreamRTTSummary>& acks,
-                                         const std::optional<StreamNetReport>& client) {
+                                          const std::optional<StreamNetReport>& client) {
     using Grade = StreamNetQuality::Grade;
     StreamNetQuality q;
     std::optional<double> rtt;
@@ -266,7 +275,8 @@ std::string StreamNetQuality::line(const std::optional<StreamNetReport>& client)
         if (client->constrained.value_or(false)) text += " low-data";
         if (client->inputRttP50Ms || client->inputRttP90Ms) {
             std::snprintf(buffer, sizeof(buffer), " input %.0f/%.0f ms (n %lld)", client->inputRttP50Ms.value_or(0),
-                          client->inputRttP90Ms.value_or(0), static_cast<long long>(client->inputRttSamples.value_or(0)));
+                          client->inputRttP90Ms.value_or(0),
+                          static_cast<long long>(client->inputRttSamples.value_or(0)));
             text += buffer;
         }
         if (client->rxKbps) text += " rx " + format("%.1f", *client->rxKbps / 1000) + " Mbps";

@@ -71,7 +71,8 @@ struct StreamNetQuality {
     std::vector<std::string> reasons;
     bool byInput = false;  // graded from the client's input round trips
 
-    static StreamNetQuality graded(const std::optional<StreamRTTSummary>& acks, const std::optional<StreamNetReport>& client);
+    static StreamNetQuality graded(const std::optional<StreamRTTSummary>& acks,
+                                   const std::optional<StreamNetReport>& client);
     nlohmann::json json() const;
     std::string line(const std::optional<StreamNetReport>& client) const;
 };

@@ -77,7 +77,8 @@ int streamWidth(const StreamWidthInputs& in) {
         int limit = std::min(R, 2048);
         for (int c = std::max(16, evenDown(W)); c <= limit; c += 2) {
             int w = evenDown(std::max(2, std::min(P, c)));
-            int h = evenDown(std::max(2, static_cast<int>(std::floor(in.pointsHeight * w / std::max(in.pointsWidth, 1.0)))));
+            int h = evenDown(
+                std::max(2, static_cast<int>(std::floor(in.pointsHeight * w / std::max(in.pointsWidth, 1.0)))));
             if (w < c) break;
             if (static_cast<int64_t>(w) * h > 1920 * 1080) {
                 W = w;

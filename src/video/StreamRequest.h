@@ -28,9 +28,9 @@ int videoMaxWidth(const char* variable);
 
 // The display facts the stream width depends on.
 struct StreamWidthInputs {
-    int requested = 1280;        // R: the query's maxWidth after the still rules
-    int pixelWidth = 0;          // P
-    double pointsWidth = 0;      // the display's size in points
+    int requested = 1280;    // R: the query's maxWidth after the still rules
+    int pixelWidth = 0;      // P
+    double pointsWidth = 0;  // the display's size in points
     double pointsHeight = 0;
     std::optional<int> serverMax;  // TOVO_VIDEO_MAX_WIDTH, when set
     int serverMaxValue = 1600;     // videoMaxWidth

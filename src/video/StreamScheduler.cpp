@@ -20,7 +20,8 @@ StreamScheduler::Decision StreamScheduler::next(const Inputs& in, double now) co
 
     if (!in.picture) return {Kind::wait, PictureKind::live, false, std::min(deadline, now + tuning.idleCheck)};
     if (*in.picture != lastPictureSent || keyDue) {
-        if (now - lastEncodeStart < interval) return {Kind::pace, PictureKind::live, keyDue, lastEncodeStart + interval};
+        if (now - lastEncodeStart < interval)
+            return {Kind::pace, PictureKind::live, keyDue, lastEncodeStart + interval};
         return {Kind::send, PictureKind::live, keyDue, now};
     }
     if (refinesLeft > 0 && now - lastSend >= tuning.refineIdle) return {Kind::send, PictureKind::refine, false, now};
@@ -38,11 +39,8 @@ void StreamScheduler::sent(PictureKind kind, bool key, uint64_t pictureSeq, doub
         lastPictureSent = pictureSeq;
         refinesLeft = tuning.videoRefines;
         break;
-    case PictureKind::refine:
-        --refinesLeft;
-        break;
-    case PictureKind::keepalive:
-        break;
+    case PictureKind::refine: --refinesLeft; break;
+    case PictureKind::keepalive: break;
     }
     failuresInRow = 0;
     anySent = true;

@@ -16,11 +16,11 @@ enum class PictureKind { live, refine, keepalive };
 class StreamScheduler {
 public:
     struct Inputs {
-        bool over = false;                       // the peer went away or the source stopped
-        std::optional<uint64_t> picture;         // the source's newest picture, if any
-        bool keyRequested = false;               // the client asked for a key frame
-        std::optional<double> stallDeadline;     // when the flow's stall check is due
-        std::optional<double> statsDue;          // when the next statistics are due
+        bool over = false;                    // the peer went away or the source stopped
+        std::optional<uint64_t> picture;      // the source's newest picture, if any
+        bool keyRequested = false;            // the client asked for a key frame
+        std::optional<double> stallDeadline;  // when the flow's stall check is due
+        std::optional<double> statsDue;       // when the next statistics are due
     };
     struct Decision {
         enum class Kind {

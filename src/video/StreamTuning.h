@@ -10,17 +10,17 @@ namespace tovo {
 
 // Every constant of video streaming. Times are seconds, rates kbps unless named otherwise.
 struct StreamTuning {
-    int videoWindow = 4;             // smallest window of unacknowledged pictures
-    int maxVideoWindow = 16;         // largest window
-    double probeAfter = 1.0;         // a full window still sends one picture after this long
-    double disableAfter = 3.0;       // no ack this long with pictures out switches the window off
-    double reenableWithin = 1.0;     // an ack this quick switches it back on
+    int videoWindow = 4;          // smallest window of unacknowledged pictures
+    int maxVideoWindow = 16;      // largest window
+    double probeAfter = 1.0;      // a full window still sends one picture after this long
+    double disableAfter = 3.0;    // no ack this long with pictures out switches the window off
+    double reenableWithin = 1.0;  // an ack this quick switches it back on
     int maxReenables = 5;
-    double keyMinInterval = 0.5;     // smallest gap between client-requested key frames
-    int maxTracked = 64;             // outstanding entries kept while the window is off
-    double minRTTWindow = 10.0;      // age limit of round-trip samples
+    double keyMinInterval = 0.5;  // smallest gap between client-requested key frames
+    int maxTracked = 64;          // outstanding entries kept while the window is off
+    double minRTTWindow = 10.0;   // age limit of round-trip samples
     double srttGain = 0.125;
-    double qdWindow = 1.0;           // span of samples for the queueing delay
+    double qdWindow = 1.0;  // span of samples for the queueing delay
     int qdMinSamples = 3;
     double congestedDelay = 0.05;
     double congestedHold = 0.5;
@@ -34,7 +34,7 @@ struct StreamTuning {
     double decreaseFactor = 0.85;
     double increaseFactor = 1.1;
     double recoverFactor = 1.25;
-    double keyGrace = 1.5;           // delay spikes this soon after a key frame are ignored
+    double keyGrace = 1.5;  // delay spikes this soon after a key frame are ignored
     int startKbps = 3500;
     int minKbps = 300;
     int maxKbps = 20000;

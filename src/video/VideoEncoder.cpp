@@ -1,7 +1,7 @@
 #include "video/VideoEncoder.h"
-#include "base/Mutex.h"
 
 #include "base/Log.h"
+#include "base/Mutex.h"
 
 #include <algorithm>
 #include <chrono>
@@ -32,7 +32,8 @@ std::optional<double> median(std::vector<double> values) {
 }
 
 // Median encode time of the calibration page at one size, over frames 3…8.
-std::optional<double> calibrationMedian(VideoCodec codec, const EncoderSessionFactory& makeSession, int width, int height) {
+std::optional<double> calibrationMedian(VideoCodec codec, const EncoderSessionFactory& makeSession, int width,
+                                        int height) {
     VideoEncoder encoder(codec, 2500000, 30, makeSession);
     std::vector<double> samples;
     for (int i = 0; i < 9; ++i) {
@@ -175,8 +176,8 @@ bool VideoEncoder::calibrate(VideoCodec codec, const EncoderSessionFactory& make
     if (!large) return false;
     bool prefers = *small * 0.8 > *large;
     char line[160];
-    std::snprintf(line, sizeof(line), "video: %s encode 1600x1000 %.1f ms, 1824x1144 %.1f ms%s", toString(codec), *small,
-                  *large, prefers ? ": streams use pictures above 1080p's area" : "");
+    std::snprintf(line, sizeof(line), "video: %s encode 1600x1000 %.1f ms, 1824x1144 %.1f ms%s", toString(codec),
+                  *small, *large, prefers ? ": streams use pictures above 1080p's area" : "");
     log(line);
     return prefers;
 }
@@ -222,7 +223,8 @@ void fillCalibrationPicture(uint8_t* pixels, int width, int height, int stride, 
         for (int x = 0; x < width; ++x) row[x] = light;
         if (inBlock < 4 || inBlock > 13) continue;
         for (int x = 12; x < width - 40; ++x) {
-            uint32_t h = static_cast<uint32_t>(pageRow) * 97u ^ block * 40503u ^ static_cast<uint32_t>(x / 3) * 0x9E3779B1u;
+            uint32_t h =
+                static_cast<uint32_t>(pageRow) * 97u ^ block * 40503u ^ static_cast<uint32_t>(x / 3) * 0x9E3779B1u;
             if (h % 5 < 2) row[x] = dark;
         }
     }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "base/Mutex.h"
-
 #include "capture/VideoPictureSource.h"
 #include "video/AccessUnit.h"
 #include "video/EncoderSession.h"
@@ -9,11 +8,11 @@
 
 #include <cstdint>
 #include <map>
-#include <mutex>
-#include <thread>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 
 namespace tovo {
@@ -35,10 +34,10 @@ struct VideoEncodeResult {
 class VideoEncoder {
 public:
     struct Timing {
-        double submitMs = 0;  // in the submit call (conversion and encode)
-        double waitMs = 0;    // from submit's return to having the output
-        double packMs = 0;    // building the access unit
-        bool flushed = false; // the encoder had to be made to give out the picture
+        double submitMs = 0;   // in the submit call (conversion and encode)
+        double waitMs = 0;     // from submit's return to having the output
+        double packMs = 0;     // building the access unit
+        bool flushed = false;  // the encoder had to be made to give out the picture
     };
 
     static constexpr int minimumBitrate = 50000;

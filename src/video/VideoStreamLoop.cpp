@@ -1,9 +1,8 @@
 #include "video/VideoStreamLoop.h"
 
-#include "video/StreamCursor.h"
-
 #include "base/Log.h"
 #include "base/StrictTiming.h"
+#include "video/StreamCursor.h"
 #include "video/VideoEncoder.h"
 
 #include <algorithm>
@@ -46,10 +45,11 @@ struct VideoStreamWindow {
         }
         if (!encodeMs.empty()) mean /= static_cast<double>(encodeMs.size());
         char text[200];
-        std::snprintf(text, sizeof(text),
-                      "sent %.1f pics/s (live %d refine %d keepalive %d key %d dropped %d); encode %.1f/%.1f ms (mean/max)",
-                      (live + refines + keepalives) / std::max(seconds, 0.001), live, refines, keepalives, keys, drops,
-                      mean, worst);
+        std::snprintf(
+            text, sizeof(text),
+            "sent %.1f pics/s (live %d refine %d keepalive %d key %d dropped %d); encode %.1f/%.1f ms (mean/max)",
+            (live + refines + keepalives) / std::max(seconds, 0.001), live, refines, keepalives, keys, drops, mean,
+            worst);
         std::string out = text;
         if (cursorParts) out += "; cursor parts " + std::to_string(*cursorParts);
         return out;
@@ -166,17 +166,16 @@ public:
 
             auto decision = schedule.next(in, now);
             switch (decision.kind) {
-            case StreamScheduler::Decision::Kind::end:
-                return;
+            case StreamScheduler::Decision::Kind::end: return;
             case StreamScheduler::Decision::Kind::wait:
-                source.waitForPicture(changes, steadyAt(std::min(decision.until, cursorDue.value_or(decision.until)), now));
+                source.waitForPicture(changes,
+                                      steadyAt(std::min(decision.until, cursorDue.value_or(decision.until)), now));
                 continue;
             case StreamScheduler::Decision::Kind::pace:
                 StrictTiming::sleep(decision.until - now);
                 pacedTo = decision.until;
                 continue;
-            case StreamScheduler::Decision::Kind::send:
-                break;
+            case StreamScheduler::Decision::Kind::send: break;
             }
             if (heldByWindow(*picture, in, changes, now)) continue;
             if (!encodeAndSend(*picture, decision, now)) return;
@@ -303,7 +302,7 @@ private:
     StreamStatistics stats;
     StreamCursorPacer cursorPacer;
     std::shared_ptr<StreamFlow> flow;
-    std::optional<double> pacedTo;   // the moment the last pace sleep waited for
+    std::optional<double> pacedTo;    // the moment the last pace sleep waited for
     std::optional<double> cursorDue;  // when the cursor's next part is due, this turn
 };
 

@@ -1,9 +1,8 @@
 #pragma once
 
-#include "cursor/ClientCursor.h"
-
 #include "base/Clock.h"
 #include "capture/VideoPictureSource.h"
+#include "cursor/ClientCursor.h"
 #include "video/AccessUnit.h"
 #include "video/EncoderSession.h"
 #include "video/StreamFlow.h"
@@ -35,9 +34,9 @@ public:
 
 struct VideoStreamOptions {
     VideoCodec codec = VideoCodec::h264;
-    std::string label;                   // log prefix
+    std::string label;                    // log prefix
     std::optional<std::string> streamID;  // flow control exists only with one
-    double interval = 0.5;               // seconds between live pictures
+    double interval = 0.5;                // seconds between live pictures
     StreamTuning tuning;
     std::optional<double> statsInterval = 10.0;
     std::function<void(const nlohmann::json&)> onStats;

@@ -12,8 +12,8 @@ bool hasProperty(Display* display, Window window, Atom property) {
     int format;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
-    bool has = XGetWindowProperty(display, window, property, 0, 0, False, AnyPropertyType, &type, &format, &count, &after,
-                                  &data) == Success &&
+    bool has = XGetWindowProperty(display, window, property, 0, 0, False, AnyPropertyType, &type, &format, &count,
+                                  &after, &data) == Success &&
                type != None;
     if (data) XFree(data);
     return has;
@@ -26,7 +26,8 @@ Window findClientBelow(Display* display, Window window, Atom wmState, int depth)
     unsigned int count = 0;
     Window found = 0;
     if (XQueryTree(display, window, &root, &parent, &children, &count)) {
-        for (unsigned int i = 0; i < count && !found; ++i) found = findClientBelow(display, children[i], wmState, depth + 1);
+        for (unsigned int i = 0; i < count && !found; ++i)
+            found = findClientBelow(display, children[i], wmState, depth + 1);
     }
     if (children) XFree(children);
     return found;
@@ -56,8 +57,8 @@ int32_t windowOwnerPid(Display* display, XID window) {
         int format;
         unsigned long items = 0, after = 0;
         unsigned char* data = nullptr;
-        if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), 0, 1, False, XA_CARDINAL, &type,
-                               &format, &items, &after, &data) == Success &&
+        if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), 0, 1, False, XA_CARDINAL,
+                               &type, &format, &items, &after, &data) == Success &&
             data && format == 32 && items == 1) {
             pid = static_cast<int32_t>(*reinterpret_cast<unsigned long*>(data));
         }

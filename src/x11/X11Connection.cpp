@@ -1,7 +1,7 @@
 #include "x11/X11Connection.h"
-#include "base/Mutex.h"
 
 #include "base/Log.h"
+#include "base/Mutex.h"
 
 #include <X11/Xlib.h>
 

@@ -29,8 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     } catch (const tovo::HTTPError& error) {
         connection.json(error.status, {{"error", error.message}});
-    } catch (const tovo::Connection::Idle&) {
-    }
+    } catch (const tovo::Connection::Idle&) {}
     if (consumed > bytes.size()) __builtin_trap();
     return 0;
 }

@@ -63,7 +63,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         tovo::Input::Action action = world->input.plan(event, [] { return false; });
         world->input.perform(event, action);
     } catch (const tovo::BadInput&) {
-    } catch (const tovo::DisplayError&) {
-    }
+    } catch (const tovo::DisplayError&) {}
     return 0;
 }

@@ -26,15 +26,18 @@ TEST(Accessibility, SummaryOfAGtkWindowAndTheFocusProbe) {
     ASSERT_TRUE(probe.waitForOutput("ready", 15s)) << probe.output();
 
     json windows;
-    ASSERT_TRUE(eventually([&] { return !(windows = service.getJson("/app/windows?bundleId=ax_probe.py")["windows"]).empty(); }));
+    ASSERT_TRUE(eventually(
+        [&] { return !(windows = service.getJson("/app/windows?bundleId=ax_probe.py")["windows"]).empty(); }));
     const std::string id = std::to_string(windows[0]["id"].get<uint32_t>());
 
     json summary;
-    eventually([&] {
-        auto response = service.get("/app/ax?window=" + id);
-        if (response.status == 200) summary = json::parse(response.body);
-        return summary.contains("focused") && !summary["focused"].is_null();
-    }, 6s, 200ms);
+    eventually(
+        [&] {
+            auto response = service.get("/app/ax?window=" + id);
+            if (response.status == 200) summary = json::parse(response.body);
+            return summary.contains("focused") && !summary["focused"].is_null();
+        },
+        6s, 200ms);
     ASSERT_TRUE(summary.contains("elements")) << service.process->output();
     // Reading an app switches the session's accessibility on for toolkits that wait for it.
     EXPECT_NE(switchState().find("<true>"), std::string::npos) << switchState();
@@ -81,8 +84,10 @@ TEST(Accessibility, AnAppWithoutATreeIsToldTheTrueCause) {
     ASSERT_TRUE(service.ready()) << service.process->output();
     Process xterm({"/usr/bin/xterm", "-geometry", "60x10+100+100", "-e", "sh", "-c", "sleep 600"});
     json windows;
-    ASSERT_TRUE(eventually([&] { return !(windows = service.getJson("/app/windows?bundleId=XTerm")["windows"]).empty(); }));
+    ASSERT_TRUE(
+        eventually([&] { return !(windows = service.getJson("/app/windows?bundleId=XTerm")["windows"]).empty(); }));
     auto response = service.get("/app/ax?window=" + std::to_string(windows[0]["id"].get<uint32_t>()));
     EXPECT_EQ(response.status, 404);
-    EXPECT_NE(response.body.find("no accessibility tree on the service's D-Bus session"), std::string::npos) << response.body;
+    EXPECT_NE(response.body.find("no accessibility tree on the service's D-Bus session"), std::string::npos)
+        << response.body;
 }

@@ -8,13 +8,13 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <unistd.h>
 
 #include <csignal>
 #include <ctime>
 #include <fstream>
 #include <regex>
 #include <thread>
-#include <unistd.h>
 
 using namespace tovo::test;
 using namespace std::chrono_literals;
@@ -40,13 +40,16 @@ struct App {
     }
     std::string socket() const { return home.path() + "/screen.sock"; }
     std::string log() const { return readAll(home.path() + "/logs/tovo-control.log"); }
-    bool serving() { return fileExists(socket()) && httpExchange(socket(), "GET /status HTTP/1.1\r\n\r\n").status == 200; }
+    bool serving() {
+        return fileExists(socket()) && httpExchange(socket(), "GET /status HTTP/1.1\r\n\r\n").status == 200;
+    }
     // The pids of "service started (pid N)" lines, in order.
     std::vector<int> servicePids() {
         std::vector<int> pids;
         std::regex started(R"(service started \(pid (\d+)\))");
         std::string text = log();
-        for (std::sregex_iterator it(text.begin(), text.end(), started), end; it != end; ++it) pids.push_back(std::stoi((*it)[1]));
+        for (std::sregex_iterator it(text.begin(), text.end(), started), end; it != end; ++it)
+            pids.push_back(std::stoi((*it)[1]));
         return pids;
     }
 };
@@ -84,8 +87,9 @@ TEST(App, SupervisesTheServiceBacksOffAndStopsItCleanly) {
     // One app per home; a second one says so to whoever started it.
     auto second = runCommand({"/usr/bin/env", "TOVO_HOME=" + app.home.path(), binary}, 10s);
     EXPECT_EQ(second.code, 0);
-    EXPECT_NE(second.output.find("tovo-control: Tovo Control already runs (pid " + std::to_string(app.process->pid()) + ")"),
-              std::string::npos)
+    EXPECT_NE(
+        second.output.find("tovo-control: Tovo Control already runs (pid " + std::to_string(app.process->pid()) + ")"),
+        std::string::npos)
         << second.output;
     EXPECT_NE(app.log().find("Tovo Control already runs for " + app.home.path() + " (pid " +
                              std::to_string(app.process->pid()) + "); exiting"),
@@ -105,7 +109,8 @@ TEST(App, SupervisesTheServiceBacksOffAndStopsItCleanly) {
     ASSERT_NE(killed, "") << log;
     EXPECT_NE(failed1.find("service ended (exit code 1)"), std::string::npos) << log;
     EXPECT_NE(failed2.find("service ended (exit code 1)"), std::string::npos) << log;
-    double restarted1 = stampOf(lineWith(log, "service started", 1)), restarted2 = stampOf(lineWith(log, "service started", 2));
+    double restarted1 = stampOf(lineWith(log, "service started", 1)),
+           restarted2 = stampOf(lineWith(log, "service started", 2));
     EXPECT_NEAR(restarted1 - stampOf(killed), 1.0, 0.3);
     EXPECT_NEAR(restarted2 - stampOf(failed1), 2.0, 0.3);
     ::unlink(app.socket().c_str());
@@ -139,16 +144,20 @@ TEST(App, TrayItemMenuAndPairingCode) {
         return json::parse(result.output.substr(0, result.output.find('\n')), nullptr, false);
     };
     json items;
-    ASSERT_TRUE(eventually([&] {
-        items = menu();
-        return items.is_array() && items.size() > 2 && items[1]["label"] == "Running";
-    }, 30s)) << items << app.log();
+    ASSERT_TRUE(eventually(
+        [&] {
+            items = menu();
+            return items.is_array() && items.size() > 2 && items[1]["label"] == "Running";
+        },
+        30s))
+        << items << app.log();
     std::vector<std::string> labels;
-    for (const auto& item : items) labels.push_back(item["type"] == "separator" ? "—" : item["label"].get<std::string>());
-    EXPECT_EQ(std::vector<std::string>(labels.begin() + 1, labels.end()),
-              (std::vector<std::string>{"Running", "—", "Screen Recording", "Accessibility", "—", "Pair iPhone…",
-                                        "Allow Remote Access", "—", "Restart Service", "Show Log", "—",
-                                        "Quit Tovo Control"}))
+    for (const auto& item : items)
+        labels.push_back(item["type"] == "separator" ? "—" : item["label"].get<std::string>());
+    EXPECT_EQ(
+        std::vector<std::string>(labels.begin() + 1, labels.end()),
+        (std::vector<std::string>{"Running", "—", "Screen Recording", "Accessibility", "—", "Pair iPhone…",
+                                  "Allow Remote Access", "—", "Restart Service", "Show Log", "—", "Quit Tovo Control"}))
         << items;
     EXPECT_EQ(items[7]["toggle-state"], 1);  // remote access is on
 
@@ -159,31 +168,39 @@ TEST(App, TrayItemMenuAndPairingCode) {
         }
         return -1;
     };
-    ASSERT_EQ(httpExchange(app.socket(), "POST /remote/enabled HTTP/1.1\r\nContent-Length: 17\r\n\r\n{\"enabled\":false}").status,
-              200);
+    ASSERT_EQ(
+        httpExchange(app.socket(), "POST /remote/enabled HTTP/1.1\r\nContent-Length: 17\r\n\r\n{\"enabled\":false}")
+            .status,
+        200);
     menu({"open"});
     EXPECT_TRUE(eventually([&] { return remoteToggle() == 0; }, 1s, 100ms)) << menu();
-    ASSERT_EQ(httpExchange(app.socket(), "POST /remote/enabled HTTP/1.1\r\nContent-Length: 16\r\n\r\n{\"enabled\":true}").status,
-              200);
+    ASSERT_EQ(
+        httpExchange(app.socket(), "POST /remote/enabled HTTP/1.1\r\nContent-Length: 16\r\n\r\n{\"enabled\":true}")
+            .status,
+        200);
     menu({"open"});
     ASSERT_TRUE(eventually([&] { return remoteToggle() == 1; }, 1s, 100ms)) << menu();
 
     // The pairing window's code, read from the screen, is the pairing URL the service shows.
     menu({"click", "Pair iPhone…"});
     std::string shown, wanted;
-    EXPECT_TRUE(eventually([&] {
-        auto remote = json::parse(httpExchange(app.socket(), "GET /remote HTTP/1.1\r\n\r\n").body, nullptr, false);
-        if (!remote.is_object() || !remote["pairing"].is_object()) return false;
-        wanted = remote["pairing"]["url"];
-        runCommand({"/usr/bin/import", "-window", "root", app.home.path() + "/screen.png"});
-        // zbarimg's own complaints (it looks for a system bus) share the output.
-        shown = runCommand({"/usr/bin/zbarimg", "-q", "--raw", app.home.path() + "/screen.png"}).output;
-        return shown.find(wanted + "\n") != std::string::npos;
-    }, 20s, 500ms)) << "read: " << shown << "\nwanted: " << wanted;
+    EXPECT_TRUE(eventually(
+        [&] {
+            auto remote = json::parse(httpExchange(app.socket(), "GET /remote HTTP/1.1\r\n\r\n").body, nullptr, false);
+            if (!remote.is_object() || !remote["pairing"].is_object()) return false;
+            wanted = remote["pairing"]["url"];
+            runCommand({"/usr/bin/import", "-window", "root", app.home.path() + "/screen.png"});
+            // zbarimg's own complaints (it looks for a system bus) share the output.
+            shown = runCommand({"/usr/bin/zbarimg", "-q", "--raw", app.home.path() + "/screen.png"}).output;
+            return shown.find(wanted + "\n") != std::string::npos;
+        },
+        20s, 500ms))
+        << "read: " << shown << "\nwanted: " << wanted;
 
     // The window fits a small screen (its QR code scaled to 260 pixels) and is the service's
     // own: in none of its pictures or window lists.
-    auto geometry = runCommand({"/usr/bin/xdotool", "search", "--name", "^Pair iPhone$", "getwindowgeometry", "--shell"}).output;
+    auto geometry =
+        runCommand({"/usr/bin/xdotool", "search", "--name", "^Pair iPhone$", "getwindowgeometry", "--shell"}).output;
     std::smatch size;
     ASSERT_TRUE(std::regex_search(geometry, size, std::regex(R"(WIDTH=(\d+)\nHEIGHT=(\d+))"))) << geometry;
     EXPECT_LE(std::stoi(size[1]), 420) << geometry;
@@ -191,8 +208,9 @@ TEST(App, TrayItemMenuAndPairingCode) {
     auto frame = httpExchange(app.socket(), "GET /frame?maxWidth=1920&quality=95 HTTP/1.1\r\n\r\n");
     ASSERT_EQ(frame.status, 200);
     std::ofstream(app.home.path() + "/frame.jpg", std::ios::binary) << frame.body;
-    EXPECT_EQ(runCommand({"/usr/bin/zbarimg", "-q", "--raw", app.home.path() + "/frame.jpg"}).output.find("tovocontrol://"),
-              std::string::npos);
+    EXPECT_EQ(
+        runCommand({"/usr/bin/zbarimg", "-q", "--raw", app.home.path() + "/frame.jpg"}).output.find("tovocontrol://"),
+        std::string::npos);
     auto windows = httpExchange(app.socket(), "GET /windows HTTP/1.1\r\n\r\n").body;
     EXPECT_EQ(windows.find("Pair iPhone"), std::string::npos) << windows;
     app.process->signal(SIGTERM);

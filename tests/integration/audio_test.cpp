@@ -44,7 +44,8 @@ public:
         }
         auto body = client.readExactly(std::stoul(headers["Content-Length"]) + 2, 5s);
         if (!body) return std::nullopt;
-        return Packet{std::stoull(headers["X-Audio-Seq"]), std::stoll(headers["X-Audio-Time"]), body->substr(0, body->size() - 2)};
+        return Packet{std::stoull(headers["X-Audio-Seq"]), std::stoll(headers["X-Audio-Time"]),
+                      body->substr(0, body->size() - 2)};
     }
     SocketClient client;
     HTTPResponse head;
@@ -103,7 +104,8 @@ TEST(Audio, APlayedToneComesBackAtItsPitchAndLevelInSteadyPackets) {
         return out;
     };
     // Until the audio server's first samples have come (silence stands in before them).
-    EXPECT_TRUE(eventually([&] { return service.getJson("/audio/stats")["capture"]["ioCallbacks"].get<int>() > 0; }, 5s));
+    EXPECT_TRUE(
+        eventually([&] { return service.getJson("/audio/stats")["capture"]["ioCallbacks"].get<int>() > 0; }, 5s));
     std::vector<Packet> warmUp = read(60);
     ASSERT_EQ(warmUp.size(), 60u) << service.process->output();
 
@@ -205,7 +207,8 @@ TEST(Audio, AnOutputThatGoesEndsTheCaptureAndNothingElseIsRecorded) {
     ASSERT_TRUE(service.ready()) << service.process->output();
     ASSERT_TRUE(service.process->waitForOutput("video: hevc encode", 60s));
     // A microphone-like source: a 440 Hz tone at -6 dBFS.
-    ASSERT_EQ(runCommand({"/usr/bin/pactl", "load-module", "module-sine-source", "frequency=440", "rate=48000"}).code, 0);
+    ASSERT_EQ(runCommand({"/usr/bin/pactl", "load-module", "module-sine-source", "frequency=440", "rate=48000"}).code,
+              0);
     {
         AudioReader reader(service.socket);
         ASSERT_TRUE(reader.next());
@@ -222,7 +225,8 @@ TEST(Audio, AnOutputThatGoesEndsTheCaptureAndNothingElseIsRecorded) {
     }
     EXPECT_TRUE(service.process->waitForOutput("audio: the audio server ended the record stream of tovo_null", 5s))
         << service.process->output();
-    ASSERT_EQ(runCommand({"/usr/bin/pactl", "load-module", "module-null-sink", "sink_name=tovo_null", "rate=48000"}).code, 0);
+    ASSERT_EQ(
+        runCommand({"/usr/bin/pactl", "load-module", "module-null-sink", "sink_name=tovo_null", "rate=48000"}).code, 0);
     ASSERT_EQ(runCommand({"/usr/bin/pactl", "set-default-sink", "tovo_null"}).code, 0);
     std::string tone = makeTone(service.path("tone.wav"), 4);
     AudioReader again(service.socket);

@@ -19,7 +19,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-
 struct Service : ServiceProcess {
     explicit Service(const std::string& display) : ServiceProcess(binary, display) {
         EXPECT_TRUE(ready()) << process->output();
@@ -33,8 +32,8 @@ struct Service : ServiceProcess {
 };
 
 std::unique_ptr<Process> openWindow(int x, int y, int w, int h, const std::string& rgb) {
-    auto window = std::make_unique<Process>(
-        std::vector<std::string>{colorWindow, std::to_string(x), std::to_string(y), std::to_string(w), std::to_string(h), rgb});
+    auto window = std::make_unique<Process>(std::vector<std::string>{colorWindow, std::to_string(x), std::to_string(y),
+                                                                     std::to_string(w), std::to_string(h), rgb});
     EXPECT_TRUE(window->waitForOutput("mapped", 10s)) << window->output();
     return window;
 }
@@ -94,7 +93,6 @@ TEST(Frame, VanishedXServerLeavesNoSharedMemory) {
     EXPECT_EQ(segmentsOf(service.process->pid()), 0);
     EXPECT_TRUE(service.process->running());
 }
-
 
 TEST(Frame, AnUnchangedScreenIsAnsweredWithThePreviousPicture) {
     Service service(VirtualDesktop::shared().display());

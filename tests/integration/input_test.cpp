@@ -17,7 +17,6 @@ using nlohmann::json;
 
 namespace {
 
-
 // The GTK probe at (200, 150), 600 × 400; its pointer area starts 40 pixels lower.
 struct Probe {
     Process process{{"/usr/bin/python3", sourceDir + "/tests/support/input_probe.py", "200", "150", "600", "400"}};

@@ -7,22 +7,22 @@
 #include "support/VirtualDesktop.h"
 
 #include <gtest/gtest.h>
-
-#include <csignal>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include <csignal>
 
 using namespace tovo::test;
 using namespace std::chrono_literals;
 
 namespace {
 
-
 // A service on a private socket, started without a display unless the test sets one.
 struct Service : ServiceProcess {
     explicit Service(std::vector<std::string> extra = {}, Process::Options options = {})
-        : ServiceProcess(binary, options.setEnv.count("DISPLAY") ? std::optional(options.setEnv["DISPLAY"]) : std::nullopt,
+        : ServiceProcess(binary,
+                         options.setEnv.count("DISPLAY") ? std::optional(options.setEnv["DISPLAY"]) : std::nullopt,
                          options, extra) {}
 };
 
@@ -93,7 +93,8 @@ TEST(Lifecycle, TheSocketPathIsNeverTakenOver) {
     ASSERT_TRUE(first.ready()) << first.process->output();
     auto second = runCommand({binary, "--socket", first.socket}, 10s);
     EXPECT_EQ(second.code, 1);
-    EXPECT_NE(second.output.find("cannot listen on " + first.socket + ": another instance is serving it"), std::string::npos)
+    EXPECT_NE(second.output.find("cannot listen on " + first.socket + ": another instance is serving it"),
+              std::string::npos)
         << second.output;
     EXPECT_EQ(first.get("/x").status, 404);
 
@@ -150,8 +151,7 @@ TEST(Lifecycle, RunningOutOfDescriptorsDoesNotKillTheService) {
             << service.process->output();
     }
     EXPECT_EQ(service.process->wait(300ms), std::nullopt) << service.process->output();
-    EXPECT_TRUE(eventually([&] { return httpExchange(service.socket, "GET /after HTTP/1.1\r\n\r\n").status == 404; }, 10s,
-                           100ms));
+    EXPECT_TRUE(eventually([&] { return httpExchange(service.socket, "GET /after HTTP/1.1\r\n\r\n").status == 404; },
+                           10s, 100ms));
     EXPECT_TRUE(service.process->running());
 }
-

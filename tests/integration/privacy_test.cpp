@@ -81,9 +81,10 @@ TEST(Privacy, VisibleHideAndCropShapeTheStill) {
         EXPECT_TRUE(near(pixelAt(service.path("crop.jpg"), x, y), full[0], full[1], full[2], 16)) << x << "," << y;
     }
 
-    for (const auto& [query, text] : {std::pair<std::string, std::string>{"crop=abc", "crop must be x,y,w,h (normalized 0…1)"},
-                                      {"crop=1,1,0.5,0.5", "crop is empty inside the picture"},
-                                      {"hide=a%20b", "hide: a b is not a bundle id (a trailing * matches a prefix)"}}) {
+    for (const auto& [query, text] :
+         {std::pair<std::string, std::string>{"crop=abc", "crop must be x,y,w,h (normalized 0…1)"},
+          {"crop=1,1,0.5,0.5", "crop is empty inside the picture"},
+          {"hide=a%20b", "hide: a b is not a bundle id (a trailing * matches a prefix)"}}) {
         auto refused = service.get("/frame?" + query);
         EXPECT_EQ(refused.status, 400) << query;
         EXPECT_EQ(json::parse(refused.body)["error"], text);
@@ -107,10 +108,13 @@ TEST(Privacy, TheBannerStaysOutOfPicturesAndEscapeEndsIt) {
 
     // On screen for everyone, in no picture of the service's.
     std::string root = service.path("root.png");
-    ASSERT_TRUE(eventually([&] {
-        runCommand({"/usr/bin/import", "-window", "root", root});
-        return isOrange(pixelAt(root, 2, 540)) && isOrange(pixelAt(root, 1917, 300));
-    }, 5s)) << service.process->output();
+    ASSERT_TRUE(eventually(
+        [&] {
+            runCommand({"/usr/bin/import", "-window", "root", root});
+            return isOrange(pixelAt(root, 2, 540)) && isOrange(pixelAt(root, 1917, 300));
+        },
+        5s))
+        << service.process->output();
     ASSERT_EQ(service.frame("maxWidth=1920&quality=90", "banner.jpg").status, 200);
     // Where the border strips and the capsule are, the desktop shows as it is under them.
     EXPECT_TRUE(isGreen(pixelAt(service.path("banner.jpg"), 2, 540)));
@@ -129,10 +133,12 @@ TEST(Privacy, TheBannerStaysOutOfPicturesAndEscapeEndsIt) {
     ASSERT_EQ(runCommand({"/usr/bin/xdotool", "type", "z"}).code, 0);
     ASSERT_TRUE(gtk.waitForOutput("\"key\": \"z\"", 5s));
     EXPECT_EQ(count(gtk.output(), "\"key\": \"Escape\""), 1) << gtk.output();
-    EXPECT_TRUE(eventually([&] {
-        runCommand({"/usr/bin/import", "-window", "root", root});
-        return !isOrange(pixelAt(root, 2, 540));
-    }, 5s));
+    EXPECT_TRUE(eventually(
+        [&] {
+            runCommand({"/usr/bin/import", "-window", "root", root});
+            return !isOrange(pixelAt(root, 2, 540));
+        },
+        5s));
 }
 
 TEST(Privacy, TheBannerAndTheEscapeKeyFollowAnXServerThatComesBack) {
@@ -152,10 +158,13 @@ TEST(Privacy, TheBannerAndTheEscapeKeyFollowAnXServerThatComesBack) {
     x.restart();
     EXPECT_TRUE(eventually(bannerShown, 5s)) << service.process->output();
     // The grab is made again on the new server: the user's Escape still ends automation.
-    EXPECT_TRUE(eventually([&] {
-        runCommand({"/usr/bin/env", "DISPLAY=" + x.display, "/usr/bin/xdotool", "key", "Escape"});
-        return service.getJson("/status")["automation"]["active"] == false;
-    }, 8s, 500ms)) << service.process->output();
+    EXPECT_TRUE(eventually(
+        [&] {
+            runCommand({"/usr/bin/env", "DISPLAY=" + x.display, "/usr/bin/xdotool", "key", "Escape"});
+            return service.getJson("/status")["automation"]["active"] == false;
+        },
+        8s, 500ms))
+        << service.process->output();
     EXPECT_TRUE(eventually([&] { return !bannerShown(); }, 3s));
     EXPECT_TRUE(service.process->running());
 }
@@ -164,13 +173,17 @@ TEST(Privacy, TheBannerAndTheEscapeKeyFollowAnXServerThatComesBack) {
 TEST(Privacy, WithoutCompositeTheLogSaysTheBannerShows) {
     ::setenv("TOVO_XVFB_ARGS", "-extension Composite", 1);  // this process's desktop starts here
     Service service;
-    const std::string line = "automation: the X server has no Composite extension; the banner shows in pictures and streams";
+    const std::string line =
+        "automation: the X server has no Composite extension; the banner shows in pictures and streams";
     for (int round = 0; round < 2; ++round) {
         ASSERT_EQ(service.post("/automation", R"({"active":true,"label":"Bot"})").status, 200);
-        ASSERT_TRUE(eventually([&] {
-            return service.frame("maxWidth=1920&quality=90", "banner.jpg").status == 200 &&
-                   isOrange(pixelAt(service.path("banner.jpg"), 2, 540));
-        }, 5s)) << service.process->output();
+        ASSERT_TRUE(eventually(
+            [&] {
+                return service.frame("maxWidth=1920&quality=90", "banner.jpg").status == 200 &&
+                       isOrange(pixelAt(service.path("banner.jpg"), 2, 540));
+            },
+            5s))
+            << service.process->output();
         ASSERT_EQ(service.post("/automation", R"({"active":false})").status, 200);
     }
     EXPECT_EQ(count(service.process->output(), line), 1) << service.process->output();

@@ -7,14 +7,14 @@
 #include "support/VirtualDesktop.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
-#include <fstream>
-#include <thread>
 #include <netinet/in.h>
+#include <nlohmann/json.hpp>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <fstream>
+#include <thread>
 
 using namespace tovo::test;
 using namespace std::chrono_literals;
@@ -88,25 +88,29 @@ TEST(Remote, APairedPhoneDrivesTheDesktopUntilItIsRemoved) {
     EXPECT_NE(management.output.find(R"(HTTP 404 {"error":"no such endpoint /remote"})"), std::string::npos);
 
     const std::string move = R"({"type":"move","x":0.25,"y":0.5})";
-    EXPECT_NE(remote.client("phone-one", {"input", move}).output.find("take control of the screen first"), std::string::npos);
+    EXPECT_NE(remote.client("phone-one", {"input", move}).output.find("take control of the screen first"),
+              std::string::npos);
     ASSERT_EQ(remote.client("phone-one", {"control", "take"}).code, 0);
     ASSERT_EQ(remote.client("phone-one", {"input", move}).code, 0);
     EXPECT_EQ(runCommand({"/usr/bin/xdotool", "getmouselocation"}).output.substr(0, 11), "x:480 y:540");
 
     // A stream over TLS that ffprobe decodes.
     const std::string video = remote.home.path() + "/stream.bin";
-    auto streamed = runCommand({"/bin/sh", "-c", "'" + remoteClient + "' --state '" + remote.state("phone-one") +
-                                                     "' stream fps=10 --parts 4 > '" + video + "'"});
+    auto streamed = runCommand({"/bin/sh", "-c",
+                                "'" + remoteClient + "' --state '" + remote.state("phone-one") +
+                                    "' stream fps=10 --parts 4 > '" + video + "'"});
     ASSERT_EQ(streamed.code, 0) << streamed.output;
-    auto probe = runCommand({"/usr/bin/ffprobe", "-v", "error", "-show_entries", "stream=codec_name,width",
-                             "-of", "csv=p=0", video});
+    auto probe = runCommand(
+        {"/usr/bin/ffprobe", "-v", "error", "-show_entries", "stream=codec_name,width", "-of", "csv=p=0", video});
     EXPECT_TRUE(probe.output.rfind("h264,", 0) == 0 || probe.output.rfind("hevc,", 0) == 0) << probe.output;
 
     // A second phone, and local clients, are refused while the first holds control.
     remote.pair("phone-two");
     auto elsewhere = remote.client("phone-two", {"input", move});
-    EXPECT_NE(elsewhere.output.find(R"("code":"controlled-elsewhere","controllerDevice":{"id":"phone-one","name":"phone-one"})"),
-              std::string::npos) << elsewhere.output;
+    EXPECT_NE(elsewhere.output.find(
+                  R"("code":"controlled-elsewhere","controllerDevice":{"id":"phone-one","name":"phone-one"})"),
+              std::string::npos)
+        << elsewhere.output;
     EXPECT_EQ(remote.local("POST", "/input", move).status, 409);
 
     // Removing the device from the local socket ends its open connections at once and frees
@@ -129,13 +133,15 @@ TEST(Remote, TLS13OnlyWithTheCertificateWeWroteAndPrivateFiles) {
     EXPECT_NE(tls13.output.find("Server public key is 256 bit"), std::string::npos);
 
     const std::string certificate = remote.home.path() + "/tls-cert.der";
-    auto text = runCommand({"/usr/bin/openssl", "x509", "-inform", "DER", "-in", certificate, "-text", "-noout"}).output;
-    for (const char* expected : {"Version: 3 (0x2)", "Signature Algorithm: ecdsa-with-SHA256", "Issuer: CN = Tovo Control",
-                                 "Subject: CN = Tovo Control", "ASN1 OID: prime256v1"}) {
+    auto text =
+        runCommand({"/usr/bin/openssl", "x509", "-inform", "DER", "-in", certificate, "-text", "-noout"}).output;
+    for (const char* expected : {"Version: 3 (0x2)", "Signature Algorithm: ecdsa-with-SHA256",
+                                 "Issuer: CN = Tovo Control", "Subject: CN = Tovo Control", "ASN1 OID: prime256v1"}) {
         EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
     }
-    auto point = runCommand({"/bin/sh", "-c", "openssl x509 -inform DER -in '" + certificate +
-                                                  "' -noout -pubkey | openssl pkey -pubin -outform DER | tail -c 65 | sha256sum"});
+    auto point = runCommand({"/bin/sh", "-c",
+                             "openssl x509 -inform DER -in '" + certificate +
+                                 "' -noout -pubkey | openssl pkey -pubin -outform DER | tail -c 65 | sha256sum"});
     std::string fingerprint = json::parse(remote.local("GET", "/remote").body)["fingerprint"];
     EXPECT_EQ("sha256:" + point.output.substr(0, 64), fingerprint);
 
@@ -165,8 +171,7 @@ TEST(Remote, FloodsAndBadClientsAreCutOffWithoutHurtingOthers) {
     auto closedWithin = [](int fd, std::chrono::milliseconds limit) {
         auto start = std::chrono::steady_clock::now();
         char buffer[512];
-        while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
-        }
+        while (::recv(fd, buffer, sizeof buffer, 0) > 0) {}
         ::close(fd);
         return std::chrono::steady_clock::now() - start < limit;
     };
@@ -181,7 +186,8 @@ TEST(Remote, FloodsAndBadClientsAreCutOffWithoutHurtingOthers) {
     EXPECT_TRUE(closedWithin(silent[2], 12s));
 
     // Plain HTTP and garbage on the TLS port end only their own connection.
-    for (const std::string& junk : {std::string("GET /status HTTP/1.1\r\n\r\n"), std::string("\x16\x03\x01\x00\x05hello", 10)}) {
+    for (const std::string& junk :
+         {std::string("GET /status HTTP/1.1\r\n\r\n"), std::string("\x16\x03\x01\x00\x05hello", 10)}) {
         int fd = quietConnection();
         ::send(fd, junk.data(), junk.size(), MSG_NOSIGNAL);
         EXPECT_TRUE(closedWithin(fd, 2s));
@@ -190,11 +196,13 @@ TEST(Remote, FloodsAndBadClientsAreCutOffWithoutHurtingOthers) {
 
     // 32 bound connections: a 33rd is refused.
     auto flood = runCommand({"/usr/bin/python3", sourceDir + "/tests/support/remote_flood.py", host,
-                             std::to_string(remote.port), token, "32"}, 60s);
+                             std::to_string(remote.port), token, "32"},
+                            60s);
     EXPECT_EQ(json::parse(flood.output, nullptr, false), json({{"bound", 32}, {"extra", "refused"}})) << flood.output;
 
     // A burst of bad tokens logs one line; no token reaches the log.
-    std::vector<std::string> curl = {"/usr/bin/curl", "-sk", "-o", "/dev/null", "-H", "Authorization: Bearer not-a-token"};
+    std::vector<std::string> curl = {"/usr/bin/curl", "-sk", "-o",
+                                     "/dev/null",     "-H",  "Authorization: Bearer not-a-token"};
     for (int i = 0; i < 30; ++i) curl.push_back(remote.url("/status"));
     runCommand(curl);
     std::string log = remote.service->process->output();
@@ -216,7 +224,8 @@ TEST(Remote, FloodsAndBadClientsAreCutOffWithoutHurtingOthers) {
     std::string code = url.substr(url.find("&c=") + 3);
     auto pairWith = [&](const std::string& c, const std::string& from) {
         return runCommand({"/usr/bin/curl", "-sk", "--interface", from, remote.url("/pair"), "-d",
-                           R"({"code":")" + c + R"(","device":{"id":"phone-late","name":"Late"}})"}).output;
+                           R"({"code":")" + c + R"(","device":{"id":"phone-late","name":"Late"}})"})
+            .output;
     };
     for (int i = 0; i < 5; ++i) pairWith("wrong-code", "127.0.0.1");
     EXPECT_EQ(pairWith(code, "127.0.0.1"),
@@ -224,12 +233,14 @@ TEST(Remote, FloodsAndBadClientsAreCutOffWithoutHurtingOthers) {
     EXPECT_NE(pairWith(code, "127.0.0.2").find(R"("token")"), std::string::npos);
     log = remote.service->process->output();
     EXPECT_NE(log.find("remote: a wrong or expired pairing code from 127.0.0.1"), std::string::npos) << log;
-    EXPECT_EQ(log.find("remote: a wrong or expired pairing code from 127.0.0.1"), log.rfind("remote: a wrong or expired"));
+    EXPECT_EQ(log.find("remote: a wrong or expired pairing code from 127.0.0.1"),
+              log.rfind("remote: a wrong or expired"));
 
     // An unbound connection ends after its /pair answer.
-    EXPECT_EQ(runCommand({"/usr/bin/curl", "-sk", "-o", "/dev/null", "-o", "/dev/null", "-w", "%{num_connects} ",
-                          "-d", R"({"code":"x","device":{"id":"phone-late","name":"Late"}})", remote.url("/pair"),
-                          remote.url("/pair")}).output,
+    EXPECT_EQ(runCommand({"/usr/bin/curl", "-sk", "-o", "/dev/null", "-o", "/dev/null", "-w", "%{num_connects} ", "-d",
+                          R"({"code":"x","device":{"id":"phone-late","name":"Late"}})", remote.url("/pair"),
+                          remote.url("/pair")})
+                  .output,
               "1 1 ");
 }
 
@@ -248,10 +259,16 @@ TEST(Remote, AnnouncedOverDNSSDOnLoopback) {
         remote.pairingURL();
         std::string fingerprint = json::parse(remote.local("GET", "/remote").body)["fingerprint"];
         std::string found;
-        EXPECT_TRUE(eventually([&] {
-            found = runCommand({"/bin/sh", "-c", "DBUS_SYSTEM_BUS_ADDRESS='" + bus + "' avahi-browse -rtp _tovocontrol._tcp"}, 10s).output;
-            return found.find("\"fp=" + fingerprint + "\"") != std::string::npos;
-        }, 10s, 200ms)) << found;
+        EXPECT_TRUE(eventually(
+            [&] {
+                found = runCommand({"/bin/sh", "-c",
+                                    "DBUS_SYSTEM_BUS_ADDRESS='" + bus + "' avahi-browse -rtp _tovocontrol._tcp"},
+                                   10s)
+                            .output;
+                return found.find("\"fp=" + fingerprint + "\"") != std::string::npos;
+            },
+            10s, 200ms))
+            << found;
         EXPECT_NE(found.find(";lo;IPv4;"), std::string::npos);
         EXPECT_NE(found.find(";" + std::to_string(remote.port) + ";"), std::string::npos);
         EXPECT_NE(found.find("\"id=test-server-0000001\""), std::string::npos);
@@ -280,10 +297,11 @@ TEST(Remote, TheClientToolReportsFailuresAndGivesUp) {
     };
     auto statusAgainst = [&](uint16_t port) {
         std::string state = home.path() + "/state-" + std::to_string(port) + ".json";
-        std::ofstream(state) << json{{"host", "127.0.0.1"}, {"port", port}, {"fingerprint", "sha256:00"}, {"token", "t"}}.dump();
+        std::ofstream(state)
+            << json{{"host", "127.0.0.1"}, {"port", port}, {"fingerprint", "sha256:00"}, {"token", "t"}}.dump();
         return runCommand({remoteClient, "--state", state, "status"}, 20s);
     };
-    auto [silentFd, silentPort] = listener(false);  // connects, never speaks
+    auto [silentFd, silentPort] = listener(false);   // connects, never speaks
     auto [closingFd, closingPort] = listener(true);  // hangs up at once
     auto started = std::chrono::steady_clock::now();
     auto silent = statusAgainst(silentPort);

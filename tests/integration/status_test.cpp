@@ -9,17 +9,16 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <unistd.h>
 
 #include <csignal>
 #include <thread>
-#include <unistd.h>
 
 using namespace tovo::test;
 using namespace std::chrono_literals;
 using nlohmann::json;
 
 namespace {
-
 
 struct Service : ServiceProcess {
     Service(const std::string& display, std::map<std::string, std::string> env = {})
@@ -75,8 +74,10 @@ TEST(Status, HeadlessDesktopIsReady) {
     auto id = display["id"];
     display.erase("id");
     display.erase("name");
-    EXPECT_EQ(display, (json{{"width", 1920}, {"height", 1080}, {"scale", 1}, {"main", true}, {"asleep", false},
-                             {"kind", "external"}}));
+    EXPECT_EQ(
+        display,
+        (json{
+            {"width", 1920}, {"height", 1080}, {"scale", 1}, {"main", true}, {"asleep", false}, {"kind", "external"}}));
     EXPECT_FALSE(status.contains("error"));
     EXPECT_TRUE(hasIdentity(status)) << status;
 
@@ -135,7 +136,8 @@ TEST(Status, ConsoleLockReachesTheFeedOnlyWhenHeld) {
         int count = 0;
         auto deadline = std::chrono::steady_clock::now() + within;
         while (std::chrono::steady_clock::now() < deadline) {
-            auto line = feed.next(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
+            auto line = feed.next(
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
             if (!line) break;
             seen += line->dump() + "\n";
             if ((*line)["type"] == "state" && (*line)["console"] == json{{"locked", true}}) ++count;
@@ -175,7 +177,8 @@ TEST(Events, FeedsOfVanishedClientsEndTheirThreads) {
     ASSERT_TRUE(eventually(
         [&] {
             std::string log = service.process->output();
-            return log.find("video: hevc encode") != std::string::npos || log.find("video: hevc unavailable") != std::string::npos;
+            return log.find("video: hevc encode") != std::string::npos ||
+                   log.find("video: hevc unavailable") != std::string::npos;
         },
         60s, 50ms))
         << service.process->output();
@@ -192,4 +195,3 @@ TEST(Events, FeedsOfVanishedClientsEndTheirThreads) {
     // Noticed through the peer check within about a second.
     EXPECT_TRUE(eventually([&] { return threadCount(service.process->pid()) <= before; }, 2s));
 }
-

@@ -42,13 +42,13 @@ std::map<std::string, std::string> partHeaders(const std::string& lines) {
 // Reads a multipart stream response one section at a time.
 class StreamReader {
 public:
-    StreamReader(const std::string& socket, const std::string& target, const std::string& accept)
-        : client(socket) {
+    StreamReader(const std::string& socket, const std::string& target, const std::string& accept) : client(socket) {
         std::string request = "GET " + target + " HTTP/1.1\r\nHost: x\r\n";
         if (!accept.empty()) request += "Accept: " + accept + "\r\n";
         client.send(request + "\r\n");
         head = parseResponse(client.readUntil("\r\n\r\n", 15s).value_or("") + "\r\n\r\n");
-        boundary = "--" + head.headers["content-type"].substr(head.headers["content-type"].find("boundary=") + 9) + "\r\n";
+        boundary =
+            "--" + head.headers["content-type"].substr(head.headers["content-type"].find("boundary=") + 9) + "\r\n";
     }
 
     std::optional<Part> next(std::chrono::milliseconds limit = 10s) {
@@ -81,10 +81,13 @@ struct Service : DesktopService {
         return path(file);
     }
     int ack(const std::string& id, uint64_t seq, bool keyframe) {
-        std::string body = "{\"stream\":\"" + id + "\",\"seq\":" + std::to_string(seq) +
-                           (keyframe ? ",\"keyframe\":true}" : "}");
-        return httpExchange(socket, "POST /stream/ack HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
-                                    "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body).status;
+        std::string body =
+            "{\"stream\":\"" + id + "\",\"seq\":" + std::to_string(seq) + (keyframe ? ",\"keyframe\":true}" : "}");
+        return httpExchange(socket,
+                            "POST /stream/ack HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n"
+                            "Content-Length: " +
+                                std::to_string(body.size()) + "\r\n\r\n" + body)
+            .status;
     }
 };
 
@@ -146,8 +149,9 @@ TEST(Stream, AStillScreenGetsRefinesAndKeepalivesAndPicturesFollowTheScreen) {
     Process red({colorWindow, "200", "200", "400", "300", "ff0000"});
     ASSERT_TRUE(red.waitForOutput("mapped", 10s));
     // The automation banner breathes on screen; its repaints change no picture.
-    ASSERT_EQ(httpExchange(service.socket, "POST /automation HTTP/1.1\r\nContent-Length: 15\r\n\r\n{\"active\":true}").status,
-              200);
+    ASSERT_EQ(
+        httpExchange(service.socket, "POST /automation HTTP/1.1\r\nContent-Length: 15\r\n\r\n{\"active\":true}").status,
+        200);
     std::this_thread::sleep_for(500ms);
     StreamReader reader(service.socket, "/stream?fps=30&stream=stilltest01&ack=1",
                         "application/vnd.tovo-control.stream");
@@ -164,7 +168,9 @@ TEST(Stream, AStillScreenGetsRefinesAndKeepalivesAndPicturesFollowTheScreen) {
     std::vector<std::string> kinds;
     for (const auto& part : parts) kinds.push_back(part.kind());
     EXPECT_EQ(kinds, (std::vector<std::string>{"key", "refine", "refine", "keepalive"}));
-    auto seconds = [](Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); };
+    auto seconds = [](Clock::time_point a, Clock::time_point b) {
+        return std::chrono::duration<double>(b - a).count();
+    };
     // Generous bounds: other tests load the machine at the same time.
     EXPECT_NEAR(seconds(parts[0].arrived, parts[1].arrived), 0.35, 0.15);
     EXPECT_NEAR(seconds(parts[1].arrived, parts[2].arrived), 0.35, 0.15);
@@ -268,7 +274,8 @@ TEST(Stream, AClientDrawnCursorComesAsPartsAndStaysOutOfThePictures) {
     for (size_t i = 1; i < cursors.size(); ++i) {
         auto body = nlohmann::json::parse(cursors[i].body);
         if (body["shapeId"] == first["shapeId"]) EXPECT_FALSE(body.contains("shape")) << cursors[i].body;
-        EXPECT_GE(std::stod(cursors[i].headers["X-Frame-Time"]) - std::stod(cursors[i - 1].headers["X-Frame-Time"]), 16);
+        EXPECT_GE(std::stod(cursors[i].headers["X-Frame-Time"]) - std::stod(cursors[i - 1].headers["X-Frame-Time"]),
+                  16);
     }
     // The pointer is not in the pictures; without cursor=client it is, and at full size (where
     // only changed rows are read) it moves without leaving a trace where it was.

@@ -72,7 +72,8 @@ TEST(Windows, AppWindowsListMinimisedWindowsLast) {
     }
     ASSERT_FALSE(secondWindow.is_null()) << listed;
 
-    ASSERT_EQ(runCommand({"/usr/bin/xdotool", "windowminimize", std::to_string(secondWindow["id"].get<uint32_t>())}).code, 0);
+    ASSERT_EQ(
+        runCommand({"/usr/bin/xdotool", "windowminimize", std::to_string(secondWindow["id"].get<uint32_t>())}).code, 0);
     json after;
     eventually([&] {
         after = service.getJson("/app/windows?bundleId=input_probe.py");
@@ -84,7 +85,8 @@ TEST(Windows, AppWindowsListMinimisedWindowsLast) {
     EXPECT_EQ(after["windows"][1]["onScreen"], false);
     EXPECT_EQ(after["windows"][1]["minimized"], true);
 
-    EXPECT_EQ(service.getJson("/app/windows?bundleId=org.example.none"), (json{{"app", nullptr}, {"windows", json::array()}}));
+    EXPECT_EQ(service.getJson("/app/windows?bundleId=org.example.none"),
+              (json{{"app", nullptr}, {"windows", json::array()}}));
 }
 
 TEST(Windows, AScreenshotOfACoveredWindowShowsItsOwnPixels) {
@@ -119,7 +121,8 @@ TEST(Windows, AScreenshotOfACoveredWindowShowsItsOwnPixels) {
     uint32_t gtkId = service.getJson("/app/windows?bundleId=input_probe.py")["windows"][0]["id"];
     ASSERT_EQ(runCommand({"/usr/bin/xdotool", "windowminimize", std::to_string(gtkId)}).code, 0);
     HTTPResponse minimized;
-    eventually([&] { return (minimized = service.get("/app/screenshot?window=" + std::to_string(gtkId))).status == 409; });
+    eventually(
+        [&] { return (minimized = service.get("/app/screenshot?window=" + std::to_string(gtkId))).status == 409; });
     EXPECT_EQ(minimized.body, "{\"error\":\"window " + std::to_string(gtkId) + " is minimized\"}");
     EXPECT_EQ(service.get("/app/screenshot?window=" + std::to_string(redId) + "&hide=colorwin*,ColorWindow").body,
               "{\"error\":\"window " + std::to_string(redId) + " belongs to a hidden app\"}");

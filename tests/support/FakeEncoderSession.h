@@ -43,7 +43,13 @@ public:
             return {EncoderOutput::Status::failed, {}, false, "scripted"};
         }
         if (script.next != EncoderOutput::Status::unit) return {script.next, {}, false, {}};
-        return {EncoderOutput::Status::unit, std::string(key ? "\0\0\1\x65k" : "\0\0\1\x41" "d", 5), key, {}};
+        return {EncoderOutput::Status::unit,
+                std::string(key ? "\0\0\1\x65k"
+                                : "\0\0\1\x41"
+                                  "d",
+                            5),
+                key,
+                {}};
     }
     EncoderOutput flush() override { return {}; }  // nothing came out
 

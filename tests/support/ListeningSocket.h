@@ -1,11 +1,12 @@
 #pragma once
 
-#include <cstring>
 #include <dirent.h>
-#include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+#include <cstring>
+#include <string>
 
 namespace tovo::test {
 

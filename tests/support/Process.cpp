@@ -1,20 +1,21 @@
 #include "support/Process.h"
 
-#include <cstdio>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 extern char** environ;
 
@@ -98,13 +99,15 @@ bool Process::writeStdin(const std::string& text) {
 }
 
 std::optional<int> Process::wait(std::chrono::milliseconds limit) {
-    eventually([&] {
-        int status = 0;
-        if (!exitCode && ::waitpid(childPid, &status, WNOHANG) == childPid) {
-            exitCode = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
-        }
-        return exitCode.has_value();
-    }, limit, std::chrono::milliseconds(10));
+    eventually(
+        [&] {
+            int status = 0;
+            if (!exitCode && ::waitpid(childPid, &status, WNOHANG) == childPid) {
+                exitCode = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+            }
+            return exitCode.has_value();
+        },
+        limit, std::chrono::milliseconds(10));
     return exitCode;
 }
 
@@ -118,7 +121,8 @@ std::string Process::output() const {
 }
 
 bool Process::waitForOutput(const std::string& text, std::chrono::milliseconds limit) {
-    eventually([&] { return output().find(text) != std::string::npos || !running(); }, limit, std::chrono::milliseconds(10));
+    eventually([&] { return output().find(text) != std::string::npos || !running(); }, limit,
+               std::chrono::milliseconds(10));
     return output().find(text) != std::string::npos;
 }
 
@@ -155,8 +159,9 @@ bool eventually(const std::function<bool()>& done, std::chrono::milliseconds lim
 
 std::array<int, 3> pixelAt(const std::string& file, int x, int y) {
     std::string at = "p{" + std::to_string(x) + "," + std::to_string(y) + "}";
-    auto result = runCommand({"/usr/bin/convert", file, "-format",
-                              "%[fx:int(255*" + at + ".r)],%[fx:int(255*" + at + ".g)],%[fx:int(255*" + at + ".b)]", "info:"});
+    auto result =
+        runCommand({"/usr/bin/convert", file, "-format",
+                    "%[fx:int(255*" + at + ".r)],%[fx:int(255*" + at + ".g)],%[fx:int(255*" + at + ".b)]", "info:"});
     std::array<int, 3> rgb{-1, -1, -1};
     std::sscanf(result.output.c_str(), "%d,%d,%d", &rgb[0], &rgb[1], &rgb[2]);
     return rgb;

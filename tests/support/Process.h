@@ -18,8 +18,8 @@ public:
     struct Options {
         std::map<std::string, std::string> setEnv;  // added or replaced
         std::vector<std::string> unsetEnv;
-        std::optional<int> maxOpenFiles;             // RLIMIT_NOFILE for the child
-        bool keepStdinOpen = true;                   // false: stdin is /dev/null
+        std::optional<int> maxOpenFiles;  // RLIMIT_NOFILE for the child
+        bool keepStdinOpen = true;        // false: stdin is /dev/null
     };
 
     Process(const std::vector<std::string>& argv, const Options& options);
@@ -54,7 +54,8 @@ struct CommandResult {
     int code;
     std::string output;
 };
-CommandResult runCommand(const std::vector<std::string>& argv, std::chrono::milliseconds limit = std::chrono::seconds(30));
+CommandResult runCommand(const std::vector<std::string>& argv,
+                         std::chrono::milliseconds limit = std::chrono::seconds(30));
 
 // A fresh private directory under /tmp, removed with its contents when the object goes away.
 class TempDir {

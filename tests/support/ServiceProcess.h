@@ -38,9 +38,7 @@ struct ServiceProcess {
     bool ready(std::chrono::milliseconds limit = std::chrono::seconds(10)) {
         return process->waitForOutput("listening on " + socket, limit) && fileExists(socket);
     }
-    HTTPResponse get(const std::string& target) {
-        return httpExchange(socket, "GET " + target + " HTTP/1.1\r\n\r\n");
-    }
+    HTTPResponse get(const std::string& target) { return httpExchange(socket, "GET " + target + " HTTP/1.1\r\n\r\n"); }
     // POST `body` to `target`.
     HTTPResponse post(const std::string& target, const std::string& body) {
         return httpExchange(socket, "POST " + target + " HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) +

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <chrono>
-#include <map>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 

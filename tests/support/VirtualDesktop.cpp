@@ -1,11 +1,12 @@
 #include "support/VirtualDesktop.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <thread>
-#include <unistd.h>
 
 #ifndef TOVO_SOURCE_DIR
 #error "TOVO_SOURCE_DIR must name the source tree"
@@ -57,7 +58,8 @@ VirtualDesktop::~VirtualDesktop() { runCommand({"/bin/bash", script, "stop", sta
 
 BareXServer::BareXServer() {
     int number = 40 + ::getpid() % 200;
-    while (fileExists("/tmp/.X" + std::to_string(number) + "-lock") || fileExists("/tmp/.X11-unix/X" + std::to_string(number))) {
+    while (fileExists("/tmp/.X" + std::to_string(number) + "-lock") ||
+           fileExists("/tmp/.X11-unix/X" + std::to_string(number))) {
         ++number;
     }
     display = ":" + std::to_string(number);

@@ -52,7 +52,8 @@ int main(int argc, char** argv) {
             } else if (event.type == ButtonRelease) {
                 printf("release %u %d %d\n", event.xbutton.button, event.xbutton.x, event.xbutton.y);
             } else if (event.type == MotionNotify) {
-                printf("motion %d %d %u\n", event.xmotion.x, event.xmotion.y, event.xmotion.state & Button1Mask ? 1u : 0u);
+                printf("motion %d %d %u\n", event.xmotion.x, event.xmotion.y,
+                       event.xmotion.state & Button1Mask ? 1u : 0u);
             }
             fflush(stdout);
         }

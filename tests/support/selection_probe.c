@@ -29,8 +29,8 @@ static void report(const char* name, Atom property) {
     unsigned long items, after;
     unsigned char* data = NULL;
     if (property == None ||
-        XGetWindowProperty(display, window, property, 0, 1 << 20, False, AnyPropertyType, &type, &format, &items, &after,
-                           &data) != Success ||
+        XGetWindowProperty(display, window, property, 0, 1 << 20, False, AnyPropertyType, &type, &format, &items,
+                           &after, &data) != Success ||
         type == None) {
         printf("%s refused\n", name);
         return;
@@ -73,7 +73,8 @@ int main(int argc, char** argv) {
     int format;
     unsigned long items, after;
     unsigned char* data = NULL;
-    XGetWindowProperty(display, window, multiple, 0, 128, False, AnyPropertyType, &type, &format, &items, &after, &data);
+    XGetWindowProperty(display, window, multiple, 0, 128, False, AnyPropertyType, &type, &format, &items, &after,
+                       &data);
     for (int i = 0; i < count && data && (unsigned long)(2 * i + 1) < items; ++i) {
         Atom answered = ((unsigned long*)data)[2 * i + 1];
         report(argv[i + 2], answered == None ? None : pairs[2 * i + 1]);

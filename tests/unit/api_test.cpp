@@ -15,20 +15,23 @@ TEST(Api, FrameIsAJPEGOfTheDisplaySizedByMaxWidth) {
     auto [status, body] = fake.call("GET", "/frame?maxWidth=320&quality=50");
     ASSERT_EQ(status, 200) << body;
     EXPECT_EQ(body.substr(0, 3), "\xFF\xD8\xFF");
-    EXPECT_EQ(fake.head, "HTTP/1.1 200 OK\r\nX-Frame-Width: 320\r\nX-Frame-Height: 240\r\nX-Display: 1\r\n"
-                         "Cache-Control: no-store\r\nContent-Type: image/jpeg\r\nContent-Length: " +
-                             std::to_string(body.size()) + "\r\nConnection: close");
+    EXPECT_EQ(fake.head,
+              "HTTP/1.1 200 OK\r\nX-Frame-Width: 320\r\nX-Frame-Height: 240\r\nX-Display: 1\r\n"
+              "Cache-Control: no-store\r\nContent-Type: image/jpeg\r\nContent-Length: " +
+                  std::to_string(body.size()) + "\r\nConnection: close");
 }
 
 TEST(Api, FrameFiltersCropAndSayHowAppsWereKeptOut) {
     FakeService fake;
     auto [status, body] = fake.call("GET", "/frame?maxWidth=640&visible=org.example.Editor&crop=0.25,0.25,0.5,0.5");
     ASSERT_EQ(status, 200) << body;
-    EXPECT_NE(fake.head.find("X-Frame-Width: 320\r\nX-Frame-Height: 240\r\nX-Display: 1\r\nCache-Control: no-store\r\n"
-                             "X-Crop: 0.2500,0.2500,0.5000,0.5000\r\nX-Frame-Filter: native\r\nContent-Type: image/jpeg"),
-              std::string::npos)
+    EXPECT_NE(
+        fake.head.find("X-Frame-Width: 320\r\nX-Frame-Height: 240\r\nX-Display: 1\r\nCache-Control: no-store\r\n"
+                       "X-Crop: 0.2500,0.2500,0.5000,0.5000\r\nX-Frame-Filter: native\r\nContent-Type: image/jpeg"),
+        std::string::npos)
         << fake.head;
-    EXPECT_EQ(fake.call("GET", "/frame?crop=abc"), std::make_pair(400, std::string("crop must be x,y,w,h (normalized 0…1)")));
+    EXPECT_EQ(fake.call("GET", "/frame?crop=abc"),
+              std::make_pair(400, std::string("crop must be x,y,w,h (normalized 0…1)")));
     EXPECT_EQ(fake.call("GET", "/stream?hide=a%20b"),
               std::make_pair(400, std::string("hide: a b is not a bundle id (a trailing * matches a prefix)")));
 }
@@ -53,12 +56,15 @@ TEST(Api, InputPostsAtDisplayPixels) {
     EXPECT_EQ(fake.call("POST", "/input", R"({"type":"drag","x":0.25,"y":0.5,"dx":0.5,"dy":0.25})").first, 200);
     auto drag = fake.injector->calls();
     ASSERT_EQ(drag.size(), 13u);  // the press, ten steps with the button down, the release
-    EXPECT_EQ(std::vector<std::string>(drag.begin(), drag.begin() + 2), (std::vector<std::string>{"move 160 240", "down left"}));
-    EXPECT_EQ(std::vector<std::string>(drag.end() - 2, drag.end()), (std::vector<std::string>{"move 480 360", "up left"}));
+    EXPECT_EQ(std::vector<std::string>(drag.begin(), drag.begin() + 2),
+              (std::vector<std::string>{"move 160 240", "down left"}));
+    EXPECT_EQ(std::vector<std::string>(drag.end() - 2, drag.end()),
+              (std::vector<std::string>{"move 480 360", "up left"}));
     fake.injector->clear();
     EXPECT_EQ(fake.call("POST", "/input", R"({"type":"key","key":"Page_Up","modifiers":["cmd"]})").first, 200);
     const std::string pageUp = "key " + std::to_string(static_cast<unsigned>(Key::pageUp));
-    EXPECT_EQ(fake.injector->calls(), (std::vector<std::string>{"mods 0x100000", pageUp + " down", pageUp + " up", "mods 0x0"}));
+    EXPECT_EQ(fake.injector->calls(),
+              (std::vector<std::string>{"mods 0x100000", pageUp + " down", pageUp + " up", "mods 0x0"}));
 }
 
 TEST(Api, BadInputIsRefusedBeforeAnythingIsPosted) {
@@ -83,7 +89,8 @@ TEST(Api, BadInputIsRefusedBeforeAnythingIsPosted) {
         {std::string(65, '[') + std::string(65, ']'), "invalid JSON body: the body is not JSON"},
         {std::string(64, '[') + std::string(64, ']'), "invalid JSON body: the body must be a JSON object"},
     };
-    for (const auto& [body, message] : cases) EXPECT_EQ(fake.call("POST", "/input", body), std::make_pair(400, message));
+    for (const auto& [body, message] : cases)
+        EXPECT_EQ(fake.call("POST", "/input", body), std::make_pair(400, message));
     EXPECT_EQ(fake.call("POST", "/input", R"({"type":"click","x":0.5,"y":0.5,"display":3})").first, 404);
     fake.session->input = false;
     EXPECT_EQ(fake.call("POST", "/input", R"({"type":"click","x":0.5,"y":0.5})").first, 403);
@@ -105,7 +112,8 @@ TEST(Api, SmallBodyRoutesReadAtMost64KiB) {
     // Refused from the head alone: the body is never read.
     EXPECT_EQ(served("POST /input HTTP/1.1\r\nContent-Length: 65537\r\n\r\n"),
               std::make_pair(std::string("HTTP/1.1 413 Payload Too Large"), size_t{1}));
-    EXPECT_EQ(served("POST /stream/ack HTTP/1.1\r\nContent-Length: 65537\r\n\r\n").first, "HTTP/1.1 413 Payload Too Large");
+    EXPECT_EQ(served("POST /stream/ack HTTP/1.1\r\nContent-Length: 65537\r\n\r\n").first,
+              "HTTP/1.1 413 Payload Too Large");
     // The clipboard reads large bodies (and refuses this one, which is no JSON).
     EXPECT_EQ(served("POST /clipboard HTTP/1.1\r\nContent-Length: 65537\r\n\r\n"),
               std::make_pair(std::string("HTTP/1.1 400 Bad Request"), size_t{0}));
@@ -114,7 +122,8 @@ TEST(Api, SmallBodyRoutesReadAtMost64KiB) {
 TEST(Api, TypingStopsWhenItsClientHasGone) {
     FakeService fake;
     LogCapture log;
-    EXPECT_EQ(fake.call("POST", "/input", R"({"type":"type","text":")" + std::string(45, 'a') + "\"}", true).first, 200);
+    EXPECT_EQ(fake.call("POST", "/input", R"({"type":"type","text":")" + std::string(45, 'a') + "\"}", true).first,
+              200);
     // The first chunk of 20 went out before anyone asked.
     EXPECT_EQ(fake.injector->calls(), std::vector<std::string>{"type " + std::string(20, 'a')});
     EXPECT_EQ(log.lines(), std::vector<std::string>{"type: the client went away; stopped after 1 of 3 steps"});
@@ -126,7 +135,8 @@ TEST(Api, WindowsListsAppsPlacedOnTheirDisplay) {
     ASSERT_EQ(status, 200);
     auto json = nlohmann::json::parse(body);
     EXPECT_EQ(json["apps"][0]["bundleId"], "org.example.Editor");
-    EXPECT_EQ(json["windows"][0], nlohmann::json::parse(R"({"pid":4242,"display":1,"x":0.1,"y":0.1,"w":0.5,"h":0.5,"layer":0})"));
+    EXPECT_EQ(json["windows"][0],
+              nlohmann::json::parse(R"({"pid":4242,"display":1,"x":0.1,"y":0.1,"w":0.5,"h":0.5,"layer":0})"));
     EXPECT_EQ(fake.call("GET", "/app/screenshot?window=78").first, 404);
     EXPECT_EQ(fake.call("GET", "/app/screenshot?window=77&hide=org.example.*").first, 403);
     EXPECT_EQ(fake.call("GET", "/app/screenshot?window=77").first, 200);
@@ -176,7 +186,8 @@ TEST(Api, ARefusedStreamLeavesAHeldButtonDown) {
 
 TEST(Api, RemoteRoutesWithoutRemoteAccess) {
     FakeService fake;
-    EXPECT_EQ(fake.call("GET", "/remote"), std::make_pair(404, std::string("remote access is not on in this process (no --remote)")));
+    EXPECT_EQ(fake.call("GET", "/remote"),
+              std::make_pair(404, std::string("remote access is not on in this process (no --remote)")));
     EXPECT_EQ(fake.call("POST", "/control", R"({"controller":"user"})"),
               std::make_pair(404, std::string("POST /control is for paired devices (the remote listener)")));
     auto [status, body] = fake.call("GET", "/status");

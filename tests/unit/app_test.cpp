@@ -15,12 +15,12 @@
 #include "support/Process.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <fstream>
 #include <map>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace tovo;
 using tovo::test::ManualAppLoop;
@@ -131,7 +131,7 @@ TEST(ServiceSupervisor, RestartPolicyDelays) {
     std::vector<double> delays;
     for (int i = 0; i < 8; ++i) delays.push_back(policy.delay(1, 0.5));
     EXPECT_EQ(delays, (std::vector<double>{1, 2, 4, 8, 16, 32, 60, 60}));
-    EXPECT_EQ(policy.delay(1, 70), 1);   // a stable run clears the failures
+    EXPECT_EQ(policy.delay(1, 70), 1);    // a stable run clears the failures
     EXPECT_EQ(policy.delay(75, 1.9), 2);  // too early for a replacement: a failure
     EXPECT_EQ(policy.delay(75, 2.0), 0);
     EXPECT_EQ(policy.failures, 2);
@@ -229,8 +229,8 @@ TEST(StatusMonitor, ReadsStatusThenRemoteAndToleratesEverything) {
     EXPECT_FALSE(status.error);
     EXPECT_TRUE(status.automationActive);
     EXPECT_FALSE(status.automationLabel);
-    auto both = ServiceStatus::from(nlohmann::json::parse(
-        R"({"automation":{"active":true,"label":"Bot"},"agentControl":{"active":false}})"));
+    auto both = ServiceStatus::from(
+        nlohmann::json::parse(R"({"automation":{"active":true,"label":"Bot"},"agentControl":{"active":false}})"));
     EXPECT_EQ(both.automationLabel, "Bot");
 
     ManualAppLoop loop;
@@ -242,7 +242,8 @@ TEST(StatusMonitor, ReadsStatusThenRemoteAndToleratesEverything) {
             asked.push_back(method + " " + path);
             if (!up) throw AppError("connect: No such file or directory");
             if (path == "/status") return UnixHTTP::Response{500, R"({"ok":false,"error":"no display"})"};
-            return UnixHTTP::Response{200, R"({"enabled":true,"devices":[{"id":"d1","name":"P","connected":true},{"name":"x"}]})"};
+            return UnixHTTP::Response{
+                200, R"({"enabled":true,"devices":[{"id":"d1","name":"P","connected":true},{"name":"x"}]})"};
         },
         loop, queue);
     int updates = 0;
@@ -327,7 +328,8 @@ TEST(StatusMenu, ItemsAndStateLinesInBothLanguages) {
     for (double uptime = 0; uptime <= 1200; uptime += 5) {
         if (grants.due(false, false, uptime)) restartsAt.push_back(uptime);
     }
-    EXPECT_EQ(std::vector<double>(restartsAt.begin(), restartsAt.begin() + 6), (std::vector<double>{15, 30, 60, 120, 240, 300}));
+    EXPECT_EQ(std::vector<double>(restartsAt.begin(), restartsAt.begin() + 6),
+              (std::vector<double>{15, 30, 60, 120, 240, 300}));
     EXPECT_FALSE(grants.due(false, true, 5000));  // busy
     EXPECT_FALSE(grants.due(true, false, 5000));
     EXPECT_EQ(grants.interval, GrantRefresh::firstInterval);
@@ -345,8 +347,9 @@ TEST(PairingView, WaitingScanningPairedAndExpired) {
     auto scanning = PairingView::render(status, progress, 1000, en);
     EXPECT_EQ(scanning->title, "Scan with your iPhone");
     EXPECT_EQ(scanning->qr, "tovo://pair?c=1");
-    EXPECT_EQ(scanning->detail, "Open the Tovo Control app on your iPhone (or the Camera) and scan this code. It works once, "
-                                "for 0:00 more. · starting the listener…");
+    EXPECT_EQ(scanning->detail,
+              "Open the Tovo Control app on your iPhone (or the Camera) and scan this code. It works once, "
+              "for 0:00 more. · starting the listener…");
     status.listening = true;
     EXPECT_NE(PairingView::render(status, progress, 880, Texts{true})->detail.find("还剩 2:00。"), std::string::npos);
     status.pairing.reset();

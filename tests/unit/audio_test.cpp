@@ -7,10 +7,10 @@
 #include "support/Process.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <fstream>
-#include <unistd.h>
 
 using namespace tovo;
 using namespace tovo::test;
@@ -83,7 +83,8 @@ TEST(AudioCaptures, SharedByClientsStoppedThreeSecondsAfterTheLast) {
     double now = 100;
     VideoCaptureLatency latency;
     auto queue = std::make_shared<ManualTaskQueue>();
-    AudioCaptures captures([&] { return std::make_unique<HandSource>(&sink, &starts); }, latency, queue, [&] { return now; });
+    AudioCaptures captures([&] { return std::make_unique<HandSource>(&sink, &starts); }, latency, queue,
+                           [&] { return now; });
 
     auto first = captures.subscribe();
     auto second = captures.subscribe();
@@ -93,10 +94,12 @@ TEST(AudioCaptures, SharedByClientsStoppedThreeSecondsAfterTheLast) {
 
     // A 1 kHz tone, 100 ms of it at once: five packets, 20 ms apart, to both clients.
     std::vector<float> tone(2 * 4800);
-    for (int i = 0; i < 4800; ++i) tone[2 * i] = tone[2 * i + 1] = static_cast<float>(0.5 * std::sin(2 * M_PI * 1000 * i / 48000));
+    for (int i = 0; i < 4800; ++i)
+        tone[2 * i] = tone[2 * i + 1] = static_cast<float>(0.5 * std::sin(2 * M_PI * 1000 * i / 48000));
     sink(tone.data(), 4800, 2, static_cast<int64_t>(monotonicSeconds() * 1e9));
     std::vector<AudioClientQueue::Item> got;
-    for (auto until = std::chrono::steady_clock::now() + 2s; got.size() < 5 && std::chrono::steady_clock::now() < until;) {
+    for (auto until = std::chrono::steady_clock::now() + 2s;
+         got.size() < 5 && std::chrono::steady_clock::now() < until;) {
         auto items = first->queue->popAll(std::chrono::steady_clock::now() + 100ms);
         got.insert(got.end(), items.begin(), items.end());
     }
@@ -158,8 +161,8 @@ struct Watched {
         AudioDeafWatchdog::Hooks hooks;
         hooks.tearDown = [this](const std::string& why) { tornDown.push_back(why); };
         if (hostHook) hooks.onDeaf = [this] { ++handedOver; };
-        watchdog = std::make_unique<AudioDeafWatchdog>(server, hooks, std::make_shared<ManualTaskQueue>(), stamp,
-                                                       [this] { return now; }, [this] { return wall; });
+        watchdog = std::make_unique<AudioDeafWatchdog>(
+            server, hooks, std::make_shared<ManualTaskQueue>(), stamp, [this] { return now; }, [this] { return wall; });
         watchdog->start(&owner, []() -> std::optional<double> { return 1000.0; });  // zeros since 1000
     }
     // Ticks every 2 s for `seconds`.

@@ -1,10 +1,11 @@
 // Automation: the request body, the state table, the capsule's words, the effects run on a
 // fake banner and Escape tap, and the record of this process's own key presses.
+#include "overlay/Automation.h"
+
 #include "base/BadInput.h"
 #include "base/Language.h"
 #include "base/Utf8.h"
 #include "input/OwnKeyPresses.h"
-#include "overlay/Automation.h"
 #include "support/FakePlatform.h"
 #include "support/LogCapture.h"
 #include "support/ManualTaskQueue.h"
@@ -149,7 +150,8 @@ TEST(Automation, RouteAndStatusThroughTheApi) {
     auto [status, body] = fake.call("POST", "/agent-control", R"({"active":true,"label":"Bot"})");
     ASSERT_EQ(status, 200) << body;
     // The fake platform has no Escape tap.
-    EXPECT_EQ(nlohmann::json::parse(body), (nlohmann::json{{"active", true}, {"esc", false}, {"label", "Bot"}, {"ok", true}}));
+    EXPECT_EQ(nlohmann::json::parse(body),
+              (nlohmann::json{{"active", true}, {"esc", false}, {"label", "Bot"}, {"ok", true}}));
     auto state = nlohmann::json::parse(fake.call("GET", "/status").second);
     EXPECT_EQ(state["automation"], (nlohmann::json{{"active", true}, {"esc", false}, {"label", "Bot"}}));
     EXPECT_EQ(state["agentControl"], (nlohmann::json{{"active", true}, {"esc", false}}));

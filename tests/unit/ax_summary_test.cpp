@@ -70,15 +70,20 @@ TEST(AXSummary, ListsActionableElementsClippedAndNormalised) {
     EXPECT_FALSE(result.truncated);
     std::vector<std::string> listed;
     for (const auto& e : result.elements) listed.push_back(e.role + ":" + e.title.value_or(""));
-    EXPECT_EQ(listed, (std::vector<std::string>{"AXButton:OK button", "AXStaticText:Settings", "AXTextField:",
-                                                "AXButton:half", "AXRow:"}));
+    EXPECT_EQ(listed, (std::vector<std::string>{"AXButton:OK button", "AXStaticText:Settings",
+                                                "AXTextField:", "AXButton:half", "AXRow:"}));
     const auto& half = result.elements[3];
     EXPECT_DOUBLE_EQ(half.rect.y, 0.75);  // clipped to the scroll area's bottom at 300
     EXPECT_DOUBLE_EQ(half.rect.h, 0.25);
     EXPECT_EQ(result.elements[0].i, 1);
-    EXPECT_EQ(AXSummary::elementJson(result.elements[2]),
-              (nlohmann::json{{"i", 3}, {"role", "AXTextField"}, {"x", 0.5}, {"y", 0.25}, {"w", 0.375}, {"h", 0.1},
-                              {"enabled", true}, {"focused", false}}));
+    EXPECT_EQ(AXSummary::elementJson(result.elements[2]), (nlohmann::json{{"i", 3},
+                                                                          {"role", "AXTextField"},
+                                                                          {"x", 0.5},
+                                                                          {"y", 0.25},
+                                                                          {"w", 0.375},
+                                                                          {"h", 0.1},
+                                                                          {"enabled", true},
+                                                                          {"focused", false}}));
 }
 
 TEST(AXSummary, StopsAtMaxDepthAndDeadline) {

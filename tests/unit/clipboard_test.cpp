@@ -1,8 +1,9 @@
 // Clipboard snapshots, previews and limits, the monitor, and the clipboard routes, over a
 // clipboard held in memory.
-#include "image/PNG.h"
 #include "clipboard/Clipboard.h"
+
 #include "clipboard/ClipboardMonitor.h"
+#include "image/PNG.h"
 #include "support/FakePasteboard.h"
 #include "support/FakePlatform.h"
 #include "support/ManualTaskQueue.h"
@@ -81,7 +82,8 @@ TEST(ClipboardRoutes, BodiesAreCheckedBeforeAnythingIsWritten) {
         {"{\"text\":\"" + std::string(1048577, 'a') + "\"}", {413, "text is too long (max 1048576 bytes)"}},
     };
     int64_t before = fake.pasteboard->changeCount();
-    for (const auto& [body, answer] : cases) EXPECT_EQ(fake.call("POST", "/clipboard", body), answer) << body.substr(0, 40);
+    for (const auto& [body, answer] : cases)
+        EXPECT_EQ(fake.call("POST", "/clipboard", body), answer) << body.substr(0, 40);
     EXPECT_EQ(fake.pasteboard->changeCount(), before);
     EXPECT_EQ(fake.call("GET", "/clipboard/image"), std::make_pair(404, std::string("the clipboard holds no image")));
     EXPECT_EQ(fake.call("GET", "/clipboard/file"), std::make_pair(400, std::string("index is required")));

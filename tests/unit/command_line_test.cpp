@@ -38,4 +38,3 @@ TEST(CommandLine, ServiceArguments) {
     EXPECT_EQ(parseServiceArguments({"--remote", "--socket", "/c.sock"}).options.remoteHome(), "/");
     EXPECT_EQ(parseServiceArguments({"--remote", "--socket", "c.sock"}).options.remoteHome(), ".");
 }
-

@@ -145,7 +145,8 @@ TEST(StreamCursor, PartsAreDueOnChangesAtMost60ASecondWithEachShapeOnce) {
     for (int64_t id = 1; id <= 32; ++id) {
         cursor.shapeId = id;
         now += 1;
-        EXPECT_TRUE(nlohmann::json::parse(*pacer.next(cursor, ClientCursorShape{id, "png"}, now).body).contains("shape"));
+        EXPECT_TRUE(
+            nlohmann::json::parse(*pacer.next(cursor, ClientCursorShape{id, "png"}, now).body).contains("shape"));
     }
     cursor.shapeId = 1000001;
     EXPECT_TRUE(nlohmann::json::parse(*pacer.next(cursor, shape, now + 1).body).contains("shape"));

@@ -1,7 +1,8 @@
 // The display list built from monitor records, sizes, waking, and screen names.
+#include "display/Displays.h"
+
 #include "base/Clock.h"
 #include "display/DisplayNames.h"
-#include "display/Displays.h"
 
 #include <gtest/gtest.h>
 
@@ -56,8 +57,13 @@ TEST(DisplayList, MirroredAndEmptyMonitorsAreLeftOutAndThePrimaryIsMain) {
     EXPECT_TRUE(noPrimary[0].main);
     EXPECT_FALSE(noPrimary[1].main);
     EXPECT_TRUE(noPrimary[1].asleep);
-    EXPECT_EQ(noPrimary[0].json(), (nlohmann::json{{"id", 1}, {"width", 800.0}, {"height", 600.0}, {"scale", 1.0},
-                                                    {"main", true}, {"asleep", true}, {"kind", "external"}}));
+    EXPECT_EQ(noPrimary[0].json(), (nlohmann::json{{"id", 1},
+                                                   {"width", 800.0},
+                                                   {"height", 600.0},
+                                                   {"scale", 1.0},
+                                                   {"main", true},
+                                                   {"asleep", true},
+                                                   {"kind", "external"}}));
 }
 
 TEST(DisplayList, LogicalLayouts) {

@@ -123,8 +123,8 @@ TEST(FrameFilter, MasksPaintGreyWithWhiteLabelsAndRevealsRestore) {
     PixelView picture{source.data(), w, h, w * 4};
     std::vector<uint8_t> out;
     auto at = [&](const PixelView& v, int x, int y) { return v.data[static_cast<size_t>(y) * v.stride + x * 4]; };
-    PixelView masked = applyMasks(picture, {{MaskOp::Kind::mask, 0, 0, 1, 1, "Chat"}, {MaskOp::Kind::reveal, 0.5, 0, 0.5, 0.5, ""}},
-                                  1.0, out);
+    PixelView masked = applyMasks(
+        picture, {{MaskOp::Kind::mask, 0, 0, 1, 1, "Chat"}, {MaskOp::Kind::reveal, 0.5, 0, 0.5, 0.5, ""}}, 1.0, out);
     EXPECT_EQ(at(masked, 5, 90), maskGrey);
     EXPECT_EQ(at(masked, 150, 20), 200);  // revealed again
     EXPECT_EQ(at(masked, 150, 70), maskGrey);
@@ -132,7 +132,7 @@ TEST(FrameFilter, MasksPaintGreyWithWhiteLabelsAndRevealsRestore) {
     for (int y = 0; y < 40; ++y) {
         for (int x = 0; x < 100; ++x) white += at(masked, x, y) > 220;
     }
-    EXPECT_GT(white, 10);  // the label
+    EXPECT_GT(white, 10);       // the label
     EXPECT_EQ(source[0], 200);  // the source is left as it was
 }
 

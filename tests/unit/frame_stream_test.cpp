@@ -1,8 +1,8 @@
 // The frame stream's pictures when the capturer reports only the rows that changed: every
 // picture equals a whole conversion of the screen at that moment, however the buffers are
 // reused and held by readers.
-#include "image/Bt709Conversion.h"
 #include "capture/FrameStream.h"
+#include "image/Bt709Conversion.h"
 #include "support/FakePlatform.h"
 
 #include <gtest/gtest.h>
@@ -62,7 +62,8 @@ TEST(FrameStream, PartialUpdatesKeepEveryPictureWhole) {
     CaptureParams params;
     params.display = 1;
     params.maxWidth = w;
-    FrameStream frames(params, 200, false, displays, [&] { return std::make_unique<PartialCapturer>(screen); }, latency);
+    FrameStream frames(
+        params, 200, false, displays, [&] { return std::make_unique<PartialCapturer>(screen); }, latency);
     frames.start();
 
     std::vector<VideoPicture> held;
@@ -110,7 +111,9 @@ TEST(Bt709Conversion, WithinOneCodeValueOfTheExactResult) {
     for (int i = 0; i < 4; ++i) bgrx[i] = 255;  // white at the corner: Y 235
     std::vector<uint8_t> y(stride * h), u(stride / 2 * 6), v(stride / 2 * 6);
     bgrxToYuv420Bt709(bgrx.data(), w * 4, w, h, {y.data(), stride, u.data(), stride / 2, v.data(), stride / 2});
-    auto px = [&](int x, int row, int c) { return static_cast<double>(bgrx[(static_cast<size_t>(row) * w + x) * 4 + c]); };
+    auto px = [&](int x, int row, int c) {
+        return static_cast<double>(bgrx[(static_cast<size_t>(row) * w + x) * 4 + c]);
+    };
     EXPECT_EQ(y[0], 235);
     for (int row = 0; row < h; ++row) {
         for (int x = 0; x < w; ++x) {

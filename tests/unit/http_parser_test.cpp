@@ -111,10 +111,12 @@ TEST(HttpParser, BadHeadsAndBodiesAreRefusedWithTheirCodes) {
 
     // A head just under the limit is accepted; the identity encoding and a "+" length are fine.
     std::string fits = "GET / HTTP/1.1\r\nX-Big: " + std::string(65000, 'a') + "\r\n\r\n";
-    EXPECT_EQ(Reader(FakeTransport::split(fits, {8192})).connection->readHead().first.headers.at("x-big").size(), 65000u);
+    EXPECT_EQ(Reader(FakeTransport::split(fits, {8192})).connection->readHead().first.headers.at("x-big").size(),
+              65000u);
     EXPECT_EQ(Reader("POST / HTTP/1.1\r\nTransfer-Encoding: IdEnTiTy\r\n\r\n").connection->readHead().second, 0);
     EXPECT_EQ(Reader("POST / HTTP/1.1\r\nContent-Length: +7\r\n\r\n").connection->readHead().second, 7);
-    EXPECT_EQ(Reader("POST / HTTP/1.1\r\nContent-Length: 7\r\ncontent-length: 7\r\n\r\n").connection->readHead().second, 7);
+    EXPECT_EQ(Reader("POST / HTTP/1.1\r\nContent-Length: 7\r\ncontent-length: 7\r\n\r\n").connection->readHead().second,
+              7);
 
     // Between requests a clean close is quiet only when asked for, and only with nothing buffered.
     EXPECT_THROW(Reader(std::vector<std::string>{}).connection->readHead(true), Connection::Idle);
@@ -223,7 +225,8 @@ TEST(HttpConnection, UnreadBodiesCloseAndExpectContinueIsAnswered) {
     EXPECT_NE(refused.transport->sent.find("Connection: close\r\n"), std::string::npos);
     EXPECT_FALSE(refused.connection->reusable);
 
-    Reader upload(std::vector<std::string>{"POST /clipboard HTTP/1.1\r\nExpect: 100-Continue\r\nContent-Length: 5\r\n\r\n", "hello"});
+    Reader upload(std::vector<std::string>{
+        "POST /clipboard HTTP/1.1\r\nExpect: 100-Continue\r\nContent-Length: 5\r\n\r\n", "hello"});
     length = upload.connection->readHead().second;
     EXPECT_EQ(upload.transport->sent, "");  // nothing before the head is accepted
     EXPECT_EQ(upload.connection->readBody(length, 65536), "hello");

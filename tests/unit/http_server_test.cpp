@@ -6,12 +6,12 @@
 #include "support/SocketClient.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <cstring>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
 #include <thread>
 
 using namespace tovo;
@@ -27,8 +27,7 @@ std::atomic<int> holding{0};  // /hold handlers running
 void echoHandler(HTTPRequest& request, Connection& connection) {
     if (request.path == "/flood") {
         std::string chunk(65536, 'x');
-        while (connection.transport->send(chunk)) {
-        }
+        while (connection.transport->send(chunk)) {}
         floodEnded = true;
         return;
     }

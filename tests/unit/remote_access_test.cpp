@@ -59,7 +59,8 @@ TEST(RemoteDevices, CodesAreSingleUseAndShortLived) {
     EXPECT_EQ(pairFailure(devices, code, "phone-0002"), PairError::Kind::badCode);
 
     code = devices.startPairing().code;
-    for (const char* id : {"short-7", "has.dot-1", "has space1"}) EXPECT_EQ(pairFailure(devices, code, id), PairError::Kind::badDevice);
+    for (const char* id : {"short-7", "has.dot-1", "has space1"})
+        EXPECT_EQ(pairFailure(devices, code, id), PairError::Kind::badDevice);
     EXPECT_EQ(RemoteDevices::cleanName(" \r\n "), "iPhone");
     EXPECT_EQ(RemoteDevices::cleanName(std::string(100, 'n')), std::string(64, 'n'));
     EXPECT_EQ(changes, 6);  // each code shown and each pairing; a wrong code changes nothing
@@ -125,9 +126,11 @@ TEST(RemoteControl, OneHolderAtATimeUntilReleaseOrIdle) {
     EXPECT_EQ(refusal(a), "admitted");
     EXPECT_EQ(refusal(b), "A controls the screen [phone-a-01]");
     EXPECT_EQ(refusal(std::nullopt), "A controls the screen [phone-a-01]");
-    EXPECT_EQ(control.json(), (nlohmann::json{{"controller", "remote"}, {"since", 1700000000000}, {"device", {{"id", "phone-a-01"}, {"name", "A"}}}}));
+    EXPECT_EQ(control.json(), (nlohmann::json{{"controller", "remote"},
+                                              {"since", 1700000000000},
+                                              {"device", {{"id", "phone-a-01"}, {"name", "A"}}}}));
     now = 5;
-    control.take(a);  // again: same since, no event
+    control.take(a);     // again: same since, no event
     control.release(b);  // not the holder: nothing
     EXPECT_EQ(control.holder()->since, 1700000000.0);
     EXPECT_EQ(events.size(), 1u);
@@ -185,7 +188,8 @@ struct Remote {
     Remote() {
         access = std::make_unique<RemoteAccess>(RemoteAccess::Dependencies{
             home.path(), *crypto, control, [this] { return std::make_unique<FakeListener>(listener); }, nullptr, queue,
-            [this] { return now; }, [this] { return 1800000000.0 + now; }, [] { return std::vector<std::string>{"192.0.2.7"}; }});
+            [this] { return now; }, [this] { return 1800000000.0 + now; },
+            [] { return std::vector<std::string>{"192.0.2.7"}; }});
         access->start();
     }
     // One tick of the remote queue after its jobs: what a second brings.

@@ -6,11 +6,11 @@
 #include "support/Process.h"
 
 #include <gtest/gtest.h>
-
-#include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 using namespace tovo;
 using namespace tovo::test;
@@ -36,10 +36,15 @@ TEST(Der, EncodesTheCertificateTypes) {
     EXPECT_EQ(DER::integer(""), bytes({0x02, 0x01, 0x00}));
     EXPECT_EQ(DER::tlv(0x04, std::string(200, 'x')).substr(0, 3), bytes({0x04, 0x81, 0xC8}));
     EXPECT_EQ(DER::tlv(0x04, std::string(300, 'x')).substr(0, 4), bytes({0x04, 0x82, 0x01, 0x2C}));
-    EXPECT_EQ(DER::oid({1, 2, 840, 10045, 4, 3, 2}), bytes({0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x04, 0x03, 0x02}));
+    EXPECT_EQ(DER::oid({1, 2, 840, 10045, 4, 3, 2}),
+              bytes({0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x04, 0x03, 0x02}));
     // 2049-12-31 23:59:59 and 2050-01-01 00:00:00 UTC.
-    EXPECT_EQ(DER::time(2524607999), "\x17\x0d" "491231235959Z");
-    EXPECT_EQ(DER::time(2524608000), "\x18\x0f" "20500101000000Z");
+    EXPECT_EQ(DER::time(2524607999),
+              "\x17\x0d"
+              "491231235959Z");
+    EXPECT_EQ(DER::time(2524608000),
+              "\x18\x0f"
+              "20500101000000Z");
 }
 
 TEST(TLSIdentity, KeptRenewedAndReplacedAsNeeded) {

@@ -36,11 +36,11 @@ TEST(ScreenStateCore, PhasesReasonsAndSince) {
     // Logging out.
     EXPECT_TRUE(core.update({false, false, 0, ConsoleState{false}}, 1010.2345));
     EXPECT_EQ(core.states[0].json(), (nlohmann::json{{"display", 0},
-                                                      {"main", true},
-                                                      {"phase", "unavailable"},
-                                                      {"reason", "no-session"},
-                                                      {"detail", noSessionText},
-                                                      {"since", 1010235}}));
+                                                     {"main", true},
+                                                     {"phase", "unavailable"},
+                                                     {"reason", "no-session"},
+                                                     {"detail", noSessionText},
+                                                     {"since", 1010235}}));
 
     // Logged in without the capture permission.
     EXPECT_TRUE(core.update({true, false, 9, ConsoleState{false}}, 1020.0));

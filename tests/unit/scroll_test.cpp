@@ -88,7 +88,8 @@ TEST(ScrollMotion, ReleaseSpeedDecidesMomentum) {
     for (const auto& t : emits) begins += t.emit.momentumPhase == Momentum::begin;
     EXPECT_EQ(begins, 1);
     EXPECT_FALSE(fast.nextWake(20));
-    EXPECT_NE(summary.description().find("; momentum 8000 pt/s \u2192 (0, "), std::string::npos) << summary.description();
+    EXPECT_NE(summary.description().find("; momentum 8000 pt/s \u2192 (0, "), std::string::npos)
+        << summary.description();
 
     ScrollMotion slow;
     slow.submit(0, 40, "began", {}, {}, {}, 0, 0);
@@ -109,7 +110,8 @@ TEST(ScrollMotion, AGestureWithoutEndedTimesOut) {
     EXPECT_EQ(emits.back().emit.scrollPhase, Phase::ended);
     EXPECT_NEAR(emits.back().at, 4.0, 1e-9);
     ASSERT_EQ(motion.finished.size(), 1u);
-    EXPECT_EQ(motion.finished[0].description(), "scroll gesture: 1 request, (0, 10) px in 3000 ms, no ended request for 3 s");
+    EXPECT_EQ(motion.finished[0].description(),
+              "scroll gesture: 1 request, (0, 10) px in 3000 ms, no ended request for 3 s");
 }
 
 TEST(ScrollMotion, InterruptionEndsMomentumFirst) {

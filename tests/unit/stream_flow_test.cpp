@@ -107,7 +107,7 @@ TEST(StreamFlowWindow, TheSixthSwitchOffIsPermanent) {
 // Sends a picture of `bytes` every 100 ms from `from` to `to`, each acked after `base` plus
 // `queue` seconds. The queueing delay shows once a whole second of samples carries it.
 std::vector<int> feed(StreamFlowController& c, double from, double to, double base, double queue,
-                                   int64_t bytes = 40000) {
+                      int64_t bytes = 40000) {
     std::vector<int> all;
     for (double at = from; at < to; at += 0.1) {
         uint64_t seq = c.lastSentSeq() + 1;
@@ -175,13 +175,14 @@ TEST(StreamNetGrade, GradesAndReasons) {
     using Grade = StreamNetQuality::Grade;
     StreamNetReport failing;
     failing.failures = 3;
-    const std::tuple<std::optional<StreamRTTSummary>, std::optional<StreamNetReport>, Grade, std::vector<std::string>> cases[] = {
-        {summary(20, 120), std::nullopt, Grade::poor, {"jitter"}},
-        {summary(100, 120), std::nullopt, Grade::fair, {"rtt"}},
-        {summary(10, 20, 4), std::nullopt, Grade::unknown, {"few-samples"}},
-        {std::nullopt, failing, Grade::poor, {"failures", "few-samples"}},
-        {summary(10, 20), std::nullopt, Grade::good, {}},
-    };
+    const std::tuple<std::optional<StreamRTTSummary>, std::optional<StreamNetReport>, Grade, std::vector<std::string>>
+        cases[] = {
+            {summary(20, 120), std::nullopt, Grade::poor, {"jitter"}},
+            {summary(100, 120), std::nullopt, Grade::fair, {"rtt"}},
+            {summary(10, 20, 4), std::nullopt, Grade::unknown, {"few-samples"}},
+            {std::nullopt, failing, Grade::poor, {"failures", "few-samples"}},
+            {summary(10, 20), std::nullopt, Grade::good, {}},
+        };
     for (const auto& [acks, client, grade, reasons] : cases) {
         auto graded = StreamNetQuality::graded(acks, client);
         EXPECT_EQ(graded.grade, grade);
@@ -213,8 +214,9 @@ TEST(StreamFlowObject, AcksQueueActionsLogTheWindowReturnAndTheGrade) {
     tuning.requestMaxKbps = 2000;
     tuning.maxKbps = 2000;
     tuning.startKbps = 2000;
-    auto flow = std::make_shared<StreamFlow>("testclient01", "video: display stream testclient01",
-                                             StreamFlowController(tuning, 0.1), [&] { return now; }, [&] { ++wakes; });
+    auto flow = std::make_shared<StreamFlow>(
+        "testclient01", "video: display stream testclient01", StreamFlowController(tuning, 0.1), [&] { return now; },
+        [&] { ++wakes; });
     flow->start();
     for (uint64_t seq = 1; seq <= 6; ++seq) {
         flow->withController([&](StreamFlowController& c) { c.pictureSent(seq, now, 1000); });
@@ -237,8 +239,8 @@ TEST(StreamFlowObject, AcksQueueActionsLogTheWindowReturnAndTheGrade) {
 
     StreamFlowRegistry registry;
     registry.add(flow);
-    auto replacement = std::make_shared<StreamFlow>("testclient01", "x", StreamFlowController(tuning, 0.1),
-                                                    [&] { return now; }, nullptr);
+    auto replacement = std::make_shared<StreamFlow>(
+        "testclient01", "x", StreamFlowController(tuning, 0.1), [&] { return now; }, nullptr);
     registry.add(replacement);
     registry.remove(flow);  // the newer flow stays
     EXPECT_EQ(registry.lookup("testclient01"), replacement);

@@ -1,8 +1,9 @@
 // Updates: the quiet gate's edges, and a feed served over loopback whose releases are
 // signed by the openssl command line; only a correctly signed, newer release is installed,
 // and only after two quiet minutes. Also the XDG login item.
-#include "app/LoginItem.h"
 #include "app/Updates.h"
+
+#include "app/LoginItem.h"
 #include "app/openssl/UpdateCrypto.h"
 #include "base/Text.h"
 #include "http/ServerIdentity.h"
@@ -10,18 +11,18 @@
 #include "support/ManualTaskQueue.h"
 #include "support/Process.h"
 
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <nlohmann/json.hpp>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <fstream>
 #include <map>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace tovo;
 using tovo::test::ManualAppLoop;
@@ -63,9 +64,10 @@ public:
                     std::lock_guard<std::mutex> guard(lock);
                     body = bodies.count(path) ? bodies[path] : "";
                 }
-                std::string answer = body.empty() ? "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"
-                                                  : "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
-                                                        "\r\n\r\n" + body;
+                std::string answer =
+                    body.empty()
+                        ? "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"
+                        : "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
                 ::send(client, answer.data(), answer.size(), MSG_NOSIGNAL);
                 ::close(client);
             }
@@ -136,14 +138,16 @@ TEST(Updates, OnlyAProperlySignedNewerReleaseInstallsAndOnlyWhenQuiet) {
     ManualAppLoop loop;
     auto queue = std::make_shared<tovo::test::ManualTaskQueue>();
     int relaunched = 0;
-    Updater updater({server.url("/feed.json"), publicKey, executable, "1.0.0", ServerIdentity::embeddedVersion}, log, loop,
-                    queue, openSSLDownloader(), openSSLSignatureCheck(), [&] { ++relaunched; });
+    Updater updater({server.url("/feed.json"), publicKey, executable, "1.0.0", ServerIdentity::embeddedVersion}, log,
+                    loop, queue, openSSLDownloader(), openSSLSignatureCheck(), [&] { ++relaunched; });
 
     // The feed offers 2.0.0 as `body` at /`name`, signed by `signer`.
     auto offer = [&](const std::string& name, const std::string& body, const auto& signer) {
         server.serve("/" + name, body);
-        server.serve("/feed.json", nlohmann::json{{"version", "2.0.0"}, {"url", server.url("/" + name)},
-                                                  {"signature", release(name, body, signer)}}.dump());
+        server.serve("/feed.json", nlohmann::json{{"version", "2.0.0"},
+                                                  {"url", server.url("/" + name)},
+                                                  {"signature", release(name, body, signer)}}
+                                       .dump());
     };
     auto settle = [&] {
         queue->runJobs();
@@ -165,8 +169,9 @@ TEST(Updates, OnlyAProperlySignedNewerReleaseInstallsAndOnlyWhenQuiet) {
     updater.checkNow();
     settle();
     EXPECT_FALSE(updater.pendingVersion());
-    EXPECT_NE(readAll(dir.path() + "/log").find("update: the signed release offered as 2.0.0 is 1.5.0; nothing installed"),
-              std::string::npos);
+    EXPECT_NE(
+        readAll(dir.path() + "/log").find("update: the signed release offered as 2.0.0 is 1.5.0; nothing installed"),
+        std::string::npos);
     offer("unmarked", "a release", key);
     updater.checkNow();
     settle();
@@ -174,7 +179,8 @@ TEST(Updates, OnlyAProperlySignedNewerReleaseInstallsAndOnlyWhenQuiet) {
 
     // Correctly signed: staged, then installed after 120 quiet seconds.
     // (The prefix also stands alone in a build, as the constant that searches for it.)
-    const std::string newRelease = std::string("new release\nTOVO-CONTROL-VERSION:") + '\0' + "\nTOVO-CONTROL-VERSION:2.0.0\n";
+    const std::string newRelease =
+        std::string("new release\nTOVO-CONTROL-VERSION:") + '\0' + "\nTOVO-CONTROL-VERSION:2.0.0\n";
     offer("good", newRelease, key);
     updater.checkNow();
     settle();
@@ -197,18 +203,21 @@ TEST(Updates, OnlyAProperlySignedNewerReleaseInstallsAndOnlyWhenQuiet) {
 
     // Not newer: nothing downloaded; and a release that says it is the running version is
     // never installed again, whatever the feed claims.
-    Updater current({server.url("/feed.json"), publicKey, executable, "2.0.0", ServerIdentity::embeddedVersion}, log, loop,
-                    queue, openSSLDownloader(), openSSLSignatureCheck(), [] {});
+    Updater current({server.url("/feed.json"), publicKey, executable, "2.0.0", ServerIdentity::embeddedVersion}, log,
+                    loop, queue, openSSLDownloader(), openSSLSignatureCheck(), [] {});
     current.start();
     settle();
     EXPECT_FALSE(current.pendingVersion());
-    server.serve("/feed.json", nlohmann::json{{"version", "2.0.1"}, {"url", server.url("/good")},
-                                              {"signature", release("good", newRelease, key)}}.dump());
+    server.serve("/feed.json", nlohmann::json{{"version", "2.0.1"},
+                                              {"url", server.url("/good")},
+                                              {"signature", release("good", newRelease, key)}}
+                                   .dump());
     current.checkNow();
     settle();
     EXPECT_FALSE(current.pendingVersion());
 
-    Updater off({"", publicKey, executable, "1.0", ServerIdentity::embeddedVersion}, log, loop, queue, openSSLDownloader(), openSSLSignatureCheck(), [] {});
+    Updater off({"", publicKey, executable, "1.0", ServerIdentity::embeddedVersion}, log, loop, queue,
+                openSSLDownloader(), openSSLSignatureCheck(), [] {});
     off.start();
     EXPECT_FALSE(off.running());
     EXPECT_NE(readAll(dir.path() + "/log").find("updates off (no update feed configured)"), std::string::npos);

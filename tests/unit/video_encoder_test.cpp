@@ -6,16 +6,16 @@
 
 #include <gtest/gtest.h>
 
-
 namespace tovo {
 namespace {
 
-using test::Script;
 using test::fakeFactory;
+using test::Script;
 
 VideoPicture picture(int width, int height, uint8_t seed) {
     auto pixels = std::make_shared<std::vector<uint8_t>>(static_cast<size_t>(width) * height * 4);
-    for (size_t i = 0; i < pixels->size(); ++i) (*pixels)[i] = static_cast<uint8_t>((i / 4 % 251) * seed + (i % 4) * 40);
+    for (size_t i = 0; i < pixels->size(); ++i)
+        (*pixels)[i] = static_cast<uint8_t>((i / 4 % 251) * seed + (i % 4) * 40);
     return VideoPicture{pixels, width, height, width * 4, 0, 0};
 }
 

@@ -29,10 +29,11 @@ TEST(WindowCatalog, FiltersAndAttributes) {
     auto dock = window(30, "panel", {0, 760, 1000, 40}, WindowLevel::status);
     dock.chrome = true;
     AppRef shell{40, std::string("org.example.desktop"), "Desktop"};
-    WindowCatalog catalog({window(20, "editor", {10, 10, 300, 200}), transparent, window(99, "self", {0, 0, 50, 50}),
-                           window(21, "empty", {5, 5, 0, 10}), window(22, "pointer", {0, 0, 10, 10}, WindowLevel::cursor),
-                           dock, window(20, "editor", {400, 10, 300, 200}), window(40, "desktop", {0, 0, 1000, 800}, WindowLevel::desktopIcon)},
-                          twoDisplays, shell, 99);
+    WindowCatalog catalog(
+        {window(20, "editor", {10, 10, 300, 200}), transparent, window(99, "self", {0, 0, 50, 50}),
+         window(21, "empty", {5, 5, 0, 10}), window(22, "pointer", {0, 0, 10, 10}, WindowLevel::cursor), dock,
+         window(20, "editor", {400, 10, 300, 200}), window(40, "desktop", {0, 0, 1000, 800}, WindowLevel::desktopIcon)},
+        twoDisplays, shell, 99);
     ASSERT_EQ(catalog.records().size(), 4u);  // editor, panel, editor, desktop
 
     auto apps = catalog.apps();
@@ -72,8 +73,9 @@ TEST(WindowCatalog, PlacesOnTheDisplayHoldingTheMidpoint) {
 }
 
 TEST(WindowCatalog, HitsTheFrontMostWindow) {
-    WindowCatalog catalog({window(1, "front", {100, 100, 100, 100}, WindowLevel::floating), window(2, "back", {0, 0, 1000, 800})},
-                          twoDisplays, std::nullopt, 99);
+    WindowCatalog catalog(
+        {window(1, "front", {100, 100, 100, 100}, WindowLevel::floating), window(2, "back", {0, 0, 1000, 800})},
+        twoDisplays, std::nullopt, 99);
     auto front = catalog.hit(1, 0.15, 0.15);
     ASSERT_TRUE(front);
     EXPECT_EQ(front->first.name, "front");
@@ -99,8 +101,9 @@ public:
 }  // namespace
 
 TEST(WindowCatalog, FocusedAppFollowsTheActiveWindow) {
-    WindowCatalog catalog({window(3, "menu", {0, 0, 50, 50}, WindowLevel::popUpMenu), window(4, "editor", {0, 0, 500, 500})},
-                          twoDisplays, std::nullopt, 99);
+    WindowCatalog catalog(
+        {window(3, "menu", {0, 0, 50, 50}, WindowLevel::popUpMenu), window(4, "editor", {0, 0, 500, 500})}, twoDisplays,
+        std::nullopt, 99);
     RecordedWindows windows;
     windows.active = 3;
     EXPECT_EQ(focusedApp(catalog, windows)->name, "menu");

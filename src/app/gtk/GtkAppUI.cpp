@@ -39,7 +39,8 @@ GdkPixbuf* qrPicture(const std::string& text) {
         for (int x = 0; x < code->width; ++x) {
             if (!(code->data[y * code->width + x] & 1)) continue;
             for (int dy = 0; dy < qrScale; ++dy) {
-                guchar* row = pixels + ((y + qrQuietModules) * qrScale + dy) * stride + (x + qrQuietModules) * qrScale * 3;
+                guchar* row =
+                    pixels + ((y + qrQuietModules) * qrScale + dy) * stride + (x + qrQuietModules) * qrScale * 3;
                 std::fill(row, row + qrScale * 3, 0);
             }
         }
@@ -67,9 +68,8 @@ public:
         indicator = app_indicator_new("tovo-control", "video-display", APP_INDICATOR_CATEGORY_APPLICATION_STATUS);
         app_indicator_set_status(indicator, APP_INDICATOR_STATUS_ACTIVE);
         menu = gtk_menu_new();
-        g_signal_connect(menu, "show", G_CALLBACK(+[](GtkWidget*, gpointer self) {
-                             static_cast<GtkAppUI*>(self)->menuOpened();
-                         }),
+        g_signal_connect(menu, "show",
+                         G_CALLBACK(+[](GtkWidget*, gpointer self) { static_cast<GtkAppUI*>(self)->menuOpened(); }),
                          this);
         app_indicator_set_menu(indicator, GTK_MENU(menu));
         watchMenuOpening();
@@ -145,8 +145,8 @@ public:
 
     bool confirm(const std::string& message, const std::string& detailText, const std::string& yes,
                  const std::string& no) override {
-        GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_WARNING, GTK_BUTTONS_NONE, "%s",
-                                                   message.c_str());
+        GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_WARNING, GTK_BUTTONS_NONE,
+                                                   "%s", message.c_str());
         gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", detailText.c_str());
         gtk_dialog_add_button(GTK_DIALOG(dialog), yes.c_str(), GTK_RESPONSE_ACCEPT);
         gtk_dialog_add_button(GTK_DIALOG(dialog), no.c_str(), GTK_RESPONSE_CANCEL);
@@ -158,8 +158,8 @@ public:
     }
 
     void alert(const std::string& message) override {
-        GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s",
-                                                   message.c_str());
+        GtkWidget* dialog =
+            gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", message.c_str());
         markOwn(dialog);
         gtk_dialog_run(GTK_DIALOG(dialog));
         gtk_widget_destroy(dialog);
@@ -191,14 +191,16 @@ private:
             g_object_unref(watchedRoot);
         }
         watchedRoot = root;  // keeps the reference
-        g_signal_connect(root, DBUSMENU_MENUITEM_SIGNAL_ABOUT_TO_SHOW, G_CALLBACK(+[](DbusmenuMenuitem*, gpointer self) -> gboolean {
+        g_signal_connect(root, DBUSMENU_MENUITEM_SIGNAL_ABOUT_TO_SHOW,
+                         G_CALLBACK(+[](DbusmenuMenuitem*, gpointer self) -> gboolean {
                              static_cast<GtkAppUI*>(self)->menuOpened();
                              return FALSE;
                          }),
                          this);
         g_signal_connect(root, DBUSMENU_MENUITEM_SIGNAL_EVENT,
                          G_CALLBACK(+[](DbusmenuMenuitem*, gchar* name, GVariant*, guint, gpointer self) -> gboolean {
-                             if (g_strcmp0(name, DBUSMENU_MENUITEM_EVENT_OPENED) == 0) static_cast<GtkAppUI*>(self)->menuOpened();
+                             if (g_strcmp0(name, DBUSMENU_MENUITEM_EVENT_OPENED) == 0)
+                                 static_cast<GtkAppUI*>(self)->menuOpened();
                              return FALSE;
                          }),
                          this);
@@ -236,14 +238,14 @@ private:
                 gtk_menu_item_set_submenu(GTK_MENU_ITEM(widget), sub);
             } else if (!item.action.empty()) {
                 auto* choice = new Choice{this, item.action, item.argument};
-                g_signal_connect_data(widget, "activate", G_CALLBACK(+[](GtkWidget*, gpointer data) {
-                                          auto* c = static_cast<Choice*>(data);
-                                          // Setting a check item's state from show() must not act.
-                                          if (c->ui->filling) return;
-                                          if (c->ui->onAction) c->ui->onAction(c->action, c->argument);
-                                      }),
-                                      choice, [](gpointer data, GClosure*) { delete static_cast<Choice*>(data); },
-                                      GConnectFlags(0));
+                g_signal_connect_data(
+                    widget, "activate", G_CALLBACK(+[](GtkWidget*, gpointer data) {
+                        auto* c = static_cast<Choice*>(data);
+                        // Setting a check item's state from show() must not act.
+                        if (c->ui->filling) return;
+                        if (c->ui->onAction) c->ui->onAction(c->action, c->argument);
+                    }),
+                    choice, [](gpointer data, GClosure*) { delete static_cast<Choice*>(data); }, GConnectFlags(0));
             }
             gtk_menu_shell_append(GTK_MENU_SHELL(into), widget);
         }

@@ -15,14 +15,15 @@ SignatureCheck openSSLSignatureCheck() {
     return [](const std::string& data, const std::string& signature, const std::string& publicKey) {
         if (publicKey.size() != 32 || signature.size() != 64) return false;
         std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
-            EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, reinterpret_cast<const unsigned char*>(publicKey.data()),
-                                        publicKey.size()),
+            EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr,
+                                        reinterpret_cast<const unsigned char*>(publicKey.data()), publicKey.size()),
             EVP_PKEY_free);
         if (!key) return false;
         std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
         if (!context || EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, key.get()) != 1) return false;
-        return EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature.data()), signature.size(),
-                                reinterpret_cast<const unsigned char*>(data.data()), data.size()) == 1;
+        return EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature.data()),
+                                signature.size(), reinterpret_cast<const unsigned char*>(data.data()),
+                                data.size()) == 1;
     };
 }
 
@@ -54,7 +55,8 @@ Downloader openSSLDownloader() {
         }
         if (!bio || BIO_do_connect(bio.get()) <= 0) throw AppError("cannot connect to " + host);
         std::string request = "GET " + path + " HTTP/1.1\r\nHost: " + hostName + "\r\nConnection: close\r\n\r\n";
-        if (BIO_write(bio.get(), request.data(), static_cast<int>(request.size())) != static_cast<int>(request.size())) {
+        if (BIO_write(bio.get(), request.data(), static_cast<int>(request.size())) !=
+            static_cast<int>(request.size())) {
             throw AppError("cannot send to " + host);
         }
         std::string answer;
@@ -66,7 +68,8 @@ Downloader openSSLDownloader() {
             if (answer.size() > (256u << 20)) throw AppError("the answer from " + host + " is too large");
         }
         size_t head = answer.find("\r\n\r\n");
-        if (head == std::string::npos || (answer.compare(0, 12, "HTTP/1.1 200") != 0 && answer.compare(0, 12, "HTTP/1.0 200") != 0)) {
+        if (head == std::string::npos ||
+            (answer.compare(0, 12, "HTTP/1.1 200") != 0 && answer.compare(0, 12, "HTTP/1.0 200") != 0)) {
             throw AppError("no 200 answer from " + url);
         }
         std::string body = answer.substr(head + 4);

@@ -1,11 +1,10 @@
 #include "audio/pulse/PulseAudioProbe.h"
-#include "base/Mutex.h"
 
 #include "audio/pulse/PulseCommon.h"
-
-#include <pulse/pulseaudio.h>
+#include "base/Mutex.h"
 
 #include <fcntl.h>
+#include <pulse/pulseaudio.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,8 +45,12 @@ public:
     Session() {
         loop = pa_threaded_mainloop_new();
         context = pa_context_new(pa_threaded_mainloop_get_api(loop), "tovo-control probe");
-        pa_context_set_state_callback(context, [](pa_context*, void* l) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(l), 0); }, loop);
-        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0 || pa_threaded_mainloop_start(loop) < 0) return;
+        pa_context_set_state_callback(
+            context,
+            [](pa_context*, void* l) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(l), 0); }, loop);
+        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0 ||
+            pa_threaded_mainloop_start(loop) < 0)
+            return;
         pa_threaded_mainloop_lock(loop);
         auto deadline = Clock::now() + std::chrono::seconds(3);
         while (pa_context_get_state(context) != PA_CONTEXT_READY && PA_CONTEXT_IS_GOOD(pa_context_get_state(context)) &&
@@ -118,7 +121,8 @@ public:
                         if (data) {
                             const auto* samples = static_cast<const float*>(data);
                             float peak = 0;
-                            for (size_t i = 0; i < bytes / sizeof(float); ++i) peak = std::max(peak, std::fabs(samples[i]));
+                            for (size_t i = 0; i < bytes / sizeof(float); ++i)
+                                peak = std::max(peak, std::fabs(samples[i]));
                             MutexLock guard(me->meterLock);
                             me->frames += static_cast<int64_t>(bytes / (2 * sizeof(float)));
                             me->peak = std::max(me->peak, peak);
@@ -129,7 +133,8 @@ public:
                 this);
             // The sink's monitor, by the sink's index: the monitor stream takes that sink input alone.
             std::string monitor = monitorOf(sink);
-            ok = !monitor.empty() && pa_stream_connect_record(stream, monitor.c_str(), nullptr, PA_STREAM_DONT_MOVE) == 0;
+            ok = !monitor.empty() &&
+                 pa_stream_connect_record(stream, monitor.c_str(), nullptr, PA_STREAM_DONT_MOVE) == 0;
         }
         pa_threaded_mainloop_unlock(loop);
         return ok;
@@ -243,8 +248,10 @@ private:
             if (!found) std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         if (!found) return {AudioTapCheck::Result::failed, "the test sound never played"};
-        if (!session.listen(found->sink, found->index)) return {AudioTapCheck::Result::failed, "cannot listen to the test sound"};
-        for (auto until = Clock::now() + std::chrono::seconds(3); Clock::now() < until && session.meter().second == 0;) {
+        if (!session.listen(found->sink, found->index))
+            return {AudioTapCheck::Result::failed, "cannot listen to the test sound"};
+        for (auto until = Clock::now() + std::chrono::seconds(3);
+             Clock::now() < until && session.meter().second == 0;) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         auto [seconds, peak] = session.meter();

@@ -1,10 +1,9 @@
 #include "audio/pulse/PulseAudioSource.h"
-#include "base/Mutex.h"
 
 #include "audio/pulse/PulseCommon.h"
-
 #include "base/Clock.h"
 #include "base/Log.h"
+#include "base/Mutex.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -33,7 +32,8 @@ public:
         if (!loop) throw AudioError("no audio server: cannot make PulseAudio's event loop");
         context = pa_context_new(pa_threaded_mainloop_get_api(loop), "tovo-control");
         pa_context_set_state_callback(context, &PulseAudioSource::onContextState, this);
-        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0 || pa_threaded_mainloop_start(loop) < 0) {
+        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0 ||
+            pa_threaded_mainloop_start(loop) < 0) {
             std::string why = pa_strerror(pa_context_errno(context));
             cleanUp();
             throw AudioError("no audio server (" + why + ")");
@@ -112,8 +112,8 @@ public:
                 pa_usec_t usec = info->configured_latency ? info->configured_latency : info->latency;
                 double ms = usec / 1000.0;
                 char line[256];
-                std::snprintf(line, sizeof line, "\"%s\" %.1f ms (latency of the output at %u Hz)", info->description, ms,
-                              info->sample_spec.rate);
+                std::snprintf(line, sizeof line, "\"%s\" %.1f ms (latency of the output at %u Hz)", info->description,
+                              ms, info->sample_spec.rate);
                 q->result = OutputLatency{info->description ? info->description : info->name, ms, line};
             },
             &query);
@@ -253,7 +253,8 @@ private:
             // The chunk ends now (the monitor's own delay is the output's, which the A/V
             // offset counts). Arrival jitters with scheduling, and a record stream has no
             // gaps, so a chunk goes right after its predecessor unless they are 200 ms apart.
-            auto estimate = static_cast<int64_t>(monotonicSeconds() * 1e9) - static_cast<int64_t>(frames) * 1000000000LL / rate;
+            auto estimate =
+                static_cast<int64_t>(monotonicSeconds() * 1e9) - static_cast<int64_t>(frames) * 1000000000LL / rate;
             int64_t hostTime = estimate;
             if (me->nextHostTime && std::llabs(estimate - *me->nextHostTime) < 200000000) hostTime = *me->nextHostTime;
             me->nextHostTime = hostTime + static_cast<int64_t>(frames) * 1000000000LL / rate;
@@ -267,13 +268,13 @@ private:
 
     pa_threaded_mainloop* loop = nullptr;
     pa_context* context = nullptr;
-    pa_stream* stream = nullptr;  // with the loop locked
-    std::string currentSink;      // with the loop locked
+    pa_stream* stream = nullptr;          // with the loop locked
+    std::string currentSink;              // with the loop locked
     std::optional<int64_t> nextHostTime;  // where the next chunk continues; the loop's thread
-    Mutex sinkLock;          // guards sink and lost, so that stop() ends their calls
+    Mutex sinkLock;                       // guards sink and lost, so that stop() ends their calls
     Sink sink TOVO_GUARDED_BY(sinkLock);
     std::function<void()> lost TOVO_GUARDED_BY(sinkLock);
-    bool ready = false;  // the loop's thread
+    bool ready = false;    // the loop's thread
     bool started = false;  // start() succeeded; with the loop locked
 };
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "display/OwnWindows.h"
 #include "capture/ScreenCapturer.h"
+#include "display/OwnWindows.h"
 
 #include <memory>
 

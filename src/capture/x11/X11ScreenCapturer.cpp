@@ -6,25 +6,25 @@
 #include "capture/x11/X11WindowComposer.h"
 #include "x11/X11Connection.h"
 
-#include <X11/Xlib.h>
 #include <X11/Xlib-xcb.h>
+#include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xcomposite.h>
 #include <X11/extensions/Xdamage.h>
 #include <X11/extensions/Xfixes.h>
 #include <X11/extensions/scrnsaver.h>
+#include <poll.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
 #include <xcb/xfixes.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <poll.h>
 #include <set>
 #include <thread>
 #include <utility>
-#include <sys/ipc.h>
-#include <sys/shm.h>
 #include <vector>
 
 namespace tovo {
@@ -79,7 +79,8 @@ public:
             try {
                 composing().prepare();
                 composer->copyScreen(rect);
-                composer->compose(rect, [&](Window w) { return ids.count(static_cast<uint32_t>(w)) == 0; }, &covered);
+                composer->compose(
+                    rect, [&](Window w) { return ids.count(static_cast<uint32_t>(w)) == 0; }, &covered);
                 source = composer->target(rect);
                 from = {0, 0, rect.width, rect.height};
             } catch (const CaptureFailure&) {
@@ -95,7 +96,8 @@ public:
         if (rect.width <= 0 || rect.height <= 0) throw CaptureFailure("empty capture rectangle");
         std::set<uint32_t> wanted(windows.begin(), windows.end());
         for (const auto& window : ownWindowsIn(rect)) wanted.erase(window.id);
-        composing().compose(rect, [&](Window w) { return wanted.count(static_cast<uint32_t>(w)) > 0; }, nullptr);
+        composing().compose(
+            rect, [&](Window w) { return wanted.count(static_cast<uint32_t>(w)) > 0; }, nullptr);
         return read(composer->target(rect), {0, 0, rect.width, rect.height}, rect, withCursor);
     }
 
@@ -115,7 +117,8 @@ public:
         }
         if (got->bits_per_pixel != 32 || got->red_mask != 0xFF0000 || got->green_mask != 0xFF00 ||
             got->blue_mask != 0xFF || got->byte_order != LSBFirst) {
-            throw CaptureFailure("unsupported pixel format (" + std::to_string(got->bits_per_pixel) + " bits per pixel)");
+            throw CaptureFailure("unsupported pixel format (" + std::to_string(got->bits_per_pixel) +
+                                 " bits per pixel)");
         }
         auto* pixels = reinterpret_cast<uint8_t*>(got->data);
         if (auto pointer = pointerAnswer(question, rect)) {
@@ -310,7 +313,8 @@ public:
     void suppressScreenSaver(bool suppress) override {
         if (broken) return;
         int eventBase, errorBase;
-        if (XScreenSaverQueryExtension(display, &eventBase, &errorBase)) XScreenSaverSuspend(display, suppress ? True : False);
+        if (XScreenSaverQueryExtension(display, &eventBase, &errorBase))
+            XScreenSaverSuspend(display, suppress ? True : False);
         XFlush(display);
     }
 
@@ -385,7 +389,8 @@ private:
             }
         }
         if (!XShmGetImage(display, source, image, rect.x, rect.y, AllPlanes)) {
-            throw CaptureFailure("the screen could not be read at " + std::to_string(rect.x) + "," + std::to_string(rect.y));
+            throw CaptureFailure("the screen could not be read at " + std::to_string(rect.x) + "," +
+                                 std::to_string(rect.y));
         }
         return image;
     }
@@ -401,7 +406,8 @@ private:
             if (!XGetSubImage(display, source, rect.x, rect.y, static_cast<unsigned>(rect.width),
                               static_cast<unsigned>(rect.height), AllPlanes, ZPixmap, image, 0, 0)) {
                 checkAlive();
-                throw CaptureFailure("the screen could not be read at " + std::to_string(rect.x) + "," + std::to_string(rect.y));
+                throw CaptureFailure("the screen could not be read at " + std::to_string(rect.x) + "," +
+                                     std::to_string(rect.y));
             }
             return image;
         }
@@ -409,7 +415,8 @@ private:
                           static_cast<unsigned>(rect.height), AllPlanes, ZPixmap);
         if (!image) {
             checkAlive();
-            throw CaptureFailure("the screen could not be read at " + std::to_string(rect.x) + "," + std::to_string(rect.y));
+            throw CaptureFailure("the screen could not be read at " + std::to_string(rect.x) + "," +
+                                 std::to_string(rect.y));
         }
         return image;
     }
@@ -571,13 +578,13 @@ private:
     uint64_t cursorCount = 0;
     std::optional<Clock::time_point> firstChange;
     // Partial reads for streams: the shared image holds the last picture of `partialRect`.
-    ChangedRows damagedRows;     // changed since the last partial read (from damage events)
-    ChangedRows cursorRows;      // where the last partial read drew the pointer
+    ChangedRows damagedRows;  // changed since the last partial read (from damage events)
+    ChangedRows cursorRows;   // where the last partial read drew the pointer
     PixelRect partialRect;
     bool partialValid = false;
     std::vector<uint32_t> cursorPixels;
     std::optional<std::pair<int, int>> drawnPointer;  // where the last answer put the pointer (root coordinates)
-    std::set<uint32_t> redirected;  // windows this connection keeps redirected
+    std::set<uint32_t> redirected;                    // windows this connection keeps redirected
     XImage* windowImage = nullptr;
     const OwnWindows* own;
     std::unique_ptr<X11WindowComposer> composer;

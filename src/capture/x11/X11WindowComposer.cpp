@@ -2,11 +2,11 @@
 
 #include "x11/X11Connection.h"
 
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/Xcomposite.h>
 #include <X11/extensions/Xrender.h>
 #include <X11/extensions/shape.h>
-#include <X11/Xatom.h>
-#include <X11/Xutil.h>
 
 #include <algorithm>
 #include <chrono>
@@ -29,7 +29,8 @@ void X11WindowComposer::require() {
         !XCompositeQueryVersion(display, &major, &minor) || (major == 0 && minor < 2)) {
         throw CaptureFailure("the X server has no Composite 0.2 extension");
     }
-    if (!XRenderQueryExtension(display, &eventBase, &errorBase)) throw CaptureFailure("the X server has no RENDER extension");
+    if (!XRenderQueryExtension(display, &eventBase, &errorBase))
+        throw CaptureFailure("the X server has no RENDER extension");
     hasShape = XShapeQueryExtension(display, &eventBase, &errorBase) == True;
     checked = true;
 }
@@ -87,7 +88,8 @@ std::vector<X11WindowComposer::Placed> X11WindowComposer::topLevels() {
         Bool bounding = False, clip = False;
         int bx, by, cx, cy;
         unsigned bw, bh, cw, ch;
-        if (hasShape && XShapeQueryExtents(display, children[i], &bounding, &bx, &by, &bw, &bh, &clip, &cx, &cy, &cw, &ch) &&
+        if (hasShape &&
+            XShapeQueryExtents(display, children[i], &bounding, &bx, &by, &bw, &bh, &clip, &cx, &cy, &cw, &ch) &&
             bounding) {
             int count = 0, ordering = 0;
             if (XRectangle* parts = XShapeGetRectangles(display, children[i], ShapeBounding, &count, &ordering)) {
@@ -123,11 +125,13 @@ bool X11WindowComposer::paintRootPixmap(const PixelRect& rect) {
         int x, y;
         unsigned w, h, border, depth;
         x11::takeLastError();
-        if (!XGetGeometry(display, background, &unusedRoot, &x, &y, &w, &h, &border, &depth) || x11::takeLastError()) continue;
-        XRenderPictFormat* format = depth == 32 ? XRenderFindStandardFormat(display, PictStandardARGB32)
-                                    : depth == static_cast<unsigned>(DefaultDepth(display, DefaultScreen(display)))
-                                        ? XRenderFindVisualFormat(display, DefaultVisual(display, DefaultScreen(display)))
-                                        : nullptr;
+        if (!XGetGeometry(display, background, &unusedRoot, &x, &y, &w, &h, &border, &depth) || x11::takeLastError())
+            continue;
+        XRenderPictFormat* format =
+            depth == 32 ? XRenderFindStandardFormat(display, PictStandardARGB32)
+            : depth == static_cast<unsigned>(DefaultDepth(display, DefaultScreen(display)))
+                ? XRenderFindVisualFormat(display, DefaultVisual(display, DefaultScreen(display)))
+                : nullptr;
         if (!format) continue;
         // Tiled from the root's origin, as the server paints a background pixmap.
         XRenderPictureAttributes pa;
@@ -206,7 +210,8 @@ void X11WindowComposer::compose(const PixelRect& rect, const std::function<bool(
     for (const auto& [child, a, shape] : windows) {
         if (!wanted(child)) continue;
         const int w = a.width + 2 * a.border_width, h = a.height + 2 * a.border_width;
-        if (a.x >= rect.x + rect.width || a.y >= rect.y + rect.height || a.x + w <= rect.x || a.y + h <= rect.y) continue;
+        if (a.x >= rect.x + rect.width || a.y >= rect.y + rect.height || a.x + w <= rect.x || a.y + h <= rect.y)
+            continue;
         XRenderPictFormat* format = XRenderFindVisualFormat(display, a.visual);
         if (!format) continue;
         Pixmap own = XCompositeNameWindowPixmap(display, child);

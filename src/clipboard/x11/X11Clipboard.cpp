@@ -1,7 +1,7 @@
 #include "clipboard/x11/X11Clipboard.h"
-#include "base/Mutex.h"
 
 #include "base/Log.h"
+#include "base/Mutex.h"
 #include "base/Text.h"
 #include "base/Utf8.h"
 #include "image/PNG.h"
@@ -10,11 +10,10 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/Xfixes.h>
-#include <gdk-pixbuf/gdk-pixbuf.h>
-#include <turbojpeg.h>
-
 #include <fcntl.h>
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <poll.h>
+#include <turbojpeg.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -160,7 +159,9 @@ public:
     std::optional<std::string> png() override {
         return onThread<std::optional<std::string>>(std::nullopt, [this]() -> std::optional<std::string> {
             auto targets = readTargets();
-            auto offers = [&](const char* type) { return std::find(targets.begin(), targets.end(), atom(type)) != targets.end(); };
+            auto offers = [&](const char* type) {
+                return std::find(targets.begin(), targets.end(), atom(type)) != targets.end();
+            };
             if (offers("image/png")) {
                 auto data = convert(atom("image/png"));
                 if (data && PNG::size(*data)) return data;
@@ -171,7 +172,8 @@ public:
             }
             for (Atom target : targets) {
                 const std::string type = atomName(target);
-                if (type.rfind("image/", 0) != 0 || type == "image/png" || type == "image/jpeg" || type == "image/jpg") continue;
+                if (type.rfind("image/", 0) != 0 || type == "image/png" || type == "image/jpeg" || type == "image/jpg")
+                    continue;
                 if (auto data = convert(target)) {
                     if (auto png = imageToPNG(*data)) return png;
                 }
@@ -183,7 +185,8 @@ public:
     int64_t writeText(const std::string& text) override {
         Owned content;
         auto shared = std::make_shared<const std::string>(text);
-        for (const char* type : {"UTF8_STRING", "text/plain;charset=utf-8", "text/plain", "TEXT"}) content[type] = shared;
+        for (const char* type : {"UTF8_STRING", "text/plain;charset=utf-8", "text/plain", "TEXT"})
+            content[type] = shared;
         content["STRING"] = std::make_shared<const std::string>(latin1FromUtf8(text));
         return take(std::move(content));
     }
@@ -269,8 +272,7 @@ private:
         pollfd fds[2] = {{wakePipe[0], POLLIN, 0}, {display && !broken ? ConnectionNumber(display) : -1, POLLIN, 0}};
         ::poll(fds, 2, millis);
         char buffer[64];
-        while (wakePipe[0] >= 0 && ::read(wakePipe[0], buffer, sizeof buffer) > 0) {
-        }
+        while (wakePipe[0] >= 0 && ::read(wakePipe[0], buffer, sizeof buffer) > 0) {}
     }
 
     bool ensureDisplay() {
@@ -353,12 +355,12 @@ private:
             return;
         }
         switch (event.type) {
-            case SelectionRequest: serve(event.xselectionrequest); break;
-            case SelectionClear:
-                if (event.xselectionclear.selection == clipboard) owned.reset();
-                break;
-            case PropertyNotify: continueOutgoing(event.xproperty); break;
-            default: break;
+        case SelectionRequest: serve(event.xselectionrequest); break;
+        case SelectionClear:
+            if (event.xselectionclear.selection == clipboard) owned.reset();
+            break;
+        case PropertyNotify: continueOutgoing(event.xproperty); break;
+        default: break;
         }
     }
 
@@ -389,9 +391,9 @@ private:
         XDeleteProperty(display, window, property);
         XConvertSelection(display, clipboard, target, property, window, CurrentTime);
         XFlush(display);
-        auto notify = waitFor(
-            [&](const XEvent& e) { return e.type == SelectionNotify && e.xselection.requestor == window; },
-            Clock::now() + answerTimeout);
+        auto notify =
+            waitFor([&](const XEvent& e) { return e.type == SelectionNotify && e.xselection.requestor == window; },
+                    Clock::now() + answerTimeout);
         if (!notify || notify->xselection.property == None) return std::nullopt;
         Atom type = None;
         std::string data;
@@ -490,7 +492,8 @@ private:
         Atom property = request.property == None ? request.target : request.property;
         if (owned && request.selection == clipboard) {
             if (request.target == atom("MULTIPLE")) {
-                if (request.property != None && answerMultiple(request.requestor, request.property)) reply.property = property;
+                if (request.property != None && answerMultiple(request.requestor, request.property))
+                    reply.property = property;
             } else if (answer(request.requestor, request.target, property)) {
                 reply.property = property;
             }

@@ -1,6 +1,6 @@
 #include "cursor/x11/X11PointerProbe.h"
-#include "base/Mutex.h"
 
+#include "base/Mutex.h"
 #include "image/PNG.h"
 #include "x11/X11Connection.h"
 
@@ -50,7 +50,9 @@ public:
                 for (size_t i = 0; i < static_cast<size_t>(image->width) * image->height; ++i) {
                     auto argb = static_cast<uint32_t>(image->pixels[i]);
                     uint8_t a = argb >> 24;
-                    auto straight = [a](uint32_t c) { return static_cast<uint8_t>(a ? std::min<uint32_t>(255, c * 255 / a) : 0); };
+                    auto straight = [a](uint32_t c) {
+                        return static_cast<uint8_t>(a ? std::min<uint32_t>(255, c * 255 / a) : 0);
+                    };
                     rgba[i * 4] = straight((argb >> 16) & 0xFF);
                     rgba[i * 4 + 1] = straight((argb >> 8) & 0xFF);
                     rgba[i * 4 + 2] = straight(argb & 0xFF);
@@ -58,8 +60,11 @@ public:
                 }
                 std::string png = PNG::encodeRGBA(rgba.data(), image->width, image->height);
                 if (!png.empty()) {
-                    cached = SystemCursorImage{image->cursor_serial, png, static_cast<double>(image->xhot),
-                                               static_cast<double>(image->yhot), static_cast<double>(image->width),
+                    cached = SystemCursorImage{image->cursor_serial,
+                                               png,
+                                               static_cast<double>(image->xhot),
+                                               static_cast<double>(image->yhot),
+                                               static_cast<double>(image->width),
                                                static_cast<double>(image->height)};
                     result = cached;
                 }

@@ -2,13 +2,11 @@
 // frames in screen coordinates, 0.3 s per call. libatspi is not thread-safe, so every call
 // runs under one lock.
 #include "desktop/atspi/AtspiAccessibility.h"
-#include "base/Mutex.h"
 
 #include "base/Log.h"
+#include "base/Mutex.h"
 
-#include <tuple>
 #include <atspi/atspi.h>
-
 #include <gio/gio.h>
 
 #include <chrono>
@@ -16,6 +14,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <tuple>
 
 namespace tovo {
 namespace {
@@ -31,25 +30,30 @@ std::recursive_mutex atspiLock;
 
 std::pair<std::string, std::optional<std::string>> mapAtspiRole(int atspiRole, bool multiLine) {
     switch (static_cast<AtspiRole>(atspiRole)) {
-        case ATSPI_ROLE_PUSH_BUTTON: return Role{"AXButton", std::nullopt};
-        case ATSPI_ROLE_TOGGLE_BUTTON: return Role{"AXCheckBox", std::nullopt};
-        case ATSPI_ROLE_ENTRY: case ATSPI_ROLE_TEXT:
-            return Role{multiLine ? "AXTextArea" : "AXTextField", std::nullopt};
-        case ATSPI_ROLE_PASSWORD_TEXT: return Role{"AXTextField", std::string("AXSecureTextField")};
-        case ATSPI_ROLE_COMBO_BOX: return Role{"AXComboBox", std::nullopt};
-        case ATSPI_ROLE_LINK: return Role{"AXLink", std::nullopt};
-        case ATSPI_ROLE_RADIO_BUTTON: return Role{"AXRadioButton", std::nullopt};
-        case ATSPI_ROLE_CHECK_BOX: return Role{"AXCheckBox", std::nullopt};
-        case ATSPI_ROLE_MENU_ITEM: case ATSPI_ROLE_CHECK_MENU_ITEM: case ATSPI_ROLE_RADIO_MENU_ITEM:
-            return Role{"AXMenuItem", std::nullopt};
-        case ATSPI_ROLE_PAGE_TAB: return Role{"AXTab", std::nullopt};
-        case ATSPI_ROLE_TABLE_ROW: case ATSPI_ROLE_LIST_ITEM: case ATSPI_ROLE_TREE_ITEM:
-            return Role{"AXRow", std::nullopt};
-        case ATSPI_ROLE_TABLE_CELL: return Role{"AXCell", std::nullopt};
-        case ATSPI_ROLE_LABEL: case ATSPI_ROLE_STATIC: return Role{"AXStaticText", std::nullopt};
-        case ATSPI_ROLE_SCROLL_PANE: return Role{"AXScrollArea", std::nullopt};
-        case ATSPI_ROLE_FRAME: case ATSPI_ROLE_WINDOW: case ATSPI_ROLE_DIALOG: return Role{"AXWindow", std::nullopt};
-        default: return Role{"AXUnknown", std::nullopt};
+    case ATSPI_ROLE_PUSH_BUTTON: return Role{"AXButton", std::nullopt};
+    case ATSPI_ROLE_TOGGLE_BUTTON: return Role{"AXCheckBox", std::nullopt};
+    case ATSPI_ROLE_ENTRY:
+    case ATSPI_ROLE_TEXT: return Role{multiLine ? "AXTextArea" : "AXTextField", std::nullopt};
+    case ATSPI_ROLE_PASSWORD_TEXT: return Role{"AXTextField", std::string("AXSecureTextField")};
+    case ATSPI_ROLE_COMBO_BOX: return Role{"AXComboBox", std::nullopt};
+    case ATSPI_ROLE_LINK: return Role{"AXLink", std::nullopt};
+    case ATSPI_ROLE_RADIO_BUTTON: return Role{"AXRadioButton", std::nullopt};
+    case ATSPI_ROLE_CHECK_BOX: return Role{"AXCheckBox", std::nullopt};
+    case ATSPI_ROLE_MENU_ITEM:
+    case ATSPI_ROLE_CHECK_MENU_ITEM:
+    case ATSPI_ROLE_RADIO_MENU_ITEM: return Role{"AXMenuItem", std::nullopt};
+    case ATSPI_ROLE_PAGE_TAB: return Role{"AXTab", std::nullopt};
+    case ATSPI_ROLE_TABLE_ROW:
+    case ATSPI_ROLE_LIST_ITEM:
+    case ATSPI_ROLE_TREE_ITEM: return Role{"AXRow", std::nullopt};
+    case ATSPI_ROLE_TABLE_CELL: return Role{"AXCell", std::nullopt};
+    case ATSPI_ROLE_LABEL:
+    case ATSPI_ROLE_STATIC: return Role{"AXStaticText", std::nullopt};
+    case ATSPI_ROLE_SCROLL_PANE: return Role{"AXScrollArea", std::nullopt};
+    case ATSPI_ROLE_FRAME:
+    case ATSPI_ROLE_WINDOW:
+    case ATSPI_ROLE_DIALOG: return Role{"AXWindow", std::nullopt};
+    default: return Role{"AXUnknown", std::nullopt};
     }
 }
 
@@ -103,7 +107,8 @@ public:
         }
         if (AtspiComponent* component = atspi_accessible_get_component_iface(a)) {
             if (AtspiRect* r = atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, nullptr)) {
-                if (r->width >= 0 && r->height >= 0) info.frame = Rect{double(r->x), double(r->y), double(r->width), double(r->height)};
+                if (r->width >= 0 && r->height >= 0)
+                    info.frame = Rect{double(r->x), double(r->y), double(r->width), double(r->height)};
                 g_free(r);
             }
             g_object_unref(component);
@@ -167,8 +172,8 @@ public:
             out.push_back(window);
         }
         if (out.size() != listed || out.empty()) {
-            log("ax: windows of pid " + std::to_string(pid) + ": " + std::to_string(listed) +
-                                " listed, " + std::to_string(out.size()) + " with a frame");
+            log("ax: windows of pid " + std::to_string(pid) + ": " + std::to_string(listed) + " listed, " +
+                std::to_string(out.size()) + " with a frame");
         }
         return out;
     }
@@ -317,8 +322,9 @@ private:
     }
 
     bool initialised = false;  // guarded by atspiLock
-    Mutex switchedLock;  // guards switchedOn
-    std::set<int32_t> switchedOn TOVO_GUARDED_BY(switchedLock);  // apps whose accessibility was switched on; never pruned
+    Mutex switchedLock;        // guards switchedOn
+    std::set<int32_t> switchedOn
+        TOVO_GUARDED_BY(switchedLock);  // apps whose accessibility was switched on; never pruned
 };
 
 }  // namespace

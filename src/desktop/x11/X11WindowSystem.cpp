@@ -3,6 +3,7 @@
 // (else _NET_WM_PID), app identity from _GTK_APPLICATION_ID, _KDE_NET_WM_DESKTOP_FILE or
 // WM_CLASS, and levels from the window type and state.
 #include "desktop/x11/X11WindowSystem.h"
+
 #include "x11/X11Clients.h"
 #include "x11/X11Connection.h"
 
@@ -188,9 +189,9 @@ private:
               opacity(XInternAtom(d, "_NET_WM_WINDOW_OPACITY", False)),
               gtkApplication(XInternAtom(d, "_GTK_APPLICATION_ID", False)),
               kdeDesktopFile(XInternAtom(d, "_KDE_NET_WM_DESKTOP_FILE", False)) {
-            for (const char* name : {"_NET_WM_WINDOW_TYPE_DROPDOWN_MENU", "_NET_WM_WINDOW_TYPE_POPUP_MENU",
-                                     "_NET_WM_WINDOW_TYPE_MENU", "_NET_WM_WINDOW_TYPE_TOOLTIP",
-                                     "_NET_WM_WINDOW_TYPE_COMBO"}) {
+            for (const char* name :
+                 {"_NET_WM_WINDOW_TYPE_DROPDOWN_MENU", "_NET_WM_WINDOW_TYPE_POPUP_MENU", "_NET_WM_WINDOW_TYPE_MENU",
+                  "_NET_WM_WINDOW_TYPE_TOOLTIP", "_NET_WM_WINDOW_TYPE_COMBO"}) {
                 menuTypes.push_back(XInternAtom(d, name, False));
             }
         }
@@ -204,7 +205,7 @@ private:
         Window client;  // the application's window inside it (the frame itself without one)
         bool viewable;
         bool overrideRedirect;
-        Rect bounds;    // the frame's, in root coordinates
+        Rect bounds;  // the frame's, in root coordinates
     };
 
     // The root's children, bottom to top, with their clients. Input-only windows and the

@@ -51,7 +51,8 @@ bool randrMonitors(Display* display, std::vector<MonitorRecord>& out) {
         if (m.noutput > 0 && resources) {
             if (XRROutputInfo* info = XRRGetOutputInfo(display, resources, m.outputs[0])) {
                 std::string connector(info->name, static_cast<size_t>(info->nameLen));
-                record.name = DisplayNames::choose(DisplayNames::fromEDID(outputEDID(display, m.outputs[0])), connector);
+                record.name =
+                    DisplayNames::choose(DisplayNames::fromEDID(outputEDID(display, m.outputs[0])), connector);
                 record.kind = DisplayNames::kindOf(connector);
                 XRRFreeOutputInfo(info);
             }

@@ -4,14 +4,14 @@
 #include "x11/X11Connection.h"
 
 #include <X11/Xlib.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <map>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <thread>
-#include <unistd.h>
 
 namespace tovo {
 namespace {

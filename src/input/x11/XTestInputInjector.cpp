@@ -2,12 +2,13 @@
 // characters use their keysyms, borrowing a spare keycode for the moment when the keymap
 // has none for a character.
 #include "input/x11/XTestInputInjector.h"
-#include "base/Mutex.h"
-#include "x11/X11Connection.h"
-#include "base/Utf8.h"
 
-#include <X11/Xlib.h>
+#include "base/Mutex.h"
+#include "base/Utf8.h"
+#include "x11/X11Connection.h"
+
 #include <X11/XKBlib.h>
+#include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
@@ -36,11 +37,20 @@ KeySym keysymOf(Key key) {
     if (isCharacterKey(key)) return static_cast<KeySym>(key);
     static const std::map<Key, KeySym> named = [] {
         std::map<Key, KeySym> t = {
-            {Key::returnKey, XK_Return}, {Key::enter, XK_KP_Enter},        {Key::tab, XK_Tab},
-            {Key::backspace, XK_BackSpace}, {Key::forwardDelete, XK_Delete}, {Key::escape, XK_Escape},
-            {Key::left, XK_Left},        {Key::up, XK_Up},                 {Key::right, XK_Right},
-            {Key::down, XK_Down},        {Key::home, XK_Home},             {Key::end, XK_End},
-            {Key::pageUp, XK_Prior},     {Key::pageDown, XK_Next},
+            {Key::returnKey, XK_Return},
+            {Key::enter, XK_KP_Enter},
+            {Key::tab, XK_Tab},
+            {Key::backspace, XK_BackSpace},
+            {Key::forwardDelete, XK_Delete},
+            {Key::escape, XK_Escape},
+            {Key::left, XK_Left},
+            {Key::up, XK_Up},
+            {Key::right, XK_Right},
+            {Key::down, XK_Down},
+            {Key::home, XK_Home},
+            {Key::end, XK_End},
+            {Key::pageUp, XK_Prior},
+            {Key::pageDown, XK_Next},
         };
         for (uint32_t n = 0; n < 12; ++n) t[static_cast<Key>(static_cast<uint32_t>(Key::f1) + n)] = XK_F1 + n;
         return t;
@@ -88,7 +98,8 @@ public:
     void moveTo(double x, double y) override {
         MutexLock guard(lock);
         if (!connect()) return;
-        XTestFakeMotionEvent(display, -1, static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)), CurrentTime);
+        XTestFakeMotionEvent(display, -1, static_cast<int>(std::lround(x)), static_cast<int>(std::lround(y)),
+                             CurrentTime);
         XFlush(display);
     }
 
@@ -160,7 +171,8 @@ private:
             code = it->second;
         } else if ((code = XKeysymToKeycode(display, keysym)) != 0) {
             // The keysym may sit on the shifted level of its key.
-            shifted = XkbKeycodeToKeysym(display, code, 0, 0) != keysym && XkbKeycodeToKeysym(display, code, 0, 1) == keysym;
+            shifted =
+                XkbKeycodeToKeysym(display, code, 0, 0) != keysym && XkbKeycodeToKeysym(display, code, 0, 1) == keysym;
         } else {
             code = borrowKeycode(keysym);
             if (code == 0) return;

@@ -4,20 +4,22 @@
 // visible and clickable. Separate windows keep each repaint's damage to the banner's own
 // pixels, so that captures can tell it from a change of the screen. It breathes through its
 // opacity where a compositing manager runs, through its colour otherwise.
-#include "overlay/x11/X11Overlay.h"
-#include "base/Mutex.h"
-
 #include "base/Log.h"
+#include "base/Mutex.h"
+#include "overlay/x11/X11Overlay.h"
 #include "x11/X11Connection.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <X11/extensions/shape.h>
 #include <X11/extensions/Xcomposite.h>
+#include <X11/extensions/shape.h>
 #include <cairo-xlib.h>
 #include <cairo.h>
 #include <pango/pangocairo.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -25,10 +27,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <thread>
-#include <unistd.h>
 
 namespace tovo {
 namespace {
@@ -36,8 +35,8 @@ namespace {
 using Steady = std::chrono::steady_clock;
 
 constexpr double orange[3] = {1.0, 0.55, 0.16};
-constexpr int borderWidth = 6;     // the stroke of 6 around a rectangle inset by 3
-constexpr int capsuleTop = 10;     // below the top of the work area
+constexpr int borderWidth = 6;  // the stroke of 6 around a rectangle inset by 3
+constexpr int capsuleTop = 10;  // below the top of the work area
 constexpr double breathSeconds = 1.6;
 constexpr double dimmest = 0.55;
 constexpr auto tick = std::chrono::milliseconds(125);
@@ -292,9 +291,10 @@ private:
                 attributes.override_redirect = True;
                 attributes.background_pixel = BlackPixel(display, screenNumber);
                 attributes.event_mask = ExposureMask;
-                Window window = XCreateWindow(display, root, place.x, place.y, static_cast<unsigned>(place.width),
-                                              static_cast<unsigned>(place.height), 0, CopyFromParent, InputOutput,
-                                              CopyFromParent, CWOverrideRedirect | CWBackPixel | CWEventMask, &attributes);
+                Window window =
+                    XCreateWindow(display, root, place.x, place.y, static_cast<unsigned>(place.width),
+                                  static_cast<unsigned>(place.height), 0, CopyFromParent, InputOutput, CopyFromParent,
+                                  CWOverrideRedirect | CWBackPixel | CWEventMask, &attributes);
                 XClassHint hint{const_cast<char*>("tovo-control"), const_cast<char*>("Tovo Control")};
                 XSetClassHint(display, window, &hint);
                 XStoreName(display, window, "Tovo Control automation");
@@ -318,9 +318,8 @@ private:
         const auto& [window, place] = banner.windows[Banner::capsuleIndex];
         const auto w = static_cast<unsigned>(place.width), h = static_cast<unsigned>(place.height);
         Pixmap mask = XCreatePixmap(display, window, w, h, 1);
-        cairo_surface_t* surface =
-            cairo_xlib_surface_create_for_bitmap(display, mask, DefaultScreenOfDisplay(display), static_cast<int>(w),
-                                                 static_cast<int>(h));
+        cairo_surface_t* surface = cairo_xlib_surface_create_for_bitmap(display, mask, DefaultScreenOfDisplay(display),
+                                                                        static_cast<int>(w), static_cast<int>(h));
         cairo_t* cr = cairo_create(surface);
         cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
         cairo_paint(cr);

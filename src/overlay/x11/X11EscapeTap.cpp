@@ -1,23 +1,22 @@
 // The Escape tap: a passive grab of Escape on the root window, with the keyboard frozen
 // until each press is judged, so that a press can either be taken (the user's) or replayed
 // to the application as if no grab existed (one this process posted).
-#include "overlay/x11/X11Overlay.h"
-#include "base/Mutex.h"
-
 #include "base/Log.h"
+#include "base/Mutex.h"
+#include "overlay/x11/X11Overlay.h"
 #include "x11/X11Connection.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <mutex>
 #include <optional>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <thread>
-#include <unistd.h>
 
 namespace tovo {
 namespace {

@@ -23,7 +23,8 @@ public:
             return;
         }
         int error = 0;
-        client = avahi_client_new(avahi_threaded_poll_get(poll), AVAHI_CLIENT_NO_FAIL, &AvahiAdvertiser::onClient, this, &error);
+        client = avahi_client_new(avahi_threaded_poll_get(poll), AVAHI_CLIENT_NO_FAIL, &AvahiAdvertiser::onClient, this,
+                                  &error);
         if (!client) {
             log(std::string("remote: no DNS-SD (avahi: ") + avahi_strerror(error) +
                 "); phones find this computer by the pairing code");
@@ -39,7 +40,8 @@ public:
         if (name) avahi_free(name);
     }
 
-    void publish(const std::string& serviceName, uint16_t servicePort, const std::map<std::string, std::string>& record) override {
+    void publish(const std::string& serviceName, uint16_t servicePort,
+                 const std::map<std::string, std::string>& record) override {
         if (!client) return;
         avahi_threaded_poll_lock(poll);
         if (name) avahi_free(name);
@@ -62,7 +64,8 @@ public:
     std::optional<std::string> hostName() override {
         if (!client) return std::nullopt;
         avahi_threaded_poll_lock(poll);
-        const char* host = avahi_client_get_state(client) == AVAHI_CLIENT_S_RUNNING ? avahi_client_get_host_name(client) : nullptr;
+        const char* host =
+            avahi_client_get_state(client) == AVAHI_CLIENT_S_RUNNING ? avahi_client_get_host_name(client) : nullptr;
         std::optional<std::string> result = host ? std::optional<std::string>(host) : std::nullopt;
         avahi_threaded_poll_unlock(poll);
         return result;
@@ -77,8 +80,9 @@ private:
         avahi_entry_group_reset(group);
         AvahiStringList* list = nullptr;
         for (const auto& [key, value] : txt) list = avahi_string_list_add_pair(list, key.c_str(), value.c_str());
-        int error = avahi_entry_group_add_service_strlst(group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0),
-                                                         name, serviceType, nullptr, nullptr, port, list);
+        int error =
+            avahi_entry_group_add_service_strlst(group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0), name,
+                                                 serviceType, nullptr, nullptr, port, list);
         avahi_string_list_free(list);
         if (error == AVAHI_ERR_COLLISION) {
             rename();

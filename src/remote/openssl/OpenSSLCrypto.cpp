@@ -63,8 +63,8 @@ public:
 
     std::optional<Certificate> readCertificate(std::string_view der) override {
         const auto* bytes = reinterpret_cast<const unsigned char*>(der.data());
-        std::unique_ptr<X509, decltype(&X509_free)> certificate(d2i_X509(nullptr, &bytes, static_cast<long>(der.size())),
-                                                                X509_free);
+        std::unique_ptr<X509, decltype(&X509_free)> certificate(
+            d2i_X509(nullptr, &bytes, static_cast<long>(der.size())), X509_free);
         if (!certificate) return std::nullopt;
         EVP_PKEY* key = X509_get0_pubkey(certificate.get());
         if (!key) return std::nullopt;

@@ -18,9 +18,10 @@ EVPKey keyFromBytes(std::string_view bytes) {
         !OSSL_PARAM_BLD_push_BN(build.get(), OSSL_PKEY_PARAM_PRIV_KEY, scalar.get())) {
         return none;
     }
-    std::unique_ptr<OSSL_PARAM, decltype(&OSSL_PARAM_free)> params(OSSL_PARAM_BLD_to_param(build.get()), OSSL_PARAM_free);
-    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr),
-                                                                        EVP_PKEY_CTX_free);
+    std::unique_ptr<OSSL_PARAM, decltype(&OSSL_PARAM_free)> params(OSSL_PARAM_BLD_to_param(build.get()),
+                                                                   OSSL_PARAM_free);
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context(
+        EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr), EVP_PKEY_CTX_free);
     EVP_PKEY* raw = nullptr;
     if (!params || !context || EVP_PKEY_fromdata_init(context.get()) != 1 ||
         EVP_PKEY_fromdata(context.get(), &raw, EVP_PKEY_KEYPAIR, params.get()) != 1) {
@@ -28,7 +29,8 @@ EVPKey keyFromBytes(std::string_view bytes) {
     }
     EVPKey key = makeEVPKey(raw);
     // The point must be the scalar's own.
-    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> check(EVP_PKEY_CTX_new(key.get(), nullptr), EVP_PKEY_CTX_free);
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> check(EVP_PKEY_CTX_new(key.get(), nullptr),
+                                                                      EVP_PKEY_CTX_free);
     if (!check || EVP_PKEY_pairwise_check(check.get()) != 1) return none;
     return key;
 }

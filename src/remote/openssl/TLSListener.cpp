@@ -4,13 +4,12 @@
 #include "base/Log.h"
 #include "remote/openssl/OpenSSLKeys.h"
 
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -191,7 +190,8 @@ private:
         SSL_CTX_set_mode(context.get(), SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
         EVPKey key = keyFromBytes(identity.key);
         const auto* der = reinterpret_cast<const unsigned char*>(identity.certificateDER.data());
-        if (!key || SSL_CTX_use_certificate_ASN1(context.get(), static_cast<int>(identity.certificateDER.size()), der) != 1 ||
+        if (!key ||
+            SSL_CTX_use_certificate_ASN1(context.get(), static_cast<int>(identity.certificateDER.size()), der) != 1 ||
             SSL_CTX_use_PrivateKey(context.get(), key.get()) != 1 || SSL_CTX_check_private_key(context.get()) != 1) {
             throw std::runtime_error("TLS identity: " + sslErrorText());
         }
@@ -208,7 +208,8 @@ private:
             address.sin6_family = AF_INET6;
             address.sin6_addr = in6addr_any;
             address.sin6_port = htons(port);
-            if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd, 64) == 0) return fd;
+            if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd, 64) == 0)
+                return fd;
             int error = errno;
             ::close(fd);
             if (error != EAFNOSUPPORT && error != EADDRNOTAVAIL) throw std::runtime_error(errnoText(error));

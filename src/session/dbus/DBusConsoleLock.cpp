@@ -6,11 +6,11 @@
 #include "base/Log.h"
 
 #include <dbus/dbus.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <optional>
 #include <string>
-#include <unistd.h>
 
 namespace tovo {
 namespace {
@@ -128,7 +128,7 @@ private:
     void noteScreenSaver(const std::string& error) {
         if (error == lastScreenSaverError) return;
         log(error.empty() ? "console: reading the lock from the screen saver"
-                                          : "console: no screen saver on the session bus (" + error + ")");
+                          : "console: no screen saver on the session bus (" + error + ")");
         lastScreenSaverError = error;
     }
 
@@ -145,7 +145,8 @@ private:
         if (!reply) return std::nullopt;
         const char* sessionPath = nullptr;
         std::string path;
-        if (dbus_message_get_args(reply, nullptr, DBUS_TYPE_OBJECT_PATH, &sessionPath, DBUS_TYPE_INVALID) && sessionPath) {
+        if (dbus_message_get_args(reply, nullptr, DBUS_TYPE_OBJECT_PATH, &sessionPath, DBUS_TYPE_INVALID) &&
+            sessionPath) {
             path = sessionPath;
         }
         dbus_message_unref(reply);

@@ -1,6 +1,7 @@
 // DesktopSession on X11: the session is the display named by $DISPLAY, reached through the
 // shared connection; capture works on any display we can reach; input needs XTEST.
 #include "session/x11/X11DesktopSession.h"
+
 #include "x11/X11Connection.h"
 
 #include <X11/Xlib.h>

@@ -1,8 +1,8 @@
 // Encoder sessions on FFmpeg's libavcodec: NVENC or VAAPI when their device exists, else
 // libx264 / libx265 tuned for one picture in, one access unit out.
 #include "video/libav/LibavEncoderSession.h"
-#include "base/Mutex.h"
 
+#include "base/Mutex.h"
 #include "image/Bt709Conversion.h"
 
 extern "C" {
@@ -88,7 +88,8 @@ public:
     bool setBitrate(int bps) override {
         // libx264 and NVENC pick up changed rate fields on the next picture; the others
         // only read them when opened.
-        if (candidate.backend == Backend::vaapi || (config.codec == VideoCodec::hevc && candidate.backend == Backend::software)) {
+        if (candidate.backend == Backend::vaapi ||
+            (config.codec == VideoCodec::hevc && candidate.backend == Backend::software)) {
             return false;
         }
         applyRate(bps);
@@ -98,7 +99,8 @@ public:
     int submit(const VideoPicture& picture, int64_t ptsMicros, bool forceKey) override {
         if (picture.width != config.width || picture.height != config.height || !picture.pixels) return AVERROR(EINVAL);
         const bool yuv = picture.format == PictureFormat::yuv420;
-        if (yuv && picture.pixels->size() < VideoPicture::yuv420Bytes(picture.stride, picture.height)) return AVERROR(EINVAL);
+        if (yuv && picture.pixels->size() < VideoPicture::yuv420Bytes(picture.stride, picture.height))
+            return AVERROR(EINVAL);
         AVFrame* input = frame;
         int status = 0;
         if (yuv && softwareFormat == AV_PIX_FMT_YUV420P) {
@@ -109,8 +111,10 @@ public:
             uint8_t* base = const_cast<uint8_t*>((*keep)->data());
             wrapped->buf[0] = av_buffer_create(
                 base, (*keep)->size(),
-                [](void* opaque, uint8_t*) { delete static_cast<std::shared_ptr<const std::vector<uint8_t>>*>(opaque); }, keep,
-                AV_BUFFER_FLAG_READONLY);
+                [](void* opaque, uint8_t*) {
+                    delete static_cast<std::shared_ptr<const std::vector<uint8_t>>*>(opaque);
+                },
+                keep, AV_BUFFER_FLAG_READONLY);
             if (!wrapped->buf[0]) {
                 delete keep;
                 return AVERROR(ENOMEM);
@@ -128,8 +132,8 @@ public:
             if ((status = av_frame_make_writable(frame)) < 0) return status;
             if (!yuv && softwareFormat == AV_PIX_FMT_YUV420P) {
                 bgrxToYuv420Bt709(picture.pixels->data(), picture.stride, picture.width, picture.height,
-                                  {frame->data[0], frame->linesize[0], frame->data[1], frame->linesize[1], frame->data[2],
-                                   frame->linesize[2]});
+                                  {frame->data[0], frame->linesize[0], frame->data[1], frame->linesize[1],
+                                   frame->data[2], frame->linesize[2]});
             } else if (yuv) {
                 const uint8_t* base = picture.pixels->data();
                 const uint8_t* src[4] = {base, base + picture.uOffset(), base + picture.vOffset(), nullptr};
@@ -165,7 +169,8 @@ public:
     }
 
 private:
-    LibavEncoderSession(Candidate candidate, EncoderSessionConfig config) : candidate(std::move(candidate)), config(config) {}
+    LibavEncoderSession(Candidate candidate, EncoderSessionConfig config)
+        : candidate(std::move(candidate)), config(config) {}
 
     void applyRate(int bps) {
         ctx->bit_rate = bps;
@@ -228,8 +233,8 @@ private:
         av_dict_set(options, "preset", "ultrafast", 0);
         av_dict_set(options, "tune", "zerolatency", 0);
         if (config.codec != VideoCodec::h264) {
-            av_dict_set(options, "x265-params", "keyint=-1:scenecut=0:bframes=0:repeat-headers=1:log-level=error:info=0",
-                        0);
+            av_dict_set(options, "x265-params",
+                        "keyint=-1:scenecut=0:bframes=0:repeat-headers=1:log-level=error:info=0", 0);
             return;
         }
         av_dict_set(options, "profile", "high", 0);
@@ -329,9 +334,9 @@ private:
     }
 
     AVPixelFormat softwareFormat = AV_PIX_FMT_YUV420P;  // what the encoder takes in system memory
-    AVFrame* frame = nullptr;    // the converted picture, in system memory
-    AVFrame* wrapped = nullptr;  // a YUV picture handed over without a copy
-    AVFrame* hwFrame = nullptr;  // its upload, for VAAPI
+    AVFrame* frame = nullptr;                           // the converted picture, in system memory
+    AVFrame* wrapped = nullptr;                         // a YUV picture handed over without a copy
+    AVFrame* hwFrame = nullptr;                         // its upload, for VAAPI
     AVPacket* packet = nullptr;
     AVBufferRef* hwDevice = nullptr;
     AVBufferRef* hwFrames = nullptr;
