@@ -139,7 +139,7 @@ void RemoteAccess::update() {
     {
         MutexLock guard(lock);
         if (running) {
-            listener = std::move(created);
+            listener.reset(created.release());  // created stays empty: it is not stopped below
             listeningPort = port;
             portAttempts = 0;
             if (port != settings.port) {
