@@ -35,6 +35,7 @@ declare -A allowed=(
   [api]="base http session display image capture cursor video input desktop overlay audio clipboard remote"
   [service]="base http x11 session display image capture cursor video input desktop overlay audio clipboard remote api"
   [app]="base http x11"
+  [mcp]="base http"
 )
 bad=0
 refuse() { echo "layering: $1: $2"; bad=1; }

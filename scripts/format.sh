@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Applies the house style (.clang-format) to every C and C++ file under version control.
+# Applies the house style (.clang-format) to every C and C++ file of the project.
 #   format.sh          rewrite the files in place
 #   format.sh --check  change nothing; list the files that differ and fail if any does
 set -euo pipefail
 cd "$(dirname "$0")/.."
-mapfile -t files < <(git ls-files '*.c' '*.cpp' '*.h')
+# Tracked and new files alike (not the ignored ones), as long as they exist.
+mapfile -t files < <(git ls-files --cached --others --exclude-standard '*.c' '*.cpp' '*.h' | sort -u |
+  while IFS= read -r f; do [[ -f $f ]] && echo "$f"; done)
 if [[ "${1:-}" == "--check" ]]; then
   report=$(clang-format --dry-run --Werror "${files[@]}" 2>&1) && exit 0
   grep 'error: code should be clang-formatted' <<<"$report" | cut -d: -f1 | sort -u |

@@ -2,6 +2,7 @@
 // service until a signal, end of standard input or a fatal error ends the process.
 #include "app/TovoApp.h"
 #include "base/Log.h"
+#include "mcp/McpServer.h"
 #include "service/CommandLine.h"
 #include "service/DesktopPlatform.h"
 #include "service/Lifecycle.h"
@@ -18,6 +19,7 @@ using namespace tovo;
 
 int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    if (mcp::isMcpLaunch(arguments)) return mcp::runMcp(arguments, "/proc/self/exe");
     if (TovoApp::isAppLaunch(arguments)) TovoApp::run();
 
     CommandLineResult parsed = parseServiceArguments(arguments);

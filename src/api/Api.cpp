@@ -38,6 +38,8 @@ const Entry table[] = {
     {"GET", "/clipboard/file", Endpoints::clipboardFile},
     {"GET", "/windows", Endpoints::windows},
     {"GET", "/hit", Endpoints::hit},
+    {"GET", "/cursor", Endpoints::cursor},
+    {"GET", "/settle", Endpoints::settle},
     {"GET", "/app/windows", Endpoints::appWindows},
     {"GET", "/app/screenshot", Endpoints::windowScreenshot},
     {"GET", "/app/ax", Endpoints::appAX},

@@ -61,6 +61,7 @@ struct ApiDependencies {
     struct Cursor {
         PointerTrackers* trackers = nullptr;
         std::function<std::shared_ptr<DisplayPointerTracker>(uint32_t display)> makeTracker;
+        PointerProbe* probe = nullptr;  // none: GET /cursor answers 503
     };
     // Features that may be off: each none when off.
     struct Features {

@@ -2,8 +2,11 @@
 #include "api/Endpoints.h"
 #include "api/ErrorMapping.h"
 #include "api/Query.h"
+#include "base/Clock.h"
+#include "base/Text.h"
 #include "capture/FrameFilter.h"
 #include "capture/HiddenApps.h"
+#include "capture/ScreenSettle.h"
 #include "desktop/AppWindows.h"
 #include "desktop/FramePlan.h"
 
@@ -83,6 +86,41 @@ void windowScreenshot(const Deps& deps, HTTPRequest& request, Connection& connec
                                                                                  plan.bounds.w, plan.bounds.h}));
     }
     sendJPEG(connection, std::move(headers), *jpeg);
+}
+
+void settle(const Deps& deps, HTTPRequest& request, Connection& connection) {
+    const uint32_t id = deps.desktop.displays.resolve(request.integer("display"));
+    const int quietMs = Query::clamped(request, "quietMs", 150, 10, 10000);
+    const int timeoutMs = Query::clamped(request, "timeoutMs", 3000, 0, 60000);
+    if (!deps.desktop.session.canCaptureScreen()) throw HTTPError(403, noCaptureText);
+    const DisplayInfo display = deps.desktop.displays.require(id);
+    PixelRect rect{static_cast<int>(display.x), static_cast<int>(display.y), static_cast<int>(display.width),
+                   static_cast<int>(display.height)};
+    // rect=x,y,w,h: a part of the display, in fractions from its top-left corner.
+    if (auto part = Query::value(request, "rect")) {
+        std::vector<double> n;
+        for (std::string_view view : splitOn(*part, ',')) {
+            const std::string piece(view);
+            char* end = nullptr;
+            double value = std::strtod(piece.c_str(), &end);
+            if (piece.empty() || *end != '\0' || !(value >= 0 && value <= 1)) {
+                throw HTTPError(400, "rect must be x,y,w,h (fractions 0…1)");
+            }
+            n.push_back(value);
+        }
+        if (n.size() != 4 || n[2] <= 0 || n[3] <= 0) throw HTTPError(400, "rect must be x,y,w,h (fractions 0…1)");
+        rect = {rect.x + static_cast<int>(n[0] * rect.width), rect.y + static_cast<int>(n[1] * rect.height),
+                std::max(1, static_cast<int>(n[2] * rect.width)), std::max(1, static_cast<int>(n[3] * rect.height))};
+    }
+    std::unique_ptr<ScreenCapturer> capturer = deps.capture.makeCapturer();
+    SettleWatch::Result result;
+    try {
+        result = waitForSettle(*capturer, rect, quietMs / 1000.0, timeoutMs / 1000.0, monotonicSeconds, sleepFor);
+    } catch (const CaptureFailure& failure) {
+        throw HTTPError(503, failure.what());
+    }
+    connection.json(
+        200, {{"settled", result.settled}, {"waitedMs", static_cast<int64_t>(result.waited * 1000)}, {"display", id}});
 }
 
 }  // namespace tovo::Endpoints

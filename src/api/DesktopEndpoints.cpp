@@ -4,6 +4,7 @@
 #include "api/Query.h"
 #include "base/Text.h"
 #include "capture/HiddenApps.h"
+#include "cursor/PointerTracker.h"
 #include "desktop/AXSummary.h"
 #include "desktop/AppWindows.h"
 #include "desktop/WindowCatalog.h"
@@ -18,6 +19,28 @@ void windows(const Deps& deps, HTTPRequest& request, Connection& connection) {
     std::optional<AppRef> focused;
     if (deps.desktop.session.canInjectInput()) focused = focusedApp(catalog, deps.desktop.windows);
     connection.json(200, catalog.json(display, focused));
+}
+
+void cursor(const Deps& deps, HTTPRequest& request, Connection& connection) {
+    if (!deps.cursor.probe) throw HTTPError(503, "the pointer cannot be read on this desktop");
+    std::optional<PointerProbe::Point> at = deps.cursor.probe->location();
+    if (!at) throw HTTPError(503, "the pointer cannot be read now");
+    // The display asked for, else the one the pointer is on (else the main one).
+    std::optional<DisplayInfo> on;
+    for (const DisplayInfo& display : deps.desktop.displays.active()) {
+        if (at->x >= display.x && at->x < display.x + display.width && at->y >= display.y &&
+            at->y < display.y + display.height) {
+            on = display;
+        }
+    }
+    auto asked = request.integer("display");
+    DisplayInfo display = asked || !on ? deps.desktop.displays.require(deps.desktop.displays.resolve(asked)) : *on;
+    const bool inside = on && on->id == display.id;
+    // Fractions of the display, as /input takes them; outside 0…1 when the pointer is elsewhere.
+    connection.json(200, {{"display", display.id},
+                          {"x", (at->x - display.x) / display.width},
+                          {"y", (at->y - display.y) / display.height},
+                          {"inside", inside}});
 }
 
 void hit(const Deps& deps, HTTPRequest& request, Connection& connection) {

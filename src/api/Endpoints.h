@@ -21,12 +21,16 @@ void automation(const Deps& deps, HTTPRequest& request, Connection& connection);
 // CaptureEndpoints.cpp
 void frame(const Deps& deps, HTTPRequest& request, Connection& connection);
 void windowScreenshot(const Deps& deps, HTTPRequest& request, Connection& connection);
+// GET /settle: waits until nothing changed on a display for quietMs, or timeoutMs passed.
+void settle(const Deps& deps, HTTPRequest& request, Connection& connection);
 // Plans a filtered picture of `display` from a fresh window catalog each time it is asked.
 FilterPlanner filterPlanner(const Deps& deps, uint32_t display, const FrameFilter& filter);
 
 // DesktopEndpoints.cpp
 void windows(const Deps& deps, HTTPRequest& request, Connection& connection);
 void hit(const Deps& deps, HTTPRequest& request, Connection& connection);
+// GET /cursor: where the pointer is, in fractions of a display.
+void cursor(const Deps& deps, HTTPRequest& request, Connection& connection);
 void appWindows(const Deps& deps, HTTPRequest& request, Connection& connection);
 void appAX(const Deps& deps, HTTPRequest& request, Connection& connection);
 void focus(const Deps& deps, HTTPRequest& request, Connection& connection);

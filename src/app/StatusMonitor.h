@@ -2,8 +2,8 @@
 
 #include "app/AppLoop.h"
 #include "app/ServiceStatus.h"
-#include "app/UnixHTTP.h"
 #include "base/TaskQueue.h"
+#include "http/UnixHTTPClient.h"
 
 #include <functional>
 #include <memory>

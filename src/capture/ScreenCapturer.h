@@ -20,6 +20,9 @@ struct ScreenMark {
     int pointerX = 0;
     int pointerY = 0;
     uint64_t cursorChanges = 0;
+    // Of `changes`, those no wider than a text caret (4 × 64 pixels at most): a caret that
+    // blinks changes the picture but is no sign of the screen being busy.
+    uint64_t caretSizedChanges = 0;
     bool operator==(const ScreenMark&) const = default;
 };
 

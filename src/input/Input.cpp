@@ -14,10 +14,16 @@ namespace tovo {
 
 using namespace std::chrono_literals;
 
-void ButtonPress::pressed(uint64_t pressFlags) {
+void ButtonPress::pressed(uint64_t pressFlags, MouseButton button) {
     MutexLock guard(lock);
     flags = pressFlags;
+    pressedButton = button;
     pressedAt = clock();
+}
+
+MouseButton ButtonPress::button() {
+    MutexLock guard(lock);
+    return pressedButton;
 }
 
 uint64_t ButtonPress::held() {
@@ -62,31 +68,38 @@ void requireScrollDistance(const std::optional<double>& pixels, const char* name
 
 bool isLineBreak(char32_t c) { return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029; }
 
-// Posts with the event's modifiers held, and never leaves a modifier down afterwards.
+// Posts with the event's modifiers held, and leaves down afterwards only the modifiers a
+// key hold keeps down.
 class ModifierScope {
 public:
-    ModifierScope(InputInjector& injector, uint64_t flags) : injector(injector) { injector.setModifiers(flags); }
-    ~ModifierScope() { injector.setModifiers(0); }
+    ModifierScope(InputInjector& injector, uint64_t flags, KeyHolds& holds)
+        : injector(injector), kept(holds.modifiers()) {
+        injector.setModifiers(flags | kept);
+    }
+    ~ModifierScope() { injector.setModifiers(kept); }
 
 private:
     InputInjector& injector;
+    const uint64_t kept;
 };
 
 }  // namespace
 
-Input::Input(InputInjector& injector, Displays& displays, PointerHolds& holds, MonotonicClock clock, Pause pause)
+Input::Input(InputInjector& injector, Displays& displays, PointerHolds& holds, MonotonicClock clock, Pause pause,
+             std::shared_ptr<TaskQueue> keyQueue)
     : injector(injector),
       displays(displays),
       holds(holds),
       clock(clock),
       pause(pause),
       press(clock, pause),
-      scroll("hid", injector, clock) {}
+      scroll("hid", injector, clock),
+      keys(injector, clock, std::move(keyQueue)) {}
 
 Input::~Input() { holds.forget(PointerHolds::inputRoute); }
 
 void Input::click(MouseButton button, Point at, uint64_t flags, int count) {
-    ModifierScope modifiers(injector, flags);
+    ModifierScope modifiers(injector, flags, keys);
     injector.moveTo(at.x, at.y);
     pause(10ms);
     for (int i = 0; i < count; ++i) {
@@ -98,7 +111,7 @@ void Input::click(MouseButton button, Point at, uint64_t flags, int count) {
 }
 
 void Input::keyPress(Key key, uint64_t flags) {
-    ModifierScope modifiers(injector, flags);
+    ModifierScope modifiers(injector, flags, keys);
     injector.key(key, true);
     pause(5ms);
     injector.key(key, false);
@@ -209,45 +222,62 @@ Input::Action Input::plan(const InputEvent& event, const ClientGone& clientGone)
     case InputKind::scroll: return planScroll(event, flags);
     case InputKind::type: return planType(event, clientGone);
     case InputKind::key: return planKey(event, flags);
+    case InputKind::keyDown:
+    case InputKind::keyUp: return planKeyHold(event, flags);
     }
     throw BadInput("unknown input type " + event.type);
 }
 
+MouseButton Input::buttonOf(const InputEvent& event) {
+    if (!event.button || *event.button == "left") return MouseButton::left;
+    if (*event.button == "right") return MouseButton::right;
+    if (*event.button == "middle") return MouseButton::middle;
+    throw BadInput("button must be left, right or middle");
+}
+
 Input::Action Input::planClick(const InputEvent& event, InputKind kind, uint64_t flags) {
     Point at = point(event);
-    MouseButton button = kind == InputKind::rightClick ? MouseButton::right : MouseButton::left;
+    MouseButton button = kind == InputKind::rightClick ? MouseButton::right : buttonOf(event);
     int count = kind == InputKind::doubleClick ? 2 : 1;
+    if (kind == InputKind::click && event.count) {
+        if (*event.count < 1 || *event.count > 3) throw BadInput("count must be 1, 2 or 3");
+        count = static_cast<int>(*event.count);
+    }
     return [=, this] { click(button, at, flags, count); };
 }
 
 Input::Action Input::planMove(const InputEvent& event) {
     Point at = point(event);
     if (!event.button) return [=, this] { injector.moveTo(at.x, at.y); };
-    if (*event.button != "left") throw BadInput("button must be \"left\"");
+    buttonOf(event);  // a move with a button drags with the button pressed through "down"
     return [=, this] {
-        ModifierScope modifiers(injector, press.held());
+        ModifierScope modifiers(injector, press.held(), keys);
         injector.moveTo(at.x, at.y);
     };
 }
 
 Input::Action Input::planDown(const InputEvent& event, uint64_t flags) {
     Point at = point(event);
+    MouseButton button = buttonOf(event);
     return [=, this] {
-        ModifierScope modifiers(injector, flags);
+        ModifierScope modifiers(injector, flags, keys);
         injector.moveTo(at.x, at.y);
         pause(10ms);
-        injector.button(MouseButton::left, true);
-        press.pressed(flags);
+        injector.button(button, true);
+        press.pressed(flags, button);
     };
 }
 
 Input::Action Input::planUp(const InputEvent& event) {
     point(event);
-    return [this] {
+    std::optional<MouseButton> named;
+    if (event.button) named = buttonOf(event);
+    return [this, named] {
+        MouseButton button = named.value_or(press.button());
         uint64_t held = press.held();
         press.clear();
-        ModifierScope modifiers(injector, held);
-        injector.button(MouseButton::left, false);
+        ModifierScope modifiers(injector, held, keys);
+        injector.button(button, false);
     };
 }
 
@@ -256,17 +286,18 @@ Input::Action Input::planDrag(const InputEvent& event, uint64_t flags) {
     Point start = point(event);
     if (!event.dx || !event.dy) throw BadInput("drag needs dx and dy");
     Point end = globalPoint(*event.x + *event.dx, *event.y + *event.dy, display);
+    MouseButton button = buttonOf(event);
     return [=, this] {
-        ModifierScope modifiers(injector, flags);
+        ModifierScope modifiers(injector, flags, keys);
         injector.moveTo(start.x, start.y);
         pause(10ms);
-        injector.button(MouseButton::left, true);
+        injector.button(button, true);
         pause(30ms);
         for (int i = 1; i <= 10; ++i) {
             injector.moveTo(start.x + (end.x - start.x) * i / 10, start.y + (end.y - start.y) * i / 10);
             pause(15ms);
         }
-        injector.button(MouseButton::left, false);
+        injector.button(button, false);
     };
 }
 
@@ -309,9 +340,21 @@ Input::Action Input::planKey(const InputEvent& event, uint64_t flags) {
     return [=, this] { keyPress(*key, flags); };
 }
 
+Input::Action Input::planKeyHold(const InputEvent& event, uint64_t flags) {
+    std::optional<Key> key;
+    if (event.key) {
+        key = Keys::lookup(*event.key);
+        if (!key) throw BadInput("unknown key " + *event.key);
+    }
+    if (!key && flags == 0) throw BadInput(event.type + " needs key and/or modifiers");
+    if (event.kind == InputKind::keyDown) return [=, this] { keys.down(key, flags); };
+    return [=, this] { keys.up(key, flags); };
+}
+
 void Input::perform(const InputEvent& event, const Action& action) {
     // A gliding scroll stops before the pointer acts.
     if (event.isPointerAction()) scroll.interrupt();
+    keys.activity();
     action();
 
     const bool pressing =
@@ -340,12 +383,12 @@ void Input::releaseButton(uint32_t display, double x, double y) {
     } catch (const DisplayError&) {
         // The display is gone; the button still goes up where the pointer is.
     }
+    MouseButton button = press.button();
     uint64_t flags = press.held();
     press.clear();
-    injector.setModifiers(flags);
+    ModifierScope modifiers(injector, flags, keys);
     if (at) injector.moveTo(at->x, at->y);
-    injector.button(MouseButton::left, false);
-    injector.setModifiers(0);
+    injector.button(button, false);
 }
 
 }  // namespace tovo

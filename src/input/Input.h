@@ -5,6 +5,7 @@
 #include "display/Displays.h"
 #include "input/InputEvent.h"
 #include "input/InputInjector.h"
+#include "input/KeyHolds.h"
 #include "input/PointerHold.h"
 #include "input/ScrollSynth.h"
 
@@ -17,7 +18,7 @@
 
 namespace tovo {
 
-// The flags in force when the left button went down through the API, and when; lets later
+// The button that went down through the API, the flags in force then, and when; lets later
 // drag steps and the release carry the press's modifiers, and holds the button at least
 // 15 ms.
 class ButtonPress {
@@ -25,9 +26,11 @@ public:
     static constexpr double minimumHold = 0.015;
 
     ButtonPress(MonotonicClock clock, Pause pause) : clock(std::move(clock)), pause(std::move(pause)) {}
-    void pressed(uint64_t flags);
+    void pressed(uint64_t flags, MouseButton button = MouseButton::left);
     // The press's flags, after pausing until 15 ms have passed since the press.
     uint64_t held();
+    // The button pressed last (left when none is).
+    MouseButton button();
     void clear();
 
 private:
@@ -35,6 +38,7 @@ private:
     const Pause pause;
     Mutex lock;  // guards flags and pressedAt
     uint64_t flags TOVO_GUARDED_BY(lock) = 0;
+    MouseButton pressedButton TOVO_GUARDED_BY(lock) = MouseButton::left;
     std::optional<double> pressedAt TOVO_GUARDED_BY(lock);
 };
 
@@ -75,7 +79,7 @@ public:
     static constexpr size_t maxTypedCharacters = 100000;
 
     Input(InputInjector& injector, Displays& displays, PointerHolds& holds, MonotonicClock clock = monotonicSeconds,
-          Pause pause = sleepFor);
+          Pause pause = sleepFor, std::shared_ptr<TaskQueue> keyQueue = std::make_shared<SerialTaskQueue>("tovo-keys"));
     // Forgets the buttons it holds in the registry, whose releases would call it.
     ~Input();
 
@@ -93,7 +97,7 @@ public:
     // Normalised x, y (clamped into 0…1) on `display` → global desktop pixels; 1.0 lands on
     // the last pixel column or row. Throws DisplayError.
     Point globalPoint(double x, double y, uint32_t display);
-    // Releases the left button the API holds on `display` at (x, y) of it, with the press's
+    // Releases the button the API holds on `display` at (x, y) of it, with the press's
     // modifiers; where the pointer is when the display is gone.
     void releaseButton(uint32_t display, double x, double y);
 
@@ -112,6 +116,8 @@ private:
     Action planScroll(const InputEvent& event, uint64_t flags);
     Action planType(const InputEvent& event, const ClientGone& clientGone);
     Action planKey(const InputEvent& event, uint64_t flags);
+    Action planKeyHold(const InputEvent& event, uint64_t flags);
+    static MouseButton buttonOf(const InputEvent& event);
     Point point(const InputEvent& event);
     void click(MouseButton button, Point at, uint64_t flags, int count);
     void keyPress(Key key, uint64_t flags);
@@ -125,6 +131,7 @@ private:
     ButtonPress press;
     PointerMoveGate moves;
     ScrollSynth scroll;
+    KeyHolds keys;
 };
 
 }  // namespace tovo

@@ -56,6 +56,8 @@ const std::map<std::string, InputKind, std::less<>>& kinds() {
         {"scroll", InputKind::scroll},
         {"type", InputKind::type},
         {"key", InputKind::key},
+        {"keyDown", InputKind::keyDown},
+        {"keyUp", InputKind::keyUp},
     };
     return table;
 }
@@ -75,7 +77,10 @@ bool InputEvent::isPointerAction() const {
 }
 
 std::optional<std::pair<double, double>> InputEvent::pointerAfter() const {
-    if (!kind || *kind == InputKind::type || *kind == InputKind::key) return std::nullopt;
+    if (!kind || *kind == InputKind::type || *kind == InputKind::key || *kind == InputKind::keyDown ||
+        *kind == InputKind::keyUp) {
+        return std::nullopt;
+    }
     if (!x || !y || !std::isfinite(*x) || !std::isfinite(*y)) return std::nullopt;
     double px = *x, py = *y;
     if (*kind == InputKind::drag) {
@@ -108,6 +113,7 @@ InputEvent InputEvent::decode(const std::string& body) {
     event.button = string(object, "button");
     event.phase = string(object, "phase");
     event.seq = integer(object, "seq");
+    event.count = integer(object, "count");
     if (auto it = object.find("modifiers"); it != object.end() && !it->is_null()) {
         if (!it->is_array()) invalid("modifiers must be an array of strings");
         std::vector<std::string> names;

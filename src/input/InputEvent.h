@@ -9,7 +9,7 @@
 namespace tovo {
 
 // What an input event does, parsed once from its "type".
-enum class InputKind { click, doubleClick, rightClick, down, up, move, drag, scroll, type, key };
+enum class InputKind { click, doubleClick, rightClick, down, up, move, drag, scroll, type, key, keyDown, keyUp };
 
 // The body of POST /input. Keys not listed are ignored.
 struct InputEvent {
@@ -20,6 +20,7 @@ struct InputEvent {
     std::optional<std::string> text, key, button, phase;
     std::optional<std::vector<std::string>> modifiers;
     std::optional<int64_t> seq;
+    std::optional<int64_t> count;  // clicks of a click (1…3)
 
     // Decodes a JSON object; throws BadInput "invalid JSON body: {what is wrong}".
     static InputEvent decode(const std::string& body);

@@ -16,7 +16,7 @@ inline constexpr uint64_t option = 0x80000;
 inline constexpr uint64_t control = 0x40000;
 }  // namespace ModifierFlags
 
-enum class MouseButton { left, right };
+enum class MouseButton { left, right, middle };
 
 // Posts synthetic input to the desktop. Coordinates are global desktop pixels. Callable
 // from any thread; events from concurrent callers interleave but each call is posted whole

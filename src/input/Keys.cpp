@@ -32,10 +32,20 @@ const std::map<std::string, Key, std::less<>>& table() {
             {"end", Key::end},
             {"pageup", Key::pageUp},
             {"pagedown", Key::pageDown},
+            {"insert", Key::insert},
+            {"menu", Key::menu},
+            {"print", Key::print},
+            {"kpadd", Key::kpAdd},
+            {"kpsubtract", Key::kpSubtract},
+            {"kpmultiply", Key::kpMultiply},
+            {"kpdivide", Key::kpDivide},
+            {"kpdecimal", Key::kpDecimal},
         };
         for (char c : std::string_view("abcdefghijklmnopqrstuvwxyz0123456789=-][';\\,/.`"))
             t[std::string(1, c)] = character(c);
-        for (int n = 1; n <= 12; ++n) t["f" + std::to_string(n)] = function(n);
+        for (int n = 1; n <= 24; ++n) t["f" + std::to_string(n)] = function(n);
+        for (int n = 0; n <= 9; ++n)
+            t["kp" + std::to_string(n)] = static_cast<Key>(static_cast<uint32_t>(Key::kp0) + n);
         return t;
     }();
     return names;

@@ -27,8 +27,19 @@ enum class Key : uint32_t {
     end,
     pageUp,
     pageDown,
-    f1,  // f2…f12 follow one by one
+    f1,  // f2…f24 follow one by one
     f12 = f1 + 11,
+    f24 = f1 + 23,
+    insert,
+    menu,
+    print,
+    kp0,  // the keypad's digits, kp1…kp9 one by one
+    kp9 = kp0 + 9,
+    kpAdd,
+    kpSubtract,
+    kpMultiply,
+    kpDivide,
+    kpDecimal,
 };
 
 // True for a key that types the Latin-1 character of its value.

@@ -185,7 +185,7 @@ void ScreenService::buildApi() {
         .capture = {stills, platform.makeCapturer, captureLatency},
         .video = {encoders, flows, settings.streams},
         .control = {input, holds, control},
-        .cursor = {platform.pointer ? &pointers : nullptr, pointerTrackerFactory()},
+        .cursor = {platform.pointer ? &pointers : nullptr, pointerTrackerFactory(), platform.pointer.get()},
         .features = {remote.get(), clipboard.get(), audio.get(), settings.audioEnabled, automation.get()},
     };
     endpoints = std::make_unique<Api>(std::move(deps));

@@ -20,7 +20,10 @@ public:
     }
     void moveTo(double x, double y) override { record("move %g %g", x, y); }
     void button(MouseButton b, bool down) override {
-        record("%s %s", down ? "down" : "up", b == MouseButton::left ? "left" : "right");
+        record("%s %s", down ? "down" : "up",
+               b == MouseButton::left    ? "left"
+               : b == MouseButton::right ? "right"
+                                         : "middle");
     }
     void key(Key k, bool down) override { record("key %u %s", static_cast<unsigned>(k), down ? "down" : "up"); }
     void typeText(const std::string& text) override { record("type %s", text.c_str()); }

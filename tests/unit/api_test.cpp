@@ -67,6 +67,35 @@ TEST(Api, InputPostsAtDisplayPixels) {
               (std::vector<std::string>{"mods 0x100000", pageUp + " down", pageUp + " up", "mods 0x0"}));
 }
 
+TEST(Api, InputButtonsClickCountsAndHeldKeys) {
+    FakeService fake;
+    EXPECT_EQ(fake.call("POST", "/input", R"({"type":"click","x":0,"y":0,"button":"middle","count":3})").first, 200);
+    EXPECT_EQ(fake.injector->calls(), (std::vector<std::string>{"move 0 0", "down middle", "up middle", "down middle",
+                                                                "up middle", "down middle", "up middle"}));
+    fake.injector->clear();
+    // A button pressed with "down" is the one "up" and a dragging move release.
+    EXPECT_EQ(fake.call("POST", "/input", R"({"type":"down","x":0,"y":0,"button":"right"})").first, 200);
+    EXPECT_EQ(fake.call("POST", "/input", R"({"type":"up","x":0,"y":0})").first, 200);
+    EXPECT_EQ(fake.injector->calls(), (std::vector<std::string>{"move 0 0", "down right", "up right"}));
+    fake.injector->clear();
+    // Shift held by keyDown stays down around a click's own modifiers until keyUp.
+    const std::string a = "key " + std::to_string(static_cast<unsigned>('a'));
+    EXPECT_EQ(fake.call("POST", "/input", R"({"type":"keyDown","key":"a","modifiers":["shift"]})").first, 200);
+    EXPECT_EQ(fake.call("POST", "/input", R"({"type":"click","x":0,"y":0,"modifiers":["ctrl"]})").first, 200);
+    EXPECT_EQ(fake.call("POST", "/input", R"({"type":"keyUp","key":"a","modifiers":["shift"]})").first, 200);
+    EXPECT_EQ(fake.injector->calls(),
+              (std::vector<std::string>{"mods 0x20000", a + " down", "mods 0x60000", "move 0 0", "down left", "up left",
+                                        "mods 0x20000", a + " up", "mods 0x0"}));
+    for (const auto& [body, message] : std::vector<std::pair<std::string, std::string>>{
+             {R"({"type":"click","x":0,"y":0,"count":4})", "count must be 1, 2 or 3"},
+             {R"({"type":"down","x":0,"y":0,"button":"back"})", "button must be left, right or middle"},
+             {R"({"type":"keyDown"})", "keyDown needs key and/or modifiers"},
+             {R"({"type":"keyUp","key":"hyper"})", "unknown key hyper"},
+         }) {
+        EXPECT_EQ(fake.call("POST", "/input", body), std::make_pair(400, message));
+    }
+}
+
 TEST(Api, BadInputIsRefusedBeforeAnythingIsPosted) {
     FakeService fake;
     const std::pair<std::string, std::string> cases[] = {

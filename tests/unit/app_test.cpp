@@ -9,7 +9,7 @@
 #include "app/ServiceSupervisor.h"
 #include "app/StatusMenu.h"
 #include "app/StatusMonitor.h"
-#include "app/UnixHTTP.h"
+#include "http/UnixHTTPClient.h"
 #include "support/ManualAppLoop.h"
 #include "support/ManualTaskQueue.h"
 #include "support/Process.h"
@@ -213,12 +213,13 @@ TEST(ServiceSupervisor, StartsRestartsAndStops) {
 TEST(StatusMonitor, ReadsStatusThenRemoteAndToleratesEverything) {
     EXPECT_EQ(UnixHTTP::parse("HTTP/1.1 503 No\r\nA: b\r\n\r\n{}").status, 503);
     EXPECT_EQ(UnixHTTP::parse("HTTP/1.1 200 OK\r\n\r\nbody").body, "body");
+    EXPECT_EQ(UnixHTTP::parse("HTTP/1.1 200 OK\r\nX-Frame-Width:  640 \r\n\r\n").header("x-frame-width"), "640");
     for (const char* bad : {"HTTP/1.1 200 OK\r\n", "ICY 200 OK\r\n\r\n", "HTTP/1.1 abc\r\n\r\n"}) {
-        EXPECT_THROW(UnixHTTP::parse(bad), AppError) << bad;
+        EXPECT_THROW(UnixHTTP::parse(bad), UnixHTTP::RequestFailed) << bad;
     }
     try {
         UnixHTTP::parse("HTTP/1.1 200 OK");
-    } catch (const AppError& e) {
+    } catch (const UnixHTTP::RequestFailed& e) {
         EXPECT_STREQ(e.what(), "no HTTP head in the answer");
     }
 
@@ -241,9 +242,9 @@ TEST(StatusMonitor, ReadsStatusThenRemoteAndToleratesEverything) {
         [&](const std::string& method, const std::string& path, const std::optional<std::string>&, double) {
             asked.push_back(method + " " + path);
             if (!up) throw AppError("connect: No such file or directory");
-            if (path == "/status") return UnixHTTP::Response{500, R"({"ok":false,"error":"no display"})"};
+            if (path == "/status") return UnixHTTP::Response{500, R"({"ok":false,"error":"no display"})", {}};
             return UnixHTTP::Response{
-                200, R"({"enabled":true,"devices":[{"id":"d1","name":"P","connected":true},{"name":"x"}]})"};
+                200, R"({"enabled":true,"devices":[{"id":"d1","name":"P","connected":true},{"name":"x"}]})", {}};
         },
         loop, queue);
     int updates = 0;

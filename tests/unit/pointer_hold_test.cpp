@@ -1,5 +1,7 @@
 // Held buttons released when their client goes quiet or the stream it watched closes.
+#include "input/KeyHolds.h"
 #include "input/PointerHold.h"
+#include "support/FakeInjector.h"
 #include "support/ManualTaskQueue.h"
 
 #include <gtest/gtest.h>
@@ -41,6 +43,39 @@ TEST(PointerHolds, ReleasedAfterTenQuietSecondsOrWhenTheStreamTheyCameWithCloses
     EXPECT_EQ(holds.count(), 1u);
     holds.streamClosed();  // never below 0
     EXPECT_EQ(holds.openStreams(), 0);
+}
+
+}  // namespace
+}  // namespace tovo
+
+namespace tovo {
+namespace {
+
+TEST(KeyHolds, ReleasedByKeyUpOrTenSecondsAfterTheirClientsLastInput) {
+    double now = 0;
+    auto queue = std::make_shared<test::ManualTaskQueue>();
+    test::FakeInjector injector;
+    KeyHolds keys(
+        injector, [&] { return now; }, queue);
+    keys.down(Key::tab, ModifierFlags::control);
+    EXPECT_EQ(keys.modifiers(), ModifierFlags::control);
+    now = 6;
+    keys.activity();
+    now = 15;
+    queue->fireTimer();
+    EXPECT_EQ(keys.modifiers(), ModifierFlags::control);  // 9 s since the last input
+    now = 16;
+    queue->fireTimer();
+    const std::string tab = "key " + std::to_string(static_cast<unsigned>(Key::tab));
+    EXPECT_EQ(injector.calls(), (std::vector<std::string>{"mods 0x40000", tab + " down", tab + " up", "mods 0x0"}));
+    EXPECT_EQ(keys.modifiers(), 0u);
+    queue->fireTimer();  // nothing held: the timer stops
+    EXPECT_FALSE(queue->timerRunning());
+
+    // A key that is not held is not released again.
+    injector.clear();
+    keys.up(Key::tab, 0);
+    EXPECT_EQ(injector.calls(), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -298,6 +298,7 @@ public:
                 if (intersects(rect, notify.area.x, notify.area.y, notify.area.width, notify.area.height) &&
                     !insideOwn(notify.area, *mine)) {
                     ++markCount;
+                    if (notify.area.width <= 4 && notify.area.height <= 64) ++caretCount;
                 }
             } else if (event.type == cursorEvent) {
                 ++cursorCount;
@@ -307,7 +308,7 @@ public:
         XDamageSubtract(display, markDamage, None, None);
         XFlush(display);
         checkAlive();
-        return ScreenMark{markCount, x, y, cursorCount};
+        return ScreenMark{markCount, x, y, cursorCount, caretCount};
     }
 
     void suppressScreenSaver(bool suppress) override {
@@ -575,6 +576,7 @@ private:
     Damage markDamage = 0;
     int cursorEvent = -1;
     uint64_t markCount = 0;
+    uint64_t caretCount = 0;  // of markCount, changes no bigger than a caret
     uint64_t cursorCount = 0;
     std::optional<Clock::time_point> firstChange;
     // Partial reads for streams: the shared image holds the last picture of `partialRect`.

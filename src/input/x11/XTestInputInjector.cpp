@@ -51,8 +51,17 @@ KeySym keysymOf(Key key) {
             {Key::end, XK_End},
             {Key::pageUp, XK_Prior},
             {Key::pageDown, XK_Next},
+            {Key::insert, XK_Insert},
+            {Key::menu, XK_Menu},
+            {Key::print, XK_Print},
+            {Key::kpAdd, XK_KP_Add},
+            {Key::kpSubtract, XK_KP_Subtract},
+            {Key::kpMultiply, XK_KP_Multiply},
+            {Key::kpDivide, XK_KP_Divide},
+            {Key::kpDecimal, XK_KP_Decimal},
         };
-        for (uint32_t n = 0; n < 12; ++n) t[static_cast<Key>(static_cast<uint32_t>(Key::f1) + n)] = XK_F1 + n;
+        for (uint32_t n = 0; n < 24; ++n) t[static_cast<Key>(static_cast<uint32_t>(Key::f1) + n)] = XK_F1 + n;
+        for (uint32_t n = 0; n < 10; ++n) t[static_cast<Key>(static_cast<uint32_t>(Key::kp0) + n)] = XK_KP_0 + n;
         return t;
     }();
     auto it = named.find(key);
@@ -60,7 +69,14 @@ KeySym keysymOf(Key key) {
 }
 
 // X's number of a pointer button.
-unsigned buttonOf(MouseButton button) { return button == MouseButton::left ? Button1 : Button3; }
+unsigned buttonOf(MouseButton button) {
+    switch (button) {
+    case MouseButton::left: return Button1;
+    case MouseButton::middle: return Button2;
+    case MouseButton::right: return Button3;
+    }
+    return Button1;
+}
 
 class XTestInputInjector final : public InputInjector {
 public:
