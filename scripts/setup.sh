@@ -19,6 +19,10 @@ packages=(
   openssl avahi-utils xclip opus-tools shared-mime-info zbar-tools x11-xserver-utils lintian
 )
 
+# Node.js and npm run the MCP client tests; a Node.js already installed (with its own npm) is
+# kept, Debian's is installed otherwise.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then packages+=(nodejs npm); fi
+
 missing=()
 for p in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)

@@ -68,7 +68,67 @@ void appAX(const Deps& deps, HTTPRequest& request, Connection& connection) {
     if (!asked) throw HTTPError(400, "window is required");
     WindowRecord window =
         AppWindows::find(deps.desktop.windows, *asked, HiddenApps::parse(Query::value(request, "hide")));
-    connection.json(200, AXSummary::ofWindow(window, *asked, deps.desktop.accessibility, max));
+    nlohmann::json summary = AXSummary::ofWindow(window, *asked, deps.desktop.accessibility, max);
+    // Where the elements' window is, in fractions of the display holding its centre.
+    const nlohmann::json frame = summary["frame"];
+    const double cx = frame["x"].get<double>() + frame["w"].get<double>() / 2;
+    const double cy = frame["y"].get<double>() + frame["h"].get<double>() / 2;
+    summary.erase("frame");
+    for (const DisplayInfo& d : deps.desktop.displays.active()) {
+        if (cx < d.x || cy < d.y || cx >= d.x + d.width || cy >= d.y + d.height) continue;
+        summary["frame"] = {{"display", d.id},
+                            {"x", (frame["x"].get<double>() - d.x) / d.width},
+                            {"y", (frame["y"].get<double>() - d.y) / d.height},
+                            {"w", frame["w"].get<double>() / d.width},
+                            {"h", frame["h"].get<double>() / d.height}};
+    }
+    connection.json(200, summary);
+}
+
+namespace {
+
+// POST /app/ax/press, /app/ax/focus and /app/ax/value with {"window", "element" (its "i"),
+// "role", "title" (as listed; absent for an untitled element), "value" (for /value)}.
+void axAction(const Deps& deps, HTTPRequest& request, Connection& connection, AXAction action) {
+    if (!deps.desktop.session.canInjectInput()) throw HTTPError(403, noInputText);
+    nlohmann::json body = Query::jsonBody(request);
+    auto integer = [&](const char* key) {
+        if (!body.contains(key) || !body[key].is_number_integer()) {
+            throw HTTPError(400, std::string(key) + " must be an integer");
+        }
+        return body[key].get<int64_t>();
+    };
+    const int64_t window = integer("window");
+    AXSummary::ElementRef ref;
+    const int64_t element = integer("element");
+    if (element < 1 || element > AXSummary::maxMax) throw HTTPError(400, "element must be an \"i\" from /app/ax");
+    ref.index = static_cast<int>(element);
+    if (!body.contains("role") || !body["role"].is_string()) throw HTTPError(400, "role must be the element's role");
+    ref.role = body["role"];
+    if (body.contains("title") && !body["title"].is_null()) {
+        if (!body["title"].is_string()) throw HTTPError(400, "title must be a string");
+        ref.title = body["title"].get<std::string>();
+    }
+    std::string value;
+    if (action == AXAction::setValue) {
+        if (!body.contains("value") || !body["value"].is_string()) throw HTTPError(400, "value must be a string");
+        value = body["value"];
+    }
+    WindowRecord record = AppWindows::find(deps.desktop.windows, window, HiddenApps::parse(std::nullopt));
+    AXSummary::act(record, window, deps.desktop.accessibility, ref, action, value);
+    connection.json(200, {{"ok", true}});
+}
+
+}  // namespace
+
+void axPress(const Deps& deps, HTTPRequest& request, Connection& connection) {
+    axAction(deps, request, connection, AXAction::press);
+}
+void axFocus(const Deps& deps, HTTPRequest& request, Connection& connection) {
+    axAction(deps, request, connection, AXAction::focus);
+}
+void axValue(const Deps& deps, HTTPRequest& request, Connection& connection) {
+    axAction(deps, request, connection, AXAction::setValue);
 }
 
 void focus(const Deps& deps, HTTPRequest& request, Connection& connection) {

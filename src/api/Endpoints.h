@@ -34,6 +34,10 @@ void cursor(const Deps& deps, HTTPRequest& request, Connection& connection);
 void appWindows(const Deps& deps, HTTPRequest& request, Connection& connection);
 void appAX(const Deps& deps, HTTPRequest& request, Connection& connection);
 void focus(const Deps& deps, HTTPRequest& request, Connection& connection);
+// POST /app/ax/press, /app/ax/focus, /app/ax/value: an action on an element /app/ax listed.
+void axPress(const Deps& deps, HTTPRequest& request, Connection& connection);
+void axFocus(const Deps& deps, HTTPRequest& request, Connection& connection);
+void axValue(const Deps& deps, HTTPRequest& request, Connection& connection);
 
 // InputEndpoint.cpp
 void input(const Deps& deps, HTTPRequest& request, Connection& connection);

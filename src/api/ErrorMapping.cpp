@@ -19,7 +19,9 @@ HTTPError of(const WindowError& error) {
     case WindowError::Kind::noAccessibleWindow: return HTTPError(404, error.what());
     case WindowError::Kind::hidden: return HTTPError(403, error.what());
     case WindowError::Kind::minimized:
-    case WindowError::Kind::noPicture: return HTTPError(409, error.what());
+    case WindowError::Kind::noPicture:
+    case WindowError::Kind::staleElement:
+    case WindowError::Kind::actionFailed: return HTTPError(409, error.what());
     }
     return HTTPError(500, error.what());
 }

@@ -171,7 +171,8 @@ std::string describe(const Rect& r) {
 
 namespace AXSummary {
 
-nlohmann::json ofWindow(const WindowRecord& window, int64_t askedId, Accessibility& ax, int max) {
+// The accessibility window that is `window`. Throws WindowError.
+AXWindowInfo matchedWindow(const WindowRecord& window, int64_t askedId, Accessibility& ax) {
     const std::string id = std::to_string(askedId);
     auto found = ax.windows(window.pid);
     if (!found) {
@@ -199,7 +200,11 @@ nlohmann::json ofWindow(const WindowRecord& window, int64_t askedId, Accessibili
     }
     const AXWindowInfo& matched = windows[*match];
     if (matched.minimized) throw WindowError(WindowError::Kind::minimized, "window " + id + " is minimized");
+    return matched;
+}
 
+nlohmann::json ofWindow(const WindowRecord& window, int64_t askedId, Accessibility& ax, int max) {
+    const AXWindowInfo matched = matchedWindow(window, askedId, ax);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     Result result = collect(matched.element, ax, matched.frame, max, maxDepth,
                             [&] { return std::chrono::steady_clock::now() >= deadline; });
@@ -210,7 +215,31 @@ nlohmann::json ofWindow(const WindowRecord& window, int64_t askedId, Accessibili
             {"window", askedId},
             {"focused", focused ? nlohmann::json(*focused) : nlohmann::json()},
             {"truncated", result.truncated},
+            {"frame", {{"x", matched.frame.x}, {"y", matched.frame.y}, {"w", matched.frame.w}, {"h", matched.frame.h}}},
             {"elements", elements}};
+}
+
+void act(const WindowRecord& window, int64_t askedId, Accessibility& ax, const ElementRef& ref, AXAction action,
+         const std::string& value) {
+    const AXWindowInfo matched = matchedWindow(window, askedId, ax);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    // The same walk as the list, so that an entry's index names the same element.
+    Result result = collect(matched.element, ax, matched.frame, maxMax, maxDepth,
+                            [&] { return std::chrono::steady_clock::now() >= deadline; });
+    const std::string what = "element " + std::to_string(ref.index) + " of window " + std::to_string(askedId);
+    // Entries count from 1.
+    if (ref.index < 1 || static_cast<size_t>(ref.index) > result.elements.size()) {
+        throw WindowError(WindowError::Kind::staleElement, what + " is gone; list the elements again");
+    }
+    const size_t at = static_cast<size_t>(ref.index) - 1;
+    const AXSummaryElement& entry = result.elements[at];
+    if (entry.role != ref.role || entry.title != ref.title) {
+        throw WindowError(WindowError::Kind::staleElement, what + " is now " + entry.role +
+                                                               (entry.title ? " \"" + *entry.title + "\"" : "") +
+                                                               ", not the one asked for; list the elements again");
+    }
+    std::string failure = ax.perform(result.listed[at], action, value);
+    if (!failure.empty()) throw WindowError(WindowError::Kind::actionFailed, what + ": " + failure);
 }
 
 }  // namespace AXSummary

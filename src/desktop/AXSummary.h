@@ -67,6 +67,18 @@ namespace AXSummary {
 // The interesting elements of `window` (asked for as `askedId`), with its app and the focused entry. Throws
 // WindowError (noAccessibleWindow, minimized).
 nlohmann::json ofWindow(const WindowRecord& window, int64_t askedId, Accessibility& ax, int max);
+
+// What an action names: entry `index` (its "i", from 1) of the window's list, which must still be an element of
+// `role` with `title` (none: untitled), so that a list gone stale never acts on another one.
+struct ElementRef {
+    int index = 0;
+    std::string role;
+    std::optional<std::string> title;
+};
+// Does `action` to the element `ref` names. Throws WindowError (notFound… as ofWindow, and
+// staleElement, actionFailed).
+void act(const WindowRecord& window, int64_t askedId, Accessibility& ax, const ElementRef& ref, AXAction action,
+         const std::string& value);
 }  // namespace AXSummary
 
 namespace FocusProbe {

@@ -53,10 +53,20 @@ struct AXFocusInfo {
     bool hasSelectedRange = false;
 };
 
+// What can be done to an element: press it (its default action), give it the keyboard focus,
+// or set its value (the text of an editable element, else a number).
+enum class AXAction { press, focus, setValue };
+
 // The platform's accessibility tree. Every call is bounded by a 0.3 s time-out per
 // request; callable from any thread (calls are serialised inside).
 class Accessibility : public AXElementSource {
 public:
+    // Does `action` to `element`; "" when done, else a sentence saying why not ("the element
+    // has no action to press").
+    virtual std::string perform(const AXElement& element, AXAction action, const std::string& value) {
+        (void)element, (void)action, (void)value;
+        return "accessibility actions are not available on this desktop";
+    }
     // The app's windows; switches the app's accessibility on first. None when the app has no
     // accessibility tree where the service looks (the accessibility bus of its D-Bus session).
     virtual std::optional<std::vector<AXWindowInfo>> windows(int32_t pid) = 0;

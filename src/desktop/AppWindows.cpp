@@ -39,6 +39,7 @@ nlohmann::json list(const std::string& bundleId, WindowSystem& system, Displays&
         int group = record.onScreen ? (record.layer == WindowLevel::normal ? 0 : 1) : (minimized ? 3 : 2);
         entries.push_back({group,
                            {{"id", record.id},
+                            {"title", record.title},
                             {"display", display->id},
                             {"x", round4((record.bounds.x - b.x) / b.w)},
                             {"y", round4((record.bounds.y - b.y) / b.h)},

@@ -100,7 +100,7 @@ std::vector<WindowCatalog::Placed> WindowCatalog::placed(std::optional<uint32_t>
         if (clip.area() <= 0 || display->bounds.area() <= 0) continue;
         const Rect& b = display->bounds;
         out.push_back({owner(record).pid, display->id, (clip.x - b.x) / b.w, (clip.y - b.y) / b.h, clip.w / b.w,
-                       clip.h / b.h, record.layer});
+                       clip.h / b.h, record.layer, record.id, record.title});
     }
     return out;
 }
@@ -131,7 +131,9 @@ nlohmann::json WindowCatalog::json(std::optional<uint32_t> display, const std::o
                               {"y", round4(p.y)},
                               {"w", round4(p.w)},
                               {"h", round4(p.h)},
-                              {"layer", p.layer}});
+                              {"layer", p.layer},
+                              {"id", p.id},
+                              {"title", p.title}});
     }
     return {{"apps", appList}, {"windows", windowList}, {"focused", focused ? toJson(*focused) : nlohmann::json()}};
 }

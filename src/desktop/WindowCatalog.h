@@ -28,6 +28,8 @@ public:
         uint32_t display = 0;
         double x = 0, y = 0, w = 0, h = 0;
         int layer = 0;
+        uint32_t id = 0;  // the window's id, as /app/screenshot and /app/ax take it
+        std::string title;
     };
 
     // The desktop's catalog now, without this process's own windows.

@@ -16,6 +16,8 @@ public:
         minimized,           // the window is minimised
         noAccessibleWindow,  // the app's accessibility tree has no such window now
         noPicture,           // the window has no picture
+        staleElement,        // the element asked for is not the one that was listed
+        actionFailed,        // the element refused the action
     };
     WindowError(Kind kind, std::string message) : std::runtime_error(std::move(message)), kind(kind) {}
     const Kind kind;

@@ -49,6 +49,7 @@ struct WindowRecord {
     int32_t pid = 0;
     std::optional<std::string> bundleId;
     std::string name;
+    std::string title;  // the window's own title (UTF-8); empty when it has none
     int layer = WindowLevel::normal;
     Rect bounds;   // with the window manager's frame
     Rect content;  // the application's own window, without the frame

@@ -64,6 +64,7 @@ ToolOutcome ComputerTools::call(const std::string& name, const nlohmann::json& a
         {"cursor_position", &ComputerTools::cursorPosition},
         {"wait_for_settle", &ComputerTools::waitForSettle},
         {"windows", &ComputerTools::windows},
+        {"elements", &ComputerTools::elements},
         {"clipboard_read", &ComputerTools::clipboardRead},
         {"clipboard_write", &ComputerTools::clipboardWrite},
         {"automation", &ComputerTools::automation},
@@ -72,6 +73,12 @@ ToolOutcome ComputerTools::call(const std::string& name, const nlohmann::json& a
         if (name == "mouse_down" || name == "mouse_up") {
             refuseWhenStopped();
             return button(arguments, name == "mouse_down");
+        }
+        if (name == "press_element" || name == "focus_element" || name == "set_value") {
+            refuseWhenStopped();
+            return elementAction(arguments, name == "press_element"   ? "/app/ax/press"
+                                            : name == "focus_element" ? "/app/ax/focus"
+                                                                      : "/app/ax/value");
         }
         auto handler = handlers.find(name);
         if (handler == handlers.end()) return ToolOutcome::failure("unknown tool " + name);
@@ -404,28 +411,113 @@ ToolOutcome ComputerTools::waitForSettle(const nlohmann::json& arguments) {
 }
 
 ToolOutcome ComputerTools::windows(const nlohmann::json&) {
+    // The on-screen windows, front-most first; their apps carry the ids and names.
     nlohmann::json listing = getJson("/windows");
     if (displays.empty()) refreshDisplays();
-    nlohmann::json out = nlohmann::json::array();
+    std::map<int64_t, nlohmann::json> apps;
+    for (const auto& app : listing.value("apps", nlohmann::json::array())) apps[app.value("pid", int64_t(0))] = app;
     const nlohmann::json focused = listing.value("focused", nlohmann::json());
-    for (const auto& app : listing.value("apps", nlohmann::json::array())) {
-        for (const auto& window : app.value("windows", nlohmann::json::array())) {
-            uint32_t display = window.value("display", 0u);
-            nlohmann::json entry = {
-                {"id", window.value("id", nlohmann::json())},    {"title", window.value("title", "")},
-                {"app_id", app.value("bundleId", "")},           {"app", app.value("name", "")},
-                {"pid", app.value("pid", nlohmann::json())},     {"focused", window.value("focused", false)},
-                {"minimised", window.value("minimized", false)}, {"display", display}};
-            if (window.contains("x") && window.contains("w")) {
-                Shot shot = shotOf(display);
-                const double x = window["x"], y = window["y"], w = window["w"], h = window["h"];
-                entry["rect"] = {std::lround(x * shot.width), std::lround(y * shot.height),
-                                 std::lround((x + w) * shot.width), std::lround((y + h) * shot.height)};
+    const int64_t focusedPid = focused.is_object() ? focused.value("pid", int64_t(-1)) : -1;
+    nlohmann::json out = nlohmann::json::array();
+    bool focusGiven = false;
+    for (const auto& window : listing.value("windows", nlohmann::json::array())) {
+        const int64_t pid = window.value("pid", int64_t(0));
+        const nlohmann::json app = apps.count(pid) ? apps[pid] : nlohmann::json::object();
+        const uint32_t display = window.value("display", 0u);
+        Shot shot = shotOf(display);
+        const double x = window.value("x", 0.0), y = window.value("y", 0.0);
+        const double w = window.value("w", 0.0), h = window.value("h", 0.0);
+        // The focused app's front-most window is the one with the keyboard.
+        const bool isFocused = !focusGiven && pid == focusedPid && window.value("layer", 0) == 0;
+        focusGiven = focusGiven || isFocused;
+        out.push_back({{"id", window.value("id", nlohmann::json())},
+                       {"title", window.value("title", "")},
+                       {"app_id", app.value("bundleId", nlohmann::json())},
+                       {"app", app.value("name", "")},
+                       {"pid", pid},
+                       {"focused", isFocused},
+                       {"minimised", false},
+                       {"display", display},
+                       {"rect",
+                        {std::lround(x * shot.width), std::lround(y * shot.height), std::lround((x + w) * shot.width),
+                         std::lround((y + h) * shot.height)}}});
+    }
+    return ToolOutcome::success({{"windows", out}});
+}
+
+int64_t ComputerTools::focusedWindow() {
+    nlohmann::json listing = getJson("/windows");
+    const nlohmann::json focused = listing.value("focused", nlohmann::json());
+    if (focused.is_object()) {
+        for (const auto& window : listing.value("windows", nlohmann::json::array())) {
+            if (window.value("pid", int64_t(-2)) == focused.value("pid", int64_t(-1)) &&
+                window.value("layer", 0) == 0 && window.contains("id")) {
+                return window["id"].get<int64_t>();
             }
-            out.push_back(std::move(entry));
         }
     }
-    return ToolOutcome::success({{"windows", out}, {"focused_app", focused}});
+    throw ToolRefusal{"no window has the keyboard focus; name one by its id from the windows tool"};
+}
+
+ToolOutcome ComputerTools::elements(const nlohmann::json& arguments) {
+    const int64_t window = arguments.contains("window") ? arguments["window"].get<int64_t>() : focusedWindow();
+    nlohmann::json summary = getJson("/app/ax?window=" + std::to_string(window) + "&max=200");
+    const std::string role = lowercased(arguments.value("role", ""));
+    const std::string name = lowercased(arguments.value("name", ""));
+    const size_t max = arguments.value("max", 50);
+    const nlohmann::json frame = summary.value("frame", nlohmann::json());
+    std::optional<Shot> shot;
+    if (frame.is_object()) shot = shotOf(frame["display"].get<uint32_t>());
+    nlohmann::json out = nlohmann::json::array();
+    bool more = summary.value("truncated", false);
+    for (const auto& element : summary.value("elements", nlohmann::json::array())) {
+        const std::string elementRole = element.value("role", "");
+        const nlohmann::json title = element.value("title", nlohmann::json());
+        const std::string label = title.is_string() ? title.get<std::string>() : "";
+        // "button" finds AXButton, "text" AXTextField and AXStaticText.
+        if (!role.empty() && lowercased(elementRole).find(role) == std::string::npos) continue;
+        if (!name.empty() && lowercased(label).find(name) == std::string::npos) continue;
+        if (out.size() == max) {
+            more = true;
+            break;
+        }
+        const int index = element["i"].get<int>();
+        const std::string ref = std::to_string(window) + "." + std::to_string(index);
+        refs[ref] = ElementRef{window, index, elementRole, title};
+        nlohmann::json states = nlohmann::json::array();
+        if (element.value("enabled", true)) states.push_back("enabled");
+        if (element.value("focused", false)) states.push_back("focused");
+        nlohmann::json entry = {{"ref", ref},
+                                {"role", elementRole.rfind("AX", 0) == 0 ? elementRole.substr(2) : elementRole},
+                                {"label", title},
+                                {"states", states}};
+        if (element.contains("subrole")) entry["subrole"] = element["subrole"];
+        if (shot && frame.is_object()) {
+            // Element rectangles are fractions of their window; the window's of its display.
+            const double fx = frame["x"], fy = frame["y"], fw = frame["w"], fh = frame["h"];
+            const double x0 = (fx + element.value("x", 0.0) * fw) * shot->width;
+            const double y0 = (fy + element.value("y", 0.0) * fh) * shot->height;
+            const double x1 = x0 + element.value("w", 0.0) * fw * shot->width;
+            const double y1 = y0 + element.value("h", 0.0) * fh * shot->height;
+            entry["rect"] = {std::lround(x0), std::lround(y0), std::lround(x1), std::lround(y1)};
+            entry["center"] = {std::lround((x0 + x1) / 2 - 0.5), std::lround((y0 + y1) / 2 - 0.5)};
+            entry["display"] = frame["display"];
+        }
+        out.push_back(std::move(entry));
+    }
+    return ToolOutcome::success({{"window", window}, {"elements", out}, {"more", more}});
+}
+
+ToolOutcome ComputerTools::elementAction(const nlohmann::json& arguments, const std::string& route) {
+    const std::string ref = arguments["ref"];
+    auto it = refs.find(ref);
+    if (it == refs.end()) throw ToolRefusal{"unknown ref \"" + ref + "\"; call elements and use a ref it lists"};
+    nlohmann::json body = {{"window", it->second.window}, {"element", it->second.index}, {"role", it->second.role}};
+    if (!it->second.title.is_null()) body["title"] = it->second.title;
+    if (arguments.contains("value")) body["value"] = arguments["value"];
+    UnixHTTP::Response response = service("POST", route, body.dump());
+    if (response.status != 200) throw ToolRefusal{serviceError(response)};
+    return finish(arguments, {{"done", true}});
 }
 
 ToolOutcome ComputerTools::clipboardRead(const nlohmann::json&) {

@@ -56,6 +56,10 @@ private:
     ToolOutcome cursorPosition(const nlohmann::json& arguments);
     ToolOutcome waitForSettle(const nlohmann::json& arguments);
     ToolOutcome windows(const nlohmann::json& arguments);
+    ToolOutcome elements(const nlohmann::json& arguments);
+    ToolOutcome elementAction(const nlohmann::json& arguments, const std::string& route);
+    // The focused app's front-most window; throws ToolRefusal when there is none.
+    int64_t focusedWindow();
     ToolOutcome clipboardRead(const nlohmann::json& arguments);
     ToolOutcome clipboardWrite(const nlohmann::json& arguments);
     ToolOutcome automation(const nlohmann::json& arguments);
@@ -82,6 +86,14 @@ private:
     std::map<uint32_t, Shot> shots;
     nlohmann::json displays;  // /status "displays", as last read
     bool automationStarted = false;
+    // What each ref of the latest element lists names, checked again by the service.
+    struct ElementRef {
+        int64_t window = 0;
+        int index = 0;
+        std::string role;
+        nlohmann::json title;  // null: untitled
+    };
+    std::map<std::string, ElementRef> refs;
 };
 
 }  // namespace tovo::mcp

@@ -37,6 +37,8 @@ nlohmann::json acting(nlohmann::json properties) {
 
 nlohmann::json tool(const char* name, const char* title, const char* description, nlohmann::json input,
                     nlohmann::json output) {
+    // Results may grow keys; only what an agent sends is held to the listed fields.
+    output.erase("additionalProperties");
     return {{"name", name},
             {"title", title},
             {"description", description},
@@ -157,9 +159,32 @@ nlohmann::json computerToolDefinitions() {
     tools.push_back(tool("windows", "Windows",
                          "The windows on screen, front-most first: id, title, app id, pid, focused, minimised and "
                          "rectangle [x0, y0, x1, y1] in pixels of the latest screenshot of their display.",
-                         object({}), object({{"windows", {{"type", "array"}}}}, {"windows"})));
+                         object(nlohmann::json::object()), object({{"windows", {{"type", "array"}}}}, {"windows"})));
+    tools.push_back(tool(
+        "elements", "Accessible elements",
+        "The pressable, editable and labelled elements of a window (default: the focused window), read "
+        "through accessibility: ref, role, label, states, rectangle [x0, y0, x1, y1] and center in screenshot "
+        "pixels. role and name filter (\"button\", \"text\"; part of the label); at most max (default 50).",
+        object({{"window", {{"type", "integer"}, {"description", "A window id from the windows tool."}}},
+                {"focused", {{"type", "boolean"}}},
+                {"role", {{"type", "string"}}},
+                {"name", {{"type", "string"}}},
+                {"max", {{"type", "integer"}, {"minimum", 1}, {"maximum", 200}}}}),
+        object({{"window", {{"type", "integer"}}}, {"elements", {{"type", "array"}}}, {"more", {{"type", "boolean"}}}},
+               {"window", "elements"})));
+    const nlohmann::json ref = {{"type", "string"}, {"minLength", 1}, {"description", "A ref from elements."}};
+    tools.push_back(tool("press_element", "Press an element",
+                         "Presses an element (its default action: a button's click, a check box's toggle) without "
+                         "moving the pointer. A ref whose element changed since it was listed is refused.",
+                         object(acting({{"ref", ref}}), {"ref"}), actionOutput()));
+    tools.push_back(tool("focus_element", "Focus an element", "Gives an element the keyboard focus.",
+                         object(acting({{"ref", ref}}), {"ref"}), actionOutput()));
+    tools.push_back(tool("set_value", "Set an element's value",
+                         "Replaces the text of an editable element (or sets a slider's number) at once.",
+                         object(acting({{"ref", ref}, {"value", {{"type", "string"}}}}), {"ref", "value"}),
+                         actionOutput()));
     tools.push_back(tool("clipboard_read", "Read the clipboard", "What the clipboard holds (text in full up to 1 MiB).",
-                         object({}),
+                         object(nlohmann::json::object()),
                          object({{"kind", {{"type", "string"}}}, {"text", {{"type", "string"}}}}, {"kind"})));
     tools.push_back(tool("clipboard_write", "Write the clipboard", "Puts text on the clipboard.",
                          object({{"text", {{"type", "string"}}}}, {"text"}),

@@ -125,6 +125,66 @@ public:
         return info;
     }
 
+    std::string perform(const AXElement& element, AXAction action, const std::string& value) override {
+        std::lock_guard<std::recursive_mutex> guard(atspiLock);
+        if (!readyLocked()) return "the accessibility bus cannot be reached";
+        AtspiAccessible* a = raw(element);
+        GError* error = nullptr;
+        std::string failure;
+        auto failed = [&](const char* what) {
+            failure = std::string(what) + (error && error->message ? std::string(": ") + error->message : "");
+            g_clear_error(&error);
+        };
+        switch (action) {
+        case AXAction::press: {
+            AtspiAction* actions = atspi_accessible_get_action_iface(a);
+            if (!actions) return "the element has no action to press";
+            // The toolkit's own name for its default action, else its first one.
+            gint count = atspi_action_get_n_actions(actions, nullptr), chosen = count > 0 ? 0 : -1;
+            for (gint i = 0; i < count; ++i) {
+                std::optional<std::string> name = take(atspi_action_get_action_name(actions, i, nullptr));
+                if (name && (*name == "click" || *name == "press" || *name == "activate" || *name == "toggle")) {
+                    chosen = i;
+                    break;
+                }
+            }
+            if (chosen < 0) {
+                failure = "the element has no action to press";
+            } else if (!atspi_action_do_action(actions, chosen, &error)) {
+                failed("the element refused the press");
+            }
+            g_object_unref(actions);
+            return failure;
+        }
+        case AXAction::focus: {
+            AtspiComponent* component = atspi_accessible_get_component_iface(a);
+            if (!component) return "the element cannot take the focus";
+            if (!atspi_component_grab_focus(component, &error)) failed("the element refused the focus");
+            g_object_unref(component);
+            return failure;
+        }
+        case AXAction::setValue: {
+            if (AtspiEditableText* text = atspi_accessible_get_editable_text_iface(a)) {
+                if (!atspi_editable_text_set_text_contents(text, value.c_str(), &error)) failed("the text was refused");
+                g_object_unref(text);
+                return failure;
+            }
+            AtspiValue* number = atspi_accessible_get_value_iface(a);
+            if (!number) return "the element has no value to set (neither editable text nor a number)";
+            char* end = nullptr;
+            double parsed = std::strtod(value.c_str(), &end);
+            if (value.empty() || *end != '\0') {
+                failure = "the element takes a number, not \"" + value + "\"";
+            } else if (!atspi_value_set_current_value(number, parsed, &error)) {
+                failed("the value was refused");
+            }
+            g_object_unref(number);
+            return failure;
+        }
+        }
+        return "unknown action";
+    }
+
     std::vector<AXElement> children(const AXElement& element) override {
         std::lock_guard<std::recursive_mutex> guard(atspiLock);
         if (!readyLocked()) return {};

@@ -4,6 +4,7 @@
 // WM_CLASS, and levels from the window type and state.
 #include "desktop/x11/X11WindowSystem.h"
 
+#include "base/Utf8.h"
 #include "x11/X11Clients.h"
 #include "x11/X11Connection.h"
 
@@ -188,6 +189,7 @@ private:
               pid(XInternAtom(d, "_NET_WM_PID", False)),
               opacity(XInternAtom(d, "_NET_WM_WINDOW_OPACITY", False)),
               gtkApplication(XInternAtom(d, "_GTK_APPLICATION_ID", False)),
+              netName(XInternAtom(d, "_NET_WM_NAME", False)),
               kdeDesktopFile(XInternAtom(d, "_KDE_NET_WM_DESKTOP_FILE", False)) {
             for (const char* name :
                  {"_NET_WM_WINDOW_TYPE_DROPDOWN_MENU", "_NET_WM_WINDOW_TYPE_POPUP_MENU", "_NET_WM_WINDOW_TYPE_MENU",
@@ -196,7 +198,7 @@ private:
             }
         }
         Atom wmState, clientList, activeWindow, windowType, typeDesktop, typeDock, typeNotification, state, stateAbove,
-            stateHidden, pid, opacity, gtkApplication, kdeDesktopFile;
+            stateHidden, pid, opacity, gtkApplication, netName, kdeDesktopFile;
         std::vector<Atom> menuTypes;
     };
 
@@ -282,6 +284,12 @@ private:
         if (!record.bundleId) record.bundleId = className;
         record.name = className ? *className : record.pid > 0 ? processName(record.pid) : "";
         if (record.name.empty()) record.name = "pid " + std::to_string(record.pid);
+        // _NET_WM_NAME is UTF-8; the older WM_NAME is Latin-1 (read as such).
+        if (auto title = text(d, top.client, atoms.netName)) {
+            record.title = isValidUtf8(*title) ? *title : sanitizeUtf8(*title);
+        } else if (auto old = text(d, top.client, XA_WM_NAME)) {
+            record.title = utf8FromLatin1(*old);
+        }
 
         auto types = longs(d, top.client, atoms.windowType, XA_ATOM);
         auto states = longs(d, top.client, atoms.state, XA_ATOM);
