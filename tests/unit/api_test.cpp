@@ -160,12 +160,14 @@ TEST(Api, TypingStopsWhenItsClientHasGone) {
 
 TEST(Api, WindowsListsAppsPlacedOnTheirDisplay) {
     FakeService fake;
+    fake.windows->records[0].title = "Draft";
     auto [status, body] = fake.call("GET", "/windows");
     ASSERT_EQ(status, 200);
     auto json = nlohmann::json::parse(body);
     EXPECT_EQ(json["apps"][0]["bundleId"], "org.example.Editor");
     EXPECT_EQ(json["windows"][0],
-              nlohmann::json::parse(R"({"pid":4242,"display":1,"x":0.1,"y":0.1,"w":0.5,"h":0.5,"layer":0})"));
+              nlohmann::json::parse(
+                  R"({"pid":4242,"display":1,"x":0.1,"y":0.1,"w":0.5,"h":0.5,"layer":0,"id":77,"title":"Draft"})"));
     EXPECT_EQ(fake.call("GET", "/app/screenshot?window=78").first, 404);
     EXPECT_EQ(fake.call("GET", "/app/screenshot?window=77&hide=org.example.*").first, 403);
     EXPECT_EQ(fake.call("GET", "/app/screenshot?window=77").first, 200);
