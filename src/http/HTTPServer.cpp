@@ -4,7 +4,9 @@
 #include "base/Mutex.h"
 #include "http/FDTransport.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -83,6 +85,34 @@ std::unique_ptr<HTTPServer> HTTPServer::create(std::string path, Handler handler
         new HTTPServer(std::move(path), std::move(handler), std::move(bodyLimit), fd, file));
 }
 
+std::unique_ptr<HTTPServer> HTTPServer::createLoopback(uint16_t port, Handler handler, BodyLimit bodyLimit) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw HTTPError(500, "socket: " + errnoText(errno));
+    int yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, backlog) != 0) {
+        int error = errno;
+        ::close(fd);
+        throw HTTPError(500, "127.0.0.1:" + std::to_string(port) + ": " + errnoText(error));
+    }
+    if (!bodyLimit) bodyLimit = [](const HTTPRequest&) { return maxBodyBytes; };
+    // No socket file: the empty path is never removed.
+    return std::unique_ptr<HTTPServer>(new HTTPServer("", std::move(handler), std::move(bodyLimit), fd, {}));
+}
+
+uint16_t HTTPServer::port() const {
+    sockaddr_in address{};
+    socklen_t size = sizeof address;
+    if (::getsockname(listenFD, reinterpret_cast<sockaddr*>(&address), &size) != 0 || address.sin_family != AF_INET) {
+        return 0;
+    }
+    return ntohs(address.sin_port);
+}
+
 HTTPServer::HTTPServer(std::string path, Handler handler, BodyLimit bodyLimit, int fd, SocketFile file)
     : path(std::move(path)),
       socketFile(file),
@@ -90,7 +120,9 @@ HTTPServer::HTTPServer(std::string path, Handler handler, BodyLimit bodyLimit, i
       bodyLimit(std::move(bodyLimit)),
       listenFD(fd) {}
 
-void HTTPServer::removeSocketFile() const { removeSocketFileIfSame(path.c_str(), socketFile); }
+void HTTPServer::removeSocketFile() const {
+    if (!path.empty()) removeSocketFileIfSame(path.c_str(), socketFile);
+}
 
 HTTPServer::~HTTPServer() {
     stop();

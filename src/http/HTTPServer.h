@@ -42,6 +42,11 @@ public:
     // at the path by a process that is gone is replaced; a live one (something accepts a
     // connection on it) and any file that is not a socket are left alone and refused.
     static std::unique_ptr<HTTPServer> create(std::string path, Handler handler, BodyLimit bodyLimit = {});
+    // The same on TCP at 127.0.0.1:`port` (0: any free port, see port()); nothing but this
+    // machine can connect. Throws HTTPError 500 on failure.
+    static std::unique_ptr<HTTPServer> createLoopback(uint16_t port, Handler handler, BodyLimit bodyLimit = {});
+    // The TCP port of a loopback server (0 for a socket file).
+    uint16_t port() const;
     // Stops first.
     ~HTTPServer();
     HTTPServer(const HTTPServer&) = delete;

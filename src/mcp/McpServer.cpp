@@ -1,11 +1,16 @@
 #include "mcp/McpServer.h"
 
 #include "base/Log.h"
+#include "http/HTTPError.h"
 #include "http/ServerIdentity.h"
 #include "http/UnixHTTPClient.h"
 #include "mcp/ComputerTools.h"
+#include "mcp/McpHttpServer.h"
 #include "mcp/McpSession.h"
 #include "mcp/ServiceLauncher.h"
+
+#include <pthread.h>
+#include <signal.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -58,9 +63,22 @@ int runMcp(const std::vector<std::string>& arguments, const std::string& executa
             return 2;
         }
     }
+    std::optional<uint16_t> httpPort;
     if (options.http) {
-        log("mcp: --http is not available in this build; use standard input and output");
-        return 2;
+        const std::string prefix = "127.0.0.1:";
+        const std::string port = options.http->rfind(prefix, 0) == 0 ? options.http->substr(prefix.size()) : "";
+        if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoi(port) > 65535) {
+            log("mcp: --http takes 127.0.0.1:PORT (only this machine's loopback address is served)");
+            return 2;
+        }
+        httpPort = static_cast<uint16_t>(std::stoi(port));
+        // Signals are taken by sigwait below; blocked before any thread starts, so none gets them.
+        sigset_t signals;
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGINT);
+        sigaddset(&signals, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     }
     const std::string socket = options.socket.value_or(defaultSocket());
     std::optional<ServiceLauncher> child;
@@ -73,12 +91,31 @@ int runMcp(const std::vector<std::string>& arguments, const std::string& executa
             return 1;
         }
     }
-    ComputerTools tools(
-        [&socket](const std::string& method, const std::string& target, const std::optional<std::string>& body) {
-            return UnixHTTP::request(socket, method, target, body, requestTimeoutSeconds);
-        },
-        [](int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); });
-    McpSession session(tools, ServerIdentity::version());
+    auto makeTools = [socket] {
+        return std::make_unique<ComputerTools>(
+            [socket](const std::string& method, const std::string& target, const std::optional<std::string>& body) {
+                return UnixHTTP::request(socket, method, target, body, requestTimeoutSeconds);
+            },
+            [](int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); });
+    };
+    if (httpPort) {
+        try {
+            McpHttpServer server(*httpPort, makeTools, ServerIdentity::version());
+            log("mcp: serving http://127.0.0.1:" + std::to_string(server.port()) + "/mcp");
+            sigset_t signals;
+            sigemptyset(&signals);
+            sigaddset(&signals, SIGINT);
+            sigaddset(&signals, SIGTERM);
+            int signal = 0;
+            sigwait(&signals, &signal);
+        } catch (const HTTPError& error) {
+            log("mcp: cannot serve HTTP: " + error.message);
+            return 1;
+        }
+        return 0;
+    }
+    std::unique_ptr<ComputerTools> tools = makeTools();
+    McpSession session(*tools, ServerIdentity::version());
     std::string line;
     while (std::getline(std::cin, line)) {
         if (line.find_first_not_of(" \t\r") == std::string::npos) continue;

@@ -10,7 +10,8 @@ namespace tovo::mcp {
 // loopback port, whose tools operate this desktop through the service at PATH (default
 // $TOVO_HOME/screen.sock, else ~/.local/share/tovo-control/screen.sock). When no service
 // answers there it starts one as its child (on a private headless desktop when there is no
-// display) and stops it on exit. Returns the exit code.
+// display) and stops it on exit. With --http it serves until SIGINT or SIGTERM. Returns the
+// exit code.
 int runMcp(const std::vector<std::string>& arguments, const std::string& executable);
 
 // True for the arguments of that role.

@@ -88,6 +88,9 @@ pid_t ServiceLauncher::spawn(const std::vector<std::string>& argv, int* stdinWri
         ::dup2(in, 0);
         ::dup2(outputFd >= 0 ? outputFd : 2, 1);
         ::setpgid(0, 0);  // a terminal's Ctrl-C reaches the MCP client, which ends us in order
+        sigset_t none;    // signals the MCP server waits for are blocked there, not here
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
         ::execvp(args[0], args.data());
         std::fprintf(stderr, "mcp: cannot run %s: %s\n", args[0], std::strerror(errno));
         ::_exit(127);

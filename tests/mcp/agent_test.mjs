@@ -1,10 +1,12 @@
 // An agent's session with `tovo-control mcp`, through the official MCP client library, on a
 // GTK form under the test desktop. Usage: node agent_test.mjs BINARY SOCKET
 import assert from "node:assert/strict";
-import { execFileSync } from "node:child_process";
+import { execFileSync, spawn } from "node:child_process";
+import { request } from "node:http";
 import { existsSync } from "node:fs";
 import { Client } from "@modelcontextprotocol/sdk/client/index.js";
 import { StdioClientTransport } from "@modelcontextprotocol/sdk/client/stdio.js";
+import { StreamableHTTPClientTransport } from "@modelcontextprotocol/sdk/client/streamableHttp.js";
 
 const [binary, socket] = process.argv.slice(2);
 const transport = new StdioClientTransport({
@@ -178,6 +180,37 @@ await check("with no service on its socket it starts one, and stops it on exit",
   assert.ok(existsSync(own));
   await alone.close();
   await eventually("the service's end", async () => !existsSync(own));
+});
+
+await check("over Streamable HTTP on loopback, refusing foreign Host and Origin headers", async () => {
+  const server = spawn(binary, ["mcp", "--socket", socket, "--http", "127.0.0.1:0"], { stdio: ["ignore", "ignore", "pipe"] });
+  try {
+    let log = "";
+    const port = await eventually("the HTTP listener", async () => {
+      const chunk = server.stderr.read();
+      if (chunk) log += chunk;
+      return log.match(/serving http:\/\/127\.0\.0\.1:(\d+)\/mcp/)?.[1];
+    });
+    const overHttp = new Client({ name: "tovo-agent-test", version: "1.0.0" });
+    await overHttp.connect(new StreamableHTTPClientTransport(new URL(`http://127.0.0.1:${port}/mcp`)));
+    const result = await overHttp.callTool({ name: "cursor_position", arguments: {} });
+    assert.equal(result.isError, false);
+    await overHttp.close();
+    const status = (headers) => new Promise((done, fail) => {
+      const body = JSON.stringify({ jsonrpc: "2.0", id: 1, method: "initialize", params: { protocolVersion: "2025-11-25",
+        capabilities: {}, clientInfo: { name: "x", version: "1" } } });
+      const r = request({ host: "127.0.0.1", port, path: "/mcp", method: "POST",
+        headers: { "content-type": "application/json", accept: "application/json, text/event-stream", ...headers } },
+      (response) => { response.resume(); done(response.statusCode); });
+      r.on("error", fail);
+      r.end(body);
+    });
+    assert.equal(await status({ host: `127.0.0.1:${port}` }), 200);
+    assert.equal(await status({ host: `tovo.example:${port}` }), 403);
+    assert.equal(await status({ host: `localhost:${port}`, origin: "http://tovo.example" }), 403);
+  } finally {
+    server.kill("SIGTERM");
+  }
 });
 
 console.log(failures ? `${failures} failed` : "all passed");
