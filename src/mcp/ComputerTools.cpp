@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
+#include <tuple>
 
 namespace tovo::mcp {
 namespace {
@@ -42,6 +43,26 @@ nlohmann::json serviceModifiers(const nlohmann::json& names) {
     nlohmann::json out = nlohmann::json::array();
     for (const auto& name : names) out.push_back(name == "super" ? "cmd" : name.get<std::string>());
     return out;
+}
+
+// A picture and what it shows: the JPEG as an image block, the structure as text and as the
+// structured result.
+ToolOutcome pictureOutcome(const std::string& jpeg, nlohmann::json structured) {
+    ToolOutcome outcome;
+    outcome.content.push_back({{"type", "image"}, {"data", base64(jpeg)}, {"mimeType", "image/jpeg"}});
+    outcome.content.push_back({{"type", "text"}, {"text", structured.dump()}});
+    outcome.structured = std::move(structured);
+    return outcome;
+}
+
+// The size /frame answered with; throws ToolRefusal when the headers are missing.
+std::pair<int, int> frameSize(const UnixHTTP::Response& picture) {
+    const std::string width = picture.header("x-frame-width"), height = picture.header("x-frame-height");
+    if (width.empty() || height.empty() || width.find_first_not_of("0123456789") != std::string::npos ||
+        height.find_first_not_of("0123456789") != std::string::npos || width.size() > 6 || height.size() > 6) {
+        throw ToolRefusal{"the service's picture came without its size"};
+    }
+    return {std::stoi(width), std::stoi(height)};
 }
 
 }  // namespace
@@ -92,6 +113,9 @@ ToolOutcome ComputerTools::call(const std::string& name, const nlohmann::json& a
     } catch (const UnixHTTP::RequestFailed& failed) {
         return ToolOutcome::failure(std::string("the Tovo Control service did not answer (") + failed.what() +
                                     "); is it running?");
+    } catch (const std::exception& unexpected) {
+        // An answer of a shape the tools did not expect (a service of another version).
+        return ToolOutcome::failure(std::string("the service's answer could not be read: ") + unexpected.what());
     }
 }
 
@@ -201,8 +225,7 @@ ToolOutcome ComputerTools::screenshot(const nlohmann::json& arguments) {
     if (arguments.contains("hide")) target += "&hide=" + percentEncode(joined(arguments["hide"]), ",*");
     UnixHTTP::Response picture = service("GET", target, std::nullopt);
     if (picture.status != 200) throw ToolRefusal{serviceError(picture)};
-    shot.width = std::stoi(picture.header("x-frame-width"));
-    shot.height = std::stoi(picture.header("x-frame-height"));
+    std::tie(shot.width, shot.height) = frameSize(picture);
     shot.longEdge = longEdge;
     shots[display] = shot;
     nlohmann::json structured = {{"width", shot.width},
@@ -212,11 +235,7 @@ ToolOutcome ComputerTools::screenshot(const nlohmann::json& arguments) {
                                  {"display_height", shot.displayHeight},
                                  {"scale", double(shot.displayWidth) / shot.width},
                                  {"cursor", cursorIn(display)}};
-    ToolOutcome outcome;
-    outcome.content.push_back({{"type", "image"}, {"data", base64(picture.body)}, {"mimeType", "image/jpeg"}});
-    outcome.content.push_back({{"type", "text"}, {"text", structured.dump()}});
-    outcome.structured = std::move(structured);
-    return outcome;
+    return pictureOutcome(picture.body, std::move(structured));
 }
 
 ToolOutcome ComputerTools::zoom(const nlohmann::json& arguments) {
@@ -241,7 +260,7 @@ ToolOutcome ComputerTools::zoom(const nlohmann::json& arguments) {
                     "&quality=85&crop=" + number(fx) + "," + number(fy) + "," + number(fw) + "," + number(fh),
                 std::nullopt);
     if (picture.status != 200) throw ToolRefusal{serviceError(picture)};
-    const int width = std::stoi(picture.header("x-frame-width")), height = std::stoi(picture.header("x-frame-height"));
+    const auto [width, height] = frameSize(picture);
     nlohmann::json structured = {{"width", width},
                                  {"height", height},
                                  {"display", display},
@@ -249,11 +268,7 @@ ToolOutcome ComputerTools::zoom(const nlohmann::json& arguments) {
                                  {"display_height", shot.displayHeight},
                                  {"scale", cropWidth / width},
                                  {"region", region}};
-    ToolOutcome outcome;
-    outcome.content.push_back({{"type", "image"}, {"data", base64(picture.body)}, {"mimeType", "image/jpeg"}});
-    outcome.content.push_back({{"type", "text"}, {"text", structured.dump()}});
-    outcome.structured = std::move(structured);
-    return outcome;
+    return pictureOutcome(picture.body, std::move(structured));
 }
 
 ToolOutcome ComputerTools::click(const nlohmann::json& arguments) {

@@ -1,5 +1,6 @@
 // The accessibility walk over a fake element tree, window matching and the editable rule.
 #include "desktop/AXSummary.h"
+#include "desktop/WindowError.h"
 
 #include <gtest/gtest.h>
 
@@ -134,4 +135,62 @@ TEST(FocusProbe, EditableRules) {
     EXPECT_TRUE(isEditable("AXGroup", "AXSearchField", std::nullopt, false, false));
     EXPECT_TRUE(isEditable("AXWebArea", std::nullopt, std::nullopt, true, true));
     EXPECT_FALSE(isEditable("AXButton", std::nullopt, true, true, false));
+}
+
+namespace {
+
+// The fake tree as an app's accessibility: one window, actions recorded.
+class FakeAccessibility : public Accessibility {
+public:
+    FakeTree tree;
+    AXElement root;
+    std::vector<std::pair<AXElement, AXAction>> performed;
+    std::string refusal;
+
+    std::optional<AXNodeInfo> info(const AXElement& e) override { return tree.info(e); }
+    std::vector<AXElement> children(const AXElement& e) override { return tree.children(e); }
+    bool same(const AXElement& a, const AXElement& b) override { return tree.same(a, b); }
+    std::optional<std::vector<AXWindowInfo>> windows(int32_t) override {
+        return std::vector<AXWindowInfo>{{root, windowBounds, false}};
+    }
+    AXElement focusedElement(int32_t) override { return nullptr; }
+    std::optional<AXFocusInfo> focusInfo(int32_t) override { return std::nullopt; }
+    std::string perform(const AXElement& element, AXAction action, const std::string&) override {
+        if (refusal.empty()) performed.emplace_back(element, action);
+        return refusal;
+    }
+};
+
+}  // namespace
+
+TEST(AXSummary, ActionsReachTheListedElementOrNone) {
+    FakeAccessibility ax;
+    auto ok = ax.tree.add(node("AXButton", {110, 110, 80, 30}, "OK"));
+    auto cancel = ax.tree.add(node("AXButton", {210, 110, 80, 30}, "Cancel"));
+    ax.root = ax.tree.add(node("AXWindow", windowBounds), {ok, cancel});
+    WindowRecord window;
+    window.pid = 7;
+    window.bounds = window.content = windowBounds;
+
+    AXSummary::act(window, 5, ax, {2, "AXButton", "Cancel"}, AXAction::press, "");
+    ASSERT_EQ(ax.performed.size(), 1u);
+    EXPECT_TRUE(ax.tree.same(ax.performed[0].first, cancel));
+
+    // A list gone stale: another title or role at that place, or no entry there any more.
+    auto refused = [&](AXSummary::ElementRef ref) {
+        try {
+            AXSummary::act(window, 5, ax, ref, AXAction::focus, "");
+        } catch (const WindowError& e) {
+            return e.kind;
+        }
+        return WindowError::Kind::notFound;
+    };
+    EXPECT_EQ(refused({2, "AXButton", "OK"}), WindowError::Kind::staleElement);
+    EXPECT_EQ(refused({1, "AXTextField", "OK"}), WindowError::Kind::staleElement);
+    EXPECT_EQ(refused({1, "AXButton", std::nullopt}), WindowError::Kind::staleElement);
+    EXPECT_EQ(refused({3, "AXButton", "OK"}), WindowError::Kind::staleElement);
+    EXPECT_EQ(refused({0, "AXButton", "OK"}), WindowError::Kind::staleElement);
+    EXPECT_EQ(ax.performed.size(), 1u);
+    ax.refusal = "the element has no action to press";
+    EXPECT_EQ(refused({1, "AXButton", "OK"}), WindowError::Kind::actionFailed);
 }
