@@ -72,6 +72,7 @@ Result collect(const AXElement& window, AXElementSource& source, const Rect& bou
                     element.role = role;
                     element.subrole = info->subrole;
                     element.title = info->label();
+                    if (info->value) element.value = firstCharacters(*info->value, 200);
                     element.rect =
                         Rect{(r.x - bounds.x) / bounds.w, (r.y - bounds.y) / bounds.h, r.w / bounds.w, r.h / bounds.h};
                     element.enabled = info->enabled;
@@ -119,6 +120,7 @@ nlohmann::json elementJson(const AXSummaryElement& e) {
                           {"focused", e.focused}};
     if (e.subrole) object["subrole"] = *e.subrole;
     if (e.title) object["title"] = *e.title;
+    if (e.value) object["value"] = *e.value;
     return object;
 }
 

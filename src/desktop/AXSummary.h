@@ -18,7 +18,8 @@ struct AXSummaryElement {
     std::string role;
     std::optional<std::string> subrole;
     std::optional<std::string> title;
-    Rect rect;  // normalised to the window
+    std::optional<std::string> value;  // an editable field's text
+    Rect rect;                         // normalised to the window
     bool enabled = true;
     bool focused = false;
 };

@@ -16,6 +16,8 @@ using AXElement = std::shared_ptr<const void>;
 // What is read of one element. Roles use the API's names ("AXButton", "AXTextField", …).
 struct AXNodeInfo {
     std::optional<std::string> role, subrole, title, description, placeholder;
+    // The text of an editable field (never of a secure one), as far as it is read.
+    std::optional<std::string> value;
     std::optional<Rect> frame;  // global desktop points
     bool enabled = true;
     bool focused = false;

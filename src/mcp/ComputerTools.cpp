@@ -507,6 +507,7 @@ ToolOutcome ComputerTools::elements(const nlohmann::json& arguments) {
                                 {"label", title},
                                 {"states", states}};
         if (element.contains("subrole")) entry["subrole"] = element["subrole"];
+        if (element.contains("value")) entry["value"] = element["value"];
         if (shot && frame.is_object()) {
             // Element rectangles are fractions of their window; the window's of its display.
             const double fx = frame["x"], fy = frame["y"], fw = frame["w"], fh = frame["h"];

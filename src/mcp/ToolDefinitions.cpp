@@ -50,14 +50,13 @@ nlohmann::json actionOutput() {
     return object({{"done", {{"type", "boolean"}}}, {"screenshot", nlohmann::json::parse(screenshotOutput)}}, {"done"});
 }
 
-}  // namespace
+const nlohmann::json xField = {{"type", "integer"}, {"description", "Pixels from the screenshot's left edge."}};
+const nlohmann::json yField = {{"type", "integer"}, {"description", "Pixels from the screenshot's top edge."}};
+const nlohmann::json longEdge = {{"type", "integer"}, {"minimum", 160}, {"maximum", 1568}};
 
-nlohmann::json computerToolDefinitions() {
-    const nlohmann::json x = {{"type", "integer"}, {"description", "Pixels from the screenshot's left edge."}};
-    const nlohmann::json y = {{"type", "integer"}, {"description", "Pixels from the screenshot's top edge."}};
-    const nlohmann::json longEdge = {{"type", "integer"}, {"minimum", 160}, {"maximum", 1568}};
+// screenshot and zoom.
+void addLookingTools(nlohmann::json& tools) {
     const nlohmann::json appList = {{"type", "array"}, {"items", {{"type", "string"}}}};
-    nlohmann::json tools = nlohmann::json::array();
     tools.push_back(
         tool("screenshot", "Screenshot",
              "A JPEG of one display, at most max_long_edge pixels on its long edge (default 1280). Later x, y refer "
@@ -75,13 +74,17 @@ nlohmann::json computerToolDefinitions() {
                                  {"max_long_edge", longEdge}},
                                 {"region"}),
                          nlohmann::json::parse(screenshotOutput)));
+}
+
+// click, move, the buttons, drag and scroll.
+void addPointerTools(nlohmann::json& tools) {
     tools.push_back(tool(
         "click", "Click",
         "Clicks at x, y: button left (default), right or middle; count 1 (default), 2 or 3; with "
         "modifiers held (ctrl, shift, alt, super).",
         object(
-            acting({{"x", x},
-                    {"y", y},
+            acting({{"x", xField},
+                    {"y", yField},
                     {"button", buttonField},
                     {"count", {{"type", "integer"}, {"minimum", 1}, {"maximum", 3}}},
                     {"modifiers",
@@ -90,14 +93,16 @@ nlohmann::json computerToolDefinitions() {
             {"x", "y"}),
         actionOutput()));
     tools.push_back(tool("move", "Move the pointer", "Moves the pointer to x, y.",
-                         object(acting({{"x", x}, {"y", y}, {"display", display}}), {"x", "y"}), actionOutput()));
+                         object(acting({{"x", xField}, {"y", yField}, {"display", display}}), {"x", "y"}),
+                         actionOutput()));
     for (const char* name : {"mouse_down", "mouse_up"}) {
         bool down = std::string(name) == "mouse_down";
-        tools.push_back(tool(name, down ? "Press a button" : "Release a button",
-                             down ? "Presses a button (default left) at x, y, or where the pointer is."
-                                  : "Releases a button (default left) at x, y, or where the pointer is.",
-                             object(acting({{"x", x}, {"y", y}, {"button", buttonField}, {"display", display}})),
-                             actionOutput()));
+        tools.push_back(
+            tool(name, down ? "Press a button" : "Release a button",
+                 down ? "Presses a button (default left) at x, y, or where the pointer is."
+                      : "Releases a button (default left) at x, y, or where the pointer is.",
+                 object(acting({{"x", xField}, {"y", yField}, {"button", buttonField}, {"display", display}})),
+                 actionOutput()));
     }
     tools.push_back(
         tool("drag", "Drag",
@@ -115,13 +120,17 @@ nlohmann::json computerToolDefinitions() {
     tools.push_back(tool("scroll", "Scroll",
                          "Turns the wheel at x, y: direction up, down, left or right, amount in wheel clicks "
                          "(default 3).",
-                         object(acting({{"x", x},
-                                        {"y", y},
+                         object(acting({{"x", xField},
+                                        {"y", yField},
                                         {"direction", {{"type", "string"}, {"enum", {"up", "down", "left", "right"}}}},
                                         {"amount", {{"type", "integer"}, {"minimum", 1}, {"maximum", 100}}},
                                         {"display", display}}),
                                 {"x", "y", "direction"}),
                          actionOutput()));
+}
+
+// type, key and hold_key.
+void addKeyboardTools(nlohmann::json& tools) {
     tools.push_back(tool("type", "Type text",
                          "Types text (any Unicode; line breaks press Return) into whatever has the keyboard focus.",
                          object(acting({{"text", {{"type", "string"}, {"minLength", 1}}}}), {"text"}), actionOutput()));
@@ -138,6 +147,10 @@ nlohmann::json computerToolDefinitions() {
                                         {"duration_ms", {{"type", "integer"}, {"minimum", 1}, {"maximum", 10000}}}}),
                                 {"keys", "duration_ms"}),
                          actionOutput()));
+}
+
+// the pointer, settling, windows and elements.
+void addReadingTools(nlohmann::json& tools) {
     tools.push_back(tool("cursor_position", "Pointer position",
                          "Where the pointer is, in pixels of the latest screenshot of its display.",
                          object({{"display", display}}),
@@ -172,6 +185,10 @@ nlohmann::json computerToolDefinitions() {
                 {"max", {{"type", "integer"}, {"minimum", 1}, {"maximum", 200}}}}),
         object({{"window", {{"type", "integer"}}}, {"elements", {{"type", "array"}}}, {"more", {{"type", "boolean"}}}},
                {"window", "elements"})));
+}
+
+// acting on elements, the clipboard and the automation banner.
+void addActingTools(nlohmann::json& tools) {
     const nlohmann::json ref = {{"type", "string"}, {"minLength", 1}, {"description", "A ref from elements."}};
     tools.push_back(tool("press_element", "Press an element",
                          "Presses an element (its default action: a button's click, a check box's toggle) without "
@@ -194,6 +211,17 @@ nlohmann::json computerToolDefinitions() {
                          "while you work; pressing Esc there stops every action until you start it again.",
                          object({{"active", {{"type", "boolean"}}}, {"label", {{"type", "string"}}}}, {"active"}),
                          object({{"active", {{"type", "boolean"}}}}, {"active"})));
+}
+
+}  // namespace
+
+nlohmann::json computerToolDefinitions() {
+    nlohmann::json tools = nlohmann::json::array();
+    addLookingTools(tools);
+    addPointerTools(tools);
+    addKeyboardTools(tools);
+    addReadingTools(tools);
+    addActingTools(tools);
     return tools;
 }
 

@@ -87,6 +87,8 @@ await check("the entry is found through elements and typed into after a click at
   assert.ok(after.content.some((c) => c.type === "image"));
   assert.equal(after.structuredContent.screenshot.width, 1280);
   await eventually("the greeting", async () => (await answer()).includes("Hello, Grüße 東京!"));
+  const typed = (await call("elements", { role: "text" })).structuredContent.elements.find((e) => e.role === "TextField");
+  assert.equal(typed.value, "Grüße 東京");
 });
 
 await check("set_value and press_element act on the listed elements", async () => {

@@ -79,6 +79,26 @@ std::optional<std::string> take(gchar* text) {
     return out;
 }
 
+// The name of the first element `a` is labelled by, if any.
+std::optional<std::string> labelOf(AtspiAccessible* a) {
+    std::optional<std::string> label;
+    GArray* relations = atspi_accessible_get_relation_set(a, nullptr);
+    if (!relations) return label;
+    for (guint i = 0; i < relations->len && !label; ++i) {
+        AtspiRelation* relation = g_array_index(relations, AtspiRelation*, i);
+        if (atspi_relation_get_relation_type(relation) == ATSPI_RELATION_LABELLED_BY &&
+            atspi_relation_get_n_targets(relation) > 0) {
+            if (AtspiAccessible* target = atspi_relation_get_target(relation, 0)) {
+                label = take(atspi_accessible_get_name(target, nullptr));
+                g_object_unref(target);
+            }
+        }
+    }
+    for (guint i = 0; i < relations->len; ++i) g_object_unref(g_array_index(relations, AtspiRelation*, i));
+    g_array_free(relations, TRUE);
+    return label;
+}
+
 class AtspiAccessibility final : public Accessibility {
 public:
     AtspiAccessibility() = default;
@@ -98,7 +118,16 @@ public:
         bool multiLine = states && atspi_state_set_contains(states, ATSPI_STATE_MULTI_LINE);
         std::tie(info.role, info.subrole) = mapAtspiRole(role, multiLine);
         info.title = take(atspi_accessible_get_name(a, nullptr));
+        // A field without a name of its own is named by the label that points at it.
+        if (!info.title) info.title = labelOf(a);
         info.description = take(atspi_accessible_get_description(a, nullptr));
+        if ((info.role == "AXTextField" || info.role == "AXTextArea" || info.role == "AXComboBox") &&
+            info.subrole != "AXSecureTextField") {
+            if (AtspiText* text = atspi_accessible_get_text_iface(a)) {
+                info.value = take(atspi_text_get_text(text, 0, 1000, nullptr));
+                g_object_unref(text);
+            }
+        }
         if (GHashTable* attributes = atspi_accessible_get_attributes(a, nullptr)) {
             if (auto* placeholder = static_cast<const char*>(g_hash_table_lookup(attributes, "placeholder-text"))) {
                 info.placeholder = std::string(placeholder);
