@@ -16,7 +16,7 @@ packages=(
   xvfb openbox dbus dbus-x11 x11-utils avahi-daemon pulseaudio pulseaudio-utils
   # tests and benchmarks
   curl python3 procps python3-gi gir1.2-glib-2.0 gir1.2-gtk-3.0 libglib2.0-bin xdotool imagemagick scrot ffmpeg xterm
-  openssl avahi-utils xclip opus-tools shared-mime-info zbar-tools x11-xserver-utils lintian
+  openssl avahi-utils xclip opus-tools shared-mime-info zbar-tools x11-xserver-utils lintian chromium
 )
 
 # Node.js and npm run the MCP client tests; a Node.js already installed (with its own npm) is

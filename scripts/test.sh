@@ -8,6 +8,6 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/check-layers.sh"
 "$root/scripts/build.sh" "$root/build"
 # The npm packages the tests drive the service with, exactly as the lock file pins them.
-npm ci --prefix "$root/tests/mcp" --no-audit --no-fund --loglevel=error
+for folder in mcp web; do npm ci --prefix "$root/tests/$folder" --no-audit --no-fund --loglevel=error; done
 cd "$root/build"
 ctest -j"$(nproc)" --output-on-failure --timeout 300

@@ -58,6 +58,11 @@ void clipboardPost(const Deps& deps, HTTPRequest& request, Connection& connectio
 void clipboardImage(const Deps& deps, HTTPRequest& request, Connection& connection);
 void clipboardFile(const Deps& deps, HTTPRequest& request, Connection& connection);
 
+// WebClientEndpoint.cpp: answers a GET for one of the browser client's files ("/" is its
+// page); false when the path names none.
+extern const char* const webClientPolicy;  // the Content-Security-Policy it is served under
+bool webClient(const HTTPRequest& request, Connection& connection);
+
 // RemoteEndpoints.cpp
 void control(const Deps& deps, HTTPRequest& request, Connection& connection);
 void remoteState(const Deps& deps, HTTPRequest& request, Connection& connection);

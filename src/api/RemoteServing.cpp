@@ -66,7 +66,9 @@ void Api::serveRemote(uint64_t id, std::unique_ptr<SecureStream> stream) const {
             auto header = request.headers.find("connection");
             connection->persistent = header == request.headers.end() || lowercased(header->second) != "close";
 
-            if (request.method == "POST" && request.path == "/pair") {
+            if (Endpoints::webClient(request, *connection)) {
+                // One of the page's files: no token needed, the connection stays as it is.
+            } else if (request.method == "POST" && request.path == "/pair") {
                 pairing = true;
                 request.body = connection->readBody(length, smallBody);
                 Endpoints::pair(remote, request, *connection, peer);

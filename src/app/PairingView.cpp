@@ -1,8 +1,22 @@
 #include "app/PairingView.h"
 
+#include <cctype>
 #include <cstdio>
 
 namespace tovo {
+
+std::string PairingView::shortFingerprint(const std::string& webUrl) {
+    const size_t at = webUrl.find("fp=");
+    if (at == std::string::npos) return "";
+    std::string hex;
+    for (size_t i = at + 3;
+         i < webUrl.size() && hex.size() < 16 && std::isxdigit(static_cast<unsigned char>(webUrl[i])); ++i) {
+        hex += static_cast<char>(std::toupper(static_cast<unsigned char>(webUrl[i])));
+    }
+    std::string grouped;
+    for (size_t i = 0; i < hex.size(); i += 4) grouped += (grouped.empty() ? "" : " ") + hex.substr(i, 4);
+    return grouped;
+}
 
 std::optional<PairingView> PairingView::render(const std::optional<RemoteStatus>& status, Progress& progress,
                                                double now, const Texts& L) {
@@ -51,6 +65,11 @@ std::optional<PairingView> PairingView::render(const std::optional<RemoteStatus>
                   time + " more.",
               std::string("在 iPhone 上打开 Tovo Control App（或相机）扫描这个码。只能用一次，还剩 ") + time + "。");
         if (!status->listening) view.detail += L(" · starting the listener…", " · 正在开启监听…");
+        if (!status->pairing->webUrl.empty()) {
+            view.webQr = status->pairing->webUrl;
+            view.webCaption = L("Open in a browser", "在浏览器中打开");
+            view.fingerprint = shortFingerprint(status->pairing->webUrl);
+        }
         button(Button::cancel);
         return view;
     }

@@ -65,7 +65,7 @@ RemoteStatus RemoteStatus::from(const nlohmann::json& o) {
     }
     if (auto pairing = o.find("pairing"); pairing != o.end() && pairing->is_object()) {
         if (auto code = text(*pairing, "code")) {
-            Pairing p{*code, text(*pairing, "url").value_or(""), 0};
+            Pairing p{*code, text(*pairing, "url").value_or(""), 0, text(*pairing, "webUrl").value_or("")};
             if (auto e = pairing->find("expiresAt"); e != pairing->end() && e->is_number()) {
                 p.expiresAt = e->get<double>() / 1000;
             }

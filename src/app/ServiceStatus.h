@@ -32,6 +32,7 @@ struct RemoteStatus {
         std::string code;
         std::string url;
         double expiresAt = 0;  // seconds since 1970
+        std::string webUrl;    // the browser link (empty from a service without one)
     };
     struct Controller {
         std::string id;

@@ -414,6 +414,21 @@ std::string RemoteAccess::pairingURL(const PairingCode& code) {
            "&fp=" + encodeComponent(fingerprint) + "&c=" + encodeComponent(code.code);
 }
 
+std::string RemoteAccess::webURL(const PairingCode& code) {
+    uint16_t port;
+    std::string certificate;
+    {
+        MutexLock guard(lock);
+        port = listeningPort.value_or(settings.port);
+        if (identity) certificate = identity->certificateDER;
+    }
+    std::vector<std::string> list = addressesNow();
+    std::string host = list.empty() ? "127.0.0.1" : list.front();
+    if (host.find(':') != std::string::npos) host = "[" + host + "]";
+    return "https://" + host + ":" + std::to_string(port) + "/#pair=" + encodeComponent(code.code) +
+           "&fp=" + (certificate.empty() ? std::string() : hexDigits(crypto.sha256(certificate)));
+}
+
 nlohmann::json RemoteAccess::json() {
     std::vector<RemoteDevice> paired = registry.list();
     auto code = registry.pairingCode();
@@ -443,7 +458,8 @@ nlohmann::json RemoteAccess::json() {
     object["control"] = control.json();
     object["pairing"] = code ? nlohmann::json{{"code", code->code},
                                               {"expiresAt", static_cast<int64_t>(std::llround(code->expiresAt * 1000))},
-                                              {"url", pairingURL(*code)}}
+                                              {"url", pairingURL(*code)},
+                                              {"webUrl", webURL(*code)}}
                              : nlohmann::json();
     return object;
 }

@@ -119,6 +119,10 @@ public:
     std::string serverId();
     std::string hostName();
     std::string pairingURL(const PairingCode& code);
+    // The browser link: https://<address>:<port>/#pair=<code>&fp=<SHA-256 of the certificate,
+    // hex>, the fingerprint a browser's certificate view shows. The fragment never reaches
+    // the network.
+    std::string webURL(const PairingCode& code);
 
     RemoteDevices& devices() { return registry; }
     RemoteControl& control;

@@ -344,10 +344,14 @@ TEST(PairingView, WaitingScanningPairedAndExpired) {
     RemoteStatus status;
     status.enabled = true;
     status.devices = {{"old", "Old phone", true}};  // paired before: not the new one
-    status.pairing = RemoteStatus::Pairing{"123456", "tovo://pair?c=1", 1000.9};
+    status.pairing = RemoteStatus::Pairing{"123456", "tovo://pair?c=1", 1000.9,
+                                           "https://192.0.2.7:47820/#pair=123456&fp=0aa729896e15df07e8b2"};
     auto scanning = PairingView::render(status, progress, 1000, en);
     EXPECT_EQ(scanning->title, "Scan with your iPhone");
     EXPECT_EQ(scanning->qr, "tovo://pair?c=1");
+    EXPECT_EQ(scanning->webQr, status.pairing->webUrl);
+    EXPECT_EQ(scanning->webCaption, "Open in a browser");
+    EXPECT_EQ(scanning->fingerprint, "0AA7 2989 6E15 DF07");
     EXPECT_EQ(scanning->detail,
               "Open the Tovo Control app on your iPhone (or the Camera) and scan this code. It works once, "
               "for 0:00 more. · starting the listener…");

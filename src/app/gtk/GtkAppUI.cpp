@@ -133,6 +133,20 @@ public:
             if (picture) g_object_unref(picture);
             shownURL = *view.qr;
         }
+        // The browser link beside it, with the key's fingerprint to compare in the browser.
+        const bool web = view.webQr && !view.check;
+        gtk_widget_set_visible(webBox, web);
+        if (web && *view.webQr != shownWebURL) {
+            GdkPixbuf* picture = qrPicture(*view.webQr);
+            gtk_image_set_from_pixbuf(GTK_IMAGE(webImage), picture);
+            if (picture) g_object_unref(picture);
+            shownWebURL = *view.webQr;
+        }
+        if (web) {
+            gtk_label_set_text(GTK_LABEL(webCaption), (view.webCaption + "\n" + view.fingerprint).c_str());
+        } else {
+            shownWebURL.clear();
+        }
     }
 
     void presentPairing() override {
@@ -269,6 +283,18 @@ private:
         pango_attr_list_unref(big);
         image = gtk_image_new();
         gtk_widget_set_size_request(image, qrView, qrView);
+        webImage = gtk_image_new();
+        gtk_widget_set_size_request(webImage, qrView, qrView);
+        webCaption = gtk_label_new("");
+        gtk_label_set_justify(GTK_LABEL(webCaption), GTK_JUSTIFY_CENTER);
+        gtk_label_set_selectable(GTK_LABEL(webCaption), TRUE);
+        webBox = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
+        gtk_box_pack_start(GTK_BOX(webBox), webImage, FALSE, FALSE, 0);
+        gtk_box_pack_start(GTK_BOX(webBox), webCaption, FALSE, FALSE, 0);
+        GtkWidget* codes = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 18);
+        gtk_widget_set_halign(codes, GTK_ALIGN_CENTER);
+        gtk_box_pack_start(GTK_BOX(codes), image, FALSE, FALSE, 0);
+        gtk_box_pack_start(GTK_BOX(codes), webBox, FALSE, FALSE, 0);
         detail = gtk_label_new("");
         gtk_label_set_line_wrap(GTK_LABEL(detail), TRUE);
         gtk_label_set_justify(GTK_LABEL(detail), GTK_JUSTIFY_CENTER);
@@ -276,7 +302,7 @@ private:
         gtk_style_context_add_class(gtk_widget_get_style_context(detail), "dim-label");
         button = gtk_button_new_with_label("");
         gtk_widget_set_halign(button, GTK_ALIGN_CENTER);
-        for (GtkWidget* w : {title, image, detail, button}) gtk_box_pack_start(GTK_BOX(stack), w, FALSE, FALSE, 0);
+        for (GtkWidget* w : {title, codes, detail, button}) gtk_box_pack_start(GTK_BOX(stack), w, FALSE, FALSE, 0);
         gtk_container_add(GTK_CONTAINER(window), stack);
         g_signal_connect(button, "clicked", G_CALLBACK(+[](GtkWidget*, gpointer self) {
                              auto* ui = static_cast<GtkAppUI*>(self);
@@ -287,6 +313,7 @@ private:
                              auto* ui = static_cast<GtkAppUI*>(self);
                              ui->window = nullptr;
                              ui->shownURL.clear();
+                             ui->shownWebURL.clear();
                              if (ui->onPairingClosed) ui->onPairingClosed();
                          }),
                          this);
@@ -306,9 +333,13 @@ private:
     GtkWidget* window = nullptr;
     GtkWidget* title = nullptr;
     GtkWidget* image = nullptr;
+    GtkWidget* webBox = nullptr;  // the browser link's QR code and its caption
+    GtkWidget* webImage = nullptr;
+    GtkWidget* webCaption = nullptr;
     GtkWidget* detail = nullptr;
     GtkWidget* button = nullptr;
     std::string shownURL;
+    std::string shownWebURL;
 };
 
 }  // namespace

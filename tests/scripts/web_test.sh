@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# The browser client in Debian's chromium (playwright-core from tests/web, installed by the
+# test command) against a service with --remote on a private headless desktop.
+#   web_test.sh BUILD_DIR
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=$1
+dir=$(mktemp -d /tmp/tovo-web-test-XXXXXX)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  "$root/scripts/virtual-desktop.sh" stop "$dir/desktop" >/dev/null 2>&1 || true
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+TOVO_SCREEN=1920x1080x24 "$root/scripts/virtual-desktop.sh" start "$dir/desktop" >/dev/null
+set -a
+. "$dir/desktop/env"
+set +a
+port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+echo "{\"port\": $port, \"serverId\": \"web-test-server-01\"}" > "$dir/remote.json"
+"$build/tovo-control" --remote --socket "$dir/screen.sock" > "$dir/service.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do [[ -S "$dir/screen.sock" ]] && break; sleep 0.1; done
+local() { curl -s --unix-socket "$dir/screen.sock" "$@"; }
+offer=$(local -X POST http://x/remote/pairing)
+for _ in $(seq 50); do local http://x/remote | grep -q '"listening":true' && break; sleep 0.1; done
+# The link names the machine's own address; the test reaches the same listener on loopback.
+url=$(/usr/bin/python3 -c 'import json, sys, urllib.parse as u
+link = u.urlsplit(json.loads(sys.argv[1])["pairing"]["webUrl"])
+print(u.urlunsplit(("https", "127.0.0.1:%d" % link.port, link.path, link.query, link.fragment)))' "$offer")
+# The link's fingerprint is the certificate's SHA-256, as openssl (and a browser's certificate view) reads it.
+served=$(openssl s_client -connect "127.0.0.1:$port" </dev/null 2>/dev/null | openssl x509 -noout -fingerprint -sha256 |
+  sed 's/.*=//; s/://g' | tr 'A-F' 'a-f')
+linked=$(sed 's/.*[#&]fp=\([0-9a-f]*\).*/\1/' <<<"$url")
+if [[ -z "$served" || "$served" != "$linked" ]]; then
+  echo "FAIL the link's fingerprint '$linked' is not the served certificate's '$served'"
+  exit 1
+fi
+echo "ok   the link's fingerprint is the served certificate's SHA-256"
+status=0
+node "$root/tests/web/web_test.mjs" "$url" || status=$?
+if [[ $status -ne 0 ]]; then echo "--- service log"; tail -30 "$dir/service.log"; fi
+exit $status
