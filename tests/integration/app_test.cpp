@@ -183,27 +183,29 @@ TEST(App, TrayItemMenuAndPairingCode) {
 
     // The pairing window's code, read from the screen, is the pairing URL the service shows.
     menu({"click", "Pair iPhone…"});
-    std::string shown, wanted;
+    std::string shown, wanted, wantedWeb;
     EXPECT_TRUE(eventually(
         [&] {
             auto remote = json::parse(httpExchange(app.socket(), "GET /remote HTTP/1.1\r\n\r\n").body, nullptr, false);
             if (!remote.is_object() || !remote["pairing"].is_object()) return false;
             wanted = remote["pairing"]["url"];
+            wantedWeb = remote["pairing"]["webUrl"];
             runCommand({"/usr/bin/import", "-window", "root", app.home.path() + "/screen.png"});
             // zbarimg's own complaints (it looks for a system bus) share the output.
             shown = runCommand({"/usr/bin/zbarimg", "-q", "--raw", app.home.path() + "/screen.png"}).output;
-            return shown.find(wanted + "\n") != std::string::npos;
+            // Both codes: the app's, and the browser link beside it.
+            return shown.find(wanted + "\n") != std::string::npos && shown.find(wantedWeb + "\n") != std::string::npos;
         },
         20s, 500ms))
-        << "read: " << shown << "\nwanted: " << wanted;
+        << "read: " << shown << "\nwanted: " << wanted << "\nand: " << wantedWeb;
 
-    // The window fits a small screen (its QR code scaled to 260 pixels) and is the service's
+    // The window fits a small screen (its QR codes scaled to 260 pixels) and is the service's
     // own: in none of its pictures or window lists.
     auto geometry =
         runCommand({"/usr/bin/xdotool", "search", "--name", "^Pair iPhone$", "getwindowgeometry", "--shell"}).output;
     std::smatch size;
     ASSERT_TRUE(std::regex_search(geometry, size, std::regex(R"(WIDTH=(\d+)\nHEIGHT=(\d+))"))) << geometry;
-    EXPECT_LE(std::stoi(size[1]), 420) << geometry;
+    EXPECT_LE(std::stoi(size[1]), 640) << geometry;
     EXPECT_LE(std::stoi(size[2]), 560) << geometry;
     auto frame = httpExchange(app.socket(), "GET /frame?maxWidth=1920&quality=95 HTTP/1.1\r\n\r\n");
     ASSERT_EQ(frame.status, 200);
