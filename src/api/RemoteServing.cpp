@@ -63,6 +63,7 @@ void Api::serveRemote(uint64_t id, std::unique_ptr<SecureStream> stream) const {
                 break;
             }
             transport->readTimeout = unboundTimeout;
+            remote.answering(id, true);
             auto header = request.headers.find("connection");
             connection->persistent = header == request.headers.end() || lowercased(header->second) != "close";
 
@@ -93,6 +94,7 @@ void Api::serveRemote(uint64_t id, std::unique_ptr<SecureStream> stream) const {
             connection->json(500, {{"error", error.what()}});
             closeAfter = true;
         }
+        remote.answering(id, false);
         // A body left unread would be read as the next request; an unbound connection is
         // done after its /pair answer (pairing again takes a fresh one).
         closeAfter = closeAfter || connection->bodyUnread() || (pairing && !bound);

@@ -215,13 +215,17 @@ std::optional<uint64_t> RemoteAccess::admit(const std::string& peer, std::functi
     std::optional<uint64_t> id;
     {
         MutexLock guard(lock);
-        // The oldest unbound connection (from `from` when given) and how many there are.
+        // The oldest unbound connection (from `from` when given; an idle one before one that is
+        // answering) and how many there are.
         auto unbound = [&](const std::string* from) TOVO_REQUIRES(lock) {
             std::pair<std::map<uint64_t, Tracked>::iterator, size_t> found{tracked.end(), 0};
+            auto idle = tracked.end();
             for (auto it = tracked.begin(); it != tracked.end(); ++it) {
                 if (it->second.device || (from && it->second.peer != *from)) continue;
                 if (found.second++ == 0) found.first = it;
+                if (idle == tracked.end() && !it->second.answering) idle = it;
             }
+            if (idle != tracked.end()) found.first = idle;
             return found;
         };
         auto evict = [&](std::map<uint64_t, Tracked>::iterator it) TOVO_REQUIRES(lock) {
@@ -244,6 +248,11 @@ std::optional<uint64_t> RemoteAccess::admit(const std::string& peer, std::functi
     }
     for (auto& ending : evicted) ending();
     return id;
+}
+
+void RemoteAccess::answering(uint64_t connection, bool busy) {
+    MutexLock guard(lock);
+    if (auto it = tracked.find(connection); it != tracked.end()) it->second.answering = busy;
 }
 
 bool RemoteAccess::attach(uint64_t connection, std::function<void()> end) {

@@ -50,7 +50,9 @@ public:
     // Connections: at most 32, of them at most 4 not yet bound to a device and at most 2 of
     // those from one address. A newcomer over a limit evicts the oldest unbound connection
     // (of its own address first), so unbound connections can never lock paired phones out;
-    // it is refused only when every connection is bound.
+    // it is refused only when every connection is bound. An idle one goes before one that is
+    // answering a request, so that a browser loading the page's files over several
+    // connections does not lose a file half sent.
     static constexpr size_t maxConnections = 32;
     static constexpr size_t maxUnauthenticated = 4;
     static constexpr size_t maxUnauthenticatedPerPeer = 2;
@@ -92,6 +94,8 @@ public:
     // The request loop serves the connection now; `end` replaces the listener's. False when
     // the connection was evicted meanwhile: close it.
     bool attach(uint64_t connection, std::function<void()> end);
+    // The connection is answering a request (true) or waiting for the next one (false).
+    void answering(uint64_t connection, bool busy);
     // Binds the connection to `device` (and the token it was bound with) at its first
     // authenticated request; false when it is bound to another device or token already.
     bool bind(uint64_t connection, const RemoteDevice& device);
@@ -133,6 +137,7 @@ private:
         std::string tokenHash;  // of the token it was bound with
         std::string peer;
         std::function<void()> end;
+        bool answering = false;  // a request is being answered
     };
     void devicesChanged();
     // Starts or stops the listener as needed. On `queue` only.

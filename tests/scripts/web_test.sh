@@ -17,6 +17,13 @@ TOVO_SCREEN=1920x1080x24 "$root/scripts/virtual-desktop.sh" start "$dir/desktop"
 set -a
 . "$dir/desktop/env"
 set +a
+# A red witness window at (400, 300), 800×400: the picture must show it, and it reports the clicks it gets.
+# It lives while this script holds its input open.
+mkfifo "$dir/witness.in"
+"$build/tests/color_window" 400 300 800 400 ff0000 < "$dir/witness.in" > "$dir/witness.log" 2>&1 &
+pids+=($!)
+exec 4> "$dir/witness.in"
+for _ in $(seq 100); do grep -q mapped "$dir/witness.log" 2>/dev/null && break; sleep 0.1; done
 port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 echo "{\"port\": $port, \"serverId\": \"web-test-server-01\"}" > "$dir/remote.json"
 "$build/tovo-control" --remote --socket "$dir/screen.sock" > "$dir/service.log" 2>&1 &
@@ -39,6 +46,6 @@ if [[ -z "$served" || "$served" != "$linked" ]]; then
 fi
 echo "ok   the link's fingerprint is the served certificate's SHA-256"
 status=0
-node "$root/tests/web/web_test.mjs" "$url" || status=$?
-if [[ $status -ne 0 ]]; then echo "--- service log"; tail -30 "$dir/service.log"; fi
+node "$root/tests/web/web_test.mjs" "$url" "$dir/witness.log" || status=$?
+if [[ $status -ne 0 ]]; then echo "--- service log"; grep -v "^$" "$dir/service.log" | tail -40; fi
 exit $status

@@ -255,6 +255,13 @@ TEST(RemoteAccess, UnboundConnectionsAreEvictedOldestFirstAndNeverLockPhonesOut)
     connect("192.0.2.3", "c1");
     connect("192.0.2.4", "d1");
     EXPECT_EQ(ended, (std::vector<std::string>{"a1", "a2"}));
+    // A connection answering a request (a browser loading the page's files) goes after an
+    // idle one, even when it is older.
+    auto e1 = connect("192.0.2.6", "e1");
+    connect("192.0.2.6", "e2");
+    r.access->answering(*e1, true);
+    connect("192.0.2.6", "e3");
+    EXPECT_EQ(ended.back(), "e2");
 
     // A phone's connection is never evicted once bound, however many strangers come.
     auto phone = connect("192.0.2.9", "phone");

@@ -2,9 +2,21 @@
 // paired from the browser link, the token kept and the code gone from the address bar.
 // Usage: node web_test.mjs WEB_URL (its host already 127.0.0.1)
 import assert from "node:assert/strict";
+import { readFileSync } from "node:fs";
 import { chromium } from "playwright-core";
 
-const [webUrl] = process.argv.slice(2);
+const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
+async function eventually(what, test, ms = 15000) {
+  const until = Date.now() + ms;
+  for (;;) {
+    const got = await test();
+    if (got) return got;
+    if (Date.now() > until) throw new Error(`never: ${what}`);
+    await sleep(100);
+  }
+}
+
+const [webUrl, witnessLog] = process.argv.slice(2);
 const origin = new URL(webUrl).origin;
 const browser = await chromium.launch({ executablePath: "/usr/bin/chromium", args: ["--no-sandbox"] });
 let failures = 0;
@@ -22,7 +34,9 @@ async function check(name, body) {
 const context = await browser.newContext({ ignoreHTTPSErrors: true });
 const page = await context.newPage();
 const cspViolations = [];
+page.on("pageerror", (error) => console.log(`page error: ${error.message}`));
 page.on("console", (message) => {
+  if (message.type() === "error") console.log(`console: ${message.text()}`);
   if (/Content Security Policy/.test(message.text())) cspViolations.push(message.text());
 });
 
@@ -70,6 +84,37 @@ await check("a reload stays paired; the spent code is refused", async () => {
   await other.waitForFunction(() => document.querySelector("#pair-error").textContent.length > 0);
   assert.match(await other.textContent("#pair-error"), /wrong or has expired/);
   await second.close();
+});
+
+await check("the stream plays: the canvas shows the desktop's colours", async () => {
+  await page.goto(`${origin}/`);
+  await page.waitForSelector("#desktop:not([hidden])");
+  // Display pixel (800, 500) is inside the red witness; (100, 100) is the desktop outside it.
+  const pixel = (x, y) => page.evaluate(([dx, dy]) => {
+    const canvas = document.getElementById("screen");
+    if (!canvas.width) return null;
+    const at = canvas.getContext("2d").getImageData(Math.floor(dx * canvas.width), Math.floor(dy * canvas.height), 1, 1);
+    return Array.from(at.data.slice(0, 3));
+  }, [x / 1920, y / 1080]);
+  const red = await eventually("a red picture inside the witness", async () => {
+    const rgb = await pixel(800, 500);
+    return rgb && rgb[0] > 200 && rgb[1] < 60 && rgb[2] < 60 ? rgb : null;
+  });
+  assert.ok(red);
+  const outside = await pixel(100, 100);
+  assert.ok(!(outside[0] > 200 && outside[1] < 60), `outside the witness: ${outside}`);
+});
+
+await check("a click on the picture takes control and reaches the witness at the matching pixel", async () => {
+  const box = await page.locator("#screen").boundingBox();
+  // Display pixel (600, 500) is window pixel (200, 200) of the witness.
+  await page.mouse.click(box.x + (600.5 / 1920) * box.width, box.y + (500.5 / 1080) * box.height);
+  const press = await eventually("the witness's press", async () =>
+    readFileSync(witnessLog, "utf8").split("\n").find((l) => l.startsWith("press 1 ")));
+  const [, , x, y] = press.split(" ").map(Number);
+  // One canvas pixel covers more than one display pixel: the click lands within that much.
+  const slack = Math.ceil(1920 / box.width) + 1;
+  assert.ok(Math.abs(x - 200) <= slack && Math.abs(y - 200) <= slack, press);
 });
 
 await check("no Content-Security-Policy violation on the way", async () => {
