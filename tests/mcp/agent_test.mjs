@@ -1,6 +1,7 @@
 // An agent's session with `tovo-control mcp`, through the official MCP client library, on a
 // GTK form under the test desktop. Usage: node agent_test.mjs BINARY SOCKET
 import assert from "node:assert/strict";
+import { check, eventually, finish, sleep } from "../support/checks.mjs";
 import { execFileSync, spawn } from "node:child_process";
 import { request } from "node:http";
 import { existsSync } from "node:fs";
@@ -18,31 +19,11 @@ const transport = new StdioClientTransport({
 const client = new Client({ name: "tovo-agent-test", version: "1.0.0" });
 await client.connect(transport);
 
-let failures = 0;
-async function check(name, body) {
-  try {
-    await body();
-    console.log(`ok   ${name}`);
-  } catch (error) {
-    failures++;
-    console.log(`FAIL ${name}\n${error.stack}`);
-  }
-}
 const call = (name, args = {}) => client.callTool({ name, arguments: args });
 const text = (result) => result.content.filter((c) => c.type === "text").map((c) => c.text).join("\n");
 async function answer() {
   const found = await call("elements", { name: "" });
   return found.structuredContent.elements.map((e) => e.label).filter(Boolean);
-}
-const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
-async function eventually(what, test, ms = 5000) {
-  const until = Date.now() + ms;
-  for (;;) {
-    const got = await test();
-    if (got) return got;
-    if (Date.now() > until) throw new Error(`never: ${what}`);
-    await sleep(100);
-  }
 }
 
 await check("the server speaks the newest protocol and lists the tools", async () => {
@@ -215,5 +196,4 @@ await check("over Streamable HTTP on loopback, refusing foreign Host and Origin 
   }
 });
 
-console.log(failures ? `${failures} failed` : "all passed");
-process.exit(failures ? 1 : 0);
+finish();

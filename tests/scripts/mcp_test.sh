@@ -3,20 +3,8 @@
 # test command) against a GTK form on a private headless desktop.
 #   mcp_test.sh BUILD_DIR
 set -euo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$1
-dir=$(mktemp -d /tmp/tovo-mcp-test-XXXXXX)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  "$root/scripts/virtual-desktop.sh" stop "$dir/desktop" >/dev/null 2>&1 || true
-  rm -rf "$dir"
-}
-trap cleanup EXIT
-TOVO_SCREEN=1920x1080x24 "$root/scripts/virtual-desktop.sh" start "$dir/desktop" >/dev/null
-set -a
-. "$dir/desktop/env"
-set +a
+. "$(dirname "$0")/desktop.sh"
 /usr/bin/python3 "$root/tests/support/agent_form.py" 200 150 > "$dir/form.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do grep -q ready "$dir/form.log" && break; sleep 0.1; done

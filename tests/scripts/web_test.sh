@@ -3,20 +3,8 @@
 # test command) against a service with --remote on a private headless desktop.
 #   web_test.sh BUILD_DIR
 set -euo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$1
-dir=$(mktemp -d /tmp/tovo-web-test-XXXXXX)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  "$root/scripts/virtual-desktop.sh" stop "$dir/desktop" >/dev/null 2>&1 || true
-  rm -rf "$dir"
-}
-trap cleanup EXIT
-TOVO_SCREEN=1920x1080x24 "$root/scripts/virtual-desktop.sh" start "$dir/desktop" >/dev/null
-set -a
-. "$dir/desktop/env"
-set +a
+. "$(dirname "$0")/desktop.sh"
 # A red witness window at (400, 300), 800×400: the picture must show it, and it reports the clicks it gets.
 # It lives while this script holds its input open.
 mkfifo "$dir/witness.in"

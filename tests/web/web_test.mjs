@@ -2,33 +2,14 @@
 // paired from the browser link, the token kept and the code gone from the address bar.
 // Usage: node web_test.mjs WEB_URL (its host already 127.0.0.1)
 import assert from "node:assert/strict";
+import { check, eventually, finish } from "../support/checks.mjs";
 import { readFileSync } from "node:fs";
 import { chromium } from "playwright-core";
 
-const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
-async function eventually(what, test, ms = 15000) {
-  const until = Date.now() + ms;
-  for (;;) {
-    const got = await test();
-    if (got) return got;
-    if (Date.now() > until) throw new Error(`never: ${what}`);
-    await sleep(100);
-  }
-}
 
 const [webUrl, witnessLog] = process.argv.slice(2);
 const origin = new URL(webUrl).origin;
 const browser = await chromium.launch({ executablePath: "/usr/bin/chromium", args: ["--no-sandbox"] });
-let failures = 0;
-async function check(name, body) {
-  try {
-    await body();
-    console.log(`ok   ${name}`);
-  } catch (error) {
-    failures++;
-    console.log(`FAIL ${name}\n${error.stack}`);
-  }
-}
 
 // The certificate is self-signed: the test's browser context accepts it, the page does not need to.
 const context = await browser.newContext({ ignoreHTTPSErrors: true });
@@ -99,7 +80,7 @@ await check("the stream plays: the canvas shows the desktop's colours", async ()
   const red = await eventually("a red picture inside the witness", async () => {
     const rgb = await pixel(800, 500);
     return rgb && rgb[0] > 200 && rgb[1] < 60 && rgb[2] < 60 ? rgb : null;
-  });
+  }, 15000);
   assert.ok(red);
   const outside = await pixel(100, 100);
   assert.ok(!(outside[0] > 200 && outside[1] < 60), `outside the witness: ${outside}`);
@@ -110,7 +91,7 @@ await check("a click on the picture takes control and reaches the witness at the
   // Display pixel (600, 500) is window pixel (200, 200) of the witness.
   await page.mouse.click(box.x + (600.5 / 1920) * box.width, box.y + (500.5 / 1080) * box.height);
   const press = await eventually("the witness's press", async () =>
-    readFileSync(witnessLog, "utf8").split("\n").find((l) => l.startsWith("press 1 ")));
+    readFileSync(witnessLog, "utf8").split("\n").find((l) => l.startsWith("press 1 ")), 15000);
   const [, , x, y] = press.split(" ").map(Number);
   // One canvas pixel covers more than one display pixel: the click lands within that much.
   const slack = Math.ceil(1920 / box.width) + 1;
@@ -122,5 +103,4 @@ await check("no Content-Security-Policy violation on the way", async () => {
 });
 
 await browser.close();
-console.log(failures ? `${failures} failed` : "all passed");
-process.exit(failures ? 1 : 0);
+finish();
