@@ -21,7 +21,8 @@
 namespace tovo::mcp {
 namespace {
 
-constexpr double requestTimeoutSeconds = 30;
+// Above the longest wait a tool may ask of the service (wait_for_settle: 60 s).
+constexpr double requestTimeoutSeconds = 75;
 
 struct Options {
     std::optional<std::string> socket;
