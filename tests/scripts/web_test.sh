@@ -12,6 +12,10 @@ mkfifo "$dir/witness.in"
 pids+=($!)
 exec 4> "$dir/witness.in"
 for _ in $(seq 100); do grep -q mapped "$dir/witness.log" 2>/dev/null && break; sleep 0.1; done
+# A typing witness at (1300, 100), 500×200: its entry (the top 40 pixels) reports its text.
+/usr/bin/python3 "$root/tests/support/input_probe.py" 1300 100 500 200 > "$dir/typing.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do grep -q '"ready"' "$dir/typing.log" 2>/dev/null && break; sleep 0.1; done
 port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 echo "{\"port\": $port, \"serverId\": \"web-test-server-01\"}" > "$dir/remote.json"
 "$build/tovo-control" --remote --socket "$dir/screen.sock" > "$dir/service.log" 2>&1 &
@@ -34,6 +38,6 @@ if [[ -z "$served" || "$served" != "$linked" ]]; then
 fi
 echo "ok   the link's fingerprint is the served certificate's SHA-256"
 status=0
-node "$root/tests/web/web_test.mjs" "$url" "$dir/witness.log" || status=$?
+node "$root/tests/web/web_test.mjs" "$url" "$dir/witness.log" "$dir/typing.log" || status=$?
 if [[ $status -ne 0 ]]; then echo "--- service log"; grep -v "^$" "$dir/service.log" | tail -40; fi
 exit $status

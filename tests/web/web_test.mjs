@@ -7,7 +7,7 @@ import { readFileSync } from "node:fs";
 import { chromium } from "playwright-core";
 
 
-const [webUrl, witnessLog] = process.argv.slice(2);
+const [webUrl, witnessLog, typingLog] = process.argv.slice(2);
 const origin = new URL(webUrl).origin;
 const browser = await chromium.launch({ executablePath: "/usr/bin/chromium", args: ["--no-sandbox"] });
 
@@ -96,6 +96,20 @@ await check("a click on the picture takes control and reaches the witness at the
   // One canvas pixel covers more than one display pixel: the click lands within that much.
   const slack = Math.ceil(1920 / box.width) + 1;
   assert.ok(Math.abs(x - 200) <= slack && Math.abs(y - 200) <= slack, press);
+});
+
+await check("typing reaches the focused app as Unicode text, and named keys as keys", async () => {
+  const box = await page.locator("#screen").boundingBox();
+  // The typing witness's entry: display pixel (1550, 120).
+  await page.mouse.click(box.x + (1550.5 / 1920) * box.width, box.y + (120.5 / 1080) * box.height);
+  const texts = () => readFileSync(typingLog, "utf8").split("\n").filter((l) => l.includes('"text"'))
+    .map((l) => JSON.parse(l).text);
+  await page.keyboard.type("Grüße 東京");
+  await eventually("the typed text", async () => texts().at(-1) === "Grüße 東京", 15000).catch((e) => {
+    throw new Error(`${e.message}; the entry read ${JSON.stringify(texts())}`);
+  });
+  await page.keyboard.press("Backspace");
+  await eventually("the backspace", async () => texts().at(-1) === "Grüße 東", 15000);
 });
 
 await check("no Content-Security-Policy violation on the way", async () => {

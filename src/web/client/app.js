@@ -317,11 +317,17 @@ class PointerInput {
     canvas.addEventListener("contextmenu", (e) => e.preventDefault());
   }
 
-  async send(event) {
-    const response = await this.api("/input", { method: "POST", headers: { "Content-Type": "application/json" },
-      body: JSON.stringify(event) });
-    if (!response.ok) this.onRefused(await response.json().catch(() => ({})));
-    return response.ok;
+  // Events go one after another, in order: the service posts concurrent requests side by
+  // side, and typed text or a press must not overtake what came before it.
+  send(event) {
+    const sent = (this.queue ?? Promise.resolve()).then(async () => {
+      const response = await this.api("/input", { method: "POST", headers: { "Content-Type": "application/json" },
+        body: JSON.stringify(event) });
+      if (!response.ok) this.onRefused(await response.json().catch(() => ({})));
+      return response.ok;
+    });
+    this.queue = sent.catch(() => false);
+    return sent;
   }
 
   async takeControl() {
@@ -363,6 +369,60 @@ class PointerInput {
 // The browser client's start: pair when the address carries an offer, else show the desktop
 // this browser is paired with.
 
+// ---- keyboard ----
+// Keys that are no text go to /input as keys with their modifiers; text (typed, pasted or
+// composed by an IME or a phone's keyboard) goes through an input element as "type", so that
+// any Unicode arrives.
+
+const namedKeys = {
+  Enter: "return", Backspace: "backspace", Tab: "tab", Escape: "escape", Delete: "forwardDelete",
+  ArrowLeft: "left", ArrowRight: "right", ArrowUp: "up", ArrowDown: "down", Home: "home", End: "end",
+  PageUp: "pageUp", PageDown: "pageDown", Insert: "insert", " ": "space",
+};
+for (let n = 1; n <= 24; n++) namedKeys[`F${n}`] = `f${n}`;
+
+class KeyboardInput {
+  constructor(field, pointer) {
+    this.pointer = pointer;
+    this.composing = false;
+    field.addEventListener("keydown", (e) => this.key(e));
+    field.addEventListener("compositionstart", () => { this.composing = true; });
+    field.addEventListener("compositionend", (e) => {
+      this.composing = false;
+      this.text(e.data, field);
+    });
+    field.addEventListener("input", (e) => {
+      if (!this.composing && !e.isComposing && e.data) this.text(e.data, field);
+      if (!this.composing) field.value = "";
+    });
+  }
+
+  modifiers(e) {
+    const names = [];
+    if (e.ctrlKey) names.push("ctrl");
+    if (e.shiftKey) names.push("shift");
+    if (e.altKey) names.push("alt");
+    if (e.metaKey) names.push("cmd");
+    return names;
+  }
+
+  key(e) {
+    if (e.isComposing || this.composing || !this.pointer.hasControl) return;
+    const named = namedKeys[e.key];
+    const chord = (e.ctrlKey || e.altKey || e.metaKey) && e.key.length === 1;
+    // A plain character is left to the input event, which carries what the keyboard made.
+    if (!named && !chord) return;
+    if (named === "space" && !chord && !(e.ctrlKey || e.altKey || e.metaKey)) return;
+    e.preventDefault();
+    this.pointer.send({ type: "key", key: named ?? e.key.toLowerCase(), modifiers: this.modifiers(e) });
+  }
+
+  text(data, field) {
+    field.value = "";
+    if (data && this.pointer.hasControl) this.pointer.send({ type: "type", text: data });
+  }
+}
+
 let player = null;
 
 const $ = (id) => document.getElementById(id);
@@ -397,7 +457,11 @@ async function showDesktop() {
   if (!player && typeof VideoDecoder !== "undefined") {
     const canvas = $("screen");
     player = new Player(canvas, api, (state) => { $("state").textContent = state.state ?? state.type ?? ""; });
-    new PointerInput(canvas, player, api, (refusal) => { $("notice").textContent = refusal.error ?? ""; });
+    const pointer = new PointerInput(canvas, player, api, (refusal) => { $("notice").textContent = refusal.error ?? ""; });
+    const field = $("keys");
+    new KeyboardInput(field, pointer);
+    // After a press on the picture, typing goes to the computer (and a phone shows its keyboard).
+    canvas.addEventListener("pointerup", () => field.focus({ preventScroll: true }));
     player.start().catch((error) => { $("notice").textContent = error.message; });
   } else if (typeof VideoDecoder === "undefined") {
     $("notice").textContent = "This browser cannot decode video (no WebCodecs).";
