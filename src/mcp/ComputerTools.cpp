@@ -65,6 +65,20 @@ std::pair<int, int> frameSize(const UnixHTTP::Response& picture) {
     return {std::stoi(width), std::stoi(height)};
 }
 
+// A region [x0, y0, x1, y1] of a width × height screenshot as fractions of it, top-left
+// origin; refuses one that is empty or reaches outside.
+struct Region {
+    double x = 0, y = 0, w = 0, h = 0;
+};
+Region regionIn(const nlohmann::json& region, int width, int height) {
+    const int64_t x0 = region[0], y0 = region[1], x1 = region[2], y1 = region[3];
+    if (x1 <= x0 || y1 <= y0 || x1 > width || y1 > height) {
+        throw ToolRefusal{"region must be [x0, y0, x1, y1] with x0 < x1 ≤ " + std::to_string(width) +
+                          " and y0 < y1 ≤ " + std::to_string(height) + " (pixels of the latest screenshot)"};
+    }
+    return {double(x0) / width, double(y0) / height, double(x1 - x0) / width, double(y1 - y0) / height};
+}
+
 }  // namespace
 
 ComputerTools::ComputerTools(Service service, Sleep sleep)
@@ -242,14 +256,9 @@ ToolOutcome ComputerTools::zoom(const nlohmann::json& arguments) {
     const uint32_t display = displayOf(arguments);
     Shot shot = shotOf(display);
     const nlohmann::json& region = arguments["region"];
-    const int64_t x0 = region[0], y0 = region[1], x1 = region[2], y1 = region[3];
-    if (x1 <= x0 || y1 <= y0 || x1 > shot.width || y1 > shot.height) {
-        throw ToolRefusal{"region must be [x0, y0, x1, y1] with x0 < x1 ≤ " + std::to_string(shot.width) +
-                          " and y0 < y1 ≤ " + std::to_string(shot.height) + " (pixels of the latest screenshot)"};
-    }
+    const Region r = regionIn(region, shot.width, shot.height);
     // The crop of /frame is in fractions of the picture with y from the bottom edge.
-    const double fx = double(x0) / shot.width, fw = double(x1 - x0) / shot.width;
-    const double fh = double(y1 - y0) / shot.height, fy = 1.0 - double(y1) / shot.height;
+    const double fx = r.x, fw = r.w, fh = r.h, fy = 1.0 - (r.y + r.h);
     const double cropWidth = fw * shot.displayWidth, cropHeight = fh * shot.displayHeight;
     const int longEdge = arguments.value("max_long_edge", largestLongEdge);
     const double fit = std::min(1.0, longEdge / std::max(cropWidth, cropHeight));
@@ -412,14 +421,8 @@ ToolOutcome ComputerTools::waitForSettle(const nlohmann::json& arguments) {
                          "&timeoutMs=" + std::to_string(arguments.value("timeout_ms", 3000));
     if (arguments.contains("region")) {
         Shot shot = shotOf(display);
-        const nlohmann::json& r = arguments["region"];
-        const int64_t x0 = r[0], y0 = r[1], x1 = r[2], y1 = r[3];
-        if (x1 <= x0 || y1 <= y0 || x1 > shot.width || y1 > shot.height) {
-            throw ToolRefusal{"region must be [x0, y0, x1, y1] with x0 < x1 ≤ " + std::to_string(shot.width) +
-                              " and y0 < y1 ≤ " + std::to_string(shot.height)};
-        }
-        target += "&rect=" + number(double(x0) / shot.width) + "," + number(double(y0) / shot.height) + "," +
-                  number(double(x1 - x0) / shot.width) + "," + number(double(y1 - y0) / shot.height);
+        const Region r = regionIn(arguments["region"], shot.width, shot.height);
+        target += "&rect=" + number(r.x) + "," + number(r.y) + "," + number(r.w) + "," + number(r.h);
     }
     nlohmann::json answer = getJson(target);
     return ToolOutcome::success({{"settled", answer["settled"]}, {"waited_ms", answer["waitedMs"]}});

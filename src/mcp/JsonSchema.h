@@ -7,7 +7,7 @@
 
 namespace tovo::mcp {
 
-// Checks a value against the part of JSON Schema the tools' input schemas use: "type"
+// Checks a value against the subset of JSON Schema the tools' input schemas use: "type"
 // (object, array, string, integer, number, boolean), "properties", "required",
 // "additionalProperties": false, "enum", "minimum", "maximum", "minLength", "maxLength",
 // "minItems", "maxItems" and "items". Returns the first fault as a sentence naming the

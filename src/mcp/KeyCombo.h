@@ -12,7 +12,7 @@ struct KeyCombo {
     std::vector<std::string> modifiers;  // the service's names: ctrl, shift, alt, cmd
     std::optional<std::string> key;      // the service's key name; none for modifiers alone
 
-    // Throws std::invalid_argument with a sentence naming the part it does not know.
+    // Throws std::invalid_argument with a sentence naming the piece it does not know.
     static KeyCombo parse(const std::string& keys);
 };
 

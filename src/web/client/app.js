@@ -1,6 +1,6 @@
 // The browser client, one ES module: a browser loads it over the one connection it already
 // has (the listener allows few connections before a device's token binds one).
-// Sections: pairing, the stream's parts, H.264 for WebCodecs, the player, pointer input, start.
+// Sections: pairing, the stream's multipart sections, H.264 for WebCodecs, the player, pointer input, start.
 
 // ---- pairing ----
 // Pairing from the browser link: the code and the key's fingerprint come in the address's
@@ -46,7 +46,7 @@ function defaultDeviceName(userAgent) {
   const browser = /Edg\//.test(userAgent) ? "Edge" : /Firefox\//.test(userAgent) ? "Firefox"
     : /Chrome\//.test(userAgent) ? "Chrome" : /Safari\//.test(userAgent) ? "Safari" : "Browser";
   const system = /iPhone|iPad/.test(userAgent) ? "iOS" : /Android/.test(userAgent) ? "Android"
-    : /Mac OS X/.test(userAgent) ? "macOS" : /Windows/.test(userAgent) ? "Windows"
+    : /Windows/.test(userAgent) ? "Windows"
     : /Linux/.test(userAgent) ? "Linux" : "";
   return system ? `${browser} on ${system}` : browser;
 }
@@ -75,7 +75,7 @@ class PartReader {
     this.buffer = new Uint8Array(0);
   }
 
-  // Adds a chunk; returns the parts now complete, each {headers (lower-case names), body}.
+  // Adds a chunk; returns the sections now complete, each {headers (lower-case names), body}.
   push(chunk) {
     const joined = new Uint8Array(this.buffer.length + chunk.length);
     joined.set(this.buffer);
@@ -152,12 +152,12 @@ function codecString(bytes) {
 }
 
 // ---- player ----
-// The live picture: /stream read with fetch as a stream of parts, H.264 decoded with
+// The live picture: /stream read with fetch section by section, H.264 decoded with
 // WebCodecs and drawn on a canvas, every picture acknowledged so that the service's flow
 // control works for the browser as for the phone app, with a playout report once a second.
 
 class Player {
-  // `api(path, options)` fetches with the device's token; `onStatus(json)` gets status parts.
+  // `api(path, options)` fetches with the device's token; `onStatus(json)` gets status sections.
   constructor(canvas, api, onStatus = () => {}) {
     this.canvas = canvas;
     this.context = canvas.getContext("2d");
