@@ -22,7 +22,7 @@ constexpr int64_t clipboardBodyBytes = HTTPServer::maxBodyBytes;
 // The route table, matched in order on method and path.
 const Entry table[] = {
     {"GET", "/status",
-     [](const ApiDependencies& d, HTTPRequest&, Connection& c) { c.json(200, Endpoints::status(d)); }},
+     [](const ApiDependencies& d, HTTPRequest& r, Connection& c) { c.json(200, Endpoints::status(d, r)); }},
     {"GET", "/frame", Endpoints::frame},
     {"GET", "/stream", Endpoints::stream},
     {"POST", "/input", Endpoints::input},
@@ -54,6 +54,7 @@ const Entry table[] = {
     {"POST", "/remote/pairing/stop", Endpoints::remotePairingStop},
     {"POST", "/remote/enabled", Endpoints::remoteEnabled},
     {"POST", "/remote/devices/remove", Endpoints::remoteRemove},
+    {"POST", "/remote/devices/permissions", Endpoints::remotePermissions},
     {"POST", "/remote/disconnect", Endpoints::remoteDisconnect},
 };
 

@@ -12,7 +12,8 @@ namespace tovo::Endpoints {
 using Deps = ApiDependencies;
 
 // StatusEndpoints.cpp
-nlohmann::json status(const Deps& deps);
+// The /status object; for a paired device's request also "device" with its permissions.
+nlohmann::json status(const Deps& deps, const HTTPRequest& request);
 void events(const Deps& deps, HTTPRequest& request, Connection& connection);
 void requestPermissions(const Deps& deps, HTTPRequest& request, Connection& connection);
 // POST /automation and POST /agent-control.
@@ -70,6 +71,7 @@ void remotePairing(const Deps& deps, HTTPRequest& request, Connection& connectio
 void remotePairingStop(const Deps& deps, HTTPRequest& request, Connection& connection);
 void remoteEnabled(const Deps& deps, HTTPRequest& request, Connection& connection);
 void remoteRemove(const Deps& deps, HTTPRequest& request, Connection& connection);
+void remotePermissions(const Deps& deps, HTTPRequest& request, Connection& connection);
 void remoteDisconnect(const Deps& deps, HTTPRequest& request, Connection& connection);
 // POST /pair, answered by the remote listener before any token is asked for.
 // `peer` is the address the request came from (wrong codes are counted per address).

@@ -52,6 +52,25 @@ void remoteRemove(const Deps& deps, HTTPRequest& request, Connection& connection
     connection.json(200, remote.json());
 }
 
+void remotePermissions(const Deps& deps, HTTPRequest& request, Connection& connection) {
+    RemoteAccess& remote = management(deps, request);
+    nlohmann::json body = Query::jsonBody(request);
+    auto id = body.find("id");
+    if (id == body.end() || !id->is_string()) throw HTTPError(400, "id is required");
+    for (const char* key : {"control", "clipboard", "audio"}) {
+        if (body.contains(key) && !body[key].is_boolean())
+            throw HTTPError(400, std::string(key) + " must be a boolean");
+    }
+    std::optional<DevicePermissions> current;
+    for (const auto& device : remote.devices().list()) {
+        if (device.id == *id) current = device.permissions;
+    }
+    if (!current || !remote.setPermissions(*id, DevicePermissions::from(body, *current))) {
+        throw HTTPError(404, "no paired device " + id->get<std::string>());
+    }
+    connection.json(200, remote.json());
+}
+
 void remoteDisconnect(const Deps& deps, HTTPRequest& request, Connection& connection) {
     RemoteAccess& remote = management(deps, request);
     deps.control.remoteControl.releaseAny("disconnected from the tray menu");

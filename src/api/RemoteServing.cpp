@@ -29,6 +29,23 @@ public:
     std::atomic<double> readTimeout{10};
 };
 
+// Refuses a route the device's permissions do not allow; seeing the screen is always allowed.
+void admitPermitted(const RemoteDevice& device, const HTTPRequest& request) {
+    const std::string& path = request.path;
+    const char* needed = nullptr;
+    const char* doing = nullptr;
+    if (path == "/input" || path == "/control") {
+        if (!device.permissions.control) needed = "control", doing = "control the screen";
+    } else if (path == "/clipboard" || path.starts_with("/clipboard/")) {
+        if (!device.permissions.clipboard) needed = "clipboard", doing = "use the clipboard";
+    } else if (path == "/audio") {
+        if (!device.permissions.audio) needed = "audio", doing = "hear the sound";
+    }
+    if (!needed) return;
+    throw HTTPError(403, device.name + " may not " + doing + " (allowed on the computer, in the Tovo Control menu)",
+                    {{"code", "not-permitted"}, {"permission", needed}});
+}
+
 constexpr double unboundTimeout = 10;
 constexpr double boundIdleTimeout = 65;
 constexpr int64_t smallBody = 65536;
@@ -84,6 +101,7 @@ void Api::serveRemote(uint64_t id, std::unique_ptr<SecureStream> stream) const {
                     throw HTTPError(404, "no such endpoint " + request.path);
                 }
                 request.body = connection->readBody(length, request.path == "/clipboard" ? clipboardBody : smallBody);
+                admitPermitted(*device, request);
                 request.remote = HTTPRequest::Sender{device->id, device->name};
                 remoteRouter.handle(request, *connection);
             }

@@ -8,7 +8,7 @@
 
 namespace tovo::Endpoints {
 
-nlohmann::json status(const Deps& deps) {
+nlohmann::json status(const Deps& deps, const HTTPRequest& request) {
     bool loggedIn = deps.desktop.session.reachable();
     nlohmann::json displays = nlohmann::json::array();
     if (loggedIn) {
@@ -32,6 +32,11 @@ nlohmann::json status(const Deps& deps) {
         object["agentControl"] = automation.json(false);
     }
     object["control"] = deps.control.remoteControl.json();
+    if (request.remote && deps.features.remote) {
+        for (const auto& device : deps.features.remote->devices().list()) {
+            if (device.id == request.remote->id) object["device"] = device.json();
+        }
+    }
     object.update(ServerIdentity::json());
     return object;
 }

@@ -130,6 +130,19 @@ void AppController::action(const std::string& name, const std::string& argument)
                        if (answer) p.log.write("removed paired device " + deviceName);
                        p.monitor.refresh();
                    });
+    } else if (name == "toggleDevicePermission") {
+        // "<device id> <permission>": flips what the menu showed.
+        auto space = argument.find(' ');
+        if (space == std::string::npos) return;
+        std::string id = argument.substr(0, space), key = argument.substr(space + 1);
+        const auto& remote = p.monitor.remote();
+        if (!remote) return;
+        for (const auto& d : remote->devices) {
+            if (d.id != id) continue;
+            bool on = key == "control" ? d.control : key == "clipboard" ? d.clipboard : d.audio;
+            remoteCall("POST", "/remote/devices/permissions", nlohmann::json{{"id", id}, {key, !on}}.dump(),
+                       [this](auto) { p.monitor.refresh(); });
+        }
     } else if (name == "toggleLoginItem") {
         bool on = !p.loginItem.enabled();
         try {

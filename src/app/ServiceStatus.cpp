@@ -60,7 +60,17 @@ RemoteStatus RemoteStatus::from(const nlohmann::json& o) {
             if (!d.is_object()) continue;
             auto id = text(d, "id");
             if (!id) continue;
-            status.devices.push_back({*id, text(d, "name").value_or(""), flag(d, "connected")});
+            Device device{*id, text(d, "name").value_or(""), flag(d, "connected")};
+            if (auto permissions = d.find("permissions"); permissions != d.end() && permissions->is_object()) {
+                for (auto [key, field] :
+                     {std::pair{"control", &Device::control}, std::pair{"clipboard", &Device::clipboard},
+                      std::pair{"audio", &Device::audio}}) {
+                    if (auto v = permissions->find(key); v != permissions->end() && v->is_boolean()) {
+                        device.*field = v->get<bool>();
+                    }
+                }
+            }
+            status.devices.push_back(device);
         }
     }
     if (auto pairing = o.find("pairing"); pairing != o.end() && pairing->is_object()) {

@@ -27,6 +27,10 @@ struct RemoteStatus {
         std::string id;
         std::string name;
         bool connected = false;
+        // What it may do besides seeing the screen (all, from a service that does not say).
+        bool control = true;
+        bool clipboard = true;
+        bool audio = true;
     };
     struct Pairing {
         std::string code;

@@ -83,6 +83,16 @@ std::vector<MenuItem> items(const MenuInputs& in, const Texts& L) {
                 for (const auto& device : remote.devices) {
                     MenuItem entry =
                         MenuItem::choice(device.name + (device.connected ? L(" · connected", " · 已连接") : ""), "");
+                    // Each permission toggles; the argument names the device and the permission.
+                    auto permission = [&](bool on, const char* key, const std::string& title) {
+                        MenuItem item = MenuItem::choice(title, "toggleDevicePermission", device.id + " " + key);
+                        item.checked = on;
+                        entry.submenu.push_back(item);
+                    };
+                    permission(device.control, "control", L("May Control", "可以控制"));
+                    permission(device.clipboard, "clipboard", L("May Use the Clipboard", "可以使用剪贴板"));
+                    permission(device.audio, "audio", L("May Hear the Sound", "可以听到声音"));
+                    entry.submenu.push_back(MenuItem::line());
                     entry.submenu.push_back(MenuItem::choice(
                         L("Remove “" + device.name + "”", "移除“" + device.name + "”"), "removeDevice", device.id));
                     devices.submenu.push_back(entry);

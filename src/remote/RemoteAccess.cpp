@@ -33,6 +33,7 @@ RemoteAccess::RemoteAccess(Dependencies d)
       monotonic(std::move(d.monotonic)),
       wall(std::move(d.wall)),
       addresses(std::move(d.addresses)),
+      notifier(std::move(d.notifier)),
       registry(home + "/" + RemoteDevices::fileName, d.crypto, wall),
       settings(RemoteSettings::load(home + "/" + RemoteSettings::fileName, d.crypto)),
       queue(std::move(d.queue)) {
@@ -41,6 +42,7 @@ RemoteAccess::RemoteAccess(Dependencies d)
 }
 
 RemoteAccess::~RemoteAccess() {
+    notifier.reset();
     stop();
     queue->stopTimer();
 }
@@ -349,7 +351,11 @@ RemoteAccess::Paired RemoteAccess::pair(const std::string& code, const std::stri
         pairingGuard.succeeded(peer);
     }
     for (const auto& device : registry.list()) {
-        if (device.id == id) return Paired{token, device};
+        if (device.id != id) continue;
+        if (notifier) {
+            notifier->devicePaired(device.name, describe(device.permissions), [this, id] { removeDevice(id); });
+        }
+        return Paired{token, device};
     }
     RemoteDevice fallback;
     fallback.id = id;
@@ -390,6 +396,28 @@ void RemoteAccess::setEnabled(bool enabled) {
 bool RemoteAccess::removeDevice(const std::string& id) {
     if (!registry.remove(id)) return false;
     log("remote: removed device " + id);
+    return true;
+}
+
+std::string RemoteAccess::describe(const DevicePermissions& permissions) {
+    std::vector<std::string> can{"see the screen"};
+    if (permissions.control) can.push_back("control it");
+    if (permissions.clipboard) can.push_back("use the clipboard");
+    if (permissions.audio) can.push_back("hear the sound");
+    std::string text = "It can " + can[0];
+    for (size_t i = 1; i < can.size(); ++i) text += (i + 1 == can.size() ? " and " : ", ") + can[i];
+    return text + ". Not yours? Remove it.";
+}
+
+bool RemoteAccess::setPermissions(const std::string& id, const DevicePermissions& permissions) {
+    if (!registry.setPermissions(id, permissions)) return false;
+    log("remote: device " + id + " may " + (permissions.control ? "control" : "not control") + ", " +
+        (permissions.clipboard ? "use" : "not use") + " the clipboard, " +
+        (permissions.audio ? "listen" : "not listen"));
+    if (auto holder = control.holder(); holder && holder->id == id && !permissions.control) {
+        control.releaseAny("control no longer allowed for " + holder->name);
+    }
+    endConnections([&](const Tracked& t) { return t.device == id; });
     return true;
 }
 

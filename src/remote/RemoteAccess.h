@@ -5,6 +5,7 @@
 #include "base/TaskQueue.h"
 #include "remote/Crypto.h"
 #include "remote/PairingGuard.h"
+#include "remote/PairingNotifier.h"
 #include "remote/RemoteControl.h"
 #include "remote/RemoteDevices.h"
 #include "remote/RemoteSettings.h"
@@ -71,6 +72,8 @@ public:
         MonotonicClock wall = wallSeconds;
         // The computer's IPv4 addresses for phones.
         std::function<std::vector<std::string>()> addresses;
+        // Tells the person at the computer that a device paired; may be null.
+        std::unique_ptr<PairingNotifier> notifier;
     };
 
     // Loads the settings and devices; starts nothing.
@@ -120,6 +123,9 @@ public:
     void stopPairing();
     void setEnabled(bool enabled);
     bool removeDevice(const std::string& id);
+    // Sets what device `id` may do; its connections end (its page or app reconnects under
+    // the new permissions) and, without control, it loses control. False when no such device.
+    bool setPermissions(const std::string& id, const DevicePermissions& permissions);
     std::string serverId();
     std::string hostName();
     std::string pairingURL(const PairingCode& code);
@@ -127,6 +133,8 @@ public:
     // hex>, the fingerprint a browser's certificate view shows. The fragment never reaches
     // the network.
     std::string webURL(const PairingCode& code);
+    // What a device with these permissions can do, as the pairing notice says it.
+    static std::string describe(const DevicePermissions& permissions);
 
     RemoteDevices& devices() { return registry; }
     RemoteControl& control;
@@ -155,6 +163,7 @@ private:
     const MonotonicClock monotonic;
     const MonotonicClock wall;
     const std::function<std::vector<std::string>()> addresses;
+    std::unique_ptr<PairingNotifier> notifier;  // reset first on destruction: its thread calls in
     RemoteDevices registry;
 
     Mutex lock;  // guards everything below

@@ -8,6 +8,7 @@
 #include "remote/PrivateFile.h"
 #include "remote/RemoteSettings.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace tovo {
@@ -25,9 +26,25 @@ bool isDeviceId(const std::string& id) {
 
 }  // namespace
 
+nlohmann::json DevicePermissions::json() const {
+    return {{"control", control}, {"clipboard", clipboard}, {"audio", audio}};
+}
+
+DevicePermissions DevicePermissions::from(const nlohmann::json& object, DevicePermissions base) {
+    if (!object.is_object()) return base;
+    for (auto [key, field] :
+         {std::pair{"control", &DevicePermissions::control}, std::pair{"clipboard", &DevicePermissions::clipboard},
+          std::pair{"audio", &DevicePermissions::audio}}) {
+        auto value = object.find(key);
+        if (value != object.end() && value->is_boolean()) base.*field = value->get<bool>();
+    }
+    return base;
+}
+
 nlohmann::json RemoteDevice::json() const {
     nlohmann::json object{{"id", id}, {"name", name}, {"pairedAt", millis(pairedAt)}};
     if (lastSeenAt) object["lastSeenAt"] = millis(*lastSeenAt);
+    object["permissions"] = permissions.json();
     return object;
 }
 
@@ -52,6 +69,9 @@ RemoteDevices::RemoteDevices(std::string filePath, Crypto& crypto, WallClock clo
             device.lastSeenAt = seen->get<double>() / 1000;
         }
         device.tokenHash = hash->get<std::string>();
+        if (auto permissions = entry.find("permissions"); permissions != entry.end()) {
+            device.permissions = DevicePermissions::from(*permissions, {});
+        }
         devices.push_back(std::move(device));
     }
 }
@@ -117,10 +137,14 @@ std::string RemoteDevices::pair(const std::string& given, const std::string& id,
         if (!live || !constantTimeEqual(given, live->code)) {
             throw PairError(PairError::Kind::badCode, "the pairing code is wrong or has expired");
         }
+        DevicePermissions kept;
+        for (const auto& d : devices) {
+            if (d.id == id) kept = d.permissions;
+        }
         std::erase_if(devices, [&](const RemoteDevice& d) { return d.id == id; });
         if (devices.size() >= maxDevices) throw PairError(PairError::Kind::full, "too many paired devices");
         token = randomText(crypto, 32);
-        devices.push_back(RemoteDevice{id, stored, now(), std::nullopt, hash(token)});
+        devices.push_back(RemoteDevice{id, stored, now(), std::nullopt, hash(token), kept});
         code.reset();
         saveLocked();
     }
@@ -152,6 +176,19 @@ bool RemoteDevices::remove(const std::string& id) {
     return true;
 }
 
+bool RemoteDevices::setPermissions(const std::string& id, const DevicePermissions& permissions) {
+    {
+        MutexLock guard(lock);
+        auto device = std::find_if(devices.begin(), devices.end(), [&](const RemoteDevice& d) { return d.id == id; });
+        if (device == devices.end()) return false;
+        if (device->permissions == permissions) return true;
+        device->permissions = permissions;
+        saveLocked();
+    }
+    changed();
+    return true;
+}
+
 std::vector<RemoteDevice> RemoteDevices::list() {
     MutexLock guard(lock);
     return devices;
@@ -170,6 +207,7 @@ void RemoteDevices::saveLocked() {
                              {"pairedAt", millis(device.pairedAt)},
                              {"tokenHash", device.tokenHash}};
         if (device.lastSeenAt) entry["lastSeenAt"] = millis(*device.lastSeenAt);
+        entry["permissions"] = device.permissions.json();
         list.push_back(entry);
     }
     try {

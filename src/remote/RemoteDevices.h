@@ -14,15 +14,30 @@
 
 namespace tovo {
 
-// A phone paired with this computer. Only the hash of its token is kept.
+// What a paired device may do beyond seeing the screen. A device paired before these existed,
+// or paired anew, may do everything.
+struct DevicePermissions {
+    bool control = true;    // take control, then send input
+    bool clipboard = true;  // read and write the clipboard
+    bool audio = true;      // listen to the computer's sound
+
+    bool operator==(const DevicePermissions&) const = default;
+    // {"control", "clipboard", "audio"} as booleans.
+    nlohmann::json json() const;
+    // Reads the keys `object` has; the others keep their values in `base`.
+    static DevicePermissions from(const nlohmann::json& object, DevicePermissions base);
+};
+
+// A phone, browser or tool paired with this computer. Only the hash of its token is kept.
 struct RemoteDevice {
     std::string id;       // 8–64 of A–Z a–z 0–9 _ -, chosen by the phone
     std::string name;     // at most 64 characters
     double pairedAt = 0;  // wall-clock seconds
     std::optional<double> lastSeenAt;
     std::string tokenHash;  // 64 lower-case hex digits of SHA-256 over the token
+    DevicePermissions permissions;
 
-    // {"id", "name", "pairedAt", "lastSeenAt" when set}, times in ms since 1970.
+    // {"id", "name", "pairedAt", "lastSeenAt" when set, "permissions"}, times in ms since 1970.
     nlohmann::json json() const;
 };
 
@@ -59,11 +74,13 @@ public:
     void stopPairing();
     std::optional<PairingCode> pairingCode();
     // Pairs (or re-pairs) device `id` with the live `code`; returns the new token. Throws
-    // PairError.
+    // PairError. A device paired again keeps the permissions it had.
     std::string pair(const std::string& code, const std::string& id, const std::string& name);
     // The device whose token this is, marked as seen.
     std::optional<RemoteDevice> authenticate(const std::string& token);
     bool remove(const std::string& id);
+    // False when no device has that id.
+    bool setPermissions(const std::string& id, const DevicePermissions& permissions);
     std::vector<RemoteDevice> list();
     bool isEmpty();
 

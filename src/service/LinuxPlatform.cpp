@@ -3,6 +3,7 @@
 #include "audio/pulse/PulseAudioSource.h"
 #include "desktop/atspi/AtspiAccessibility.h"
 #include "remote/avahi/AvahiAdvertiser.h"
+#include "remote/dbus/FreedesktopNotifier.h"
 #include "remote/openssl/OpenSSLCrypto.h"
 #include "remote/openssl/TLSListener.h"
 #include "service/ScreenService.h"
@@ -30,6 +31,7 @@ Platform Platform::linuxDesktop(const std::string& desktop, std::optional<int32_
     platform.crypto = makeOpenSSLCrypto();
     platform.makeListener = tlsListenerFactory();
     platform.makeAdvertiser = makeAvahiAdvertiser;
+    platform.makeNotifier = makeFreedesktopNotifier;
     platform.addresses = localIPv4Addresses;
     platform.makeAudioSource = pulseAudioSourceFactory();
     platform.makeAudioProbe = makePulseAudioProbe;

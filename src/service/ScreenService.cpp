@@ -113,7 +113,8 @@ void ScreenService::wireRemote() {
     remote = std::make_unique<RemoteAccess>(RemoteAccess::Dependencies{
         *settings.remoteHome, *platform.crypto, control, platform.makeListener,
         platform.makeAdvertiser ? platform.makeAdvertiser() : nullptr,
-        std::make_shared<SerialTaskQueue>("tovo-control.remote"), monotonicSeconds, wallSeconds, platform.addresses});
+        std::make_shared<SerialTaskQueue>("tovo-control.remote"), monotonicSeconds, wallSeconds, platform.addresses,
+        platform.makeNotifier ? platform.makeNotifier() : nullptr});
 }
 
 void ScreenService::wireAudio() {

@@ -59,6 +59,7 @@ struct Platform {
     std::unique_ptr<Crypto> crypto;
     SecureListenerFactory makeListener;
     std::function<std::unique_ptr<ServiceAdvertiser>()> makeAdvertiser;
+    std::function<std::unique_ptr<PairingNotifier>()> makeNotifier;     // none: pairing is only logged
     std::function<std::vector<std::string>()> addresses;                // this computer's IPv4 addresses
     std::unique_ptr<Pasteboard> pasteboard;                             // none: no clipboard routes
     std::unique_ptr<PointerProbe> pointer;                              // none: no client-drawn cursor

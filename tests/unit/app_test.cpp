@@ -244,7 +244,9 @@ TEST(StatusMonitor, ReadsStatusThenRemoteAndToleratesEverything) {
             if (!up) throw AppError("connect: No such file or directory");
             if (path == "/status") return UnixHTTP::Response{500, R"({"ok":false,"error":"no display"})", {}};
             return UnixHTTP::Response{
-                200, R"({"enabled":true,"devices":[{"id":"d1","name":"P","connected":true},{"name":"x"}]})", {}};
+                200,
+                R"({"enabled":true,"devices":[{"id":"d1","name":"P","connected":true,"permissions":{"audio":false}},{"name":"x"}]})",
+                {}};
         },
         loop, queue);
     int updates = 0;
@@ -263,6 +265,7 @@ TEST(StatusMonitor, ReadsStatusThenRemoteAndToleratesEverything) {
     EXPECT_EQ(monitor.latest()->error, "no display");
     ASSERT_TRUE(monitor.remote());
     EXPECT_EQ(monitor.remote()->devices.size(), 1u);
+    EXPECT_TRUE(monitor.remote()->devices[0].control && !monitor.remote()->devices[0].audio);
     EXPECT_TRUE(monitor.remote()->anyConnected());
     EXPECT_EQ(updates, 2);
 }
@@ -274,7 +277,7 @@ TEST(StatusMenu, ItemsAndStateLinesInBothLanguages) {
     in.status = ServiceStatus{true, true, true, std::nullopt, false, std::nullopt};
     RemoteStatus remote;
     remote.enabled = true;
-    remote.devices = {{"d1", "Anna’s 手机", true}};
+    remote.devices = {{"d1", "Anna’s 手机", true, true, false, true}};
     in.remote = remote;
     in.loginItem = false;
     Texts en{false}, zh{true};
@@ -291,7 +294,15 @@ TEST(StatusMenu, ItemsAndStateLinesInBothLanguages) {
                                         "Restart Service", "Show Log", "—", "Quit Tovo Control"}));
     const MenuItem& device = english[7].submenu.at(0);
     EXPECT_EQ(device.title, "Anna’s 手机 · connected");
-    EXPECT_EQ(device.submenu.at(0), MenuItem::choice("Remove “Anna’s 手机”", "removeDevice", "d1"));
+    auto check = [](MenuItem item, bool on) {
+        item.checked = on;
+        return item;
+    };
+    EXPECT_EQ(device.submenu.at(0),
+              check(MenuItem::choice("May Control", "toggleDevicePermission", "d1 control"), true));
+    EXPECT_EQ(device.submenu.at(1),
+              check(MenuItem::choice("May Use the Clipboard", "toggleDevicePermission", "d1 clipboard"), false));
+    EXPECT_EQ(device.submenu.at(4), MenuItem::choice("Remove “Anna’s 手机”", "removeDevice", "d1"));
     EXPECT_TRUE(english[8].checked);
     EXPECT_TRUE(english[3].checked && !english[3].enabled);
     EXPECT_EQ(titles(StatusMenu::items(in, zh)),

@@ -176,12 +176,27 @@ struct FakeListener : SecureListener {
     std::shared_ptr<Shared> shared;
 };
 
+// Records pairing notices; `remove` of the latest is what a "Remove" press calls.
+struct FakeNotifier : PairingNotifier {
+    struct Shared {
+        std::vector<std::string> notices;
+        std::function<void()> remove;
+    };
+    explicit FakeNotifier(std::shared_ptr<Shared> shared) : shared(std::move(shared)) {}
+    void devicePaired(const std::string& name, const std::string& description, std::function<void()> remove) override {
+        shared->notices.push_back(name + ": " + description);
+        shared->remove = std::move(remove);
+    }
+    std::shared_ptr<Shared> shared;
+};
+
 struct Remote {
     TempDir home;
     std::unique_ptr<Crypto> crypto = makeOpenSSLCrypto();
     double now = 0;
     std::shared_ptr<ManualTaskQueue> queue = std::make_shared<ManualTaskQueue>();
     std::shared_ptr<FakeListener::Shared> listener = std::make_shared<FakeListener::Shared>();
+    std::shared_ptr<FakeNotifier::Shared> notices = std::make_shared<FakeNotifier::Shared>();
     RemoteControl control{{[this] { return now; }, [this] { return now; }}, std::make_shared<ManualTaskQueue>()};
     std::unique_ptr<RemoteAccess> access;
 
@@ -189,7 +204,7 @@ struct Remote {
         access = std::make_unique<RemoteAccess>(RemoteAccess::Dependencies{
             home.path(), *crypto, control, [this] { return std::make_unique<FakeListener>(listener); }, nullptr, queue,
             [this] { return now; }, [this] { return 1800000000.0 + now; },
-            [] { return std::vector<std::string>{"192.0.2.7"}; }});
+            [] { return std::vector<std::string>{"192.0.2.7"}; }, std::make_unique<FakeNotifier>(notices)});
         access->start();
     }
     // One tick of the remote queue after its jobs: what a second brings.
@@ -326,6 +341,38 @@ TEST(RemoteAccess, LimitsBindingAndAuthentication) {
     EXPECT_FALSE(r.access->authenticate("Bearer " + b, "GET", "/status", "p"));
     EXPECT_TRUE(r.access->authenticate("Bearer " + fresh, "GET", "/status", "p"));
     r.access->closed(old);
+}
+
+TEST(RemoteAccess, PermissionsAreKeptAndTakeEffectAtOnce) {
+    Remote r;
+    r.pairDevice("phone-aaaa");
+    r.settle();
+    // Pairing is announced with what the device may do, and the notice can remove it.
+    EXPECT_EQ(r.notices->notices, std::vector<std::string>{"phone-aaaa: It can see the screen, control it, use the "
+                                                           "clipboard and hear the sound. Not yours? Remove it."});
+    int ended = 0;
+    uint64_t id = *r.listener->handlers.admit("192.0.2.9", [&] { ++ended; });
+    EXPECT_TRUE(r.access->bind(id, r.access->devices().list()[0]));
+    r.control.take({"phone-aaaa", "A"});
+
+    // View only: its connections end (it reconnects under the new rules) and control is free.
+    EXPECT_TRUE(r.access->setPermissions("phone-aaaa", {false, false, true}));
+    EXPECT_EQ(ended, 1);
+    EXPECT_FALSE(r.control.holder());
+    EXPECT_FALSE(r.access->setPermissions("phone-none", {}));
+    r.access->closed(id);
+
+    // Kept in the file, and across pairing the same device again.
+    RemoteDevices reloaded(r.home.path() + "/devices.json", *r.crypto, [] { return 0.0; });
+    EXPECT_EQ(reloaded.list()[0].permissions, (DevicePermissions{false, false, true}));
+    r.pairDevice("phone-aaaa");
+    EXPECT_EQ(r.access->devices().list()[0].permissions, (DevicePermissions{false, false, true}));
+    EXPECT_EQ(r.notices->notices.back(), "phone-aaaa: It can see the screen and hear the sound. Not yours? Remove it.");
+    EXPECT_EQ(r.access->json()["devices"][0]["permissions"],
+              (nlohmann::json{{"control", false}, {"clipboard", false}, {"audio", true}}));
+
+    r.notices->remove();
+    EXPECT_TRUE(r.access->devices().isEmpty());
 }
 
 TEST(RemoteAccess, WrongPairingCodesSlowTheirOwnAddressOnly) {
