@@ -16,6 +16,12 @@ for _ in $(seq 100); do grep -q mapped "$dir/witness.log" 2>/dev/null && break; 
 /usr/bin/python3 "$root/tests/support/input_probe.py" 1300 100 500 200 > "$dir/typing.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do grep -q '"ready"' "$dir/typing.log" 2>/dev/null && break; sleep 0.1; done
+# A notification server: it logs the pairing notices and presses "Remove" on those that name "Remove me".
+/usr/bin/python3 "$root/tests/support/fake_notifications.py" "Remove me" > "$dir/notices.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do grep -q ready "$dir/notices.log" 2>/dev/null && break; sleep 0.1; done
+# A 1 kHz tone on the desktop's sound output, for the page to hear.
+pactl load-module module-sine frequency=1000 > /dev/null
 port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 echo "{\"port\": $port, \"serverId\": \"web-test-server-01\"}" > "$dir/remote.json"
 "$build/tovo-control" --remote --socket "$dir/screen.sock" > "$dir/service.log" 2>&1 &
@@ -38,6 +44,7 @@ if [[ -z "$served" || "$served" != "$linked" ]]; then
 fi
 echo "ok   the link's fingerprint is the served certificate's SHA-256"
 status=0
-node "$root/tests/web/web_test.mjs" "$url" "$dir/witness.log" "$dir/typing.log" || status=$?
+node "$root/tests/web/web_test.mjs" "$url" "$dir/screen.sock" "$dir/witness.log" "$dir/typing.log" "$dir/notices.log" ||
+  status=$?
 if [[ $status -ne 0 ]]; then echo "--- service log"; grep -v "^$" "$dir/service.log" | tail -40; fi
 exit $status

@@ -1,12 +1,14 @@
 /* A test window of one solid colour at an exact place: color_window X Y W H RRGGBB.
    It is override-redirect, so no window manager moves or decorates it. It prints "mapped"
-   once it is on screen, and "moved" after each "move X Y" line read from standard input;
-   it exits at end of input. It also reports the pointer events it receives, uncompressed:
+   once it is on screen, "moved" after each "move X Y" line read from standard input, and
+   "colored RRGGBB MS" after each "color RRGGBB" line (MS: when the X server had it, in ms
+   since 1970); it exits at end of input. It also reports the pointer events it receives, uncompressed:
    "press B X Y", "motion X Y BUTTONMASK", "release B X Y" (window coordinates). */
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <poll.h>
 #include <stdio.h>
+#include <time.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -61,7 +63,17 @@ int main(int argc, char** argv) {
         if (fds[1].revents) {
             if (!fgets(line, sizeof line, stdin)) break;
             int nx, ny;
-            if (sscanf(line, "move %d %d", &nx, &ny) == 2) {
+            unsigned long color;
+            if (sscanf(line, "color %lx", &color) == 1) {
+                /* The moment the X server has the new colour, in ms since 1970. */
+                XSetWindowBackground(display, window, color);
+                XClearWindow(display, window);
+                XSync(display, False);
+                struct timespec now;
+                clock_gettime(CLOCK_REALTIME, &now);
+                printf("colored %06lx %.1f\n", color, now.tv_sec * 1000.0 + now.tv_nsec / 1e6);
+                fflush(stdout);
+            } else if (sscanf(line, "move %d %d", &nx, &ny) == 2) {
                 XMoveWindow(display, window, nx, ny);
                 XSync(display, False);
                 printf("moved\n");
