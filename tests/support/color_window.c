@@ -8,9 +8,9 @@
 #include <X11/Xutil.h>
 #include <poll.h>
 #include <stdio.h>
-#include <time.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 int main(int argc, char** argv) {
