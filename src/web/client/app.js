@@ -886,8 +886,12 @@ class Desktop {
     this.listen($("clip-send"), "click", () => this.sendClipboard());
     this.listen($("clip-fetch"), "click", () => this.fetchClipboard());
     this.listen($("fullscreen"), "click", () => {
-      if (document.fullscreenElement) document.exitFullscreen();
-      else $("stage").requestFullscreen?.().catch((error) => this.notice(error.message));
+      const stage = $("stage");
+      if (document.fullscreenElement) return document.exitFullscreen();
+      // Safari names it with a prefix; an iPhone offers full screen for video only.
+      const enter = stage.requestFullscreen ?? stage.webkitRequestFullscreen;
+      if (!enter) return this.notice("This browser shows only videos full screen; add the page to the home screen.");
+      Promise.resolve(enter.call(stage)).catch((error) => this.notice(error.message));
     });
     this.listen($("display"), "change", () => {
       this.display = Number($("display").value);
@@ -1017,6 +1021,7 @@ class Desktop {
   }
 
   async toggleSound() {
+    if (typeof AudioDecoder === "undefined") return this.notice("This browser cannot decode sound (no WebCodecs audio).");
     if (!this.audio) {
       this.audio = new AudioPlayer(api);
       $("sound").textContent = "Mute";
