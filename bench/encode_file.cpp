@@ -1,8 +1,10 @@
 // Encodes raw BGRX pictures (a file of width × height × 4-byte frames, as ffmpeg writes
 // with -f rawvideo -pix_fmt bgr0) the way a stream does: converted to BT.709 YUV 4:2:0 by
 // the capture path's converter, then the service's encoder session at a fixed bit rate.
-// Writes the Annex B stream.
-//   encode_file RAW WIDTH HEIGHT FPS KBPS OUT.h264
+// Writes the Annex B stream. RATE is the session's rate control: "average", "quality" or
+// "quality:F" (F the rate factor), as TOVO_VIDEO_RATE takes it; the service's default when
+// left out.
+//   encode_file RAW WIDTH HEIGHT FPS KBPS OUT.h264 [RATE]
 #include "image/Bt709Conversion.h"
 #include "video/libav/LibavEncoderSession.h"
 
@@ -13,16 +15,18 @@
 #include <vector>
 
 int main(int argc, char** argv) {
-    if (argc != 7) {
-        std::fprintf(stderr, "usage: encode_file RAW WIDTH HEIGHT FPS KBPS OUT.h264\n");
+    if (argc != 7 && argc != 8) {
+        std::fprintf(stderr, "usage: encode_file RAW WIDTH HEIGHT FPS KBPS OUT.h264 [RATE]\n");
         return 2;
     }
     const int w = std::atoi(argv[2]), h = std::atoi(argv[3]), fps = std::atoi(argv[4]), kbps = std::atoi(argv[5]);
     std::ifstream in(argv[1], std::ios::binary);
     std::ofstream out(argv[6], std::ios::binary);
     std::string error;
-    auto session =
-        tovo::libavSessionFactory()(tovo::EncoderSessionConfig{tovo::VideoCodec::h264, w, h, kbps * 1000, fps}, error);
+    const char* rateText = argc == 8 ? argv[7] : nullptr;
+    auto rate = tovo::RateControl::fromEnvironment([rateText](const char*) { return rateText; });
+    auto session = tovo::libavSessionFactory(rate)(
+        tovo::EncoderSessionConfig{tovo::VideoCodec::h264, w, h, kbps * 1000, fps, rate}, error);
     if (!session) {
         std::fprintf(stderr, "encode_file: %s\n", error.c_str());
         return 1;

@@ -2,9 +2,10 @@
 # Picture quality of the stream's encoding beside ffmpeg's at the same bit rate: 90 pictures
 # of a terminal scrolling text over a 1920×1080 desktop are captured raw by ffmpeg x11grab,
 # then encoded (1) as the service does (bench/encode_file: the capture path's BT.709
-# conversion and the service's libx264 session) and (2) by ffmpeg with libx264 ultrafast,
-# zerolatency at the same bit rate; both decoded and compared with the raw pictures by
-# ffmpeg's ssim filter.
+# conversion and the service's libx264 session, at its constant quality under the bit-rate
+# ceiling), (2) the same with the previous average rate control, and (3) by ffmpeg with
+# libx264 ultrafast, zerolatency at the same bit rate; all decoded and compared with the raw
+# pictures by ffmpeg's ssim filter.
 #   bench/ssim.sh [KBPS] [FPS]
 set -euo pipefail
 kbps=${1:-3500}
@@ -19,7 +20,8 @@ ffmpeg -nostdin -loglevel error -f x11grab -framerate "$fps" -video_size 1920x10
   -f rawvideo -pix_fmt bgr0 "$work/raw.bgrx"
 raw=(-f rawvideo -pix_fmt bgr0 -video_size 1920x1080 -framerate "$fps" -i "$work/raw.bgrx")
 
-"$root/build/bench/encode_file" "$work/raw.bgrx" 1920 1080 "$fps" "$kbps" "$work/tovo.h264" 2>/dev/null
+"$root/build/bench/encode_file" "$work/raw.bgrx" 1920 1080 "$fps" "$kbps" "$work/tovo.h264" quality 2>/dev/null
+"$root/build/bench/encode_file" "$work/raw.bgrx" 1920 1080 "$fps" "$kbps" "$work/average.h264" average 2>/dev/null
 ffmpeg -nostdin -loglevel error "${raw[@]}" -vf scale=out_color_matrix=bt709:out_range=tv -pix_fmt yuv420p \
   -c:v libx264 -preset ultrafast -tune zerolatency -b:v "${kbps}k" -maxrate "$((kbps * 3 / 2))k" \
   -bufsize "$((kbps * 3 / 2))k" -f h264 "$work/ffmpeg.h264"
@@ -41,7 +43,8 @@ yuv="[0:v]$index[dec];[1:v]$index,scale=out_color_matrix=bt709:out_range=tv,form
 size() { stat -c %s "$1"; }
 tovo=$(ssim "$work/tovo.h264" "$rgb")
 peer=$(ssim "$work/ffmpeg.h264" "$rgb")
+average=$(ssim "$work/average.h264" "$rgb")
 tovo_yuv=$(ssim "$work/tovo.h264" "$yuv")
 peer_yuv=$(ssim "$work/ffmpeg.h264" "$yuv")
-echo "{\"pictures\": $frames, \"kbps\": $kbps, \"tovo_ssim\": $tovo, \"ffmpeg_ssim\": $peer, \"tovo_ssim_vs_swscale_yuv\": $tovo_yuv, \"ffmpeg_ssim_vs_swscale_yuv\": $peer_yuv, \"tovo_bytes\": $(size "$work/tovo.h264"), \"ffmpeg_bytes\": $(size "$work/ffmpeg.h264")}"
+echo "{\"pictures\": $frames, \"kbps\": $kbps, \"tovo_ssim\": $tovo, \"ffmpeg_ssim\": $peer, \"tovo_ssim_vs_swscale_yuv\": $tovo_yuv, \"ffmpeg_ssim_vs_swscale_yuv\": $peer_yuv, \"tovo_bytes\": $(size "$work/tovo.h264"), \"average_ssim\": $average, \"average_bytes\": $(size "$work/average.h264"), \"ffmpeg_bytes\": $(size "$work/ffmpeg.h264")}"
 /usr/bin/python3 -c "import sys; t, p = float(sys.argv[1]), float(sys.argv[2]); print(f'SSIM against the captured pictures: tovo-control {t:.4f} vs ffmpeg {p:.4f} ({\"not below\" if t >= p else \"BELOW\"} ffmpeg)')" "$tovo" "$peer"

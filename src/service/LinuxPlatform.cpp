@@ -16,6 +16,7 @@
 #include <netinet/in.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace tovo {
@@ -27,7 +28,7 @@ Platform Platform::linuxDesktop(const std::string& desktop, std::optional<int32_
     provideX11Desktop(platform, supervisorPid);
     platform.consoleLock = makeDBusConsoleLock();
     platform.accessibility = makeAtspiAccessibility();
-    platform.makeEncoderSession = libavSessionFactory();
+    platform.makeEncoderSession = libavSessionFactory(RateControl::fromEnvironment(std::getenv));
     platform.crypto = makeOpenSSLCrypto();
     platform.makeListener = tlsListenerFactory();
     platform.makeAdvertiser = makeAvahiAdvertiser;

@@ -10,12 +10,31 @@
 
 namespace tovo {
 
+// How a session spends its bits.
+struct RateControl {
+    enum class Mode {
+        // A constant quality, with the bit rate as the ceiling of every one-second window:
+        // areas that do not change cost nothing, and full motion gets the bit rate.
+        quality,
+        // The bit rate as an average, no one-second window above 1.5 × it: a still screen is
+        // refined until the budget is spent.
+        average,
+    };
+    Mode mode = Mode::quality;
+    double quality = 23;  // x264's rate factor: lower is better
+
+    // TOVO_VIDEO_RATE through `get`: "average", or "quality" optionally with a rate factor
+    // ("quality:18"); anything else, or nothing, is the default.
+    static RateControl fromEnvironment(const std::function<const char*(const char*)>& get);
+};
+
 struct EncoderSessionConfig {
     VideoCodec codec = VideoCodec::h264;
     int width = 0;
     int height = 0;
     int bitrate = 0;  // bits per second
     int frameRate = 30;
+    RateControl rate;
 };
 
 // What a session gave back for the last picture submitted.

@@ -64,7 +64,7 @@ bool VideoEncoder::ensureSession(int w, int h) {
     invalidate();
     if (w < minimumSide || h < minimumSide) return false;
     std::string error;
-    session = makeSession(EncoderSessionConfig{codec, w, h, targetBitrate, expectedFrameRate}, error);
+    session = makeSession(EncoderSessionConfig{codec, w, h, targetBitrate, expectedFrameRate, {}}, error);
     if (!session) {
         log(std::string("video: ") + toString(codec) + " low-latency session create failed (" + error + ") at " +
             std::to_string(w) + "x" + std::to_string(h));

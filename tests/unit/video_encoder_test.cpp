@@ -70,6 +70,56 @@ TEST_P(RealEncoder, KeyUnitsCarryParameterSetsAndDeltasDoNot) {
     EXPECT_EQ(encoder.isHardware, std::optional<bool>(false));
 }
 
+// Pictures that differ everywhere, every time: what no rate factor makes cheap.
+VideoPicture noise(int width, int height, uint32_t& state) {
+    auto pixels = std::make_shared<std::vector<uint8_t>>(static_cast<size_t>(width) * height * 4);
+    for (auto& byte : *pixels) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<uint8_t>(state >> 24);
+    }
+    return VideoPicture{pixels, width, height, width * 4, 0, 0};
+}
+
+TEST(RealEncoderRate, ConstantQualityCostsNothingStillAndObeysARateChangeWithinASecond) {
+    VideoEncoder encoder(VideoCodec::h264, 4000000, 30, libavSessionFactory(RateControl{}));
+    uint32_t state = 1;
+    auto bytesOver = [&](int pictures, double& t, std::optional<VideoPicture> still = std::nullopt) {
+        size_t bytes = 0;
+        for (int i = 0; i < pictures; ++i, t += 1.0 / 30) {
+            auto unit = encoder.encode(still ? *still : noise(640, 360, state), t, t == 0);
+            if (unit) bytes += unit->data.size();
+        }
+        return bytes * 8;
+    };
+    double t = 0;
+    size_t fast = bytesOver(30, t);
+    encoder.setBitrate(1000000);
+    size_t slowed = bytesOver(30, t);
+    // Noise wants far more than either rate: the first second runs at the ceiling (and its
+    // one-second buffer), the second at the new one.
+    EXPECT_GT(fast, 3000000u);
+    EXPECT_LT(slowed, 2200000u) << "the lower rate did not take hold within a second";
+    encoder.setBitrate(4000000);
+    EXPECT_GT(bytesOver(30, t), 3000000u);
+
+    // The same picture again and again: once it reached its quality (the ceiling held the
+    // first pictures of it back), what does not change costs a twentieth of the rate or less,
+    // where an average rate would be spent in full.
+    VideoPicture still = picture(640, 360, 3);
+    bytesOver(45, t, still);
+    EXPECT_LT(bytesOver(30, t, still), 200000u);
+}
+
+TEST(RateControl, FromTheEnvironment) {
+    auto from = [](const char* value) { return RateControl::fromEnvironment([value](const char*) { return value; }); };
+    EXPECT_EQ(from(nullptr).mode, RateControl::Mode::quality);
+    EXPECT_EQ(from(" Average ").mode, RateControl::Mode::average);
+    EXPECT_EQ(from("quality:18").quality, 18);
+    EXPECT_EQ(from("quality:99").quality, RateControl{}.quality);
+    EXPECT_EQ(from("quality:18x").quality, RateControl{}.quality);
+    EXPECT_EQ(from("fast").mode, RateControl::Mode::quality);
+}
+
 INSTANTIATE_TEST_SUITE_P(Codecs, RealEncoder, ::testing::Values(VideoCodec::h264, VideoCodec::hevc),
                          [](const auto& info) { return std::string(toString(info.param)); });
 

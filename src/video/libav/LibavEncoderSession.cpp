@@ -172,10 +172,17 @@ private:
     LibavEncoderSession(Candidate candidate, EncoderSessionConfig config)
         : candidate(std::move(candidate)), config(config) {}
 
+    // x264 at a constant quality, capped by the bit rate.
+    bool constantQuality() const {
+        return config.rate.mode == RateControl::Mode::quality && config.codec == VideoCodec::h264 &&
+               candidate.backend == Backend::software;
+    }
+
     void applyRate(int bps) {
         ctx->bit_rate = bps;
-        // No one-second window may carry more than 1.5 × the average.
-        ctx->rc_max_rate = static_cast<int64_t>(bps) * 3 / 2;
+        // No one-second window may carry more than 1.5 × the average; at a constant quality
+        // the rate itself is that ceiling, so that full motion spends what the average would.
+        ctx->rc_max_rate = constantQuality() ? bps : static_cast<int64_t>(bps) * 3 / 2;
         ctx->rc_buffer_size = static_cast<int>(std::min<int64_t>(ctx->rc_max_rate, INT_MAX));
     }
 
@@ -250,6 +257,7 @@ private:
         std::string params = "keyint=infinite:scenecut=0:bframes=0:repeat-headers=1:aud=0:chroma-qp-offset=-2";
         if (oneThread) params += ":threads=1";
         av_dict_set(options, "x264-params", params.c_str(), 0);
+        if (constantQuality()) av_dict_set(options, "crf", std::to_string(config.rate.quality).c_str(), 0);
     }
 
     void nvencOptions(AVDictionary** options) {
@@ -357,8 +365,10 @@ BrokenEncoders& brokenEncoders() {
 
 }  // namespace
 
-EncoderSessionFactory libavSessionFactory() {
-    return [](const EncoderSessionConfig& config, std::string& error) -> std::unique_ptr<EncoderSession> {
+EncoderSessionFactory libavSessionFactory(std::optional<RateControl> rate) {
+    return [rate](const EncoderSessionConfig& given, std::string& error) -> std::unique_ptr<EncoderSession> {
+        EncoderSessionConfig config = given;
+        if (rate) config.rate = *rate;
         std::string reasons;
         auto& broken = brokenEncoders();
         for (const auto& candidate : candidates(config.codec)) {
