@@ -838,11 +838,23 @@ const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 let desktop = null;
 
+// Requests that may safely go twice: a connection the computer closed (new permissions, a
+// busy listener) fails them once without an answer, and they are sent again.
+const repeatable = (path, options) => (options.method ?? "GET") === "GET" || path === "/stream/ack";
+
 async function api(path, options = {}) {
-  const response = await fetch(path, {
+  const request = () => fetch(path, {
     ...options,
     headers: { ...(options.headers ?? {}), Authorization: `Bearer ${storedToken()}` },
   });
+  let response;
+  try {
+    response = await request();
+  } catch (error) {
+    if (error.name === "AbortError" || !repeatable(path, options)) throw error;
+    await sleep(200);
+    response = await request();
+  }
   if (response.status === 401) {
     // Removed on the computer, or never paired here: back to pairing.
     forgetToken();
