@@ -114,6 +114,17 @@ class PartReader {
   }
 }
 
+// Reads a multipart response to its end, handing each complete section to `onPart`.
+async function readParts(response, onPart) {
+  const reader = response.body.getReader();
+  const parts = new PartReader();
+  for (;;) {
+    const { value, done } = await reader.read();
+    if (done) return;
+    for (const part of parts.push(value)) onPart(part);
+  }
+}
+
 function indexOf(bytes, pattern) {
   outer: for (let i = 0; i + pattern.length <= bytes.length; i++) {
     for (let j = 0; j < pattern.length; j++) if (bytes[i + j] !== pattern[j]) continue outer;
@@ -214,14 +225,8 @@ class Player {
     }
     this.codec = response.headers.get("X-Stream-Codec") ?? "h264";
     this.reportTimer = setInterval(() => this.report(), 1000);
-    const reader = response.body.getReader();
-    const parts = new PartReader();
     try {
-      for (;;) {
-        const { value, done } = await reader.read();
-        if (done) break;
-        for (const part of parts.push(value)) this.take(part);
-      }
+      await readParts(response, (part) => this.take(part));
     } finally {
       clearInterval(this.reportTimer);
       this.closeDecoder();
@@ -434,17 +439,11 @@ class AudioPlayer {
     this.decoder = new AudioDecoder({ output: (data) => this.play(data), error: () => {} });
     this.decoder.configure({ codec: "opus", sampleRate: Number(response.headers.get("X-Audio-Rate") ?? 48000),
       numberOfChannels: Number(response.headers.get("X-Audio-Channels") ?? 2) });
-    const reader = response.body.getReader();
-    const parts = new PartReader();
     try {
-      for (;;) {
-        const { value, done } = await reader.read();
-        if (done) break;
-        for (const part of parts.push(value)) {
-          const time = Number(part.headers["x-audio-time"] ?? 0);
-          this.decoder.decode(new EncodedAudioChunk({ type: "key", timestamp: time * 1000, data: part.body }));
-        }
-      }
+      await readParts(response, (part) => {
+        const time = Number(part.headers["x-audio-time"] ?? 0);
+        this.decoder.decode(new EncodedAudioChunk({ type: "key", timestamp: time * 1000, data: part.body }));
+      });
     } finally {
       this.stop();
     }
