@@ -4,37 +4,38 @@
 #   a feature folder (and its backends) includes no http, api, service or app;
 #   a backend (feature/backend) is included only by its own feature's backends and by the
 #   service, which builds it (the app role's own backends also by app/TovoApp.cpp, which
-#   builds the app); likewise the shared X connection (x11/);
+#   builds the app); likewise the shared X and Wayland connections (x11/, wayland/);
 #   nothing includes app but the entry (src/main.cpp);
-#   portable code includes no X11, PulseAudio, AT-SPI, GTK, OpenSSL, Avahi or D-Bus header;
+#   portable code includes no X11, Wayland, PulseAudio, AT-SPI, GTK, OpenSSL, Avahi or D-Bus header;
 #   and a folder includes only the folders the table below allows it (its own always).
 # Prints every offending include and exits 1 when there is one. The libraries' include
 # scopes (CMakeLists.txt) enforce the same arrows at compile time.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root/src"
-features="x11 session display image capture video input desktop audio clipboard cursor overlay remote"
-platform='<(X11/|pulse/|atspi/|gtk/|gdk/|openssl/|avahi-|dbus/|libavcodec/|libavutil/|libswscale/|libayatana|qrencode)'
+features="x11 wayland session display image capture video input desktop audio clipboard cursor overlay remote"
+platform='(<(X11/|wayland-|xkbcommon/|pulse/|atspi/|gtk/|gdk/|openssl/|avahi-|dbus/|libavcodec/|libavutil/|libswscale/|libayatana|qrencode)|"[^"]*-client-protocol\.h")'
 # The allowed arrows: folder → the folders it may include.
 declare -A allowed=(
   [base]=""
   [http]="base"
   [x11]="base"
-  [session]="base x11"
-  [display]="base x11"
+  [wayland]="base"
+  [session]="base x11 wayland"
+  [display]="base x11 wayland"
   [image]="base"
-  [capture]="base display image x11"
+  [capture]="base display image x11 wayland"
   [cursor]="base image x11"
   [video]="base capture cursor display image"
-  [input]="base display x11"
-  [desktop]="base capture display x11"
-  [overlay]="base display input x11"
+  [input]="base display x11 wayland"
+  [desktop]="base capture display x11 wayland"
+  [overlay]="base display input x11 wayland"
   [audio]="base capture"
-  [clipboard]="base image x11"
+  [clipboard]="base image x11 wayland"
   [remote]="base"
   [web]="base"
   [api]="base http session display image capture cursor video input desktop overlay audio clipboard remote web"
-  [service]="base http x11 session display image capture cursor video input desktop overlay audio clipboard remote api"
+  [service]="base http x11 wayland session display image capture cursor video input desktop overlay audio clipboard remote api"
   [app]="base http x11"
   [mcp]="base http"
 )
@@ -57,8 +58,8 @@ while IFS= read -r file; do
       if [[ " $features " == *" $top "* && "$ttop" =~ ^(http|api|service|app)$ ]]; then
         refuse "$file" "$include (a feature does not speak HTTP or reach the service)"
       fi
-      if [[ (-n "$tbackend" || "$ttop" == x11) && "$top" != service && "$top" != x11 ]] &&
-         ! [[ -n "$backend" && ("$ttop" == "$top" || "$ttop" == x11) ]] &&
+      if [[ (-n "$tbackend" || "$ttop" == x11 || "$ttop" == wayland) && "$top" != service && "$top" != x11 && "$top" != wayland ]] &&
+         ! [[ -n "$backend" && ("$ttop" == "$top" || "$ttop" == x11 || "$ttop" == wayland) ]] &&
          ! [[ "$file" == app/TovoApp.cpp && "$ttop" == app ]]; then
         refuse "$file" "$include (a backend is reached through its interface; the service builds it)"
       fi
@@ -71,7 +72,7 @@ while IFS= read -r file; do
         fi
       fi
     fi
-    if [[ -z "$backend" && "$top" != x11 && "$file" != app/TovoApp.cpp && "$top" != service ]] && grep -qE "^[[:space:]]*#[[:space:]]*include[[:space:]]*$platform" <<<"$line"; then
+    if [[ -z "$backend" && "$top" != x11 && "$top" != wayland && "$file" != app/TovoApp.cpp && "$top" != service ]] && grep -qE "^[[:space:]]*#[[:space:]]*include[[:space:]]*$platform" <<<"$line"; then
       refuse "$file" "$(sed -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*//' <<<"$line") (platform header in portable code)"
     fi
   done < <(grep -E '^[[:space:]]*#[[:space:]]*include' "$file")

@@ -12,11 +12,13 @@ packages=(
   libavcodec-dev libavutil-dev libswscale-dev libssl-dev libavahi-client-dev libpng-dev libpulse-dev libopus-dev
   libxrender-dev libcairo2-dev libpango1.0-dev libgtk-3-dev libayatana-appindicator3-dev libqrencode-dev
   libx11-xcb-dev libxcb-xfixes0-dev libxcb-shm0-dev libgdk-pixbuf-2.0-dev
+  libwayland-dev libwayland-bin wayland-protocols
   # running on a headless desktop
   xvfb openbox dbus dbus-x11 x11-utils avahi-daemon pulseaudio pulseaudio-utils
   # tests and benchmarks
   curl python3 procps python3-gi gir1.2-glib-2.0 gir1.2-gtk-3.0 libglib2.0-bin xdotool imagemagick scrot ffmpeg xterm
   openssl avahi-utils xclip opus-tools shared-mime-info zbar-tools x11-xserver-utils lintian chromium
+  sway grim wtype wl-clipboard foot
 )
 
 # Node.js and npm run the MCP client tests; a Node.js already installed (with its own npm) is

@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    DesktopPlatformChoice desktop = chooseDesktopPlatform(options.backend);
+    DesktopPlatformChoice desktop = chooseDesktopPlatform(options.backend, probeDesktopEnvironment);
     if (!desktop.name) {
         log(desktop.error);
         return 2;

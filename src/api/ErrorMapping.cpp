@@ -1,6 +1,7 @@
 #include "api/ErrorMapping.h"
 
 #include "base/BadInput.h"
+#include "base/MissingProtocol.h"
 #include "remote/RemoteControl.h"
 #include "session/ScreenState.h"
 
@@ -36,6 +37,8 @@ void answering(DesktopSession& session, const std::function<void()>& handler) {
         handler();
     } catch (const BadInput& error) {
         throw HTTPError(400, error.what());
+    } catch (const MissingProtocol& error) {
+        throw HTTPError(503, error.what(), {{"code", "missing-protocol"}, {"protocol", error.protocol}});
     } catch (const DisplayError& error) {
         throw of(error, session);
     } catch (const WindowError& error) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,8 +17,21 @@ struct DesktopPlatformChoice {
     std::string error;  // without a name: why
 };
 
-// The platform to run: the requested one (--backend) when this build has it, else the one
-// this desktop runs. Today that is always x11, which also serves a headless X server.
-DesktopPlatformChoice chooseDesktopPlatform(const std::optional<std::string>& requested);
+// What answers on this machine, as far as choosing a platform goes.
+struct DesktopEnvironment {
+    bool x11 = false;             // an X server opens ($DISPLAY)
+    bool wlroots = false;         // a Wayland compositor answers ($WAYLAND_DISPLAY) and offers wlr-screencopy
+    bool waylandSession = false;  // the login session is a Wayland one ($XDG_SESSION_TYPE)
+};
+
+// The platform to run: the requested one (--backend) when this build has it; else wlroots
+// when a wlroots compositor answers and either no X server does or the session is a Wayland
+// one (its X server is then the compositor's Xwayland, which sees only X11 windows); else
+// x11, which also serves a headless X server. `probe` is asked only without a request.
+DesktopPlatformChoice chooseDesktopPlatform(const std::optional<std::string>& requested,
+                                            const std::function<DesktopEnvironment()>& probe);
+
+// Asks this machine's X server and Wayland compositor.
+DesktopEnvironment probeDesktopEnvironment();
 
 }  // namespace tovo

@@ -24,8 +24,13 @@ namespace tovo {
 Platform Platform::linuxDesktop(const std::string& desktop, std::optional<int32_t> supervisorPid) {
     Platform platform;
     platform.name = desktop;
-    if (desktop != "x11") throw std::invalid_argument("no desktop platform " + desktop);
-    provideX11Desktop(platform, supervisorPid);
+    if (desktop == "x11") {
+        provideX11Desktop(platform, supervisorPid);
+    } else if (desktop == "wlroots") {
+        provideWlrootsDesktop(platform);
+    } else {
+        throw std::invalid_argument("no desktop platform " + desktop);
+    }
     platform.consoleLock = makeDBusConsoleLock();
     platform.accessibility = makeAtspiAccessibility();
     platform.makeEncoderSession = libavSessionFactory(RateControl::fromEnvironment(std::getenv));

@@ -79,6 +79,8 @@ struct Platform {
 
 // The X11 desktop platform's facilities, over one shared X connection.
 void provideX11Desktop(Platform& platform, std::optional<int32_t> supervisorPid);
+// The wlroots desktop platform's facilities (Wayland: sway, labwc, river, Wayfire, …).
+void provideWlrootsDesktop(Platform& platform);
 
 // The IPv4 addresses of the interfaces that are up, loopback and link-local left out, in
 // interface order without duplicates.

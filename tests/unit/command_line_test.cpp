@@ -26,14 +26,23 @@ TEST(CommandLine, ServiceArguments) {
     // The first unknown argument is reported, even after a valid prefix.
     EXPECT_EQ(parseServiceArguments({"--remote", "-v", "--bogus"}).unknownArgument, "-v");
 
-    // --backend names the desktop platform; this build knows x11 only, and says so.
+    // --backend names the desktop platform and wins over what answers; without it, wlroots
+    // is chosen where X is absent or only the compositor's Xwayland.
     EXPECT_EQ(parseServiceArguments({"--backend", "x11"}).options.backend, "x11");
     EXPECT_EQ(parseServiceArguments({"--backend"}).unknownArgument, "--backend");
-    EXPECT_EQ(chooseDesktopPlatform(std::nullopt).name, "x11");
-    EXPECT_EQ(chooseDesktopPlatform("x11").name, "x11");
-    auto unknown = chooseDesktopPlatform("mir");
+    auto probe = [](bool x11, bool wlroots, bool waylandSession) {
+        return [=] { return DesktopEnvironment{x11, wlroots, waylandSession}; };
+    };
+    EXPECT_EQ(chooseDesktopPlatform(std::nullopt, probe(true, false, false)).name, "x11");
+    EXPECT_EQ(chooseDesktopPlatform(std::nullopt, probe(false, false, false)).name, "x11");
+    EXPECT_EQ(chooseDesktopPlatform(std::nullopt, probe(false, true, false)).name, "wlroots");
+    EXPECT_EQ(chooseDesktopPlatform(std::nullopt, probe(true, true, false)).name, "x11");
+    EXPECT_EQ(chooseDesktopPlatform(std::nullopt, probe(true, true, true)).name, "wlroots");
+    EXPECT_EQ(chooseDesktopPlatform("x11", probe(false, true, true)).name, "x11");
+    EXPECT_EQ(chooseDesktopPlatform("wlroots", probe(true, false, false)).name, "wlroots");
+    auto unknown = chooseDesktopPlatform("mir", probe(true, false, false));
     EXPECT_FALSE(unknown.name);
-    EXPECT_EQ(unknown.error, "unknown backend mir (this build has x11)");
+    EXPECT_EQ(unknown.error, "unknown backend mir (this build has x11, wlroots)");
 
     EXPECT_EQ(parseServiceArguments({"--remote", "--socket", "/c.sock"}).options.remoteHome(), "/");
     EXPECT_EQ(parseServiceArguments({"--remote", "--socket", "c.sock"}).options.remoteHome(), ".");

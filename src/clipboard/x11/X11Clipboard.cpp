@@ -2,18 +2,15 @@
 
 #include "base/Log.h"
 #include "base/Mutex.h"
-#include "base/Text.h"
 #include "base/Utf8.h"
-#include "image/PNG.h"
+#include "clipboard/formats/ClipboardFormats.h"
 #include "x11/X11Connection.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/Xfixes.h>
 #include <fcntl.h>
-#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <poll.h>
-#include <turbojpeg.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -33,77 +30,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto answerTimeout = std::chrono::seconds(2);
 constexpr size_t incrChunk = 256 * 1024;
-
-std::string percentEncodePath(const std::string& path) { return percentEncode(path, "/-._~"); }
-
-// Absolute paths of the file:// URIs in a text/uri-list or x-special/gnome-copied-files body.
-std::vector<std::string> pathsOf(const std::string& list) {
-    std::vector<std::string> paths;
-    size_t start = 0;
-    while (start <= list.size()) {
-        size_t end = list.find('\n', start);
-        std::string line = list.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.rfind("file://", 0) == 0) {
-            std::string rest = line.substr(7);
-            size_t slash = rest.find('/');  // skip a host name
-            if (slash != std::string::npos) {
-                std::string raw = rest.substr(slash);
-                paths.push_back(percentDecode(raw).value_or(raw));
-            }
-        }
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    return paths;
-}
-
-// A JPEG as PNG, through TurboJPEG.
-std::optional<std::string> jpegToPNG(const std::string& jpeg) {
-    tjhandle handle = tjInitDecompress();
-    if (!handle) return std::nullopt;
-    int width = 0, height = 0, subsampling = 0, colorspace = 0;
-    auto* bytes = reinterpret_cast<const unsigned char*>(jpeg.data());
-    std::optional<std::string> out;
-    if (tjDecompressHeader3(handle, bytes, jpeg.size(), &width, &height, &subsampling, &colorspace) == 0) {
-        std::vector<uint8_t> rgba(static_cast<size_t>(width) * height * 4);
-        if (tjDecompress2(handle, bytes, jpeg.size(), rgba.data(), width, 0, height, TJPF_RGBA, 0) == 0) {
-            out = PNG::encodeRGBA(rgba.data(), width, height);
-        }
-    }
-    tjDestroy(handle);
-    return out;
-}
-
-// Any other image type gdk-pixbuf reads (BMP, GIF, TIFF, ICO, WebP where its loader is
-// installed, …) as PNG.
-std::optional<std::string> imageToPNG(const std::string& data) {
-    GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
-    std::optional<std::string> out;
-    bool fed = gdk_pixbuf_loader_write(loader, reinterpret_cast<const guchar*>(data.data()), data.size(), nullptr);
-    bool closed = gdk_pixbuf_loader_close(loader, nullptr);
-    GdkPixbuf* picture = fed && closed ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
-    if (picture && gdk_pixbuf_get_bits_per_sample(picture) == 8) {
-        const int width = gdk_pixbuf_get_width(picture), height = gdk_pixbuf_get_height(picture);
-        const int channels = gdk_pixbuf_get_n_channels(picture), stride = gdk_pixbuf_get_rowstride(picture);
-        const bool alpha = gdk_pixbuf_get_has_alpha(picture);
-        const guchar* pixels = gdk_pixbuf_read_pixels(picture);
-        std::vector<uint8_t> rgba(static_cast<size_t>(width) * height * 4);
-        for (int y = 0; y < height; ++y) {
-            for (int x = 0; x < width; ++x) {
-                const guchar* from = pixels + static_cast<size_t>(y) * stride + static_cast<size_t>(x) * channels;
-                uint8_t* to = &rgba[(static_cast<size_t>(y) * width + x) * 4];
-                to[0] = from[0];
-                to[1] = from[1];
-                to[2] = from[2];
-                to[3] = alpha ? from[3] : 255;
-            }
-        }
-        out = PNG::encodeRGBA(rgba.data(), width, height);
-    }
-    g_object_unref(loader);
-    return out;
-}
 
 class X11Clipboard final : public Pasteboard {
 public:
@@ -143,7 +69,7 @@ public:
             }
             for (const char* type : {"x-special/gnome-copied-files", "text/uri-list"}) {
                 if (!has(type) || !offer.filePaths.empty()) continue;
-                if (auto list = convert(atom(type))) offer.filePaths = pathsOf(*list);
+                if (auto list = convert(atom(type))) offer.filePaths = filePathsOf(*list);
             }
             for (const char* type : {"UTF8_STRING", "text/plain;charset=utf-8", "STRING", "TEXT"}) {
                 if (!has(type) || offer.text) continue;
@@ -162,20 +88,11 @@ public:
             auto offers = [&](const char* type) {
                 return std::find(targets.begin(), targets.end(), atom(type)) != targets.end();
             };
-            if (offers("image/png")) {
-                auto data = convert(atom("image/png"));
-                if (data && PNG::size(*data)) return data;
-            }
-            for (const char* type : {"image/jpeg", "image/jpg"}) {
-                if (!offers(type)) continue;
-                if (auto data = convert(atom(type))) return jpegToPNG(*data);
-            }
-            for (Atom target : targets) {
-                const std::string type = atomName(target);
-                if (type.rfind("image/", 0) != 0 || type == "image/png" || type == "image/jpeg" || type == "image/jpg")
-                    continue;
-                if (auto data = convert(target)) {
-                    if (auto png = imageToPNG(*data)) return png;
+            std::vector<std::string> types;
+            for (Atom target : targets) types.push_back(atomName(target));
+            for (const auto& type : imageTypesByPreference(types)) {
+                if (auto data = convert(atom(type.c_str()))) {
+                    if (auto png = imageAsPNG(type, *data)) return png;
                 }
             }
             return std::nullopt;
@@ -193,14 +110,8 @@ public:
 
     int64_t writeFiles(const std::vector<std::string>& paths, const std::optional<std::string>& imageType,
                        const std::string& imageData) override {
-        std::string uris, gnome = "copy";
-        for (const auto& path : paths) {
-            std::string uri = "file://" + percentEncodePath(path);
-            uris += uri + "\r\n";
-            gnome += "\n" + uri;
-        }
-        Owned content{{"text/uri-list", std::make_shared<const std::string>(uris)},
-                      {"x-special/gnome-copied-files", std::make_shared<const std::string>(gnome)}};
+        Owned content{{"text/uri-list", std::make_shared<const std::string>(uriListOf(paths))},
+                      {"x-special/gnome-copied-files", std::make_shared<const std::string>(gnomeCopiedFilesOf(paths))}};
         if (imageType) content[*imageType] = std::make_shared<const std::string>(imageData);
         return take(std::move(content));
     }

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "capture/ScreenCapturer.h"
+
+#include <memory>
+
+namespace tovo {
+
+// A capturer on a Wayland connection of its own, through wlr-screencopy (shared memory;
+// copies with damage for streams, so that a still screen costs nothing). Throws
+// CaptureFailure when no compositor answers, MissingProtocol without wlr-screencopy.
+std::unique_ptr<ScreenCapturer> makeWlrootsScreenCapturer();
+
+}  // namespace tovo
