@@ -9,6 +9,7 @@
 namespace tovo {
 
 const std::string Automation::abortLine = "{\"type\":\"abort\",\"reason\":\"esc\"}\n";
+const std::string Automation::stopAbortLine = "{\"type\":\"abort\",\"reason\":\"stop\"}\n";
 
 std::vector<AutomationEffect> AutomationCore::set(bool wantActive, const std::string& newLabel) {
     using E = AutomationEffect;
@@ -35,6 +36,7 @@ std::vector<AutomationEffect> AutomationCore::set(bool wantActive, const std::st
 nlohmann::json AutomationCore::json(bool withLabel) const {
     nlohmann::json out{{"active", active}, {"esc", esc}};
     if (withLabel && !label.empty()) out["label"] = label;
+    if (stopButton) out["stopButton"] = true;
     return out;
 }
 
@@ -84,7 +86,12 @@ Automation::Request Automation::parse(const std::string& body) {
 
 Automation::Automation(AutomationOverlay& overlay, EscapeTap& tap, std::unique_ptr<TaskQueue> escapes,
                        std::function<void(const std::string&)> postEvent, bool chinese)
-    : overlay(overlay), tap(tap), postEvent(std::move(postEvent)), chinese(chinese), escapes(std::move(escapes)) {}
+    : overlay(overlay), tap(tap), postEvent(std::move(postEvent)), chinese(chinese), escapes(std::move(escapes)) {
+    const bool button = overlay.offerStop(AutomationOverlayGeometry::stopText(chinese),
+                                          [this] { this->escapes->post([this] { stop(true); }); });
+    MutexLock guard(lock);
+    state.stopButton = button;
+}
 
 Automation::~Automation() {
     tap.remove();
@@ -114,7 +121,7 @@ void Automation::run(const std::vector<AutomationEffect>& effects) {
     for (AutomationEffect effect : effects) {
         switch (effect) {
         case AutomationEffect::installTap: {
-            auto failure = tap.install([this] { escapes->post([this] { escape(); }); });
+            auto failure = tap.install([this] { escapes->post([this] { stop(false); }); });
             if (failure) log("automation: no Escape tap (" + *failure + ")");
             bool stillActive;
             {
@@ -135,17 +142,18 @@ void Automation::run(const std::vector<AutomationEffect>& effects) {
         }
         case AutomationEffect::hideBorder: overlay.hide(); break;
         case AutomationEffect::emitAbort:
+        case AutomationEffect::emitStop:
             if (postEvent) {
-                postEvent(abortLine);
+                postEvent(effect == AutomationEffect::emitStop ? stopAbortLine : abortLine);
             } else {
-                log("automation: no /events to tell about the Esc");
+                log("automation: no /events to tell about the stop");
             }
             break;
         }
     }
 }
 
-void Automation::escape() {
+void Automation::stop(bool button) {
     std::vector<AutomationEffect> effects;
     {
         MutexLock guard(lock);
@@ -153,9 +161,10 @@ void Automation::escape() {
         state.active = false;
         state.esc = false;
         state.label.clear();
-        effects = {AutomationEffect::removeTap, AutomationEffect::hideBorder, AutomationEffect::emitAbort};
+        effects = {AutomationEffect::removeTap, AutomationEffect::hideBorder,
+                   button ? AutomationEffect::emitStop : AutomationEffect::emitAbort};
     }
-    log("automation: Esc pressed, stopping");
+    log(button ? "automation: Stop pressed on the banner, stopping" : "automation: Esc pressed, stopping");
     run(effects);
 }
 

@@ -15,18 +15,20 @@
 
 namespace tovo {
 
-enum class AutomationEffect { installTap, removeTap, showBorder, hideBorder, emitAbort };
+enum class AutomationEffect { installTap, removeTap, showBorder, hideBorder, emitAbort, emitStop };
 
 // Whether a program says it is driving the desktop, under which label, and whether the
 // Escape key can stop it.
 struct AutomationCore {
     bool active = false;
     std::string label;
-    bool esc = false;  // the Escape tap is installed and working
+    bool esc = false;         // the Escape tap is installed and working
+    bool stopButton = false;  // the banner has a Stop button (where Escape cannot be watched)
 
     // The state change a request asks for, and what has to happen for it.
     std::vector<AutomationEffect> set(bool active, const std::string& label);
-    // {"active", "esc"} plus "label" when there is one and `withLabel`.
+    // {"active", "esc"} plus "label" when there is one and `withLabel`, and "stopButton"
+    // where the banner has one.
     nlohmann::json json(bool withLabel = true) const;
     bool operator==(const AutomationCore&) const = default;
 };
@@ -43,7 +45,8 @@ public:
         std::string label;
     };
 
-    static const std::string abortLine;  // {"type":"abort","reason":"esc"} and a line feed
+    static const std::string abortLine;      // {"type":"abort","reason":"esc"} and a line feed
+    static const std::string stopAbortLine;  // {"type":"abort","reason":"stop"}: the banner's Stop button
     static constexpr size_t maxLabel = 40;
 
     // Parses a request body. Throws BadInput with the caller's text.
@@ -64,7 +67,8 @@ public:
 
 private:
     void run(const std::vector<AutomationEffect>& effects);
-    void escape();
+    // Ends automation for the user's Escape press or Stop button.
+    void stop(bool button);
 
     AutomationOverlay& overlay;
     EscapeTap& tap;

@@ -15,4 +15,6 @@ std::string capsuleText(const std::string& label, bool esc, bool chinese) {
     return text;
 }
 
+std::string stopText(bool chinese) { return chinese ? "停止" : "Stop"; }
+
 }  // namespace tovo::AutomationOverlayGeometry

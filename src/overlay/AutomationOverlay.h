@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace tovo {
@@ -14,12 +15,22 @@ public:
     // Shows the banner with `text`, or changes its text.
     virtual void show(const std::string& text) = 0;
     virtual void hide() = 0;
+    // Puts a button labelled `label` on the capsule that calls `onStop` (on the overlay's
+    // thread) when pressed; for desktops where Escape cannot be watched. False where the
+    // banner has no such button. Called once, before the first show().
+    virtual bool offerStop(const std::string& label, std::function<void()> onStop) {
+        (void)label;
+        (void)onStop;
+        return false;
+    }
 };
 
 namespace AutomationOverlayGeometry {
 
 // The capsule's words: who is using the computer, and how to stop it when Escape works.
 std::string capsuleText(const std::string& label, bool esc, bool chinese);
+// The capsule's Stop button.
+std::string stopText(bool chinese);
 
 }  // namespace AutomationOverlayGeometry
 

@@ -120,8 +120,8 @@ void place(const Frame& frame, const wayland::ShmBuffer& buffer, uint8_t* into, 
 
 class WlrScreencopyCapturer : public ScreenCapturer {
 public:
-    explicit WlrScreencopyCapturer(std::unique_ptr<wayland::Connection> connection)
-        : connection(std::move(connection)) {
+    WlrScreencopyCapturer(std::unique_ptr<wayland::Connection> connection, const OwnLayers* own)
+        : connection(std::move(connection)), own(own) {
         manager =
             static_cast<zwlr_screencopy_manager_v1*>(this->connection->bind(&zwlr_screencopy_manager_v1_interface, 3));
         if (!manager) throw MissingProtocol("zwlr_screencopy_manager_v1", "screen capture");
@@ -199,6 +199,7 @@ public:
         }
         if (frame.yInvert) rows = {rect.height - rows.last, rect.height - rows.first};
         picture.changed = rows.empty() ? ChangedRows{0, rect.height} : rows;
+        picture.picture = withoutOwn(picture.picture, rect);
         pending.reset();
         fresh = picture;
         return fresh->at;
@@ -318,18 +319,28 @@ private:
         if (frames.size() == 1 && pieces.front().local.width == rect.width &&
             pieces.front().local.height == rect.height && !only.yInvert && !swapsRedBlue(only.format) &&
             only.width == rect.width && only.height == rect.height) {
-            return {frameBuffers[0]->data(), only.width, only.height, only.stride};
+            return withoutOwn({frameBuffers[0]->data(), only.width, only.height, only.stride}, rect);
         }
-        return compose(rect, [&](uint8_t* into, int stride) {
-            for (size_t i = 0; i < frames.size(); ++i) {
-                const auto& piece = pieces[i];
-                place(*frames[i], *frameBuffers[i], into, stride, piece.intoX, piece.intoY, piece.local.width,
-                      piece.local.height, scaler);
-            }
-        });
+        return withoutOwn(compose(rect,
+                                  [&](uint8_t* into, int stride) {
+                                      for (size_t i = 0; i < frames.size(); ++i) {
+                                          const auto& piece = pieces[i];
+                                          place(*frames[i], *frameBuffers[i], into, stride, piece.intoX, piece.intoY,
+                                                piece.local.width, piece.local.height, scaler);
+                                      }
+                                  }),
+                          rect);
+    }
+
+    // This process's own translucent layers, taken out of `picture` (which this capturer
+    // owns: a buffer of its own or the composed picture).
+    PixelView withoutOwn(PixelView picture, const PixelRect& rect) {
+        if (own) own->removeFrom(const_cast<uint8_t*>(picture.data), picture.stride, rect);
+        return picture;
     }
 
     std::unique_ptr<wayland::Connection> connection;
+    const OwnLayers* own = nullptr;
     zwlr_screencopy_manager_v1* manager = nullptr;
     // Two buffers that pictures alternate between, so that the picture handed out stays
     // whole while the compositor writes the next one.
@@ -350,11 +361,11 @@ private:
 
 }  // namespace
 
-std::unique_ptr<ScreenCapturer> makeWlrootsScreenCapturer() {
+std::unique_ptr<ScreenCapturer> makeWlrootsScreenCapturer(const OwnLayers* own) {
     std::string why;
     auto connection = wayland::Connection::open(&why);
     if (!connection) throw CaptureFailure(why);
-    return std::make_unique<WlrScreencopyCapturer>(std::move(connection));
+    return std::make_unique<WlrScreencopyCapturer>(std::move(connection), own);
 }
 
 }  // namespace tovo

@@ -85,9 +85,6 @@ public:
     std::optional<std::string> png() override {
         return onThread<std::optional<std::string>>(std::nullopt, [this]() -> std::optional<std::string> {
             auto targets = readTargets();
-            auto offers = [&](const char* type) {
-                return std::find(targets.begin(), targets.end(), atom(type)) != targets.end();
-            };
             std::vector<std::string> types;
             for (Atom target : targets) types.push_back(atomName(target));
             for (const auto& type : imageTypesByPreference(types)) {
