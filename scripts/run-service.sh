@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the service in the foreground on the user's
-# X display, or on a private headless desktop (Xvfb 1920x1080 + openbox) when there is none.
-# Ctrl-C stops it. Arguments after the script name go to the service, e.g. --remote.
+# desktop (X11, or a wlroots Wayland compositor such as sway), or on a private headless
+# desktop when there is none: Xvfb 1920x1080 + openbox, or with --wayland a headless sway
+# with a terminal. Ctrl-C stops it. Further arguments go to the service, e.g. --remote.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+wayland=0
+if [[ "${1:-}" == "--wayland" ]]; then
+  wayland=1
+  shift
+fi
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh" "$root/build"
 
@@ -12,7 +18,19 @@ mkdir -p "$home"
 chmod 700 "$home"
 socket="$home/screen.sock"
 
-if [[ -n "${DISPLAY:-}" ]] && xdpyinfo >/dev/null 2>&1; then
+if [[ $wayland -eq 1 ]]; then
+  state=$(mktemp -d /tmp/tovo-wayland-XXXXXX)
+  TOVO_SCREEN=1920x1080 "$root/scripts/wayland-desktop.sh" start "$state"
+  trap '"$root/scripts/wayland-desktop.sh" stop "$state"; rm -rf "$state"' EXIT
+  unset DISPLAY
+  set -a
+  . "$state/env"
+  set +a
+  echo "started a headless sway (1920x1080, a foot terminal) on WAYLAND_DISPLAY=$WAYLAND_DISPLAY"
+  echo "see it:  WAYLAND_DISPLAY=$WAYLAND_DISPLAY XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR grim shot.png"
+elif [[ -n "${WAYLAND_DISPLAY:-}" && -z "${DISPLAY:-}" ]]; then
+  echo "using the Wayland desktop on WAYLAND_DISPLAY=$WAYLAND_DISPLAY"
+elif [[ -n "${DISPLAY:-}" ]] && xdpyinfo >/dev/null 2>&1; then
   echo "using the desktop on DISPLAY=$DISPLAY"
 else
   state=$(mktemp -d /tmp/tovo-desktop-XXXXXX)

@@ -32,7 +32,16 @@ std::string refusal(const std::string& body) {
 struct FakeOverlay : AutomationOverlay {
     void show(const std::string& text) override { shown.push_back(text); }
     void hide() override { shown.push_back("(hidden)"); }
+    bool offerStop(const std::string& label, std::function<void()> handler) override {
+        if (!withStop) return false;
+        stopLabel = label;
+        onStop = std::move(handler);
+        return true;
+    }
     std::vector<std::string> shown;
+    bool withStop = false;
+    std::string stopLabel;
+    std::function<void()> onStop;
 };
 
 struct FakeTap : EscapeTap {
@@ -58,7 +67,8 @@ struct Rig {
     std::vector<std::string> posted;
     std::unique_ptr<Automation> automation;
 
-    explicit Rig(bool chinese = false, bool feeds = true) {
+    explicit Rig(bool chinese = false, bool feeds = true, bool stopButton = false) {
+        overlay.withStop = stopButton;
         auto q = std::make_unique<ManualTaskQueue>();
         queue = q.get();
         std::function<void(const std::string&)> post;
@@ -167,4 +177,25 @@ TEST(OwnKeyPresses, EachNotedPressAnswersOnceWithinTwoSeconds) {
     EXPECT_FALSE(own.take(0x61, t0));
     EXPECT_TRUE(own.take(0xff1b, t0 + std::chrono::milliseconds(1999)));
     EXPECT_FALSE(own.take(0xff1b, t0 + std::chrono::seconds(2)));  // the second has expired
+}
+
+// Where Escape cannot be watched, the banner's Stop button ends automation: /status says
+// the button is there, and the feeds hear an abort for the stop.
+TEST(Automation, TheBannersStopButtonEndsIt) {
+    Rig rig(false, true, true);
+    rig.tap.failure = "no keyboard watcher here";
+    EXPECT_EQ(rig.overlay.stopLabel, "Stop");
+    AutomationCore after = rig.automation->set(true, "Bot");
+    EXPECT_FALSE(after.esc);
+    EXPECT_EQ(after.json(), (nlohmann::json{{"active", true}, {"esc", false}, {"label", "Bot"}, {"stopButton", true}}));
+    rig.overlay.onStop();
+    EXPECT_TRUE(rig.automation->core().active);  // handed to the queue, not run on the overlay's thread
+    rig.queue->runJobs();
+    EXPECT_FALSE(rig.automation->core().active);
+    EXPECT_EQ(rig.overlay.shown.back(), "(hidden)");
+    EXPECT_EQ(rig.posted, std::vector<std::string>{Automation::stopAbortLine});
+    rig.overlay.onStop();  // a second press after the end changes nothing
+    rig.queue->runJobs();
+    EXPECT_EQ(rig.posted.size(), 1u);
+    EXPECT_EQ(Rig(true, true, true).overlay.stopLabel, "停止");
 }
