@@ -111,7 +111,8 @@ struct FakeService {
     FakePasteboard* pasteboard;
     std::unique_ptr<ScreenService> service;
 
-    FakeService() {
+    // `adjust` may replace the platform's parts before the service is built.
+    explicit FakeService(const std::function<void(Platform&)>& adjust = {}) {
         auto s = std::make_unique<FakeDesktopSession>();
         auto d = std::make_unique<FakeDisplaySource>();
         auto w = std::make_unique<FakeWindows>();
@@ -138,6 +139,7 @@ struct FakeService {
         platform.injector = std::move(i);
         platform.makeEncoderSession = fakeEncoderFactory();
         platform.pasteboard = std::move(p);
+        if (adjust) adjust(platform);
         ServiceSettings settings;
         settings.socketPath = "/nonexistent/screen.sock";
         settings.calibrateEncoders = false;

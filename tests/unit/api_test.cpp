@@ -1,5 +1,6 @@
 // The API built over fakes, without an X server: routes, validation, the features' errors
 // mapped to status codes, and what reaches the platform.
+#include "base/MissingProtocol.h"
 #include "support/FakePlatform.h"
 #include "support/LogCapture.h"
 
@@ -46,6 +47,27 @@ TEST(Api, DisplayAndPermissionFailuresKeepTheirCodes) {
     EXPECT_EQ(fake.call("GET", "/frame"), std::make_pair(503, std::string("this session has no display attached")));
     fake.session->loggedIn = false;
     EXPECT_EQ(fake.call("GET", "/frame"), std::make_pair(503, std::string("no graphical login session for this user")));
+}
+
+// A desktop that lacks a protocol a feature needs answers 503 and names the protocol, for
+// pictures, streams and input alike.
+TEST(Api, AMissingProtocolIsA503ThatNamesIt) {
+    struct NoPointer : FakeInjector {
+        void moveTo(double, double) override { throw MissingProtocol("zwlr_virtual_pointer_manager_v1", "pointer input"); }
+    };
+    FakeService fake([](Platform& platform) {
+        platform.makeCapturer = []() -> std::unique_ptr<ScreenCapturer> {
+            throw MissingProtocol("zwlr_screencopy_manager_v1", "screen capture");
+        };
+        platform.injector = std::make_unique<NoPointer>();
+    });
+    const std::string capture =
+        "screen capture needs the zwlr_screencopy_manager_v1 protocol, which this compositor does not offer";
+    EXPECT_EQ(fake.call("GET", "/frame"), std::make_pair(503, capture));
+    EXPECT_EQ(fake.call("GET", "/stream?fps=5").first, 503);
+    EXPECT_EQ(fake.call("POST", "/input", R"({"type":"move","x":0.5,"y":0.5})"),
+              std::make_pair(503, std::string("pointer input needs the zwlr_virtual_pointer_manager_v1 protocol, "
+                                              "which this compositor does not offer")));
 }
 
 TEST(Api, InputPostsAtDisplayPixels) {
