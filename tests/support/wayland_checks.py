@@ -131,6 +131,21 @@ check("each with its process", all(windows.get(t, {}).get("pid") == sway_pids.ge
                                    for t in ("First", "Second")), f"{windows} vs {sway_pids}")
 
 
+# Without a window's own pixels, hiding an app masks its window, and a window's picture is
+# a 503 that names the protocol it would need.
+c = UnixConnection()
+c.request("GET", "/frame?hide=second")
+r = c.getresponse()
+r.read()
+check("hide= masks the window", r.status == 200 and r.getheader("X-Frame-Filter") == "mask",
+      f"{r.status} {r.getheader('X-Frame-Filter')}")
+c.close()
+status_code, body = request("GET", f"/app/screenshot?window={windows.get('Second', {}).get('id', 0)}")
+answer = json.loads(body)
+check("a window's picture is a 503 naming the protocol",
+      status_code == 503 and answer.get("code") == "missing-protocol" and answer.get("protocol"), answer)
+
+
 def centre(title):
     w = windows[title]
     return w["x"] + w["w"] / 2, w["y"] + w["h"] / 2

@@ -53,7 +53,9 @@ TEST(Api, DisplayAndPermissionFailuresKeepTheirCodes) {
 // pictures, streams and input alike.
 TEST(Api, AMissingProtocolIsA503ThatNamesIt) {
     struct NoPointer : FakeInjector {
-        void moveTo(double, double) override { throw MissingProtocol("zwlr_virtual_pointer_manager_v1", "pointer input"); }
+        void moveTo(double, double) override {
+            throw MissingProtocol("zwlr_virtual_pointer_manager_v1", "pointer input");
+        }
     };
     FakeService fake([](Platform& platform) {
         platform.makeCapturer = []() -> std::unique_ptr<ScreenCapturer> {

@@ -143,8 +143,9 @@ public:
         return {readWhole(rect, withCursor), {0, rect.height}};
     }
 
+    // wlr-screencopy copies outputs only; filters fall back to masking the windows.
     PixelView captureWindows(const PixelRect&, const std::vector<uint32_t>&, bool) override {
-        throw MissingProtocol("ext_image_copy_capture_manager_v1", "pictures of chosen windows");
+        throw CaptureFailure("the compositor copies whole outputs only (no ext_image_copy_capture_manager_v1)");
     }
     PixelView captureWindow(uint32_t) override {
         throw MissingProtocol("ext_image_copy_capture_manager_v1", "a window's own picture");
