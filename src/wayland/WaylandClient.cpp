@@ -92,8 +92,7 @@ std::unique_ptr<Connection> Connection::open(std::string* why) {
     self->wlSeat = static_cast<wl_seat*>(self->bind(&wl_seat_interface, 1));
     self->xdgOutputs = static_cast<zxdg_output_manager_v1*>(self->bind(&zxdg_output_manager_v1_interface, 3));
     for (auto& output : self->outputList) self->watchLogical(*output);
-    // The outputs' own events, then xdg-output's answers.
-    self->roundtrip();
+    // xdg-output's answers (the outputs' own came in the round trips above).
     self->roundtrip();
     return self;
 }
@@ -118,6 +117,7 @@ void Connection::addOutput(uint32_t name, uint32_t version) {
     wl_output_add_listener(output->output, &Listeners::output, output.get());
     if (xdgOutputs) watchLogical(*output);
     outputList.push_back(std::move(output));
+    outputsAdded = true;
 }
 
 void Connection::watchLogical(Output& output) {
@@ -146,7 +146,16 @@ const Output* Connection::outputNamed(const std::string& name) const {
     return nullptr;
 }
 
-bool Connection::roundtrip() { return wl_display_roundtrip(wlDisplay) >= 0; }
+bool Connection::roundtrip() {
+    // An output that appeared during the round trip is described only in answers to the
+    // requests its appearance made: those take one round trip more (two with xdg-output).
+    for (int round = 0; round < 3; ++round) {
+        outputsAdded = false;
+        if (wl_display_roundtrip(wlDisplay) < 0) return false;
+        if (!outputsAdded) return true;
+    }
+    return true;
+}
 
 bool Connection::flush() {
     while (wl_display_flush(wlDisplay) < 0) {

@@ -100,6 +100,7 @@ private:
     };
     std::vector<Global> globals;
     std::vector<std::unique_ptr<Output>> outputList;
+    bool outputsAdded = false;  // during the current round trip
 };
 
 // A buffer in shared memory the compositor can write pictures into (or read them from).

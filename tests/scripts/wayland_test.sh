@@ -19,10 +19,8 @@ chmod 755 "$dir"
 mkdir -m 777 "$dir/shared"
 cat > "$dir/reader.sh" <<'EOF'
 #!/bin/sh
-# Writes the first line typed into this terminal to $1.
-IFS= read -r line
-printf '%s' "$line" > "$1"
-exec sleep 600
+# Writes every line typed into this terminal to $1, one after another.
+while IFS= read -r line; do printf '%s\n' "$line" >> "$1"; done
 EOF
 chmod 755 "$dir/reader.sh"
 TOVO_SCREEN=1280x720 TOVO_WAYLAND_EXEC="foot -a first -T First $dir/reader.sh $dir/shared/typed.txt" \

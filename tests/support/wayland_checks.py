@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The wlroots platform's checks, run by tests/scripts/wayland_test.sh against a service on
-a headless sway showing two foot terminals: "First" (which writes the first line typed into
-it to DIR/shared/typed.txt) and "Second".
+a headless sway showing two foot terminals: "First" (which writes the lines typed into it
+to DIR/shared/typed.txt) and "Second".
 
   wayland_checks.py SOCKET DIR
 
@@ -162,9 +162,21 @@ text = "Grüße 東京 ρé€"
 post("/input", {"type": "type", "text": text})
 post("/input", {"type": "key", "key": "return"})
 typed_path = f"{work}/shared/typed.txt"
-wait(lambda: os.path.exists(typed_path) and os.path.getsize(typed_path) > 0)
-typed = open(typed_path, encoding="utf-8").read() if os.path.exists(typed_path) else None
-check("typed text reaches the terminal", typed == text, repr(typed))
+
+
+def lines_typed():
+    return open(typed_path, encoding="utf-8").read().split("\n")[:-1] if os.path.exists(typed_path) else []
+
+
+wait(lambda: len(lines_typed()) >= 1)
+check("typed text reaches the terminal", lines_typed()[:1] == [text], lines_typed())
+# A named key with a modifier: Control-U erases the line typed so far, as the terminal's
+# line editing does with the control character it makes.
+post("/input", {"type": "type", "text": "wrong"})
+post("/input", {"type": "key", "key": "u", "modifiers": ["ctrl"]})
+post("/input", {"type": "type", "text": "right\n"})
+wait(lambda: len(lines_typed()) >= 2)
+check("Control-U reaches the terminal as a chord", lines_typed()[1:2] == ["right"], lines_typed())
 
 # A stream: its pictures decode (ffprobe), at the output's size, while the screen changes.
 conn = socket.socket(socket.AF_UNIX)
@@ -257,5 +269,20 @@ else:
     post("/input", {"type": "click", "x": (right - 25) / 1280, "y": 24 / 720})
     check("the Stop button ends automation", wait(lambda: not get_json("/status")["automation"]["active"]),
           get_json("/status")["automation"])
+
+# A second output, plugged in while the service runs, is a display of its own.
+subprocess.run(["swaymsg", "-q", "create_output"], check=True)
+subprocess.run(["swaymsg", "-q", "output HEADLESS-2 resolution 800x600 position 1280 0"], check=True)
+wait(lambda: len(get_json("/status").get("displays", [])) == 2)
+second = next((d for d in get_json("/status").get("displays", []) if d.get("name") == "HEADLESS-2"), None)
+check("a new output becomes a display", second and second.get("width") == 800 and second.get("height") == 600, second)
+if second:
+    c = UnixConnection()
+    c.request("GET", f"/frame?display={second['id']}")
+    r = c.getresponse()
+    answer = r.read()
+    check("and has pictures", r.status == 200 and r.getheader("X-Frame-Width") == "800",
+          f"{r.status} {r.getheader('X-Frame-Width')} {answer[:300]!r}")
+    c.close()
 
 sys.exit(1 if failures else 0)
