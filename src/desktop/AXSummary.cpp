@@ -145,6 +145,17 @@ std::optional<size_t> best(const Rect& target, const std::vector<Rect>& candidat
     return found;
 }
 
+std::optional<size_t> bySize(const Rect& target, const std::vector<Rect>& candidates) {
+    std::optional<size_t> found;
+    for (size_t k = 0; k < candidates.size(); ++k) {
+        const Rect& c = candidates[k];
+        if (c.x != 0 || c.y != 0 || std::fabs(c.w - target.w) > 4 || std::fabs(c.h - target.h) > 4) continue;
+        if (found) return std::nullopt;  // two of that size: nothing tells them apart
+        found = k;
+    }
+    return found;
+}
+
 }  // namespace AXWindowMatch
 
 namespace FocusProbe {
@@ -190,6 +201,8 @@ AXWindowInfo matchedWindow(const WindowRecord& window, int64_t askedId, Accessib
     // Toolkits report either the window manager's frame or the window's own area.
     auto match = AXWindowMatch::best(window.bounds, frames);
     if (!match) match = AXWindowMatch::best(window.content, frames);
+    if (!match) match = AXWindowMatch::bySize(window.content, frames);
+    if (!match) match = AXWindowMatch::bySize(window.bounds, frames);
     if (!match) {
         std::string candidates;
         for (const auto& f : frames) candidates += (candidates.empty() ? "" : "; ") + describe(f);

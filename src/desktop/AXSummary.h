@@ -52,6 +52,10 @@ namespace AXWindowMatch {
 // The candidate within 4 points of `target` in x, y, width and height, the closest in sum
 // of differences (the first on a tie).
 std::optional<size_t> best(const Rect& target, const std::vector<Rect>& candidates);
+// Where toolkits report windows relative to themselves (on Wayland a client cannot know
+// where its window is, so every window's frame starts at 0, 0): the one candidate at the
+// origin within 4 points of `target`'s size; none when there is none or more than one.
+std::optional<size_t> bySize(const Rect& target, const std::vector<Rect>& candidates);
 }  // namespace AXWindowMatch
 
 namespace FocusProbe {

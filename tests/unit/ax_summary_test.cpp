@@ -126,6 +126,11 @@ TEST(AXWindowMatch, WithinFourPointsTheClosestWins) {
     EXPECT_EQ(AXWindowMatch::best(target, {{100, 100, 500, 404}, {100, 100, 504, 400}}), 0u);  // tie: the first
     EXPECT_EQ(AXWindowMatch::best(target, {{100, 100, 500, 404.5}}), std::nullopt);
     EXPECT_EQ(AXWindowMatch::best(target, {}), std::nullopt);
+
+    // Window-relative frames (Wayland) match by size, at the origin only, and only alone.
+    EXPECT_EQ(AXWindowMatch::bySize(target, {{0, 0, 300, 200}, {0, 0, 502, 398}}), 1u);
+    EXPECT_EQ(AXWindowMatch::bySize(target, {{0, 0, 500, 400}, {0, 0, 501, 400}}), std::nullopt);
+    EXPECT_EQ(AXWindowMatch::bySize(target, {{20, 0, 500, 400}}), std::nullopt);
 }
 
 TEST(FocusProbe, EditableRules) {
