@@ -1,3 +1,4 @@
+#include "base/Log.h"
 #include "base/Mutex.h"
 #include "desktop/wlroots/SwayIpc.h"
 #include "desktop/wlroots/SwayTree.h"
@@ -162,11 +163,17 @@ private:
             if (auto tree = swayRequest(*socket, swayGetTree)) return swayWindows(*tree);
         }
         MutexLock guard(lock);
+        if (!toldFallback) {
+            log("windows: no sway IPC; wlr-foreign-toplevel-management tells neither where windows are nor their "
+                "processes, so no window is placed on screen");
+            toldFallback = true;
+        }
         return {toplevels.windows(), std::nullopt};
     }
 
     Mutex lock;  // guards toplevels and serialises its connection's use
     ForeignToplevels toplevels TOVO_GUARDED_BY(lock);
+    bool toldFallback TOVO_GUARDED_BY(lock) = false;
 };
 
 }  // namespace
