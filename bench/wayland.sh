@@ -56,6 +56,24 @@ frame_ms=$(median_ms "$work/frame.us")
 grim_ms=$(median_ms "$work/grim.us")
 grim_png_ms=$(median_ms "$work/grim-png.us")
 
+echo "== stream on the quiet screen: the service's CPU after the first 3 s, for ${seconds} s"
+still_cpu=$(python3 - "$work/tovo.sock" "$service_pid" "$seconds" <<'PY'
+import os, socket, sys, threading, time
+path, pid, seconds = sys.argv[1], int(sys.argv[2]), float(sys.argv[3])
+def cpu():
+    fields = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+s = socket.socket(socket.AF_UNIX)
+s.connect(path)
+s.sendall(b"GET /stream?fps=30&maxWidth=1920 HTTP/1.1\r\nHost: x\r\nAccept: application/vnd.tovo-control.stream\r\n\r\n")
+threading.Thread(target=lambda: [None for _ in iter(lambda: s.recv(65536), b"")], daemon=True).start()
+time.sleep(3)
+c0 = cpu()
+time.sleep(seconds)
+print(f"{(cpu() - c0) / seconds:.3f}")
+PY
+)
+
 echo "== stream, ${seconds} s, a terminal scrolling text over the whole screen"
 swaymsg -q "[app_id=bench] kill" || true
 swaymsg -q exec "foot -a scroll $work/scroll.sh"
@@ -84,10 +102,10 @@ TIMEFORMAT='%R %U %S'
 sway3=$(cpu "$sway_pid")
 read -r peer_wall peer_user peer_sys < "$work/peer.time"
 peer_pictures=$(cat "$work/peer.count")
-python3 - "$frame_ms" "$grim_ms" "$grim_png_ms" "$service_fps" "$service_cpu" "$seconds" "$peer_wall" "$peer_user" "$peer_sys" \
+python3 - "$still_cpu" "$frame_ms" "$grim_ms" "$grim_png_ms" "$service_fps" "$service_cpu" "$seconds" "$peer_wall" "$peer_user" "$peer_sys" \
   "$peer_pictures" "$sway0" "$sway1" "$sway2" "$sway3" <<'PY'
 import sys
-(frame_ms, grim_ms, grim_png_ms, fps, cpu_per_s, seconds, peer_wall, peer_user, peer_sys, peer_pictures,
+(still_cpu, frame_ms, grim_ms, grim_png_ms, fps, cpu_per_s, seconds, peer_wall, peer_user, peer_sys, peer_pictures,
  s0, s1, s2, s3) = sys.argv[1:]
 frame_ms, grim_ms, grim_png_ms, fps, cpu_per_s, seconds = map(
     float, (frame_ms, grim_ms, grim_png_ms, fps, cpu_per_s, seconds))
@@ -101,6 +119,7 @@ print("| | tovo-control | peer | ratio |")
 print("|---|---|---|---|")
 print(f"| still, median ms, 1920×1080 (ours: JPEG q70) | {frame_ms:.1f} | {grim_ms:.1f} (grim, PPM) | {frame_ms / grim_ms:.2f}× |")
 print(f"| | | {grim_png_ms:.1f} (grim, PNG -l 1) | {frame_ms / grim_png_ms:.2f}× |")
+print(f"| stream on a quiet screen, service CPU s/s | {float(still_cpu):.3f} | | |")
 print(f"| stream pictures/s | {fps:.1f} | {peer_pictures / peer_wall:.1f} (grim → ffmpeg) | |")
 print(f"| CPU ms per picture (capture + encode) | {ours:.1f} | {theirs:.1f} | {ours / theirs:.2f}× |")
 print(f"| sway's CPU, s/s | {sway_ours:.2f} | {sway_theirs:.2f} | |")

@@ -180,8 +180,10 @@ bool Connection::dispatchUntil(const std::function<bool()>& done, Clock::time_po
             wl_display_cancel_read(wlDisplay);
             return false;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left < 0) {
+        // Rounded up: a wait of under a millisecond must sleep, not spin through zero-length
+        // polls until the deadline.
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
             wl_display_cancel_read(wlDisplay);
             return false;
         }
