@@ -1,6 +1,7 @@
 #include "clipboard/formats/ClipboardFormats.h"
 
 #include "base/Text.h"
+#include "base/Utf8.h"
 #include "image/PNG.h"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
@@ -92,6 +93,23 @@ std::string gnomeCopiedFilesOf(const std::vector<std::string>& paths) {
     std::string gnome = "copy";
     for (const auto& path : paths) gnome += "\nfile://" + percentEncode(path, "/-._~");
     return gnome;
+}
+
+ClipboardContent textContent(const std::string& text) {
+    ClipboardContent content;
+    auto shared = std::make_shared<const std::string>(text);
+    for (const char* type : {"UTF8_STRING", "text/plain;charset=utf-8", "text/plain", "TEXT"}) content[type] = shared;
+    content["STRING"] = std::make_shared<const std::string>(latin1FromUtf8(text));
+    return content;
+}
+
+ClipboardContent filesContent(const std::vector<std::string>& paths, const std::optional<std::string>& imageType,
+                              const std::string& imageData) {
+    ClipboardContent content{
+        {"text/uri-list", std::make_shared<const std::string>(uriListOf(paths))},
+        {"x-special/gnome-copied-files", std::make_shared<const std::string>(gnomeCopiedFilesOf(paths))}};
+    if (imageType) content[*imageType] = std::make_shared<const std::string>(imageData);
+    return content;
 }
 
 std::vector<std::string> imageTypesByPreference(const std::vector<std::string>& types) {

@@ -96,26 +96,16 @@ public:
         });
     }
 
-    int64_t writeText(const std::string& text) override {
-        Owned content;
-        auto shared = std::make_shared<const std::string>(text);
-        for (const char* type : {"UTF8_STRING", "text/plain;charset=utf-8", "text/plain", "TEXT"})
-            content[type] = shared;
-        content["STRING"] = std::make_shared<const std::string>(latin1FromUtf8(text));
-        return take(std::move(content));
-    }
+    int64_t writeText(const std::string& text) override { return take(textContent(text)); }
 
     int64_t writeFiles(const std::vector<std::string>& paths, const std::optional<std::string>& imageType,
                        const std::string& imageData) override {
-        Owned content{{"text/uri-list", std::make_shared<const std::string>(uriListOf(paths))},
-                      {"x-special/gnome-copied-files", std::make_shared<const std::string>(gnomeCopiedFilesOf(paths))}};
-        if (imageType) content[*imageType] = std::make_shared<const std::string>(imageData);
-        return take(std::move(content));
+        return take(filesContent(paths, imageType, imageData));
     }
 
 private:
     // Target name → data; the text targets share one copy.
-    using Owned = std::map<std::string, std::shared_ptr<const std::string>>;
+    using Owned = ClipboardContent;
     // An INCR transfer to a requestor, one chunk per deleted property.
     struct Outgoing {
         Window requestor;

@@ -6,6 +6,7 @@
 // them back out.
 #include "base/Log.h"
 #include "base/Mutex.h"
+#include "overlay/BannerLook.h"
 #include "overlay/wlroots/WlrootsOverlay.h"
 #include "wayland/WaylandClient.h"
 
@@ -34,28 +35,10 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
-constexpr double orange[3] = {1.0, 0.55, 0.16};
-constexpr int borderWidth = 6;
-constexpr int capsuleTop = 10;
+using BannerLook::borderWidth;
+using BannerLook::capsuleTop;
+using BannerLook::orange;
 constexpr auto outputCheck = std::chrono::seconds(1);
-
-PangoLayout* makeLayout(cairo_t* cr, const std::string& text) {
-    PangoLayout* layout = pango_cairo_create_layout(cr);
-    PangoFontDescription* font = pango_font_description_from_string("Sans Medium");
-    pango_font_description_set_absolute_size(font, 13 * PANGO_SCALE);
-    pango_layout_set_font_description(layout, font);
-    pango_font_description_free(font);
-    pango_layout_set_text(layout, text.c_str(), static_cast<int>(text.size()));
-    return layout;
-}
-
-void pill(cairo_t* cr, double x, double y, double width, double height) {
-    const double r = height / 2;
-    cairo_new_sub_path(cr);
-    cairo_arc(cr, x + width - r, y + r, r, -M_PI / 2, M_PI / 2);
-    cairo_arc(cr, x + r, y + r, r, M_PI / 2, 3 * M_PI / 2);
-    cairo_close_path(cr);
-}
 
 class WlrLayerShellOverlay final : public AutomationOverlay {
 public:
@@ -264,23 +247,24 @@ private:
         cairo_rectangle(cr, borderWidth / 2.0, borderWidth / 2.0, width - borderWidth, height - borderWidth);
         cairo_stroke(cr);
 
-        PangoLayout* words = makeLayout(cr, *text);
-        PangoLayout* stopWords = makeLayout(cr, label.empty() ? "Stop" : label);
+        PangoLayout* words = BannerLook::layout(cr, *text);
+        PangoLayout* stopWords = BannerLook::layout(cr, label.empty() ? "Stop" : label);
         int textWidth = 0, textHeight = 0, stopWidth = 0, stopHeight = 0;
         pango_layout_get_pixel_size(words, &textWidth, &textHeight);
         pango_layout_get_pixel_size(stopWords, &stopWidth, &stopHeight);
         const int buttonWidth = stopWidth + 24, capsuleHeight = textHeight + 12;
         const int capsuleWidth = std::min(width - 2 * borderWidth, textWidth + 28 + buttonWidth + 8);
         const int capsuleX = (width - capsuleWidth) / 2, capsuleY = capsuleTop;
-        cairo_set_source_rgb(cr, orange[0] * 0.92, orange[1] * 0.92, orange[2] * 0.92);
-        pill(cr, capsuleX, capsuleY, capsuleWidth, capsuleHeight);
+        cairo_set_source_rgb(cr, orange[0] * BannerLook::capsuleShade, orange[1] * BannerLook::capsuleShade,
+                             orange[2] * BannerLook::capsuleShade);
+        BannerLook::capsulePath(cr, capsuleX, capsuleY, capsuleWidth, capsuleHeight);
         cairo_fill(cr);
         cairo_set_source_rgb(cr, 1, 1, 1);
         cairo_move_to(cr, capsuleX + 14, capsuleY + 6);
         pango_cairo_show_layout(cr, words);
         banner.stop = {capsuleX + capsuleWidth - buttonWidth - 4, capsuleY + 3, buttonWidth, capsuleHeight - 6};
         cairo_set_source_rgb(cr, 0.55, 0.22, 0.05);
-        pill(cr, banner.stop.x, banner.stop.y, banner.stop.width, banner.stop.height);
+        BannerLook::capsulePath(cr, banner.stop.x, banner.stop.y, banner.stop.width, banner.stop.height);
         cairo_fill(cr);
         cairo_set_source_rgb(cr, 1, 1, 1);
         cairo_move_to(cr, banner.stop.x + 12, banner.stop.y + (banner.stop.height - stopHeight) / 2.0);

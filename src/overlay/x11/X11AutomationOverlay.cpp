@@ -6,6 +6,7 @@
 // opacity where a compositing manager runs, through its colour otherwise.
 #include "base/Log.h"
 #include "base/Mutex.h"
+#include "overlay/BannerLook.h"
 #include "overlay/x11/X11Overlay.h"
 #include "x11/X11Connection.h"
 
@@ -34,9 +35,9 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
-constexpr double orange[3] = {1.0, 0.55, 0.16};
-constexpr int borderWidth = 6;  // the stroke of 6 around a rectangle inset by 3
-constexpr int capsuleTop = 10;  // below the top of the work area
+using BannerLook::borderWidth;
+using BannerLook::capsuleTop;
+using BannerLook::orange;
 constexpr double breathSeconds = 1.6;
 constexpr double dimmest = 0.55;
 constexpr auto tick = std::chrono::milliseconds(125);
@@ -231,7 +232,7 @@ private:
     Capsule measure(const PixelRect& screen, const std::string& text) {
         cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_A8, 1, 1);
         cairo_t* cr = cairo_create(scratch);
-        PangoLayout* layout = makeLayout(cr, text);
+        PangoLayout* layout = BannerLook::layout(cr, text);
         int w = 0, h = 0;
         pango_layout_get_pixel_size(layout, &w, &h);
         g_object_unref(layout);
@@ -244,25 +245,6 @@ private:
         capsule.x = (screen.width - capsule.width) / 2;
         capsule.y = workAreaTop(screen) + capsuleTop;
         return capsule;
-    }
-
-    static PangoLayout* makeLayout(cairo_t* cr, const std::string& text) {
-        PangoLayout* layout = pango_cairo_create_layout(cr);
-        PangoFontDescription* font = pango_font_description_from_string("Sans Medium");
-        pango_font_description_set_absolute_size(font, 13 * PANGO_SCALE);
-        pango_layout_set_font_description(layout, font);
-        pango_font_description_free(font);
-        pango_layout_set_text(layout, text.c_str(), static_cast<int>(text.size()));
-        return layout;
-    }
-
-    // The capsule's outline in its own window's coordinates.
-    static void capsulePath(cairo_t* cr, int width, int height) {
-        const double r = height / 2.0;
-        cairo_new_sub_path(cr);
-        cairo_arc(cr, width - r, r, r, -M_PI / 2, M_PI / 2);
-        cairo_arc(cr, r, r, r, M_PI / 2, 3 * M_PI / 2);
-        cairo_close_path(cr);
     }
 
     // The banner's windows' places: the sides of the border, then the capsule.
@@ -326,7 +308,7 @@ private:
         cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
         cairo_set_source_rgba(cr, 1, 1, 1, 1);
         cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
-        capsulePath(cr, place.width, place.height);
+        BannerLook::capsulePath(cr, 0, 0, place.width, place.height);
         cairo_fill(cr);
         cairo_destroy(cr);
         cairo_surface_destroy(surface);
@@ -377,10 +359,11 @@ private:
                 cairo_paint(cr);
             } else {
                 // The capsule keeps its colour, so that its words stay easy to read.
-                cairo_set_source_rgb(cr, orange[0] * 0.92, orange[1] * 0.92, orange[2] * 0.92);
-                capsulePath(cr, place.width, place.height);
+                cairo_set_source_rgb(cr, orange[0] * BannerLook::capsuleShade, orange[1] * BannerLook::capsuleShade,
+                                     orange[2] * BannerLook::capsuleShade);
+                BannerLook::capsulePath(cr, 0, 0, place.width, place.height);
                 cairo_fill(cr);
-                PangoLayout* layout = makeLayout(cr, text);
+                PangoLayout* layout = BannerLook::layout(cr, text);
                 cairo_set_source_rgb(cr, 1, 1, 1);
                 cairo_move_to(cr, 14, 6);
                 pango_cairo_show_layout(cr, layout);
