@@ -94,6 +94,7 @@ Automation::Automation(AutomationOverlay& overlay, EscapeTap& tap, std::unique_p
 }
 
 Automation::~Automation() {
+    overlay.offerStop(AutomationOverlayGeometry::stopText(chinese), {});
     tap.remove();
     overlay.hide();
 }

@@ -17,7 +17,8 @@ public:
     virtual void hide() = 0;
     // Puts a button labelled `label` on the capsule that calls `onStop` (on the overlay's
     // thread) when pressed; for desktops where Escape cannot be watched. False where the
-    // banner has no such button. Called once, before the first show().
+    // banner has no such button. Called before the first show(), and with an empty `onStop`
+    // by whoever offered it before it goes, so that a late press calls nothing.
     virtual bool offerStop(const std::string& label, std::function<void()> onStop) {
         (void)label;
         (void)onStop;
