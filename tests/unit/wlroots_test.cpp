@@ -104,7 +104,7 @@ TEST(SwayTree, WindowsFrontToBackWithTheirPlacesAndProcesses) {
 }
 
 TEST(OwnLayers, TranslucentLayersComeBackOutOfAPicture) {
-    // A picture of every grey and colour mix, a layer over part of it, blended as a compositor
+    // A picture of every grey and colour mix, a layer over some of it, blended as a compositor
     // does (premultiplied "over", rounded); removing the layer gives the picture back within
     // the rounding the blend lost.
     const PixelRect rect{100, 50, 64, 64};

@@ -19,7 +19,7 @@ using Clock = ScreenCapturer::Clock;
 
 constexpr auto replyTimeout = std::chrono::seconds(2);
 
-// The part of `rect` on one output, in the output's own (logical) coordinates and in the
+// The piece of `rect` on one output, in the output's own (logical) coordinates and in the
 // picture's.
 struct Piece {
     const wayland::Output* output;
@@ -232,8 +232,9 @@ private:
     }
 
     void startDamageFrame(const PixelRect& rect) {
+        // No round trip: the outputs' changes arrive with the frames' own events, and a
+        // read of the whole picture (which every new rect starts with) makes one.
         pending.reset();
-        connection->roundtrip();
         auto pieces = piecesOf(*connection, rect);
         pendingRect = rect;
         if (pieces.size() != 1) return;
@@ -283,7 +284,7 @@ private:
         pendingRect = {};
         if (!connection->roundtrip()) throw CaptureFailure("the Wayland compositor went away");
         auto pieces = piecesOf(*connection, rect);
-        if (pieces.empty()) throw CaptureFailure("no output shows that part of the desktop");
+        if (pieces.empty()) throw CaptureFailure("no output shows that area of the desktop");
         std::vector<std::unique_ptr<Frame>> frames;
         for (const auto& piece : pieces) frames.push_back(request(piece, withCursor));
         const auto deadline = Clock::now() + replyTimeout;

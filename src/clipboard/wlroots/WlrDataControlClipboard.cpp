@@ -1,6 +1,6 @@
 #include "base/Log.h"
-#include "base/Mutex.h"
 #include "base/Utf8.h"
+#include "clipboard/ClipboardJobs.h"
 #include "clipboard/formats/ClipboardFormats.h"
 #include "clipboard/wlroots/WlrootsClipboard.h"
 #include "wayland/WaylandClient.h"
@@ -53,25 +53,18 @@ std::optional<std::string> readAll(int fd, Clock::time_point deadline) {
 class WlrDataControlClipboard final : public Pasteboard {
 public:
     WlrDataControlClipboard() {
-        if (::pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) wakePipe[0] = wakePipe[1] = -1;
         thread = std::thread([this] { run(); });
     }
 
     ~WlrDataControlClipboard() override {
-        {
-            MutexLock guard(lock);
-            ending = true;
-        }
-        wake();
+        jobs.end();
         thread.join();
-        for (int fd : wakePipe)
-            if (fd >= 0) ::close(fd);
     }
 
     int64_t changeCount() override { return count.load(); }
 
     Offer offer() override {
-        return onThread<Offer>(Offer{}, [this] {
+        return jobs.call<Offer>(Offer{}, [this] {
             Offer offer;
             offer.types = currentTypes();
             auto has = [&](const char* type) {
@@ -98,7 +91,7 @@ public:
     }
 
     std::optional<std::string> png() override {
-        return onThread<std::optional<std::string>>(std::nullopt, [this]() -> std::optional<std::string> {
+        return jobs.call<std::optional<std::string>>(std::nullopt, [this]() -> std::optional<std::string> {
             for (const auto& type : imageTypesByPreference(currentTypes())) {
                 if (auto data = receive(type)) {
                     if (auto png = imageAsPNG(type, *data)) return png;
@@ -119,7 +112,7 @@ private:
     using Owned = ClipboardContent;
 
     int64_t take(Owned content) {
-        return onThread<int64_t>(count.load(), [this, content = std::move(content)]() mutable {
+        return jobs.call<int64_t>(count.load(), [this, content = std::move(content)]() mutable {
             if (!manager) return count.load();
             const int64_t before = count.load();
             auto* source = zwlr_data_control_manager_v1_create_data_source(manager);
@@ -135,44 +128,17 @@ private:
         });
     }
 
-    // Runs `job` on the clipboard thread and waits for its answer (`fallback` without a
-    // compositor, or after a generous bound).
-    template <typename T>
-    T onThread(T fallback, std::function<T()> job) {
-        auto promise = std::make_shared<std::promise<T>>();
-        std::future<T> answer = promise->get_future();
-        {
-            MutexLock guard(lock);
-            if (ending) return fallback;
-            jobs.push_back([promise, fallback, job = std::move(job)](bool connected) mutable {
-                promise->set_value(connected ? job() : fallback);
-            });
-        }
-        wake();
-        if (answer.wait_for(std::chrono::seconds(30)) != std::future_status::ready) return fallback;
-        return answer.get();
-    }
-
-    void wake() {
-        if (wakePipe[1] < 0) return;
-        char byte = 1;
-        [[maybe_unused]] ssize_t n = ::write(wakePipe[1], &byte, 1);
-    }
-
     // --- everything below runs on the clipboard thread --------------------------------
 
     void run() {
         for (;;) {
-            std::deque<std::function<void(bool)>> batch;
-            {
-                MutexLock guard(lock);
-                if (ending) break;
-                batch.swap(jobs);
-            }
+            std::deque<ClipboardJobs::Job> batch;
+            if (!jobs.take(batch)) break;
             const bool connected = ensureConnection();
             for (auto& job : batch) job(connected);
             waitForWork(connected ? 250 : 1000);
         }
+        jobs.finish();
         close();
     }
 
@@ -212,27 +178,22 @@ private:
     // Waits for the compositor's events or a job, dispatching the events.
     void waitForWork(int timeoutMs) {
         if (!connection) {
-            pollfd p{wakePipe[0], POLLIN, 0};
+            pollfd p{jobs.wakeFd(), POLLIN, 0};
             ::poll(&p, 1, timeoutMs);
-            drainWake();
+            jobs.drainWake();
             return;
         }
         wl_display* display = connection->display();
         while (wl_display_prepare_read(display) != 0) wl_display_dispatch_pending(display);
         connection->flush();
-        pollfd p[2] = {{wl_display_get_fd(display), POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
+        pollfd p[2] = {{wl_display_get_fd(display), POLLIN, 0}, {jobs.wakeFd(), POLLIN, 0}};
         if (::poll(p, 2, timeoutMs) > 0 && (p[0].revents & POLLIN)) {
             wl_display_read_events(display);
         } else {
             wl_display_cancel_read(display);
         }
         wl_display_dispatch_pending(display);
-        drainWake();
-    }
-
-    void drainWake() {
-        char bytes[64];
-        while (::read(wakePipe[0], bytes, sizeof bytes) > 0) {}
+        jobs.drainWake();
     }
 
     std::vector<std::string> currentTypes() {
@@ -329,11 +290,8 @@ private:
         return types;
     }
 
-    Mutex lock;  // guards jobs and ending
-    std::deque<std::function<void(bool)>> jobs TOVO_GUARDED_BY(lock);
-    bool ending TOVO_GUARDED_BY(lock) = false;
+    ClipboardJobs jobs;
     std::atomic<int64_t> count{0};
-    int wakePipe[2] = {-1, -1};
 
     // The clipboard thread's own.
     std::unique_ptr<wayland::Connection> connection;

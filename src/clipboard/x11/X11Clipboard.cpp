@@ -3,6 +3,7 @@
 #include "base/Log.h"
 #include "base/Mutex.h"
 #include "base/Utf8.h"
+#include "clipboard/ClipboardJobs.h"
 #include "clipboard/formats/ClipboardFormats.h"
 #include "x11/X11Connection.h"
 
@@ -35,25 +36,18 @@ class X11Clipboard final : public Pasteboard {
 public:
     X11Clipboard() {
         x11::initThreads();
-        if (::pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) wakePipe[0] = wakePipe[1] = -1;
         thread = std::thread([this] { run(); });
     }
 
     ~X11Clipboard() override {
-        {
-            MutexLock guard(lock);
-            ending = true;
-        }
-        wake();
+        jobs.end();
         thread.join();
-        if (wakePipe[0] >= 0) ::close(wakePipe[0]);
-        if (wakePipe[1] >= 0) ::close(wakePipe[1]);
     }
 
     int64_t changeCount() override { return count.load(); }
 
     Offer offer() override {
-        return onThread<Offer>(Offer{}, [this] {
+        return jobs.call<Offer>(Offer{}, [this] {
             Offer offer;
             auto targets = readTargets();
             for (Atom a : targets) offer.types.push_back(atomName(a));
@@ -83,7 +77,7 @@ public:
     }
 
     std::optional<std::string> png() override {
-        return onThread<std::optional<std::string>>(std::nullopt, [this]() -> std::optional<std::string> {
+        return jobs.call<std::optional<std::string>>(std::nullopt, [this]() -> std::optional<std::string> {
             auto targets = readTargets();
             std::vector<std::string> types;
             for (Atom target : targets) types.push_back(atomName(target));
@@ -116,61 +110,26 @@ private:
         Clock::time_point lastProgress;
     };
 
-    // Runs `job` on the clipboard thread and waits for its answer (`fallback` without a
-    // display, or after a generous bound).
-    template <typename T>
-    T onThread(T fallback, std::function<T()> job) {
-        auto promise = std::make_shared<std::promise<T>>();
-        std::future<T> answer = promise->get_future();
-        {
-            MutexLock guard(lock);
-            if (ending) return fallback;
-            jobs.push_back([promise, fallback, job = std::move(job)](bool haveDisplay) {
-                promise->set_value(haveDisplay ? job() : fallback);
-            });
-        }
-        wake();
-        if (answer.wait_for(std::chrono::seconds(30)) != std::future_status::ready) return fallback;
-        return answer.get();
-    }
-
-    void wake() {
-        if (wakePipe[1] >= 0) {
-            char byte = 1;
-            [[maybe_unused]] ssize_t n = ::write(wakePipe[1], &byte, 1);
-        }
-    }
-
     // --- everything below runs on the clipboard thread --------------------------------
 
     void run() {
         for (;;) {
-            std::deque<std::function<void(bool)>> batch;
-            {
-                MutexLock guard(lock);
-                if (ending) break;
-                batch.swap(jobs);
-            }
+            std::deque<ClipboardJobs::Job> batch;
+            if (!jobs.take(batch)) break;
             bool haveDisplay = ensureDisplay();
             // Without a display every job answers its fallback at once.
             for (auto& job : batch) job(haveDisplay && !broken);
             if (haveDisplay) handlePending();
             waitForWork(haveDisplay ? 250 : 1000);
         }
-        {
-            // Whoever still waits gets the fallback.
-            MutexLock guard(lock);
-            for (auto& job : jobs) job(false);
-            jobs.clear();
-        }
+        jobs.finish();
         closeDisplay();
     }
 
     void waitForWork(int millis) {
-        pollfd fds[2] = {{wakePipe[0], POLLIN, 0}, {display && !broken ? ConnectionNumber(display) : -1, POLLIN, 0}};
+        pollfd fds[2] = {{jobs.wakeFd(), POLLIN, 0}, {display && !broken ? ConnectionNumber(display) : -1, POLLIN, 0}};
         ::poll(fds, 2, millis);
-        char buffer[64];
-        while (wakePipe[0] >= 0 && ::read(wakePipe[0], buffer, sizeof buffer) > 0) {}
+        jobs.drainWake();
     }
 
     bool ensureDisplay() {
@@ -344,7 +303,7 @@ private:
 
     // Owns the clipboard with `content`; the change count once the server confirmed it.
     int64_t take(Owned content) {
-        return onThread<int64_t>(count.load(), [this, content = std::move(content)]() mutable {
+        return jobs.call<int64_t>(count.load(), [this, content = std::move(content)]() mutable {
             owned = std::move(content);
             // Answered by serve() itself; listed here so that TARGETS names them.
             for (const char* target : {"TARGETS", "TIMESTAMP", "MULTIPLE"}) {
@@ -478,12 +437,8 @@ private:
     }
 
     std::atomic<int64_t> count{1};
-    int wakePipe[2] = {-1, -1};
+    ClipboardJobs jobs;
     std::thread thread;
-
-    Mutex lock;  // guards jobs and ending
-    std::deque<std::function<void(bool haveDisplay)>> jobs TOVO_GUARDED_BY(lock);
-    bool ending TOVO_GUARDED_BY(lock) = false;
 
     // The clipboard thread's own.
     Display* display = nullptr;

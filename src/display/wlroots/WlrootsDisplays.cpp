@@ -33,7 +33,7 @@ public:
                 if (record.width > 0 && record.height > 0) out.push_back(record);
             }
         });
-        // The compositor has no primary output; the one at the origin plays that part.
+        // The compositor has no primary output; the one at the origin stands in for it.
         bool primary = false;
         for (auto& record : out)
             if (!primary && record.x == 0 && record.y == 0) record.primary = primary = true;

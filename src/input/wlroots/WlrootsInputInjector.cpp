@@ -14,6 +14,7 @@
 #include <wayland-client.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -145,6 +146,7 @@ private:
         zwlr_virtual_pointer_manager_v1_destroy(pointers);
         connection = std::move(opened);
         keymap = XkbKeymap();
+        layoutAsked = {};
         held = 0;
         modifierMask = 0;
         uploadKeymap();
@@ -187,8 +189,13 @@ private:
     struct Box {
         int x = 0, y = 0, width = 0, height = 0;
     };
+    // The outputs are asked afresh at most once a second: a drag moves many times a second.
     Box layout() TOVO_REQUIRES(lock) {
-        connection->roundtrip();
+        const auto now = std::chrono::steady_clock::now();
+        if (now - layoutAsked > std::chrono::seconds(1)) {
+            connection->roundtrip();
+            layoutAsked = now;
+        }
         int x0 = INT_MAX, y0 = INT_MAX, x1 = INT_MIN, y1 = INT_MIN;
         for (const auto& output : connection->outputs()) {
             x0 = std::min(x0, output->x);
@@ -208,6 +215,7 @@ private:
     XkbKeymap keymap TOVO_GUARDED_BY(lock);
     uint64_t held TOVO_GUARDED_BY(lock) = 0;
     uint32_t modifierMask TOVO_GUARDED_BY(lock) = 0;
+    std::chrono::steady_clock::time_point layoutAsked TOVO_GUARDED_BY(lock);
 };
 
 }  // namespace

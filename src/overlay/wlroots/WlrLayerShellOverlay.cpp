@@ -7,6 +7,7 @@
 #include "base/Log.h"
 #include "base/Mutex.h"
 #include "overlay/BannerLook.h"
+#include "overlay/BannerRequests.h"
 #include "overlay/wlroots/WlrootsOverlay.h"
 #include "wayland/WaylandClient.h"
 
@@ -14,7 +15,6 @@
 #include <linux/input-event-codes.h>
 #include <pango/pangocairo.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 #include <wayland-client.h>
 
@@ -43,22 +43,16 @@ constexpr auto outputCheck = std::chrono::seconds(1);
 class WlrLayerShellOverlay final : public AutomationOverlay {
 public:
     explicit WlrLayerShellOverlay(OwnLayers& layers) : layers(layers) {
-        wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         thread = std::thread([this] { run(); });
     }
 
     ~WlrLayerShellOverlay() override {
-        {
-            MutexLock guard(lock);
-            ending = true;
-        }
-        wake();
+        requests.end();
         thread.join();
-        ::close(wakeFd);
     }
 
-    void show(const std::string& text) override { want(text); }
-    void hide() override { want(std::nullopt); }
+    void show(const std::string& text) override { requests.want(text); }
+    void hide() override { requests.want(std::nullopt); }
 
     bool offerStop(const std::string& label, std::function<void()> onStop) override {
         MutexLock guard(lock);
@@ -81,35 +75,20 @@ private:
         PixelRect stop;                 // surface-local
     };
 
-    void want(std::optional<std::string> text) {
-        {
-            MutexLock guard(lock);
-            wanted = std::move(text);
-            ++generation;
-        }
-        wake();
-    }
-
-    void wake() {
-        uint64_t one = 1;
-        [[maybe_unused]] auto written = ::write(wakeFd, &one, sizeof one);
-    }
-
     // --- the overlay's thread: owns the connection and every surface ------------------
 
     void run() {
-        uint64_t applied = 0;
         auto nextCheck = Steady::now();
         for (;;) {
-            {
-                MutexLock guard(lock);
-                if (ending) break;
-                if (generation != applied) {
-                    applied = generation;
-                    text = wanted;
+            const auto asked = requests.take();
+            if (asked.ending) break;
+            if (asked.changed) {
+                text = asked.text;
+                {
+                    MutexLock guard(lock);
                     label = stopLabel;
-                    dropAll();
                 }
+                dropAll();
             }
             if (connection && connection->broken()) {
                 log("automation: the banner lost the Wayland compositor");
@@ -132,7 +111,7 @@ private:
     }
 
     void waitForWork(int timeoutMs) {
-        pollfd fds[2] = {{wakeFd, POLLIN, 0}, {-1, POLLIN, 0}};
+        pollfd fds[2] = {{requests.wakeFd(), POLLIN, 0}, {-1, POLLIN, 0}};
         wl_display* display = connection ? connection->display() : nullptr;
         if (display) {
             while (wl_display_prepare_read(display) != 0) wl_display_dispatch_pending(display);
@@ -148,8 +127,7 @@ private:
             }
             wl_display_dispatch_pending(display);
         }
-        uint64_t count;
-        [[maybe_unused]] auto n = ::read(wakeFd, &count, sizeof count);
+        requests.drainWake();
     }
 
     bool openConnection() {
@@ -389,13 +367,10 @@ private:
     static constexpr wl_seat_listener seatListener = {onCapabilities, onSeatName};
 
     OwnLayers& layers;
-    Mutex lock;  // guards what the callers hand over: wanted, generation, ending, the Stop button
-    std::optional<std::string> wanted TOVO_GUARDED_BY(lock);
-    uint64_t generation TOVO_GUARDED_BY(lock) = 0;
-    bool ending TOVO_GUARDED_BY(lock) = false;
+    BannerRequests requests;
+    Mutex lock;  // guards the Stop button's label and handler
     std::string stopLabel TOVO_GUARDED_BY(lock);
     std::function<void()> stopHandler TOVO_GUARDED_BY(lock);
-    int wakeFd = -1;
 
     // The overlay thread's own.
     std::optional<std::string> text;

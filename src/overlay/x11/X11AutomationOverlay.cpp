@@ -7,6 +7,7 @@
 #include "base/Log.h"
 #include "base/Mutex.h"
 #include "overlay/BannerLook.h"
+#include "overlay/BannerRequests.h"
 #include "overlay/x11/X11Overlay.h"
 #include "x11/X11Connection.h"
 
@@ -19,7 +20,6 @@
 #include <cairo.h>
 #include <pango/pangocairo.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -61,59 +61,29 @@ class X11AutomationOverlay final : public AutomationOverlay {
 public:
     X11AutomationOverlay(std::function<std::vector<PixelRect>()> screens, OwnWindows& own)
         : screens(std::move(screens)), own(own) {
-        wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         thread = std::thread([this] { run(); });
     }
 
     ~X11AutomationOverlay() override {
-        {
-            MutexLock guard(lock);
-            ending = true;
-        }
-        wake();
+        requests.end();
         thread.join();
-        ::close(wakeFd);
     }
 
-    void show(const std::string& text) override {
-        {
-            MutexLock guard(lock);
-            wanted = text;
-            ++generation;
-        }
-        wake();
-    }
-
-    void hide() override {
-        {
-            MutexLock guard(lock);
-            wanted.reset();
-            ++generation;
-        }
-        wake();
-    }
+    void show(const std::string& text) override { requests.want(text); }
+    void hide() override { requests.want(std::nullopt); }
 
 private:
-    void wake() {
-        uint64_t one = 1;
-        [[maybe_unused]] auto written = ::write(wakeFd, &one, sizeof one);
-    }
-
     // The overlay's thread: owns the X connection and every window.
     void run() {
-        uint64_t applied = 0;
         std::optional<std::string> text;
         auto nextCheck = Steady::now();
         const auto started = Steady::now();
         for (;;) {
-            {
-                MutexLock guard(lock);
-                if (ending) break;
-                if (generation != applied) {
-                    applied = generation;
-                    text = wanted;
-                    drop();  // redrawn below with the new text, or gone
-                }
+            const auto asked = requests.take();
+            if (asked.ending) break;
+            if (asked.changed) {
+                text = asked.text;
+                drop();  // redrawn below with the new text, or gone
             }
             if (display && broken) {
                 log("automation: the banner lost the X display");
@@ -136,13 +106,10 @@ private:
             if (!banners.empty()) breathe(std::chrono::duration<double>(Steady::now() - started).count(), *text);
             if (!text && display) closeDisplay();
 
-            pollfd fds[2] = {{wakeFd, POLLIN, 0}, {display ? ConnectionNumber(display) : -1, POLLIN, 0}};
+            pollfd fds[2] = {{requests.wakeFd(), POLLIN, 0}, {display ? ConnectionNumber(display) : -1, POLLIN, 0}};
             int timeout = text ? static_cast<int>(tick.count()) : -1;
             ::poll(fds, display ? 2 : 1, timeout);
-            if (fds[0].revents & POLLIN) {
-                uint64_t count;
-                [[maybe_unused]] auto got = ::read(wakeFd, &count, sizeof count);
-            }
+            if (fds[0].revents & POLLIN) requests.drainWake();
             if (display && (fds[1].revents & (POLLHUP | POLLERR))) {
                 XNoOp(display);
                 XSync(display, False);
@@ -377,13 +344,8 @@ private:
     const std::function<std::vector<PixelRect>()> screens;
     OwnWindows& own;
     bool saidNoComposite = false;  // said once per service run, however often the display returns
-    int wakeFd = -1;
+    BannerRequests requests;
     std::thread thread;
-
-    Mutex lock;  // guards wanted, generation and ending
-    std::optional<std::string> wanted TOVO_GUARDED_BY(lock);
-    uint64_t generation TOVO_GUARDED_BY(lock) = 0;
-    bool ending TOVO_GUARDED_BY(lock) = false;
 
     // The overlay thread's own, never touched elsewhere.
     Display* display = nullptr;
